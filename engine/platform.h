@@ -1,0 +1,81 @@
+// The platform layer: every call into the operating system goes through here.
+// One source per platform implements it (platform_posix.cpp on Linux).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "kdbase/export.h"
+
+namespace vantrel {
+
+// ---- time text -----------------------------------------------------------
+// Writes the local time as ctime gives it, without the trailing newline
+// ("Sun Dec  6 11:01:03 2026"), into out (at least 26 bytes). Always terminated.
+VANTREL_API void platform_time_text(char* out, size_t n);
+
+// ---- paths -----------------------------------------------------------------
+// Buffer sizes for split_path, as the Windows runtime defines them.
+enum { PATH_MAX_DRIVE = 3, PATH_MAX_DIR = 256, PATH_MAX_FNAME = 256, PATH_MAX_EXT = 256, PATH_MAX_PATH = 260 };
+
+// Splits a path into drive, directory, file name and extension. Both '/' and
+// '\\' separate directories; a leading drive letter ("C:") goes to drive (on
+// this platform it is only split off, never used). The directory keeps its
+// trailing separator, the extension its dot. Any output may be null; each is
+// cut to its PATH_MAX_* size and always terminated.
+VANTREL_API void split_path(const char* path, char* drive, char* dir, char* fname, char* ext);
+
+// Joins the parts (any may be null or empty) into out (PATH_MAX_PATH bytes): a
+// separator is added after a directory without one and a dot before an
+// extension without one. Cut to PATH_MAX_PATH - 1 characters.
+VANTREL_API void make_path(char* out, const char* drive, const char* dir, const char* fname, const char* ext);
+
+// ---- text input ------------------------------------------------------------
+// Reads a line like fgets (at most n - 1 characters, keeps the '\n'), and turns
+// a "\r\n" ending into "\n" as text mode on Windows does. A lone '\r' inside a
+// line stays. Returns buf, or null at end of file / on error with nothing read.
+VANTREL_API char* read_line(char* buf, int n, FILE* f);
+
+// The one decimal number scanner of the library, independent of the locale:
+// [+|-] digits [. digits] [(e|E) [+|-] digits], with at least one digit before
+// or after the dot, no leading white space, no "inf", "nan" or hexadecimal.
+// Returns the number of characters used (0 when s does not start with a
+// number; *value is then 0). value may be null.
+VANTREL_API size_t scan_decimal(const char* s, double* value);
+
+// The integer form: [+|-] digits. Returns characters used, 0 when none. Values
+// beyond the range of long long saturate.
+VANTREL_API size_t scan_integer(const char* s, long long* value);
+
+// ---- clock -----------------------------------------------------------------
+// Milliseconds since the process started, on the monotonic clock.
+VANTREL_API unsigned int get_milli_uptime();
+
+// Replaces the clock (for tests and replays): while set, get_milli_uptime
+// returns clock(context). Null restores the real clock.
+typedef unsigned int (*milli_clock_func)(void* context);
+VANTREL_API void set_milli_clock(milli_clock_func clock, void* context);
+
+// ---- threads ---------------------------------------------------------------
+// Starts a detached thread running f(arg). Returns 0, or the system's error code.
+typedef unsigned int (*thread_func)(void* arg);
+VANTREL_API int platform_create_thread(thread_func f, void* arg);
+
+// ---- key state -------------------------------------------------------------
+// The keyboard as a table of 256 virtual keys that the host (or a test) fills;
+// all keys are up until set. Returns nonzero while the key is down.
+VANTREL_API short platform_key_state(int vkey);
+VANTREL_API void platform_set_key_state(int vkey, bool down);
+
+// ---- dynamic libraries -----------------------------------------------------
+// Loads a shared library (symbols resolved at once, kept local). Returns the
+// handle, or null; platform_library_error() then says why.
+VANTREL_API void* platform_load_library(const char* path);
+VANTREL_API void* platform_library_symbol(void* library, const char* name);
+VANTREL_API void platform_free_library(void* library);
+// True when the library at path is loaded in the process now (does not load it).
+VANTREL_API bool platform_library_loaded(const char* path);
+VANTREL_API const char* platform_library_error();
+
+}  // namespace vantrel

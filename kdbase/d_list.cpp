@@ -1,0 +1,206 @@
+#include "kdbase/d_list.h"
+
+#include <cstring>
+#include <new>
+
+#include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
+
+static vantrel::mc_init mc_guard;
+
+namespace vantrel {
+
+d_list::d_list(int _delete_elements)
+{
+    init_list(_delete_elements);
+}
+
+d_list::~d_list()
+{
+    delete_nodes();
+}
+
+void d_list::init_list(int _delete_elements)
+{
+    first = last = nullptr;
+    count = 0;
+    delete_elements = _delete_elements;
+}
+
+int d_list::insert(unknown* o)
+{
+    if (!o)
+        return -1;
+    d_node* n = KD_NEW d_node(o, last);
+    if (!n)
+        return -1;
+    (last ? last->next : first) = n;
+    last = n;
+    ++count;
+    return 0;
+}
+
+int d_list::insert(void* d)
+{
+    if (!d)
+        return -1;
+    d_node* n = KD_NEW d_node(d, last);
+    if (!n)
+        return -1;
+    (last ? last->next : first) = n;
+    last = n;
+    ++count;
+    return 0;
+}
+
+void* d_list::remove(d_node* n)
+{
+    if (!n)
+        return nullptr;
+    if (n == first) {
+        first = n->next;
+        if (first)
+            first->prev = nullptr;
+        else
+            last = nullptr;
+    } else if (n == last) {
+        last = n->prev;
+        if (last)
+            last->next = nullptr;
+        else
+            first = nullptr;
+    } else {
+        n->prev->next = n->next;
+        n->next->prev = n->prev;
+    }
+    unknown* o = n->object;
+    void* d = n->data;
+    delete n;
+    --count;
+    if (delete_elements) {
+        if (o)
+            delete o;
+        else
+            ::operator delete(d);  // data elements of an owning list come from a non-array new
+        return nullptr;
+    }
+    return d ? d : static_cast<void*>(o);
+}
+
+void* d_list::remove(unknown* o)
+{
+    return remove(get_node(o));
+}
+
+void* d_list::remove(void* d)
+{
+    return remove(get_node(d));
+}
+
+void* d_list::remove(int index)
+{
+    return remove(get_node_at_index(index));
+}
+
+d_node* d_list::get_node(unknown* o)
+{
+    for (d_node* n = first; n; n = n->next)
+        if (n->object == o)
+            return n;
+    return nullptr;
+}
+
+d_node* d_list::get_node(void* d)
+{
+    for (d_node* n = first; n; n = n->next)
+        if (n->data == d)
+            return n;
+    return nullptr;
+}
+
+d_node* d_list::get_node_at_index(int i)
+{
+    if (i < 0)
+        return nullptr;
+    d_node* n = first;
+    for (; n && i > 0; --i)
+        n = n->next;
+    return n;
+}
+
+void d_list::delete_nodes()
+{
+    while (first)
+        remove(first);
+    first = last = nullptr;
+}
+
+int d_list::cat(d_list* other)
+{
+    if (!other)
+        return 0;
+    // Count first: appending a list to itself takes its original elements once.
+    int n = other->count;
+    d_node* node = other->first;
+    for (int i = 0; i < n && node; ++i, node = node->next) {
+        int rc = node->object ? insert(node->object) : insert(node->data);
+        if (rc != 0)
+            return -1;
+    }
+    return 0;
+}
+
+void* make_array(d_list* l, int size)
+{
+    if (size < 1 || !l || l->count == 0) {
+        ELOG(EL_MINDEBUG, "make_vert_array(): invalid parameters");
+        return nullptr;
+    }
+    char* a = KD_NEW char[(size_t)l->count * (size_t)size];
+    if (!a)
+        return nullptr;
+    char* dst = a;
+    for (d_node* n = l->first; n; n = n->next, dst += size)
+        memcpy(dst, n->object ? static_cast<void*>(n->object) : n->data, (size_t)size);
+    return a;
+}
+
+void** make_ref_array(d_list* _elements, bool terminate)
+{
+    CHECK_PTR(_elements, nullptr);
+    int n = _elements->count + (terminate ? 1 : 0);
+    if (n == 0) {
+        ELOG(EL_MINDEBUG, "make_ref_array(): invalid parameters");
+        return nullptr;
+    }
+    void** a = KD_NEW void*[(size_t)n];
+    if (!a)
+        return nullptr;
+    int i = 0;
+    for (d_node* node = _elements->first; node; node = node->next)
+        a[i++] = node->object ? static_cast<void*>(node->object) : node->data;
+    if (terminate)
+        a[i] = nullptr;
+    return a;
+}
+
+int get_nelements(void** _ra)
+{
+    CHECK_PTR(_ra, 0);
+    int n = 0;
+    while (_ra[n])
+        ++n;
+    return n;
+}
+
+int make_list(d_list* _list, void** _ra)
+{
+    CHECK_PTR(_list, -1);
+    CHECK_PTR(_ra, -1);
+    for (; *_ra; ++_ra)
+        if (_list->insert(static_cast<unknown*>(*_ra)) != 0)
+            return -1;
+    return 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,60 @@
+// The doubly linked list of the library: holds objects (unknown*) or raw data
+// pointers in insertion order, and owns them when its delete flag is set.
+#pragma once
+
+#include "kdbase/unknown.h"
+
+namespace vantrel {
+
+struct VANTREL_API d_node {
+    d_node* next;
+    d_node* prev;
+    unknown* object;  // exactly one of object and data is set
+    void* data;
+
+    d_node(unknown* o, d_node* _prev) : next(nullptr), prev(_prev), object(o), data(nullptr) {}
+    d_node(void* d, d_node* _prev) : next(nullptr), prev(_prev), object(nullptr), data(d) {}
+};
+
+class VANTREL_API d_list {
+public:
+    d_node* first;
+    d_node* last;
+    int count;
+    int delete_elements;  // nonzero: the list owns (deletes) its elements
+
+    explicit d_list(int _delete_elements = 0);
+    ~d_list();
+    d_list(const d_list&) = delete;
+    d_list& operator=(const d_list&) = delete;
+
+    void init_list(int _delete_elements);
+
+    // Append at the tail. 0, or -1 for a null element or a failed allocation.
+    int insert(unknown* o);
+    int insert(void* d);
+    // Unlink and free the node. An owning list deletes the element and gives
+    // 0; otherwise the element is returned. Null/unmatched: 0, no change.
+    void* remove(d_node* n);
+    void* remove(unknown* o);
+    void* remove(void* d);
+    void* remove(int index);
+    d_node* get_node(unknown* o);
+    d_node* get_node(void* d);
+    d_node* get_node_at_index(int i);
+    // Removes every node (owned elements are deleted).
+    void delete_nodes();
+    // Appends other's elements (shared); 0, or -1 at the first failed insert.
+    int cat(d_list* other);
+};
+
+// count * size bytes copied from the elements in order (caller delete[]s).
+VANTREL_API void* make_array(d_list* l, int size);
+// The element pointers in order, plus a null entry when terminate (delete[]).
+VANTREL_API void** make_ref_array(d_list* _elements, bool terminate);
+// Entries before the first null.
+VANTREL_API int get_nelements(void** _ra);
+// Inserts the entries of the null-terminated array as objects; 0 or -1.
+VANTREL_API int make_list(d_list* _list, void** _ra);
+
+}  // namespace vantrel

@@ -1,0 +1,38 @@
+// Test support: a fresh temporary directory per test, the error log pointed at
+// a file inside it, and helpers to read the log back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vantrel_test {
+
+class log_test : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The lines written to the log since the test started (without '\n').
+    std::vector<std::string> log_lines() const;
+    // True when some log line contains text.
+    bool log_has(const std::string& text) const;
+    // Forget what was logged so far.
+    void clear_log();
+    // A path inside the test's temporary directory.
+    std::string path(const std::string& name) const;
+    // Writes bytes to a file in the temporary directory; returns its path.
+    std::string write_file(const std::string& name, const std::string& bytes) const;
+    std::string read_file(const std::string& name) const;
+
+    std::string dir;
+    std::string log_path;
+};
+
+// The root of the source tree (for data files shipped with the project).
+std::string source_dir();
+// ../shared/testdata relative to the source root; empty when absent.
+std::string testdata_dir();
+
+}  // namespace vantrel_test

@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "kdbase/d_list.h"
+#include "kdbase/g_collector.h"
+#include "kdbase/group.h"
+#include "kdbase/mem_collector.h"
+#include "kdbase/pointer.h"
+#include "kdbase/s_token.h"
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+// Records the order in which elements are destroyed.
+std::vector<int> destroyed;
+struct tracked : unknown {
+    int id;
+    explicit tracked(int i = 0) : id(i) {}
+    ~tracked() override { destroyed.push_back(id); }
+};
+
+class list_test : public vantrel_test::log_test {
+protected:
+    void SetUp() override
+    {
+        log_test::SetUp();
+        destroyed.clear();
+    }
+    void TearDown() override
+    {
+        mc_fail_after(-1);
+        log_test::TearDown();
+    }
+    static void check_invariants(d_list& l)
+    {
+        int n = 0;
+        d_node* prev = nullptr;
+        for (d_node* node = l.first; node; node = node->next, ++n) {
+            EXPECT_EQ(node->prev, prev);
+            EXPECT_TRUE((node->object == nullptr) != (node->data == nullptr));
+            prev = node;
+        }
+        EXPECT_EQ(n, l.count);
+        EXPECT_EQ(l.last, prev);
+        EXPECT_EQ(l.first == nullptr, l.count == 0);
+    }
+};
+
+TEST_F(list_test, removal_at_every_position_keeps_the_links)
+{
+    int a = 1, b = 2, c = 3, d = 4;
+    d_list l(0);
+    for (int* p : {&a, &b, &c, &d})
+        ASSERT_EQ(l.insert(static_cast<void*>(p)), 0);
+    EXPECT_EQ(l.remove(static_cast<void*>(&b)), &b);  // middle
+    check_invariants(l);
+    EXPECT_EQ(l.remove(static_cast<void*>(&a)), &a);  // head
+    check_invariants(l);
+    EXPECT_EQ(l.remove(static_cast<void*>(&d)), &d);  // tail
+    check_invariants(l);
+    EXPECT_EQ(l.remove(0), &c);  // only
+    check_invariants(l);
+    EXPECT_EQ(l.first, nullptr);
+    EXPECT_EQ(l.last, nullptr);
+}
+
+TEST_F(list_test, remove_past_the_end_or_null_changes_nothing)
+{
+    int a = 1;
+    d_list l(0);
+    l.insert(static_cast<void*>(&a));
+    EXPECT_EQ(l.remove(1), nullptr);
+    EXPECT_EQ(l.remove(static_cast<d_node*>(nullptr)), nullptr);
+    EXPECT_EQ(l.remove(-1), nullptr);
+    EXPECT_EQ(l.count, 1);
+    EXPECT_EQ(l.insert(static_cast<unknown*>(nullptr)), -1);
+    EXPECT_EQ(l.insert(static_cast<void*>(nullptr)), -1);
+    EXPECT_EQ(l.count, 1);
+}
+
+TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
+{
+    {
+        d_list l(1);
+        for (int i = 1; i <= 4; ++i)
+            l.insert(KD_NEW tracked(i));
+        EXPECT_EQ(l.remove(1), nullptr);  // owned: deleted, 0 returned
+        EXPECT_EQ(destroyed, std::vector<int>({2}));
+    }
+    EXPECT_EQ(destroyed, std::vector<int>({2, 1, 3, 4}));
+}
+
+TEST_F(list_test, non_owning_list_never_touches_elements)
+{
+    tracked t(9);
+    {
+        d_list l(0);
+        l.insert(&t);
+        l.insert(&t);
+        EXPECT_EQ(l.remove(&t), static_cast<void*>(static_cast<unknown*>(&t)));
+    }
+    EXPECT_TRUE(destroyed.empty());
+}
+
+TEST_F(list_test, cat_appends_shared_elements_and_self_once)
+{
+    tracked a(1), b(2);
+    d_list l(0), m(0);
+    l.insert(&a);
+    m.insert(&b);
+    int x = 5;
+    m.insert(static_cast<void*>(&x));
+    EXPECT_EQ(l.cat(&m), 0);
+    EXPECT_EQ(l.count, 3);
+    EXPECT_EQ(l.last->data, &x);
+    EXPECT_EQ(m.count, 2);
+    EXPECT_EQ(l.cat(&l), 0);
+    EXPECT_EQ(l.count, 6);
+    EXPECT_EQ(l.cat(nullptr), 0);
+    check_invariants(l);
+}
+
+TEST_F(list_test, array_conversions)
+{
+    d_list empty(0);
+    void** r = make_ref_array(&empty, true);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r[0], nullptr);
+    delete[] r;
+    EXPECT_EQ(make_ref_array(&empty, false), nullptr);
+    EXPECT_TRUE(log_has("make_ref_array(): invalid parameters"));
+    EXPECT_EQ(make_ref_array(nullptr, true), nullptr);
+    EXPECT_TRUE(log_has("invalid pointer: _elements="));
+    EXPECT_EQ(make_array(&empty, 4), nullptr);
+    EXPECT_TRUE(log_has("make_vert_array(): invalid parameters"));
+
+    int v[3] = {10, 20, 30};
+    d_list l(0);
+    for (int& i : v)
+        l.insert(static_cast<void*>(&i));
+    int* copy = static_cast<int*>(make_array(&l, sizeof(int)));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy[0] + copy[1] + copy[2], 60);
+    EXPECT_EQ(copy[2], 30);
+    delete[] reinterpret_cast<char*>(copy);
+
+    void** refs = make_ref_array(&l, true);
+    EXPECT_EQ(get_nelements(refs), 3);
+    d_list back(0);
+    EXPECT_EQ(make_list(&back, refs), 0);
+    EXPECT_EQ(back.count, 3);
+    EXPECT_EQ(static_cast<void*>(back.first->object), &v[0]);
+    delete[] refs;
+    EXPECT_EQ(get_nelements(nullptr), 0);
+    EXPECT_TRUE(log_has("invalid pointer: _ra="));
+}
+
+TEST_F(list_test, token_names_and_comparison)
+{
+    s_token a("alpha"), b("alpha"), c;
+    EXPECT_TRUE(a == b);
+    EXPECT_FALSE(a == c);
+    EXPECT_TRUE(log_has("s_token::==(): token names not set"));
+    a.set_name(a.name);  // its own name
+    EXPECT_STREQ(a.name, "alpha");
+    a = nullptr;
+    EXPECT_EQ(a.name, nullptr);
+    c.copy(&b);
+    EXPECT_STREQ(c.name, "alpha");
+    EXPECT_NE(c.name, b.name);
+    c.copy(nullptr);
+    EXPECT_TRUE(log_has("invalid pointer: _tok=0"));
+
+    std::string long_a(300, 'a'), long_b = long_a;
+    long_b[280] = 'b';
+    s_token la(long_a.c_str()), lb(long_b.c_str());
+    EXPECT_TRUE(la == lb);  // only 255 characters count
+}
+
+TEST_F(list_test, failed_name_copy_falls_back_to_a_fixed_name)
+{
+    s_token t("first");
+    mc_fail_after(0);
+    t.set_name("second");
+    EXPECT_STREQ(t.name, "out of memory");
+    t.set_name("third");  // the fixed name is not freed (ASan would see it)
+    EXPECT_STREQ(t.name, "third");
+}
+
+TEST_F(list_test, alloc_str_cuts_to_max_minus_one)
+{
+    char* s = alloc_str("abcdef", 4);
+    EXPECT_STREQ(s, "abc");
+    delete[] s;
+    s = alloc_str("abc", -1);
+    EXPECT_STREQ(s, "abc");
+    delete[] s;
+    EXPECT_EQ(alloc_str(nullptr, 3), nullptr);
+    EXPECT_TRUE(log_has("invalid parameters"));
+}
+
+TEST_F(list_test, get_token_prefix_order_and_list_lookup)
+{
+    s_token t_if("if"), t_ifelse("ifelse");
+    s_token* tokens[] = {&t_if, &t_ifelse, nullptr};
+    EXPECT_EQ(get_token("ifelse", tokens), &t_if);
+    s_token* reversed[] = {&t_ifelse, &t_if, nullptr};
+    EXPECT_EQ(get_token("ifelse x", reversed), &t_ifelse);
+    EXPECT_EQ(get_token("for", tokens), nullptr);
+    EXPECT_EQ(get_token(nullptr, tokens), nullptr);
+    EXPECT_TRUE(log_has("get_token(): invalid parameters"));
+
+    d_list l(0);
+    l.insert(&t_if);
+    l.insert(&t_ifelse);
+    EXPECT_EQ(get_token("ifelse", &l), &t_ifelse);
+    EXPECT_EQ(get_token("i", &l), nullptr);
+}
+
+TEST_F(list_test, alloc_token_survives_failure_at_every_allocation)
+{
+    for (int fail = 0; fail < 2; ++fail) {
+        clear_log();
+        mc_fail_after(fail);
+        EXPECT_EQ(alloc_token(8), nullptr);
+        EXPECT_TRUE(log_has(fail == 0 ? "alloc_token(): unable to allocate token"
+                                      : "alloc_token(): unable to allocate token string"));
+        EXPECT_TRUE(log_has("allocation failed: tests/kdbase/") || log_has("allocation failed: kdbase/s_token.cpp"));
+    }
+    s_token* t = alloc_token(8);
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t->name, "");
+    delete t;
+}
+
+TEST_F(list_test, insert_reports_allocation_failure)
+{
+    d_list l(0);
+    int x;
+    mc_fail_after(0);
+    EXPECT_EQ(l.insert(static_cast<void*>(&x)), -1);
+    EXPECT_EQ(l.count, 0);
+    EXPECT_TRUE(log_has("allocation failed: kdbase/d_list.cpp"));
+}
+
+TEST_F(list_test, group_compare_messages)
+{
+    group_t* p1 = create_group("p");
+    group_t* p2 = create_group("q");
+    groupable_t a, b;
+    a.set_name("x");
+    b.set_name("x");
+    EXPECT_EQ(a.compare(&b), 0);
+    b.parent = p1;
+    EXPECT_EQ(a.compare(&b), -1);
+    EXPECT_TRUE(log_has("parents differe"));
+    a.parent = p2;
+    EXPECT_EQ(a.compare(&b), -1);
+    EXPECT_TRUE(log_has("unequal parents"));
+    b.set_name("y");
+    EXPECT_EQ(a.compare(&b), -1);
+    EXPECT_TRUE(log_has("unequal names"));
+    EXPECT_EQ(a.compare(nullptr), -1);
+    EXPECT_EQ(create_group(nullptr), nullptr);
+
+    groupable_t c;
+    c.copy(&a);
+    EXPECT_EQ(c.parent, p2);
+    EXPECT_STREQ(c.name, "x");
+
+    char buf[256] = {};
+    FILE* f = fmemopen(buf, sizeof buf, "w");
+    c.dump(f, "  ");
+    p1->dump(f, nullptr);
+    fclose(f);
+    EXPECT_STREQ(buf, "  name=x parent=q\n(invalid group)\n");
+    delete p1;
+    delete p2;
+}
+
+TEST_F(list_test, g_collector_releases_newest_first_unless_kept)
+{
+    {
+        g_collector<tracked> g(1);
+        for (int i = 1; i <= 3; ++i)
+            g.alloc()->id = i;
+    }
+    EXPECT_EQ(destroyed, std::vector<int>({3, 2, 1}));
+    destroyed.clear();
+    tracked* kept;
+    {
+        g_collector<tracked> g(1);
+        kept = g.alloc();
+        g.dont_delete();
+    }
+    EXPECT_TRUE(destroyed.empty());
+    delete kept;
+
+    g_collector<tracked> g1(1), g2(1);
+    tracked* foreign = g2.alloc();
+    destroyed.clear();
+    g1.free(foreign);
+    EXPECT_TRUE(destroyed.empty());
+    EXPECT_TRUE(log_has("was not allocated with this allocator"));
+}
+
+TEST_F(list_test, pointer_guard_deletes_unless_released)
+{
+    {
+        pointer_t<tracked> p;
+        p.p = KD_NEW tracked(7);
+    }
+    EXPECT_EQ(destroyed, std::vector<int>({7}));
+    tracked* t;
+    {
+        pointer_t<tracked> p;
+        p.p = t = KD_NEW tracked(8);
+        p.dont_delete();
+    }
+    EXPECT_EQ(destroyed.size(), 1u);
+    delete t;
+}
+
+TEST_F(list_test, collector_ledger_and_realloc)
+{
+    mem_collector* mc = mc_global();
+    int before = mc->total;
+    char* block = static_cast<char*>(mc->_mc_new(8, "kdbase/x.cpp", 5));
+    memcpy(block, "ABCDEFGH", 8);
+    mc->add_entry(block, 8, "kdbase/x.cpp", 5);
+    EXPECT_EQ(mc->total, before + 8);
+    EXPECT_NE(mc->get_entry(block), nullptr);
+    char* grown = static_cast<char*>(mc->mc_realloc(block, 16));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(memcmp(grown, "ABCDEFGH", 8), 0);
+    EXPECT_EQ(mc->get_entry(grown)->size, 16);
+    EXPECT_EQ(mc->total, before + 16);
+    char desc[256];
+    mc->_set_entry_str(desc, grown, 4);
+    EXPECT_NE(strstr(desc, "[4 bytes]=(char=A, int=1145258561, hex=0x44434241, buf=41 42 43 44 ABCD)"), nullptr) << desc;
+    EXPECT_EQ(mc->del_entry(grown), 0);
+    EXPECT_EQ(mc->del_entry(grown), -1);
+    EXPECT_EQ(mc->total, before);
+    mc->mc_delete(grown);
+
+    mc_fail_after(0);
+    EXPECT_EQ(mc->_mc_new(4, "kdbase/y.cpp", 12), nullptr);
+    EXPECT_TRUE(log_has("allocation failed: kdbase/y.cpp (12) size=4"));
+    EXPECT_TRUE(log_has("y.cpp(12)]"));
+}
+
+}  // namespace
