@@ -161,4 +161,13 @@ int base_script::tokenize(FILE* f, d_list* out)
     }
 }
 
+void delete_token_node(d_list* l, d_node* n)
+{
+    if (!l || !n)
+        return;
+    unknown* o = n->object;
+    if (l->remove(n))
+        delete o;
+}
+
 }  // namespace vantrel

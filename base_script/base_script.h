@@ -13,6 +13,7 @@
 namespace vantrel {
 
 class d_list;
+struct d_node;
 
 enum {
     BS_MAX_LINE = 2048,   // bytes per read from a file, terminator included
@@ -54,5 +55,9 @@ private:
     void compile_charset();
     size_t ident_run(const char* text);
 };
+
+// Removes the node from the list and deletes its token, whether or not the
+// list owns its elements. Null arguments do nothing.
+VANTREL_API void delete_token_node(d_list* l, d_node* n);
 
 }  // namespace vantrel
