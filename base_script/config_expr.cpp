@@ -141,6 +141,7 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
         r_var* v = get_rightmost_var(_expr, _index, nullptr);
         if (!v || !index_ok(v, *_index) || set_address(&scratch, v, *_index) == -1)
             return -1;
+        address_room = v->type == r_float ? (int)v->count - *_index : -1;
         *_index = 0;
         break;
     }
@@ -322,8 +323,14 @@ int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
         set_r_var_type(&scratch, *letter);
         int index = 0;
         int before = _args->count;
+        address_room = -1;
         if (evaluate_expression(_args, &scratch, &index) == -1)
             return -1;
+        if (*letter == 'F' && address_room >= 0 && address_room < 4) {
+            ELOG(EL_MAJOR, "%s: argument %d points at %d float(s), a vector needs 4", _f->name, i + 1,
+                 address_room);
+            return -1;
+        }
         _f->args[i] = (intptr_t)scratch.word(0);
         _f->arg_types[i] = scratch.type;
         if (scratch.type == r_string && scratch.word(0)) {

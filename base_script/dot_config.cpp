@@ -134,7 +134,7 @@ int config_include::process(d_list* args, dot_config* cfg, void*)
     return cfg->script->process(path) == 0 ? 0 : -1;
 }
 
-dot_config::dot_config() : dot_plugin("config"), kw_table(), store(false), nesting(0)
+dot_config::dot_config() : dot_plugin("config"), kw_table(), store(false), nesting(0), address_room(-1)
 {
     kw_config* order[] = {&kw_dc_add, &kw_dc_set, &kw_newline, &kw_comment, &kw_index_start,
                           &kw_index_end, &kw_dot, &kw_arrow, &kw_equal, &kw_paren_start,
