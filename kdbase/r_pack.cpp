@@ -197,42 +197,103 @@ bool store_var(r_var* v, char* buf, int region)
     return true;
 }
 
-}  // namespace
-
-int r_struct::pack(char* buffer, int capacity)
-{
-    if (!buffer) {
-        ELOG(EL_MINDEBUG, "pack(): supplied _tobuf is NULL");
-        return 0;
+// Where packing writes: a byte buffer in network order, or a file.
+class buffer_sink {
+public:
+    buffer_sink(char* buffer, int capacity)
+        : base(buffer), out(reinterpret_cast<unsigned char*>(buffer)), cap(capacity), left(capacity), at(0)
+    {
     }
-    unsigned char* out = reinterpret_cast<unsigned char*>(buffer);
-    int total = 0, left = capacity;
-    for (d_node* n = list.first; n; n = n->next) {
+
+    // Claims the next variable's region; false (logged) when it does not fit.
+    bool claim(int size)
+    {
+        left -= size;
+        if (left >= 0)
+            return true;
+        ELOG(EL_MINOR, "pack(): _tobuf (size=%d 0x%08" PRIxPTR ") is too small", left, (uintptr_t)base);
+        return false;
+    }
+    void byte(uint32_t w) { out[at++] = (unsigned char)w; }
+    void word16(uint32_t w)
+    {
+        put_be16(out + at, (uint16_t)w);
+        at += 2;
+    }
+    void word32(uint32_t w)
+    {
+        put_be32(out + at, w);
+        at += 4;
+    }
+    void float32(uint32_t w) { word32(w); }
+    void text(const char* s, int len)
+    {
+        memcpy(out + at, s, (size_t)len);
+        at += len;
+    }
+    void reserved() { at += 4; }  // left as it is
+    // A nested structure gets the room from its start to the buffer's end.
+    int nested(r_struct* s)
+    {
+        int got = s->pack(base + at, cap - at);
+        at += got;
+        return got;
+    }
+
+private:
+    char* base;
+    unsigned char* out;
+    int cap, left, at;
+};
+
+class file_sink {
+public:
+    explicit file_sink(CFileE* file) : f(file) {}
+
+    bool claim(int) { return true; }
+    void byte(uint32_t w) { f->WriteChar((char)w); }
+    void word16(uint32_t w) { f->WriteShort((int16_t)w); }
+    void word32(uint32_t w) { f->WriteInt((int32_t)w); }
+    void float32(uint32_t w)
+    {
+        float x;
+        memcpy(&x, &w, sizeof x);
+        f->WriteFloat(x);
+    }
+    void text(const char* s, int len) { f->Write(s, len); }
+    void reserved() {}  // pointers have no file form
+    int nested(r_struct* s) { return s->pack(f); }
+
+private:
+    CFileE* f;
+};
+
+// The packing walk shared by both forms: the bytes of the variables done.
+template <class Sink> int pack_walk(r_struct* rs, Sink& sink)
+{
+    int total = 0;
+    for (d_node* n = rs->list.first; n; n = n->next) {
         r_var* v = var_of(n);
         cut_texts(v);
         int size = v->size();
-        if (size < 0)
-            return total;  // undefined: logged by size()
-        left -= size;
-        if (left < 0) {
-            ELOG(EL_MINOR, "pack(): _tobuf (size=%d 0x%08" PRIxPTR ") is too small", left, (uintptr_t)buffer);
-            return total;
-        }
-        int at = total, width = fixed_width(v->type);
+        if (size < 0 || !sink.claim(size))
+            return total;  // undefined (logged by size()) or too small
         for (unsigned int i = 0; i < v->count; ++i) {
-            uintptr_t w = v->word((int)i);
+            uint32_t w = (uint32_t)v->word((int)i);
             switch (v->type) {
             case r_char:
             case r_uchar8:
-                out[at] = (unsigned char)w;
+                sink.byte(w);
                 break;
             case r_ushort16:
-                put_be16(out + at, (uint16_t)w);
+                sink.word16(w);
                 break;
             case r_int:
             case r_uint32:
+                sink.word32(w);
+                break;
             case r_float:
-                put_be32(out + at, (uint32_t)w);
+                sink.float32(w);
                 break;
             case r_char_p:
             case r_string: {
@@ -241,9 +302,7 @@ int r_struct::pack(char* buffer, int capacity)
                     ELOG(EL_MINOR, "pack(): %s has a NULL string", v->name);
                     return total;
                 }
-                size_t len = strlen(s) + 1;
-                memcpy(out + at, s, len);
-                at += (int)len;
+                sink.text(s, (int)strlen(s) + 1);
                 break;
             }
             case r_struct_p: {
@@ -253,20 +312,30 @@ int r_struct::pack(char* buffer, int capacity)
                     return total;
                 }
                 int want = s->size();
-                int got = s->pack(buffer + at, capacity - at);
+                int got = sink.nested(s);
                 if (got != want)
-                    return at + got;
-                at += got;
+                    return total + got;
                 break;
             }
             default:
-                break;  // reserved pointer slot, left as it is
+                sink.reserved();
+                break;
             }
-            at += width;
         }
         total += size;
     }
     return total;
+}
+
+}  // namespace
+int r_struct::pack(char* buffer, int capacity)
+{
+    if (!buffer) {
+        ELOG(EL_MINDEBUG, "pack(): supplied _tobuf is NULL");
+        return 0;
+    }
+    buffer_sink sink(buffer, capacity);
+    return pack_walk(this, sink);
 }
 
 int r_struct::unpack(char* buffer, int length)
@@ -301,63 +370,8 @@ int r_struct::pack(CFileE* f)
         ELOG(EL_MINDEBUG, "pack(CFileE): invalid parameters");
         return 0;
     }
-    int total = 0;
-    for (d_node* n = list.first; n; n = n->next) {
-        r_var* v = var_of(n);
-        cut_texts(v);
-        int size = v->size();
-        if (size < 0)
-            return total;
-        for (unsigned int i = 0; i < v->count; ++i) {
-            uintptr_t w = v->word((int)i);
-            switch (v->type) {
-            case r_char:
-            case r_uchar8:
-                f->WriteChar((char)w);
-                break;
-            case r_ushort16:
-                f->WriteShort((int16_t)w);
-                break;
-            case r_int:
-            case r_uint32:
-                f->WriteInt((int32_t)(uint32_t)w);
-                break;
-            case r_float: {
-                uint32_t bits = (uint32_t)w;
-                float x;
-                memcpy(&x, &bits, sizeof x);
-                f->WriteFloat(x);
-                break;
-            }
-            case r_char_p:
-            case r_string: {
-                const char* s = text_of(v, i);
-                if (!s) {
-                    ELOG(EL_MINOR, "pack(): %s has a NULL string", v->name);
-                    return total;
-                }
-                f->Write(s, (int)strlen(s) + 1);
-                break;
-            }
-            case r_struct_p: {
-                r_struct* s = struct_of(v, i);
-                if (!s) {
-                    ELOG(EL_MINOR, "pack(): %s has a NULL r_struct", v->name);
-                    return total;
-                }
-                int want = s->size();
-                int got = s->pack(f);
-                if (got != want)
-                    return total + got;
-                break;
-            }
-            default:
-                break;  // pointers have no file form
-            }
-        }
-        total += size;
-    }
-    return total;
+    file_sink sink(f);
+    return pack_walk(this, sink);
 }
 
 int r_struct::unpack(CFileE* f)
