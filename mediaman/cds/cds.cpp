@@ -219,7 +219,7 @@ void cds::_reset()
 int cds::open(const char* _filename)
 {
     CHECK_PTR(_filename, -1);
-    if (!Open(_filename, OM_RB_UPDATE)) {
+    if (!Open(_filename, OM_RBPLUS)) {
         ELOG(EL_MINOR, "unable to open %s", _filename);
         return -1;
     }
@@ -237,7 +237,7 @@ int cds::load(const char* _filename)
 int cds::create(const char* _filename)
 {
     CHECK_PTR(_filename, -1);
-    if (!Open(_filename, OM_WB_UPDATE)) {
+    if (!Open(_filename, OM_WBPLUS)) {
         ELOG(EL_MINOR, "unable to create %s", _filename);
         return -1;
     }
@@ -255,7 +255,8 @@ int cds::_read_header(chunk_header& h, long limit)
     try {
         Read(h.type, 4);
         h.size = ReadInt();
-        ReadString(h.id, CDS_ID_MAX);
+        if (ReadString(h.id, CDS_ID_MAX) < 0)
+            throw -1;
     } catch (int) {
         _read_error(pos, Error() ? "cannot read chunk header" : "file ends inside a chunk header");
         return -1;
