@@ -100,8 +100,8 @@ public:
     int write(cds& c, groupable_t* o) override;
 
     // Opens an existing file for reading and writing (no truncation) and
-    // forgets the current group and every listed object without deleting it.
-    // -1 with "unable to open %s".
+    // forgets the current group and every listed object without deleting it
+    // (the lists keep their ownership setting). -1 with "unable to open %s".
     int open(const char* _filename);
     // open, then read_all.
     int load(const char* _filename);
