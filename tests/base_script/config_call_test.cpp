@@ -216,3 +216,44 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
 }
 
 }  // namespace
+
+namespace {
+
+// The example of the README, as written there.
+class player_t : public script_var {
+public:
+    r_var health, pos, title;
+    float xyz[4] = {0, 0, 0, 0};
+    player_t()
+    {
+        name = "player";
+        stride = sizeof(player_t);
+        health.set(0, 0);
+        pos.set_storage(xyz, sizeof xyz);
+        add(&health, "health", r_int, 1);
+        add(&pos, "pos", r_float, 4);
+        add(&title, "title", r_string, 1);
+    }
+};
+
+TEST_F(config_call_test, readme_example)
+{
+    player_t player;
+    scope.add(&player);
+    std::string file = write_file("game.ds", ". config\n"
+                                             "# declared here, shared with every later block\n"
+                                             "dc_add start_health 80\n"
+                                             "player.health = start_health\n"
+                                             "player.title = \"Ada\"\n"
+                                             "set_v(&player.pos, 1.0, 0.0, -2.5, 1.0)\n"
+                                             "slog(get_const(\"EL_STATUS\"), \"player %s ready\", player.title)\n"
+                                             "./config\n");
+    EXPECT_EQ(script.process(file.c_str()), 0);
+    EXPECT_EQ(player.health.value(0), 80);
+    EXPECT_STREQ(player.title.str_value(0), "Ada");
+    EXPECT_EQ(std::vector<float>(player.xyz, player.xyz + 4), (std::vector<float>{1.0f, 0.0f, -2.5f, 1.0f}));
+    EXPECT_TRUE(log_has("] player Ada ready"));
+    scope.empty();
+}
+
+}  // namespace
