@@ -12,29 +12,14 @@
 #include "base_script/script_sets.h"
 #include "base_script/script_var.h"
 #include "kdbase/errorlog.h"
+#include "tests/base_script/player.h"
 
 using namespace vantrel;
+using vantrel_test::player_t;
 
 namespace {
 
 const int lines = 10000;
-
-// A published object with an int, a 4-float vector and a text.
-class player_t : public script_var {
-public:
-    r_var health, pos, title;
-    float xyz[4] = {0, 0, 0, 0};
-    player_t()
-    {
-        name = "player";
-        stride = sizeof(player_t);
-        health.set(0, 0);
-        pos.set_storage(xyz, sizeof xyz);
-        add(&health, "health", r_int, 1);
-        add(&pos, "pos", r_float, 4);
-        add(&title, "title", r_string, 1);
-    }
-};
 
 struct fixture {
     r_struct scope{false};

@@ -5,6 +5,7 @@
 
 #include "base_script/script_sets.h"
 #include "config_helpers.h"
+#include "player.h"
 #include "kdbase/kdbase_math.h"
 
 using namespace vantrel;
@@ -219,23 +220,9 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
 
 namespace {
 
-// The example of the README, as written there.
-class player_t : public script_var {
-public:
-    r_var health, pos, title;
-    float xyz[4] = {0, 0, 0, 0};
-    player_t()
-    {
-        name = "player";
-        stride = sizeof(player_t);
-        health.set(0, 0);
-        pos.set_storage(xyz, sizeof xyz);
-        add(&health, "health", r_int, 1);
-        add(&pos, "pos", r_float, 4);
-        add(&title, "title", r_string, 1);
-    }
-};
+using vantrel_test::player_t;
 
+// The example of the README, as written there.
 TEST_F(config_call_test, readme_example)
 {
     player_t player;
