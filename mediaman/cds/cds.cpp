@@ -226,7 +226,16 @@ void cds::_reset()
 int cds::open(const char* _filename)
 {
     CHECK_PTR(_filename, -1);
-    if (!Open(_filename, OM_RBPLUS)) {
+    // Media often sit where they may not be changed: such a file is opened
+    // for reading only (writing it back then fails), rather than refused.
+    OPERATION_MODE m = OM_RBPLUS;
+    if (FILE* probe = fopen(_filename, "rb+"))
+        fclose(probe);
+    else if (FILE* readable = fopen(_filename, "rb")) {
+        fclose(readable);
+        m = OM_RB;
+    }
+    if (!Open(_filename, m)) {
         ELOG(EL_MINOR, "unable to open %s", _filename);
         return -1;
     }
