@@ -157,6 +157,9 @@ TEST_F(config_call_test, slog_formats_its_arguments)
 {
     EXPECT_EQ(run("slog(get_const(\"EL_STATUS\"), \"ready: %s\", \"camera\")\n"), 0);
     EXPECT_TRUE(log_has("] ready: camera"));
+    // Debug priorities carry the source: the script, line -1.
+    EXPECT_EQ(run("slog(10, \"deep\")\n"), 0);
+    EXPECT_TRUE(log_has(": *script*(-1)] deep"));
     EXPECT_EQ(run("slog(3, \"100%\")\nslog(3, \"%f and %d%%\", 1.5, 2)\n"), 0);
     EXPECT_TRUE(log_has("] 100%"));
     EXPECT_TRUE(log_has("] 1.500000 and 2%"));
