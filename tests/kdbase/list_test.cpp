@@ -346,6 +346,18 @@ TEST_F(list_test, collector_ledger_and_realloc)
     EXPECT_EQ(mc->total, before);
     mc->mc_delete(grown);
 
+    // A block without entry is a plain resize: its bytes move, nothing past it is read.
+    char* plain = static_cast<char*>(mc->_mc_new(3, "kdbase/x.cpp", 6));
+    memcpy(plain, "xyz", 3);
+    char* bigger = static_cast<char*>(mc->mc_realloc(plain, 4096));
+    ASSERT_NE(bigger, nullptr);
+    EXPECT_EQ(memcmp(bigger, "xyz", 3), 0);
+    char* smaller = static_cast<char*>(mc->mc_realloc(bigger, 2));
+    ASSERT_NE(smaller, nullptr);
+    EXPECT_EQ(memcmp(smaller, "xy", 2), 0);
+    EXPECT_EQ(mc->total, before);
+    mc->mc_delete(smaller);
+
     mc_fail_after(0);
     EXPECT_EQ(mc->_mc_new(4, "kdbase/y.cpp", 12), nullptr);
     EXPECT_TRUE(log_has("allocation failed: kdbase/y.cpp (12) size=4"));
