@@ -79,6 +79,15 @@ TEST_F(list_test, remove_past_the_end_or_null_changes_nothing)
     EXPECT_EQ(l.insert(static_cast<unknown*>(nullptr)), -1);
     EXPECT_EQ(l.insert(static_cast<void*>(nullptr)), -1);
     EXPECT_EQ(l.count, 1);
+
+    // A null element matches nothing, not a node of the other kind.
+    tracked t(1);
+    l.insert(&t);
+    EXPECT_EQ(l.get_node(static_cast<unknown*>(nullptr)), nullptr);
+    EXPECT_EQ(l.get_node(static_cast<void*>(nullptr)), nullptr);
+    EXPECT_EQ(l.remove(static_cast<unknown*>(nullptr)), nullptr);
+    EXPECT_EQ(l.remove(static_cast<void*>(nullptr)), nullptr);
+    EXPECT_EQ(l.count, 2);
 }
 
 TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
