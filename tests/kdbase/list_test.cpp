@@ -255,6 +255,34 @@ TEST_F(list_test, insert_reports_allocation_failure)
     EXPECT_TRUE(log_has("allocation failed: kdbase/d_list.cpp"));
 }
 
+TEST_F(list_test, failed_allocations_in_lists_and_collectors_leave_nothing_behind)
+{
+    int a = 1, b = 2;
+    d_list l(0);
+    l.insert(static_cast<void*>(&a));
+    l.insert(static_cast<void*>(&b));
+    mc_fail_after(0);
+    EXPECT_EQ(make_array(&l, 4), nullptr);
+    mc_fail_after(0);
+    EXPECT_EQ(make_ref_array(&l, true), nullptr);
+    d_list m(0);
+    m.insert(static_cast<void*>(&a));
+    mc_fail_after(1);  // the second appended node
+    EXPECT_EQ(m.cat(&l), -1);
+    EXPECT_EQ(m.count, 2);  // what was appended stays
+    check_invariants(m);
+
+    for (int fail = 0; fail < 2; ++fail) {
+        g_collector<tracked> g(1);
+        mc_fail_after(fail);  // the list entry, then the object
+        EXPECT_EQ(g.alloc(), nullptr);
+        ASSERT_NE(g.alloc(), nullptr);
+    }
+    EXPECT_EQ(destroyed.size(), 2u);  // only the objects that were made
+    mc_fail_after(0);
+    EXPECT_EQ(create_group("g"), nullptr);
+}
+
 TEST_F(list_test, group_compare_messages)
 {
     group_t* p1 = create_group("p");
@@ -284,8 +312,9 @@ TEST_F(list_test, group_compare_messages)
     FILE* f = fmemopen(buf, sizeof buf, "w");
     c.dump(f, "  ");
     p1->dump(f, nullptr);
+    c.dump(f, nullptr);
     fclose(f);
-    EXPECT_STREQ(buf, "  name=x parent=q\n(invalid group)\n");
+    EXPECT_STREQ(buf, "  name=x parent=q\n(invalid group)\n(invalid groupable)\n");
     delete p1;
     delete p2;
 }
