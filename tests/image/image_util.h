@@ -1,0 +1,89 @@
+// Helpers shared by the image tests: pixel access, patterns and file builders.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "image/image.h"
+#include "kdbase/cfile.h"
+
+namespace vantrel_test {
+
+// The little-endian pixel of n bytes at p.
+inline uint32_t pixel_at(const void* p, int n)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v |= (uint32_t)((const unsigned char*)p)[i] << (8 * i);
+    return v;
+}
+
+// Distinct pixel values that use every bit of every channel across the image;
+// padding stays zero.
+inline void fill_pattern(vantrel::image_t* img)
+{
+    int nb = img->fields.nbytes();
+    for (int y = 0; y < img->height; ++y)
+        for (int x = 0; x < img->width * nb; ++x)
+            img->bits[y * img->row_size() + x] = (unsigned char)(37 * x + 101 * y + 13);
+}
+
+// The whole file at path ("" when it cannot be read).
+inline std::string read_binary(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Little-endian byte strings.
+inline std::string le16(unsigned v)
+{
+    return std::string{(char)(v & 0xFF), (char)((v >> 8) & 0xFF)};
+}
+inline std::string le32(uint32_t v)
+{
+    return le16(v & 0xFFFF) + le16(v >> 16);
+}
+
+// A BMP file: headers with the given fields, optional masks, then rows of data.
+struct bmp_spec {
+    std::string id = "BM";
+    uint32_t header_size = 40;
+    int32_t width = 2, height = 2;
+    uint16_t bpp = 24;
+    uint32_t compression = 0;
+    std::string masks;        // 12 bytes for bit fields
+    std::string extra;        // between headers (and masks) and the data
+    int64_t data_offset = -1;  // -1: right after what precedes it
+    std::string data;
+};
+
+inline std::string make_bmp(const bmp_spec& s)
+{
+    std::string info = le32(s.header_size) + le32((uint32_t)s.width) + le32((uint32_t)s.height) + le16(1) +
+                       le16(s.bpp) + le32(s.compression) + std::string(20, '\0');
+    info.resize(s.header_size < 40 ? 40 : s.header_size, '\0');
+    std::string head = info + s.masks + s.extra;
+    uint32_t offset = s.data_offset >= 0 ? (uint32_t)s.data_offset : (uint32_t)(14 + head.size());
+    std::string file = s.id.substr(0, 2) + le32(0) + le32(0) + le32(offset) + head + s.data;
+    std::string size = le32((uint32_t)file.size());
+    file.replace(2, 4, size);
+    return file;
+}
+
+// A TGA file: header fields, identification, colour map, then data.
+inline std::string make_tga(uint8_t type, uint8_t bpp, uint8_t desc, uint16_t width, uint16_t height,
+                            const std::string& id, const std::string& map, uint8_t map_entry_size,
+                            const std::string& data)
+{
+    uint16_t map_len = map_entry_size ? (uint16_t)(map.size() / ((map_entry_size + 7) / 8)) : 0;
+    return std::string{(char)id.size(), (char)(map.empty() ? 0 : 1), (char)type} + le16(0) + le16(map_len) +
+           std::string(1, (char)map_entry_size) + le16(0) + le16(0) + le16(width) + le16(height) +
+           std::string{(char)bpp, (char)desc} + id + map + data;
+}
+
+}  // namespace vantrel_test
