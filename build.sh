@@ -12,7 +12,7 @@ setup() {
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
-  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev; do
+  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
   done
   if [ ${#need[@]} -gt 0 ]; then

@@ -1,5 +1,6 @@
 #include "image/image.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -60,29 +61,38 @@ image_t::~image_t()
     delete_bits();
 }
 
+// Allocates img's bits for the size and format; the pixel bytes are zeroed
+// only when asked (readers fill every byte themselves).
+static int allocate(image_t* img, int width, int height, const bit_fields_t& f, bool zero)
+{
+    img->delete_bits();
+    bit_fields_t g = f;
+    int nb = g.nbytes();
+    if (width <= 0 || height <= 0 || nb == 0) {
+        ELOG(EL_MINOR, "image_t::alloc_bits(): invalid image %dx%d of %d bits", width, height, g.nbits());
+        return -1;
+    }
+    size_t n = image_size(width, height, nb);
+    if (n == 0) {
+        ELOG(EL_MINOR, "image_t::alloc_bits(): image %dx%d too large", width, height);
+        return -1;
+    }
+    img->bits = KD_NEW unsigned char[n];
+    if (!img->bits)
+        return -1;
+    if (zero)
+        memset(img->bits, 0, n);
+    img->width = width;
+    img->height = height;
+    img->fields = g;
+    return 0;
+}
+
 int image_t::alloc_bits(int _width, int _height, unsigned int r, unsigned int g, unsigned int b, unsigned int a)
 {
-    delete_bits();
     bit_fields_t f;
     f.set(r, g, b, a);
-    int nb = f.nbytes();
-    if (_width <= 0 || _height <= 0 || nb == 0) {
-        ELOG(EL_MINOR, "image_t::alloc_bits(): invalid image %dx%d of %d bits", _width, _height, f.nbits());
-        return -1;
-    }
-    size_t n = image_size(_width, _height, nb);
-    if (n == 0) {
-        ELOG(EL_MINOR, "image_t::alloc_bits(): image %dx%d too large", _width, _height);
-        return -1;
-    }
-    bits = KD_NEW unsigned char[n];
-    if (!bits)
-        return -1;
-    memset(bits, 0, n);
-    width = _width;
-    height = _height;
-    fields = f;
-    return 0;
+    return allocate(this, _width, _height, f, true);
 }
 
 void image_t::delete_bits()
@@ -217,12 +227,12 @@ int image_t::convert(bit_fields_t* _fields, char** out)
     if (!data)
         return -1;
     size_t src_row = row_size();
-    size_t dst_row = ((size_t)width * (size_t)dst_nb + 3) & ~(size_t)3;
-    size_t dst_pixels = (size_t)width * (size_t)dst_nb;
+    size_t dst_pixels = (size_t)width * (size_t)dst_nb, pad = (4 - dst_pixels % 4) % 4;
+    size_t dst_row = dst_pixels + pad;
     for (int y = 0; y < height; ++y) {
         unsigned char* d = (unsigned char*)data + (size_t)y * dst_row;
         convert_pixels(bits + (size_t)y * src_row, fields, src_nb, d, to, dst_nb, width);
-        memset(d + dst_pixels, 0, dst_row - dst_pixels);
+        memset(d + dst_pixels, 0, pad);
     }
     if (out) {
         *out = data;
@@ -234,14 +244,46 @@ int image_t::convert(bit_fields_t* _fields, char** out)
     return 0;
 }
 
-bool pixel_data_fits(CFileE& f, long offset, size_t row_bytes, int rows)
+// Reads k rows of row bytes into the block at dst, which they fill in the
+// reverse order when bottom_up.
+static void read_row_block(CFileE& f, unsigned char* dst, size_t row, int k, bool bottom_up)
 {
-    long size = f.GetSize();
-    size_t left = offset >= 0 && offset <= size ? (size_t)(size - offset) : 0;
-    if (rows >= 0 && (row_bytes == 0 || (size_t)rows <= left / row_bytes))
-        return true;
-    ELOG(EL_MINOR, "%s: pixel data goes beyond the end of the file", f.Name());
-    return false;
+    f.Read(dst, (int)(row * (size_t)k));
+    if (!bottom_up)
+        return;
+    for (int i = 0, j = k - 1; i < j; ++i, --j)
+        std::swap_ranges(dst + (size_t)i * row, dst + (size_t)(i + 1) * row, dst + (size_t)j * row);
+}
+
+int read_pixel_rows(image_t* img, CFileE& f, int width, int height, const bit_fields_t& fields, size_t file_row,
+                    bool top_down)
+{
+    long pos = f.GetPos(), size = f.GetSize();
+    size_t left = pos >= 0 && pos <= size ? (size_t)(size - pos) : 0;
+    if (file_row > INT_MAX || (size_t)height > left / file_row) {
+        ELOG(EL_MINOR, "%s: pixel data goes beyond the end of the file", f.Name());
+        return -1;
+    }
+    image_t read;
+    if (allocate(&read, width, height, fields, false) != 0)
+        return -1;
+    size_t row = read.row_size(), pixels = (size_t)width * (size_t)read.fields.nbytes();
+    if (file_row == row) {
+        // Whole blocks of rows per read: few calls, straight into place.
+        int per_block = (int)std::max<size_t>(1, (256 * 1024) / row);
+        for (int done = 0; done < height; done += per_block) {
+            int k = std::min(per_block, height - done);
+            int first = top_down ? done : height - done - k;
+            read_row_block(f, read.bits + (size_t)first * row, row, k, !top_down);
+        }
+    } else {
+        for (int y = 0; y < height; ++y)
+            f.Read(read.bits + (size_t)(top_down ? y : height - 1 - y) * row, (int)file_row);
+    }
+    for (int y = 0; y < height; ++y)
+        memset(read.bits + (size_t)y * row + pixels, 0, row - pixels);
+    img->take_bits(&read);
+    return 0;
 }
 
 unsigned char* converted_pixels(image_t* img, bit_fields_t& target, pointer_t<char>& holder)

@@ -105,9 +105,15 @@ VANTREL_API int image_write(image_t* _image, const char* _filename, unsigned int
 void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from_nbytes, unsigned char* dst,
                     const bit_fields_t& to, int to_nbytes, int count);
 
-// For the codecs: true when rows of row_bytes each fit between offset and the
-// end of f; otherwise logs "%s: pixel data goes beyond the end of the file".
-bool pixel_data_fits(CFileE& f, long offset, size_t row_bytes, int rows);
+// For the codecs: reads height rows of file_row bytes (at most a padded image
+// row; the pixels first) from the file's position into img, replacing its
+// bits, size and format (width and height positive). Rows stored top down fill
+// the image from the top, others from the bottom; the padding is zeroed.
+// 0; -1 with img unchanged when the rows go beyond the end of the file ("%s:
+// pixel data goes beyond the end of the file") or the allocation fails. A
+// short read throws the int -1, img unchanged.
+int read_pixel_rows(image_t* img, CFileE& f, int width, int height, const bit_fields_t& fields, size_t file_row,
+                    bool top_down);
 
 // For the writers: the image's pixels in the format target. The image's own
 // bits when the bit count is the same (the masks are not compared); else a

@@ -136,24 +136,15 @@ int bmp_read(image_t* img, CFileE& f)
         return -1;
     }
     int nbytes = bit_count / 8;
-    size_t pixels = (size_t)info.width * (size_t)nbytes, row = (pixels + 3) & ~(size_t)3;
-    if (row > INT_MAX || !pixel_data_fits(f, (long)fh.data_offset, row, rows))
-        return -1;
-
-    image_t read;
-    if (read.alloc_bits(info.width, rows, image_fields.red_mask, image_fields.green_mask, image_fields.blue_mask,
-                        image_fields.alpha_mask) != 0)
-        return -1;
-    bool convert = memcmp(&file_fields, &image_fields, sizeof file_fields) != 0;
+    size_t pixels = (size_t)info.width * (size_t)nbytes;
     f.SetPos((long)fh.data_offset);
-    for (int y = 0; y < rows; ++y) {
-        unsigned char* dst = read.bits + (size_t)(top_down ? y : rows - 1 - y) * row;
-        f.Read(dst, (int)row);
-        memset(dst + pixels, 0, row - pixels);
-        if (convert)
-            convert_pixels(dst, file_fields, nbytes, dst, image_fields, nbytes, info.width);
-    }
-    img->take_bits(&read);
+    if (read_pixel_rows(img, f, info.width, rows, image_fields, pixels + (4 - pixels % 4) % 4, top_down) != 0)
+        return -1;
+    if (memcmp(&file_fields, &image_fields, sizeof file_fields) != 0)
+        for (int y = 0; y < rows; ++y) {
+            unsigned char* row = img->bits + (size_t)y * img->row_size();
+            convert_pixels(row, file_fields, nbytes, row, image_fields, nbytes, info.width);
+        }
     img->set_name(name);
     return 0;
 }

@@ -65,7 +65,8 @@ int tga_read(image_t* img, CFileE& f)
     tga_header_t h;
     read_header(f, h);
     char id[256];
-    f.Read(id, h.id_len);
+    if (h.id_len)
+        f.Read(id, h.id_len);
     if (h.map_type)
         f.Forward((long)h.map_len * ((h.map_entry_size + 7) / 8));
     if (h.type != type_true_colour || (h.bpp != 16 && h.bpp != 24 && h.bpp != 32)) {
@@ -86,17 +87,8 @@ int tga_read(image_t* img, CFileE& f)
         return -1;
     }
     size_t pixels = (size_t)h.width * (size_t)(h.bpp / 8);
-    if (!pixel_data_fits(f, f.GetPos(), pixels, h.height))
+    if (read_pixel_rows(img, f, h.width, h.height, fields, pixels, h.desc & desc_top_down) != 0)
         return -1;
-
-    image_t read;
-    if (read.alloc_bits(h.width, h.height, fields.red_mask, fields.green_mask, fields.blue_mask, fields.alpha_mask) != 0)
-        return -1;
-    size_t row = read.row_size();
-    bool top_down = h.desc & desc_top_down;
-    for (int y = 0; y < h.height; ++y)
-        f.Read(read.bits + (size_t)(top_down ? y : h.height - 1 - y) * row, (int)pixels);
-    img->take_bits(&read);
     img->set_name(name);
     return 0;
 }
