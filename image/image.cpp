@@ -376,7 +376,7 @@ public:
     {
         if (f != &own)
             return 0;
-        return own.Open(const_cast<char*>(filename_), m) ? 0 : -1;
+        return own.Open(filename_, m) ? 0 : -1;
     }
     CFileE* f;
 
@@ -410,7 +410,7 @@ int image_read(image_t* _image, const char* _filename, CFileE* _f)
         ELOG(EL_MINOR, "%s: read() not impelemented", io->extension);
         return -1;
     }
-    if (file.open((OPERATION_MODE)6) != 0)
+    if (file.open(OM_RB) != 0)
         return -1;
     if (run_codec([&] { return io->read(_image, *file.f); }) != 0) {
         ELOG(EL_MINOR, "%s: unable to read", file.f->Name());
@@ -431,7 +431,7 @@ int image_write(image_t* _image, const char* _filename, unsigned int* options, C
         ELOG(EL_MINOR, "%s: write() not impelemented", io->extension);
         return -1;
     }
-    if (file.open((OPERATION_MODE)7) != 0)
+    if (file.open(OM_WB) != 0)
         return -1;
     if (run_codec([&] { return io->write(_image, *file.f, options); }) != 0) {
         ELOG(EL_MINOR, "%s: unable to write", file.f->Name());

@@ -153,7 +153,7 @@ namespace {
 
 void write_file_header(CFileE& f, const bmp_file_header_t& h)
 {
-    f.Write(const_cast<char*>(h.identifier), 2);
+    f.Write(h.identifier, 2);
     f.WriteInt((int)h.file_size);
     f.WriteInt((int)h.reserved);
     f.WriteInt((int)h.data_offset);

@@ -126,7 +126,7 @@ int tga_write(image_t* img, CFileE& f, unsigned int* options)
     if (opt & option_top_down)
         h.desc |= desc_top_down;
     write_header(f, h);
-    f.Write(const_cast<char*>(identification), (int)sizeof identification);
+    f.Write(identification, (int)sizeof identification);
 
     pointer_t<char> converted;
     unsigned char* data = converted_pixels(img, target, converted);

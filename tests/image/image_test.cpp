@@ -248,18 +248,18 @@ TEST_F(image_test, an_open_file_is_used_as_given)
     std::string p = path("given.tga");
     {
         CFileE f;
-        ASSERT_EQ(f.Open(const_cast<char*>(p.c_str()), (OPERATION_MODE)7), 1);
+        ASSERT_EQ(f.Open(p.c_str(), OM_WB), 1);
         ASSERT_EQ(image_write(&img, nullptr, nullptr, &f), 0);
     }
     CFileE f;
-    ASSERT_EQ(f.Open(const_cast<char*>(p.c_str()), (OPERATION_MODE)6), 1);
+    ASSERT_EQ(f.Open(p.c_str(), OM_RB), 1);
     image_t back;
     ASSERT_EQ(image_read(&back, "ignored.gif", &f), 0);
     EXPECT_TRUE(are_equal_images(&img, &back));
 
     // A file opened for reading cannot be written: the short write is a failure.
     CFileE ro;
-    ASSERT_EQ(ro.Open(const_cast<char*>(p.c_str()), (OPERATION_MODE)6), 1);
+    ASSERT_EQ(ro.Open(p.c_str(), OM_RB), 1);
     EXPECT_EQ(image_write(&img, nullptr, nullptr, &ro), -1);
     EXPECT_TRUE(log_has(p + ": unable to write"));
 }
