@@ -45,11 +45,11 @@ int get_padding(bit_fields_t* _fields, int width)
 }
 
 // Bytes of height rows of width pixels of nbytes each, padded to 4 bytes; 0
-// when that does not fit in a size_t.
+// when that is more than one object can hold.
 static size_t image_size(int width, int height, int nbytes)
 {
     size_t row = ((size_t)width * (size_t)nbytes + 3) & ~(size_t)3;
-    if (height != 0 && row > SIZE_MAX / (size_t)height)
+    if (height != 0 && row > (size_t)PTRDIFF_MAX / (size_t)height)
         return 0;
     return row * (size_t)height;
 }
