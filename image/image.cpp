@@ -286,6 +286,18 @@ int read_pixel_rows(image_t* img, CFileE& f, int width, int height, const bit_fi
     return 0;
 }
 
+bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha16)
+{
+    bit_fields_t f = img->fields;
+    if (options & 1)
+        f.set(0x7C00, 0x03E0, 0x001F, alpha16);
+    else if (options & 2)
+        f.set(0xFF0000, 0xFF00, 0xFF, 0);
+    else if (options & 4)
+        f.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+    return f;
+}
+
 unsigned char* converted_pixels(image_t* img, bit_fields_t& target, pointer_t<char>& holder)
 {
     if (target.nbits() == img->fields.nbits())
@@ -358,86 +370,50 @@ image_io_t* get_extension_io(const char* _extension)
     return nullptr;
 }
 
-namespace {
-
-// The file to work on: the caller's, or one opened here once the codec is known.
-class file_choice {
-public:
-    file_choice(const char* filename, CFileE* given) : f(given ? given : &own), filename_(filename) {}
-    // The codec row for the file's extension, or null (logged).
-    image_io_t* codec()
-    {
-        char ext[PATH_MAX_EXT];
-        split_path(f == &own ? filename_ : f->Name(), nullptr, nullptr, nullptr, ext);
-        return get_extension_io(ext);
-    }
-    // 0 when the file is usable; opening failures are logged by the file.
-    int open(OPERATION_MODE m)
-    {
-        if (f != &own)
-            return 0;
-        return own.Open(filename_, m) ? 0 : -1;
-    }
-    CFileE* f;
-
-private:
-    CFileE own;
-    const char* filename_;
-};
-
-// Runs a codec, turning a short read or write into a failure.
-template <typename F>
-int run_codec(F codec)
+// The common path of image_read and image_write: the codec by the extension
+// of the file's name, the file opened here unless given, the codec run with a
+// short read or write counted as a failure.
+static int run_codec(image_t* img, const char* filename, CFileE* given, unsigned int* options, bool writing)
 {
-    try {
-        return codec() == -1 ? -1 : 0;
-    } catch (int) {
+    const char* verb = writing ? "write" : "read";
+    char ext[PATH_MAX_EXT];
+    split_path(given ? given->Name() : filename, nullptr, nullptr, nullptr, ext);
+    image_io_t* io = get_extension_io(ext);
+    if (!io)
+        return -1;
+    if (writing ? !io->write : !io->read) {
+        ELOG(EL_MINOR, "%s: %s() not impelemented", io->extension, verb);
         return -1;
     }
+    CFileE own;
+    CFileE* f = given ? given : &own;
+    if (!given && !own.Open(filename, writing ? OM_WB : OM_RB))
+        return -1;
+    int r;
+    try {
+        r = writing ? io->write(img, *f, options) : io->read(img, *f);
+    } catch (int) {
+        r = -1;
+    }
+    if (r == -1) {
+        ELOG(EL_MINOR, "%s: unable to %s", f->Name(), verb);
+        return -1;
+    }
+    return 0;
 }
-
-}  // namespace
 
 int image_read(image_t* _image, const char* _filename, CFileE* _f)
 {
     CHECK_PTR(_image, -1);
     CHECK_PTR(_filename || _f, -1);
-    file_choice file(_filename, _f);
-    image_io_t* io = file.codec();
-    if (!io)
-        return -1;
-    if (!io->read) {
-        ELOG(EL_MINOR, "%s: read() not impelemented", io->extension);
-        return -1;
-    }
-    if (file.open(OM_RB) != 0)
-        return -1;
-    if (run_codec([&] { return io->read(_image, *file.f); }) != 0) {
-        ELOG(EL_MINOR, "%s: unable to read", file.f->Name());
-        return -1;
-    }
-    return 0;
+    return run_codec(_image, _filename, _f, nullptr, false);
 }
 
 int image_write(image_t* _image, const char* _filename, unsigned int* options, CFileE* _f)
 {
     CHECK_PTR(_image, -1);
     CHECK_PTR(_filename || _f, -1);
-    file_choice file(_filename, _f);
-    image_io_t* io = file.codec();
-    if (!io)
-        return -1;
-    if (!io->write) {
-        ELOG(EL_MINOR, "%s: write() not impelemented", io->extension);
-        return -1;
-    }
-    if (file.open(OM_WB) != 0)
-        return -1;
-    if (run_codec([&] { return io->write(_image, *file.f, options); }) != 0) {
-        ELOG(EL_MINOR, "%s: unable to write", file.f->Name());
-        return -1;
-    }
-    return 0;
+    return run_codec(_image, _filename, _f, options, true);
 }
 
 }  // namespace vantrel

@@ -115,6 +115,11 @@ void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from
 int read_pixel_rows(image_t* img, CFileE& f, int width, int height, const bit_fields_t& fields, size_t file_row,
                     bool top_down);
 
+// For the writers: the format the write flags choose: 1 16 bits 5-5-5 (with
+// alpha16 as the alpha mask), 2 24 bits, 4 32 bits with alpha, the first set
+// winning; else the image's own format.
+bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha16);
+
 // For the writers: the image's pixels in the format target. The image's own
 // bits when the bit count is the same (the masks are not compared); else a
 // converted copy left in holder. Null after logging "unable to convert bitmap

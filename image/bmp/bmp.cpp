@@ -185,16 +185,9 @@ int bmp_write(image_t* img, CFileE& f, unsigned int* options)
         ELOG(EL_MINOR, "%s(%s): image format not supported", img->name ? img->name : "", f.Name());
         return -1;
     }
-    bit_fields_t target = img->fields;
-    unsigned int compression = compression_plain;
-    if (opt & 1)
-        target.set(0x7C00, 0x03E0, 0x001F, 0);
-    else if (opt & 2)
-        target.set(0xFF0000, 0xFF00, 0xFF, 0);
-    else if (opt & 4)
-        target.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
-    else if ((opt & 8) && own_nbytes != 3)
-        compression = compression_bit_fields;
+    bit_fields_t target = write_format(img, opt, 0);
+    bool own_format = !(opt & 7);
+    unsigned int compression = own_format && (opt & 8) && own_nbytes != 3 ? compression_bit_fields : compression_plain;
     int nbytes = target.nbytes();
 
     bmp_file_header_t fh = {{'B', 'M'}, 0, 0, 0};

@@ -107,13 +107,7 @@ int tga_write(image_t* img, CFileE& f, unsigned int* options)
         ELOG(EL_MINOR, "%s: %dx%d too large for a .tga file", img->name ? img->name : "", img->width, img->height);
         return -1;
     }
-    bit_fields_t target = img->fields;
-    if (opt & 1)
-        target.set(0x7C00, 0x03E0, 0x001F, 0x8000);
-    else if (opt & 2)
-        target.set(0xFF0000, 0xFF00, 0xFF, 0);
-    else if (opt & 4)
-        target.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+    bit_fields_t target = write_format(img, opt, 0x8000);
     int depth = target.nbytes() * 8;
     tga_header_t h = {12, 0, type_true_colour, 0, 0, 0, 0, 0, (uint16_t)img->width, (uint16_t)img->height,
                       (uint8_t)depth, 0};

@@ -13,13 +13,8 @@ using namespace vantrel_test;
 
 namespace {
 
-class bmp_test : public log_test {
+class bmp_test : public image_file_test {
 protected:
-    // Reads bytes written as name; the result of image_read.
-    int read_bytes(const std::string& name, const std::string& bytes, image_t* img)
-    {
-        return image_read(img, write_file(name, bytes).c_str(), nullptr);
-    }
     // Reads bytes that must be refused with message; the image stays as it was.
     void expect_refused(const std::string& bytes, const std::string& message)
     {
@@ -180,13 +175,7 @@ TEST_F(bmp_test, every_write_option_reads_back)
             ASSERT_EQ(image_read(&back, p.c_str(), nullptr), 0);
             // The writer converts only into another bit count; a plain 16-bit
             // file reads as 5-5-5 whatever was written into it.
-            bit_fields_t target = img.fields;
-            if (opt & 1)
-                target.set(0x7C00, 0x03E0, 0x1F, 0);
-            else if (opt & 2)
-                target.set(0xFF0000, 0xFF00, 0xFF, 0);
-            else if (opt & 4)
-                target.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+            bit_fields_t target = chosen_format(img.fields, opt, 0);
             bool plain = (opt & 7) || !(opt & 8);
             bit_fields_t want = target;
             if (plain && target.nbytes() == 2)
@@ -252,18 +241,8 @@ TEST_F(bmp_test, every_truncation_fails_cleanly)
     fields.masks = le32(0xF800) + le32(0x07E0) + le32(0x1F);
     fields.extra = std::string(8, '\x44');  // a small colour table before the data
     fields.data = std::string(36, '\x55');
-    for (const bmp_spec& s : {plain, fields}) {
-        std::string whole = make_bmp(s);
-        image_t img;
-        ASSERT_EQ(read_bytes("whole.bmp", whole, &img), 0);
-        for (size_t n = 0; n < whole.size(); ++n) {
-            clear_log();
-            image_t cut;
-            ASSERT_EQ(read_bytes("cut.bmp", whole.substr(0, n), &cut), -1) << n;
-            ASSERT_TRUE(log_has("cut.bmp: unable to read")) << n;
-            ASSERT_EQ(cut.bits, nullptr);
-        }
-    }
+    expect_truncations_fail(".bmp", make_bmp(plain));
+    expect_truncations_fail(".bmp", make_bmp(fields));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "image/image.h"
 #include "kdbase/cfile.h"
+#include "tests/common/log_fixture.h"
 
 namespace vantrel_test {
 
@@ -85,5 +86,42 @@ inline std::string make_tga(uint8_t type, uint8_t bpp, uint8_t desc, uint16_t wi
            std::string(1, (char)map_entry_size) + le16(0) + le16(0) + le16(width) + le16(height) +
            std::string{(char)bpp, (char)desc} + id + map + data;
 }
+
+// The format a writer's flags choose (1, 2, 4; the first set wins).
+inline vantrel::bit_fields_t chosen_format(const vantrel::bit_fields_t& own, unsigned int opt, unsigned int alpha16)
+{
+    vantrel::bit_fields_t f = own;
+    if (opt & 1)
+        f.set(0x7C00, 0x03E0, 0x1F, alpha16);
+    else if (opt & 2)
+        f.set(0xFF0000, 0xFF00, 0xFF, 0);
+    else if (opt & 4)
+        f.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+    return f;
+}
+
+// Tests that read images from bytes written to the temporary directory.
+class image_file_test : public log_test {
+protected:
+    // image_read of bytes written as name.
+    int read_bytes(const std::string& name, const std::string& bytes, vantrel::image_t* img)
+    {
+        return vantrel::image_read(img, write_file(name, bytes).c_str(), nullptr);
+    }
+    // whole reads; every copy shorter than needed bytes (the whole by default)
+    // fails with the read message and no image.
+    void expect_truncations_fail(const std::string& ext, const std::string& whole, size_t needed = 0)
+    {
+        vantrel::image_t img;
+        ASSERT_EQ(read_bytes("whole" + ext, whole, &img), 0);
+        for (size_t n = 0; n < (needed ? needed : whole.size()); ++n) {
+            clear_log();
+            vantrel::image_t cut;
+            ASSERT_EQ(read_bytes("cut" + ext, whole.substr(0, n), &cut), -1) << n;
+            ASSERT_TRUE(log_has("cut" + ext + ": unable to read")) << n;
+            ASSERT_EQ(cut.bits, nullptr);
+        }
+    }
+};
 
 }  // namespace vantrel_test

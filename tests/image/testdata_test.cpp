@@ -64,7 +64,7 @@ uint64_t channel_hash(image_t* img, bool alpha)
     return h;
 }
 
-class testdata_test : public log_test {
+class testdata_test : public image_file_test {
 protected:
     void SetUp() override
     {
@@ -136,6 +136,12 @@ TEST_F(testdata_test, every_file_is_read_or_refused_with_a_message)
         EXPECT_TRUE(log_has(e.path().string() + ": unable to read"));
     }
     EXPECT_GT(files, 80);
+}
+
+TEST_F(testdata_test, truncated_copies_of_a_real_file_fail)
+{
+    // 18 header bytes and 2 pixels of 16 bits; a footer follows that readers may ignore.
+    expect_truncations_fail(".tga", read_binary(root + "tga/pillow/rgba16.tga"), 22);
 }
 
 TEST_F(testdata_test, huge_declared_size_is_refused_before_allocating)

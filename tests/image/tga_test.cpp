@@ -13,13 +13,7 @@ using namespace vantrel_test;
 
 namespace {
 
-class tga_test : public log_test {
-protected:
-    int read_bytes(const std::string& name, const std::string& bytes, image_t* img)
-    {
-        return image_read(img, write_file(name, bytes).c_str(), nullptr);
-    }
-};
+class tga_test : public image_file_test {};
 
 TEST_F(tga_test, three_pixel_row_is_39_bytes_top_down_and_reads_back)
 {
@@ -103,13 +97,7 @@ TEST_F(tga_test, every_write_option_reads_back)
             std::string file = read_file("trip.tga");
             uint8_t desc = (uint8_t)file[17];
             EXPECT_EQ(desc & 0x20, (opt & 16) ? 0x20 : 0);
-            bit_fields_t want = img.fields;
-            if (opt & 1)
-                want.set(0x7C00, 0x03E0, 0x1F, 0x8000);
-            else if (opt & 2)
-                want.set(0xFF0000, 0xFF00, 0xFF, 0);
-            else if (opt & 4)
-                want.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+            bit_fields_t want = chosen_format(img.fields, opt, 0x8000);
             image_t expected;
             ASSERT_EQ(expected.alloc_bits(5, 3, fmt[0], fmt[1], fmt[2], fmt[3]), 0);
             fill_pattern(&expected);
@@ -172,16 +160,7 @@ TEST_F(tga_test, header_printer)
 
 TEST_F(tga_test, every_truncation_fails_cleanly)
 {
-    std::string whole = make_tga(2, 16, 1, 3, 2, "id", std::string(4, 'm'), 16, std::string(12, '\x66'));
-    image_t img;
-    ASSERT_EQ(read_bytes("whole.tga", whole, &img), 0);
-    for (size_t n = 0; n < whole.size(); ++n) {
-        clear_log();
-        image_t cut;
-        ASSERT_EQ(read_bytes("cut.tga", whole.substr(0, n), &cut), -1) << n;
-        ASSERT_TRUE(log_has("cut.tga: unable to read")) << n;
-        ASSERT_EQ(cut.bits, nullptr);
-    }
+    expect_truncations_fail(".tga", make_tga(2, 16, 1, 3, 2, "id", std::string(4, 'm'), 16, std::string(12, '\x66')));
 }
 
 }  // namespace
