@@ -16,21 +16,6 @@ namespace {
 
 class image_test : public log_test {};
 
-TEST_F(image_test, bit_count_is_the_lowest_run_of_the_combined_masks)
-{
-    bit_fields_t f;
-    f.set(0xFF0000, 0xFF00, 0xFF, 0);
-    EXPECT_EQ(f.nbits(), 24);
-    EXPECT_EQ(f.nbytes(), 3);
-    f.set(0x7C00, 0x03E0, 0x001F, 0);
-    EXPECT_EQ(f.nbits(), 15);
-    EXPECT_EQ(f.nbytes(), 2);
-    f.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
-    EXPECT_EQ(f.nbytes(), 4);
-    f.set(0, 0, 0, 0);
-    EXPECT_EQ(f.nbytes(), 0);
-}
-
 TEST_F(image_test, padding_brings_rows_to_four_bytes)
 {
     const int expected[3][5] = {{2, 0, 2, 0, 2}, {1, 2, 3, 0, 1}, {0, 0, 0, 0, 0}};
