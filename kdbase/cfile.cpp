@@ -5,8 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include "kdbase/d_list.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
+#include "kdbase/str_util.h"
 
 static vantrel::mc_init mc_guard;
 
@@ -617,6 +619,32 @@ int buffer_t::compare(buffer_t* b)
         return -1;
     }
     return 0;
+}
+
+void buffer_t::dump(FILE* f, const char* tabs)
+{
+    if (!f)
+        return;
+    if (!tabs) {
+        fprintf(f, "(invalid buffer)\n");
+        return;
+    }
+    groupable_t::dump(f, tabs);
+    fprintf(f, "%ssize=%d\n", tabs, size);
+    dump_hex(f, data(), size, 79, tabs);
+}
+
+void dump_buffer_l(FILE* f, d_list* l, const char* tabs)
+{
+    if (!f)
+        return;
+    if (!l || !tabs) {
+        fprintf(f, "(invalid buffer_l)\n");
+        return;
+    }
+    for (d_node* n = l->first; n; n = n->next)
+        if (buffer_t* b = dynamic_cast<buffer_t*>(n->object))
+            b->dump(f, tabs);
 }
 
 }  // namespace vantrel

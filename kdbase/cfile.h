@@ -265,16 +265,23 @@ public:
     // 0 when names, parents, sizes ("unequal sizes") and bytes ("unequal
     // memory") agree; -1 otherwise, also for null ("invalid parameters").
     int compare(buffer_t* b);
+    // The name line, "%ssize=%d\n", then a hexadecimal dump of the bytes in
+    // 79-character lines. A null prefix writes "(invalid buffer)\n".
+    void dump(FILE* f, const char* tabs) override;
 
     static void operator delete(void* p) noexcept;
 
 private:
     buffer_t() : size(0) {}
     friend VANTREL_API buffer_t* alloc_buffer(int n);
+// Dumps every buffer of the list; a null list or prefix writes "(invalid buffer_l)\n".
+VANTREL_API void dump_buffer_l(FILE* f, d_list* l, const char* tabs);
 };
 
 // One allocation of the header and n zeroed bytes (plus three spare ones);
 // null for negative n or when the allocation fails. The caller owns it.
 VANTREL_API buffer_t* alloc_buffer(int n);
+// Dumps every buffer of the list; a null list or prefix writes "(invalid buffer_l)\n".
+VANTREL_API void dump_buffer_l(FILE* f, d_list* l, const char* tabs);
 
 }  // namespace vantrel

@@ -34,6 +34,7 @@ enum r_type : int {
 };
 
 class r_struct;
+class CFileE;
 
 // Bytes one element of type t takes in a variable's storage: 4 for r_char ..
 // r_float (so a published r_float array is a real float[n]), pointer-sized for
@@ -205,6 +206,31 @@ public:
     int copy(r_struct* src);
     // Removes every variable (deleting them when owning).
     void empty();
+
+    // Packing: the values only (no names, types or counts), variable after
+    // variable in list order, each element by its type: r_char and r_uchar8 one
+    // byte; r_ushort16 two and r_int, r_uint32, r_float four bytes, big-endian in
+    // buffers and in the file's byte order in files; texts with their zero byte
+    // (cut to 2048 characters, in the variable's string when packing and in the
+    // input buffer when unpacking); r_struct_p the structure it points to; the
+    // other pointer types 4 reserved bytes in buffers, nothing in files. All
+    // return the bytes handled (the sizes of the variables done); compare with
+    // size() to detect a short pack. Nothing is rolled back on failure.
+    //
+    // Writes into buffer, at most capacity bytes. Stops at a variable that does
+    // not fit ("pack(): _tobuf (size=%d 0x%08x) is too small"), a null text or
+    // structure, or an undefined variable. Null buffer: logged, 0.
+    int pack(char* buffer, int capacity);
+    // Sets the variables from the first length bytes of buffer; never reads
+    // beyond them. A variable whose region is incomplete is not stored and ends
+    // the walk ("unpack(): read %d bytes from buffer of size %d"), its size
+    // counted. An r_char_p element's text is copied into the buffer it points
+    // to, which must hold 2049 characters. Null buffer: logged, 0.
+    int unpack(char* buffer, int length);
+    // The same at the file's position; a short write or read throws the int -1
+    // (CFileE), which callers catch around the whole structure.
+    int pack(CFileE* f);
+    int unpack(CFileE* f);
 
 private:
     template <class T>

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "kdbase/d_list.h"
 #include "kdbase/mem_collector.h"
 #include "tests/common/log_fixture.h"
 
@@ -407,6 +408,43 @@ TEST_F(cfile_test, buffers_hold_zeroed_bytes_and_compare_by_content)
     delete empty;
     mc_fail_after(0);
     EXPECT_EQ(alloc_buffer(10), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+std::string dumped(void (*print)(FILE*, void*), void* arg)
+{
+    char* text = nullptr;
+    size_t len = 0;
+    FILE* f = open_memstream(&text, &len);
+    print(f, arg);
+    fclose(f);
+    std::string s(text, len);
+    free(text);
+    return s;
+}
+
+TEST_F(cfile_test, buffer_dump_shows_name_size_and_bytes)
+{
+    buffer_t* b = alloc_buffer(20);
+    ASSERT_TRUE(b);
+    b->set_name("blob");
+    for (int i = 0; i < 20; ++i)
+        b->data()[i] = (unsigned char)('A' + i);
+    std::string out = dumped([](FILE* f, void* p) { static_cast<buffer_t*>(p)->dump(f, ".."); }, b);
+    EXPECT_EQ(out.substr(0, out.find("0x")), "..name=blob parent=none\n..size=20\n..");
+    EXPECT_NE(out.find("41 42 43"), std::string::npos);
+    EXPECT_NE(out.find("\n..0x0000000F "), std::string::npos);  // a second line
+    EXPECT_EQ(dumped([](FILE* f, void* p) { static_cast<buffer_t*>(p)->dump(f, nullptr); }, b),
+              "(invalid buffer)\n");
+
+    d_list l(1);
+    l.insert(static_cast<unknown*>(b));
+    std::string all = dumped([](FILE* f, void* p) { dump_buffer_l(f, static_cast<d_list*>(p), ""); }, &l);
+    EXPECT_EQ(all.find("name=blob"), 0u);
+    EXPECT_EQ(dumped([](FILE* f, void*) { dump_buffer_l(f, nullptr, ""); }, nullptr), "(invalid buffer_l)\n");
 }
 
 }  // namespace
