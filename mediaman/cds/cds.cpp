@@ -153,20 +153,22 @@ int chunk_file::read(cds& c, chunk_header& h)
 
 int chunk_file::write(cds& c, groupable_t* o)
 {
-    chunk_entry_t* e = dynamic_cast<chunk_entry_t*>(o);
-    CHECK_PTR(e, -1);
-    CHECK_PTR(e->name, -1);
+    chunk_entry_t* ce = dynamic_cast<chunk_entry_t*>(o);
+    CHECK_PTR(ce, -1);
+    CHECK_PTR(ce->name, -1);
     CFile src;
-    if (!src.Open(e->name, OM_RB))
+    if (!src.Open(ce->name, OM_RB))
         return -1;
     if (src.GetSize() > INT32_MAX) {
-        ELOG(EL_MINDEBUG, "%s: too large to embed", e->name);
+        ELOG(EL_MINDEBUG, "%s: too large to embed", ce->name);
         return -1;
     }
-    long size_pos = c.write_header(file_type, 0, e->name);
+    long size_pos = c.write_header(file_type, 0, ce->name);
     long start = c.GetPos();
-    if (!c.Append(src))
+    if (!c.Append(src)) {
+        ELOG(EL_MINOR, "error writing to %s at offset %ld", c.Name(), c.GetPos());
         return -1;
+    }
     return c.write_size_at_pos(size_pos, start);
 }
 
@@ -224,7 +226,16 @@ void cds::_reset()
 int cds::open(const char* _filename)
 {
     CHECK_PTR(_filename, -1);
-    if (!Open(_filename, OM_RBPLUS)) {
+    // Media often sit where they may not be changed: such a file is opened
+    // for reading only (writing it back then fails), rather than refused.
+    OPERATION_MODE m = OM_RBPLUS;
+    if (FILE* probe = fopen(_filename, "rb+"))
+        fclose(probe);
+    else if (FILE* readable = fopen(_filename, "rb")) {
+        fclose(readable);
+        m = OM_RB;
+    }
+    if (!Open(_filename, m)) {
         ELOG(EL_MINOR, "unable to open %s", _filename);
         return -1;
     }

@@ -99,9 +99,10 @@ public:
     int read(cds& c, chunk_header& h) override;
     int write(cds& c, groupable_t* o) override;
 
-    // Opens an existing file for reading and writing (no truncation) and
-    // forgets the current group and every listed object without deleting it
-    // (the lists keep their ownership setting). -1 with "unable to open %s".
+    // Opens an existing file for reading and writing (no truncation; a file
+    // that may not be changed is opened for reading only) and forgets the
+    // current group and every listed object without deleting it (the lists
+    // keep their ownership setting). -1 with "unable to open %s".
     int open(const char* _filename);
     // open, then read_all.
     int load(const char* _filename);

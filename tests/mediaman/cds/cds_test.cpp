@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -505,6 +506,17 @@ TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
     std::string bytes(tga.size(), '\0');
     ASSERT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
     EXPECT_EQ(bytes, tga);
+}
+
+TEST_F(cds_test, a_read_only_container_still_loads)
+{
+    std::string p = write_file("ro.cds", golden());
+    ASSERT_EQ(chmod(p.c_str(), 0444), 0);
+    cds c;
+    prepare(c);
+    EXPECT_EQ(c.load(p.c_str()), 0);
+    EXPECT_EQ(c.chunk_file.objects.count, 1);
+    EXPECT_FALSE(log_has("unable to open"));
 }
 
 TEST_F(cds_test, files_that_cannot_be_opened)
