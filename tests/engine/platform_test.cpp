@@ -1,0 +1,159 @@
+#include "engine/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <string>
+
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+using platform_test = vantrel_test::log_test;
+
+TEST(scan_decimal, accepts_plain_decimal_forms)
+{
+    struct {
+        const char* text;
+        double value;
+        size_t used;
+    } cases[] = {
+        {"0", 0, 1},         {"12", 12, 2},        {"-12", -12, 3},      {"+3.5", 3.5, 4},
+        {"1.", 1, 2},        {".5", 0.5, 2},       {"1.5e3", 1500, 5},   {"2E-2", 0.02, 4},
+        {"1e", 1, 1},        {"1e+", 1, 1},        {"1.5.3", 1.5, 3},    {"7x", 7, 1},
+        {"0.1", 0.1, 3},     {"123456789012345678901234", 1.2345678901234568e23, 24},
+    };
+    for (const auto& c : cases) {
+        double v = -99;
+        EXPECT_EQ(scan_decimal(c.text, &v), c.used) << c.text;
+        EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+    }
+}
+
+TEST(scan_decimal, refuses_words_hex_and_blanks)
+{
+    for (const char* text : {"inf", "nan", "info", "0x1p3", " 1", "", "-", ".", "+.", "e5"}) {
+        double v = -99;
+        size_t used = scan_decimal(text, &v);
+        if (std::string(text) == "0x1p3") {
+            EXPECT_EQ(used, 1u);  // the 0 only
+            EXPECT_EQ(v, 0);
+        } else {
+            EXPECT_EQ(used, 0u) << text;
+            EXPECT_EQ(v, 0) << text;
+        }
+    }
+    EXPECT_EQ(scan_decimal(nullptr, nullptr), 0u);
+}
+
+TEST(scan_decimal, extreme_exponents_do_not_hang_or_trap)
+{
+    double v;
+    EXPECT_EQ(scan_decimal("1e999999999", &v), 11u);
+    EXPECT_TRUE(std::isinf(v));
+    EXPECT_EQ(scan_decimal("1e-999999999", &v), 12u);
+    EXPECT_EQ(v, 0);
+}
+
+TEST(scan_integer, signs_and_saturation)
+{
+    long long v;
+    EXPECT_EQ(scan_integer("-42z", &v), 3u);
+    EXPECT_EQ(v, -42);
+    EXPECT_EQ(scan_integer("99999999999999999999", &v), 20u);
+    EXPECT_EQ(v, LLONG_MAX);
+    EXPECT_EQ(scan_integer("-99999999999999999999", &v), 21u);
+    EXPECT_EQ(v, LLONG_MIN);
+    EXPECT_EQ(scan_integer("x1", &v), 0u);
+}
+
+TEST(split_path, both_separators_and_drive_letters)
+{
+    char drive[PATH_MAX_DRIVE], dir[PATH_MAX_DIR], fname[PATH_MAX_FNAME], ext[PATH_MAX_EXT];
+    split_path("C:\\games\\data/level1.cds", drive, dir, fname, ext);
+    EXPECT_STREQ(drive, "C:");
+    EXPECT_STREQ(dir, "\\games\\data/");
+    EXPECT_STREQ(fname, "level1");
+    EXPECT_STREQ(ext, ".cds");
+    split_path("noext", drive, dir, fname, ext);
+    EXPECT_STREQ(dir, "");
+    EXPECT_STREQ(fname, "noext");
+    EXPECT_STREQ(ext, "");
+    split_path("a.b/c", nullptr, dir, fname, ext);
+    EXPECT_STREQ(dir, "a.b/");
+    EXPECT_STREQ(fname, "c");
+    EXPECT_STREQ(ext, "");
+    std::string huge(1000, 'x');
+    split_path(huge.c_str(), drive, dir, fname, ext);
+    EXPECT_EQ(std::string(fname).size(), (size_t)PATH_MAX_FNAME - 1);
+
+    char out[PATH_MAX_PATH];
+    make_path(out, nullptr, "bin", "rlib", "link");
+    EXPECT_STREQ(out, "bin/rlib.link");
+    make_path(out, "", "a/", "b", ".c");
+    EXPECT_STREQ(out, "a/b.c");
+}
+
+TEST_F(platform_test, read_line_turns_crlf_into_lf)
+{
+    std::string p = write_file("t.txt", "one\r\ntwo\rthree\nlast");
+    FILE* f = fopen(p.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[64];
+    ASSERT_NE(read_line(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "one\n");
+    ASSERT_NE(read_line(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "two\rthree\n");
+    ASSERT_NE(read_line(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "last");
+    EXPECT_EQ(read_line(buf, sizeof buf, f), nullptr);
+    fclose(f);
+}
+
+TEST_F(platform_test, read_line_with_a_full_buffer_at_the_cr)
+{
+    std::string p = write_file("t.txt", "abc\r\nd\n");
+    FILE* f = fopen(p.c_str(), "rb");
+    char buf[5];  // "abc\r" fills it
+    ASSERT_NE(read_line(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "abc\n");
+    ASSERT_NE(read_line(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "d\n");
+    fclose(f);
+}
+
+TEST(platform_clock, test_clock_replaces_the_real_one)
+{
+    unsigned int now = 1234;
+    set_milli_clock([](void* c) { return *static_cast<unsigned int*>(c); }, &now);
+    EXPECT_EQ(get_milli_uptime(), 1234u);
+    now = 0xFFFFFFF0u;
+    EXPECT_EQ(get_milli_uptime(), 0xFFFFFFF0u);
+    set_milli_clock(nullptr, nullptr);
+    unsigned int a = get_milli_uptime();
+    EXPECT_LT(a, 3600u * 1000u);  // counts from process start
+}
+
+TEST(platform_time, ctime_shape_without_newline)
+{
+    char t[64];
+    platform_time_text(t, sizeof t);
+    EXPECT_EQ(std::string(t).size(), 24u) << t;
+    EXPECT_EQ(t[3], ' ');
+}
+
+TEST(platform_keys, table_defaults_to_up)
+{
+    EXPECT_EQ(platform_key_state(65), 0);
+    platform_set_key_state(65, true);
+    EXPECT_NE(platform_key_state(65), 0);
+    platform_set_key_state(65, false);
+    EXPECT_EQ(platform_key_state(65), 0);
+    EXPECT_EQ(platform_key_state(-1), 0);
+    EXPECT_EQ(platform_key_state(256), 0);
+}
+
+}  // namespace

@@ -1,0 +1,464 @@
+#include "kdbase/kdbase_math.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+class math_test : public vantrel_test::log_test {};
+
+void expect_v3(const float* v, float x, float y, float z, float eps = 1e-5f)
+{
+    EXPECT_NEAR(v[0], x, eps);
+    EXPECT_NEAR(v[1], y, eps);
+    EXPECT_NEAR(v[2], z, eps);
+}
+
+void expect_q(const float* q, float x, float y, float z, float w, float eps = 1e-5f)
+{
+    expect_v3(q, x, y, z, eps);
+    EXPECT_NEAR(q[3], w, eps);
+}
+
+std::string printed(void (*print)(FILE*))
+{
+    char* text = nullptr;
+    size_t len = 0;
+    FILE* f = open_memstream(&text, &len);
+    print(f);
+    fclose(f);
+    std::string s(text, len);
+    free(text);
+    return s;
+}
+
+TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)
+{
+    float a[4] = {1, 2, 3, 9}, b[4] = {4, 5, 6, 7}, out[4] = {0, 0, 0, 42};
+    add_vr(out, a, b);
+    expect_v3(out, 5, 7, 9);
+    EXPECT_EQ(out[3], 42);
+    sub_v(out, b);
+    expect_v3(out, 1, 2, 3);
+    EXPECT_FLOAT_EQ(dotproduct_v(a, b), 32);
+    crossproduct_vr(out, a, b);
+    expect_v3(out, -3, 6, -3);
+    EXPECT_EQ(out[3], 42);
+    // out aliasing an input still gives the mathematical result.
+    float c[4] = {1, 0, 0, 0}, d[4] = {0, 1, 0, 0};
+    crossproduct_vr(d, c, d);
+    expect_v3(d, 0, 0, 1);
+    add_vr(a, b, a);
+    expect_v3(a, 5, 7, 9);
+    EXPECT_EQ(a[3], 9);
+}
+
+TEST_F(math_test, normalise_and_scalar_division_leave_degenerate_input_alone)
+{
+    float zero[4] = {0, 0, 0, 5};
+    normalize_v(zero);
+    expect_v3(zero, 0, 0, 0);
+    float v[4] = {3, 0, 4, 1}, out[4] = {};
+    normalize_vr(out, v);
+    expect_v3(out, 0.6f, 0, 0.8f);
+    EXPECT_FLOAT_EQ(len_v(v), 5);
+    divscalar_v(v, 0);
+    expect_v3(v, 3, 0, 4);
+    EXPECT_TRUE(log_lines().empty());
+    float q[4] = {1, 2, 3, 4};
+    divscalar_q(q, 0);
+    expect_q(q, 1, 2, 3, 4);
+}
+
+TEST_F(math_test, div_v_by_a_zero_component_logs_and_keeps_the_vector)
+{
+    float a[4] = {2, 4, 6, 0}, b[4] = {1, 0, 2, 0}, out[4] = {};
+    div_v(a, b);
+    expect_v3(a, 2, 4, 6);
+    EXPECT_TRUE(log_has("div_v(): attempted to divide by zero"));
+    div_v(nullptr, b);
+    EXPECT_TRUE(log_has("div_v(): invalid parameters"));
+    mult_v(a, nullptr);
+    EXPECT_TRUE(log_has("mult_v(): invalid parameters"));
+    invert_v(nullptr);
+    EXPECT_TRUE(log_has("invert_v(): invalid parameter"));
+    EXPECT_EQ(invert_vr(out, nullptr), nullptr);
+    EXPECT_TRUE(log_has("invert_vr(): invalid parameters"));
+    float c[4] = {2, 2, 4, 0};
+    div_vr(out, a, c);
+    expect_v3(out, 1, 2, 1.5f);
+}
+
+TEST_F(math_test, invert_flips_the_sign_of_zero_and_nan_is_not_zero)
+{
+    float v[4] = {0, 1, -2, 3};
+    invert_v(v);
+    EXPECT_TRUE(std::signbit(v[0]));
+    expect_v3(v, 0, -1, 2);
+    EXPECT_EQ(v[3], 3);
+    EXPECT_TRUE(is_zero_v(std::array<float, 4>{0, -0.0f, 0, 1}.data()));
+    float n[4] = {NAN, 0, 0, 0};
+    EXPECT_FALSE(is_zero_v(n));
+}
+
+TEST_F(math_test, are_equal_counts_a_difference_of_eps_as_equal)
+{
+    float a[4] = {1, 2, 3, 4}, b[4] = {1, 2, 3, 5}, c[4] = {1.5f, 2, 3, 4};
+    EXPECT_TRUE(are_equal(a, b, 0));
+    EXPECT_FALSE(are_equal4(a, b, 0));
+    EXPECT_TRUE(are_equal4(a, b, 1));
+    EXPECT_FALSE(are_equal(a, c, 0.25f));
+    EXPECT_TRUE(are_equal(a, c, 0.5f));
+    EXPECT_FALSE(are_equal(a, nullptr, 1));
+    float m[16], n[16];
+    makeIdentityMatrix(m);
+    makeIdentityMatrix(n);
+    EXPECT_TRUE(are_equal_m(m, n, 0));
+    n[15] = 1.5f;
+    EXPECT_FALSE(are_equal_m(m, n, 0.1f));
+    EXPECT_FALSE(are_equal_m(m, nullptr, 1));
+    EXPECT_TRUE(log_has("invalid pointer: _m2="));
+}
+
+TEST_F(math_test, interpolate_only_inside_the_unit_interval)
+{
+    float s[4] = {0, 0, 0, 0}, e[4] = {10, 20, -10, 0}, out[4] = {7, 7, 7, 7};
+    interpolate_v(out, s, e, 0.25f);
+    expect_v3(out, 2.5f, 5, -2.5f);
+    interpolate_v(out, s, e, 1.5f);
+    expect_v3(out, 2.5f, 5, -2.5f);
+    interpolate_v(out, s, e, -0.1f);
+    expect_v3(out, 2.5f, 5, -2.5f);
+    interpolate_v(out, nullptr, e, 0.5f);
+    EXPECT_TRUE(log_has("invalid pointer: _start_v="));
+}
+
+TEST_F(math_test, round_and_trunc_follow_the_sign_of_the_fraction)
+{
+    EXPECT_EQ(vantrel::round(2.5f), 3);
+    EXPECT_EQ(vantrel::round(2.4f), 2);
+    EXPECT_EQ(vantrel::round(-2.5f), -3);
+    EXPECT_EQ(vantrel::round(-2.2f), -3);
+    EXPECT_EQ(vantrel::round(-0.2f), -1);
+    EXPECT_EQ(vantrel::round(-3.0f), -3);
+    EXPECT_EQ(vantrel::round(0.0f), 0);
+    EXPECT_FLOAT_EQ(trunc_fraction(7.3f, 2), 6);
+    EXPECT_FLOAT_EQ(trunc_fraction(-7.3f, 2), -6);
+    EXPECT_FLOAT_EQ(trunc_fraction(0.74f, 0.25f), 0.5f);
+    EXPECT_FLOAT_EQ(trunc_fraction(3.0f, 0), 3);
+    float v[4] = {1.7f, -1.7f, 2.2f, 9.9f};
+    trunc_v(v, 1);
+    expect_q(v, 1, -1, 2, 9.9f);
+    trunc_q(v, 1);
+    EXPECT_FLOAT_EQ(v[3], 9);
+}
+
+TEST_F(math_test, translation_moves_a_point_and_products_apply_b_first)
+{
+    float t[16], r[16], m[16], v[4] = {1, 2, 3, 7};
+    make_translate_m(t, 10, 0, 0);
+    multmatrix_v3(v, t);
+    expect_v3(v, 11, 2, 3);
+    EXPECT_EQ(v[3], 7);  // w untouched
+
+    // out = b * a: rotate by 90 degrees about z (b) first, then translate (a).
+    make_rotatez_m(r, 90);
+    multmatrix_mr(m, t, r);
+    float p[4] = {1, 0, 0, 1}, out[4];
+    multmatrix_v3r(out, m, p);
+    expect_v3(out, 10, 1, 0);
+    // In place: a = b * a.
+    multmatrix_m(t, r);
+    EXPECT_TRUE(are_equal_m(t, m, 1e-6f));
+    // The other order translates first.
+    make_translate_m(t, 10, 0, 0);
+    multmatrix_mr(m, r, t);
+    multmatrix_v3r(out, m, p);
+    expect_v3(out, 0, 11, 0);
+    EXPECT_EQ(multmatrix_mr(nullptr, r, t), nullptr);
+    EXPECT_TRUE(log_has("multmatrix_mr(): invalid parameters"));
+}
+
+TEST_F(math_test, full_vector_product_uses_w_and_vr_copies_four_components)
+{
+    float t[16], v[4] = {1, 2, 3, 0}, out[4] = {9, 9, 9, 9};
+    make_translate_m(t, 10, 20, 30);
+    multmatrix_vr(out, t, v);  // a direction: w = 0 ignores translation
+    expect_q(out, 1, 2, 3, 0);
+    v[3] = 2;
+    multmatrix_v(v, t);
+    expect_q(v, 21, 42, 63, 2);
+}
+
+TEST_F(math_test, three_by_three_product_leaves_the_fourth_row_and_column)
+{
+    float a[16], b[16], out[16];
+    make_rotatex_m(a, 90);
+    make_translate_m(b, 5, 6, 7);
+    b[0] = 2;
+    for (float& x : out)
+        x = -1;
+    multmatrix_m3r(out, a, b);
+    EXPECT_NEAR(out[0], 2, 1e-6);
+    EXPECT_NEAR(out[6], 1, 1e-6);
+    EXPECT_NEAR(out[9], -1, 1e-6);
+    for (int i : {3, 7, 11, 12, 13, 14, 15})
+        EXPECT_EQ(out[i], -1) << i;
+    multmatrix_m3(a, b);  // the full product
+    EXPECT_FLOAT_EQ(a[12], 5);
+    EXPECT_FLOAT_EQ(a[15], 1);
+    EXPECT_EQ(multmatrix_m3r(out, nullptr, b), nullptr);
+    EXPECT_TRUE(log_has("multmatrix_mr(): invalid parameters"));
+}
+
+TEST_F(math_test, rotations_follow_the_row_vector_convention)
+{
+    float m[16], v[4], out[4];
+    set_v(v, 0, 1, 0, 1);
+    make_rotatex_m(m, 90);  // y -> z
+    expect_v3(multmatrix_v3r(out, m, v), 0, 0, 1);
+    set_v(v, 0, 0, 1, 1);
+    make_rotatey_m(m, 90);  // z -> x
+    expect_v3(multmatrix_v3r(out, m, v), 1, 0, 0);
+    set_v(v, 1, 0, 0, 1);
+    make_rotatez_m(m, 90);  // x -> y
+    expect_v3(multmatrix_v3r(out, m, v), 0, 1, 0);
+
+    // make_rotate_m rotates about x, then y, then z.
+    float rx[16], ry[16], rz[16], comb[16];
+    make_rotatex_m(rx, 30);
+    make_rotatey_m(ry, 45);
+    make_rotatez_m(rz, 60);
+    multmatrix_mr(comb, ry, rx);
+    multmatrix_m(rz, comb);
+    make_rotate_m(m, 30, 45, 60);
+    EXPECT_TRUE(are_equal_m(m, rz, 1e-6f));
+    make_rotate_m(nullptr, 1, 2, 3);
+    EXPECT_TRUE(log_has("make_rotate_m(): invalid parameters"));
+    make_translate_m(nullptr, 1, 2, 3);
+    EXPECT_TRUE(log_has("make_translate_m(): invalid parameters"));
+}
+
+TEST_F(math_test, transpose_and_copy)
+{
+    float m[16], t[16];
+    for (int i = 0; i < 16; ++i)
+        m[i] = (float)i;
+    transpose_mr(t, m);
+    EXPECT_EQ(t[1], 4);
+    EXPECT_EQ(t[4], 1);
+    EXPECT_EQ(t[14], 11);
+    transpose_m(t);
+    EXPECT_TRUE(are_equal_m(t, m, 0));
+    copy_m(nullptr, m);
+    EXPECT_TRUE(log_has("copy_m(): invalid parameters"));
+}
+
+TEST_F(math_test, axes_are_orthonormal)
+{
+    float m[16], fwd[4] = {0, 0, 5, 0}, up[4] = {0, 3, 0, 0};
+    makeIdentityMatrix(m);
+    set_axes(m, fwd, up);
+    // x = up x forward = y x z = x
+    expect_v3(m, 1, 0, 0);
+    expect_v3(m + 4, 0, 1, 0);
+    expect_v3(m + 8, 0, 0, 1);
+    _set_axes(m, fwd, up);
+    expect_v3(m + 8, 0, 0, 5);  // forward copied as given
+    expect_v3(m, 1, 0, 0);      // row 0 normalised
+    expect_v3(m + 4, 0, 5, 0);
+
+    float axis[4] = {1, 0, 0, 0};
+    makeIdentityMatrix(m);
+    orient_axes(m, axis);
+    expect_v3(m + 8, 1, 0, 0);
+    expect_v3(m, 0, 0, -1);  // y x x
+    expect_v3(m + 4, 0, 1, 0);
+    orient_axes(nullptr, axis);  // silently nothing
+    EXPECT_TRUE(log_lines().empty());
+}
+
+TEST_F(math_test, closest_point_on_a_segment_is_clamped_to_its_ends)
+{
+    float a[4] = {0, 0, 0, 0}, b[4] = {10, 0, 0, 0}, p[4] = {4, 3, 0, 0}, out[4];
+    get_closest_vector_on_line(a, b, p, out);
+    expect_v3(out, 4, 0, 0);
+    p[0] = -5;
+    get_closest_vector_on_line(a, b, p, out);
+    expect_v3(out, 0, 0, 0);
+    p[0] = 15;
+    get_closest_vector_on_line(a, b, p, out);
+    expect_v3(out, 10, 0, 0);
+    get_closest_vector_on_line(a, b, p, nullptr);
+    EXPECT_TRUE(log_has("get_closest_vector_on_line(): invalid parameters"));
+}
+
+TEST_F(math_test, directed_distances_to_planes_and_spheres)
+{
+    float p[4] = {0, 0, 5, 0}, n[4] = {0, 0, 1, 0}, a[4] = {0, 0, 0, 0}, b[4] = {0, 0, 10, 0};
+    EXPECT_FLOAT_EQ(seg_directed_distance(p, n, a, b), 0.5f);
+    float step[4] = {0, 0, 2, 0};
+    EXPECT_FLOAT_EQ(ray_directed_distance(p, n, a, step), 2.5f);
+    float flat[4] = {1, 0, 0, 0};  // parallel: denominator becomes +0.0001
+    EXPECT_NEAR(seg_directed_distance(p, n, a, flat), 5 / 0.0001, 1);
+    EXPECT_EQ(seg_directed_distance(nullptr, n, a, b), 0);
+    EXPECT_TRUE(log_has("seg_directed_distance(): invalid parameters"));
+    EXPECT_EQ(ray_directed_distance(p, n, a, nullptr), 0);
+    EXPECT_TRUE(log_has("ray_directed_distance(): invalid parameters"));
+
+    float c[4] = {0, 0, 10, 0}, unit[4] = {0, 0, 1, 0}, side[4] = {1, 0, 0, 0};
+    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, unit, c, 2), 8);
+    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, side, c, 2), -1);
+    EXPECT_EQ(ray_sphere_directed_distance(a, unit, nullptr, 2), 0);
+    EXPECT_TRUE(log_has("ray_sphere_directed_distance(): invalid parameters"));
+}
+
+TEST_F(math_test, intersect_includes_the_start_and_excludes_the_end)
+{
+    float q[4] = {0, 0, 0, 0}, n[4] = {0, 1, 0, 0}, out[4] = {};
+    float p0[4] = {1, -1, 0, 0}, p1[4] = {1, 3, 0, 0};
+    EXPECT_EQ(intersect(p0, p1, q, n, out), 1);
+    expect_v3(out, 1, 0, 0);
+    float on[4] = {2, 0, 0, 0}, above[4] = {2, 4, 0, 0};
+    EXPECT_EQ(intersect(on, above, q, n, out), 1);  // t = 0
+    expect_v3(out, 2, 0, 0);
+    EXPECT_EQ(intersect(above, on, q, n, out), 0);  // t = 1
+    float flat[4] = {5, 0, 0, 0};
+    EXPECT_EQ(intersect(on, flat, q, n, out), 0);
+    EXPECT_EQ(intersect(on, flat, q, n, nullptr), 0);
+    EXPECT_TRUE(log_has("get_intersect(): invalid parameters"));
+}
+
+TEST_F(math_test, quaternion_product_and_inverse)
+{
+    const double h = std::sqrt(0.5);
+    float qz[4] = {0, 0, (float)h, (float)h};  // 90 degrees about z
+    float q[4], inv[4], id[4];
+    mult_qr(q, qz, qz);
+    expect_q(q, 0, 0, 1, 0);  // 180 degrees
+    inverse_qr(inv, qz);
+    mult_qr(id, qz, inv);
+    expect_q(id, 0, 0, 0, 1);
+    float two[4] = {0, 0, 0, 2};
+    inverse_q(two);
+    expect_q(two, 0, 0, 0, 0.5f);
+    EXPECT_FLOAT_EQ(norm_q(qz), 1);
+    float a[4] = {1, 2, 3, 4}, b[4] = {5, 6, 7, 8};
+    mult_qr(q, a, b);
+    // Hamilton product with the scalar last.
+    expect_q(q, 24, 48, 48, -6);
+    mult_q(a, b);
+    expect_q(a, 24, 48, 48, -6);
+    float z[4] = {0, 0, 0, 0};
+    inverse_q(z);
+    expect_q(z, 0, 0, 0, 0);
+}
+
+TEST_F(math_test, quaternion_matrix_round_trip_through_every_branch)
+{
+    const double h = std::sqrt(0.5);
+    struct {
+        float q[4];
+    } cases[] = {
+        {{0, 0, 0, 1}},
+        {{(float)h, 0, 0, (float)h}},
+        {{0.1825742f, 0.3651484f, 0.5477226f, 0.7302967f}},
+        {{1, 0, 0, 0}},  // 180 degrees about x: second branch
+        {{0, 1, 0, 0}},  // about y: fourth branch
+        {{0, 0, 1, 0}},  // about z: third branch
+    };
+    for (auto& c : cases) {
+        float m[16], back[4];
+        convert_q2m(m, c.q);
+        convert_m2q(back, m);
+        expect_q(back, c.q[0], c.q[1], c.q[2], c.q[3]);
+    }
+    // The matrix of a quaternion rotates like the matching rotation matrix.
+    float q[4] = {0, 0, (float)h, (float)h}, m[16], r[16];
+    convert_q2m(m, q);
+    make_rotatez_m(r, -90);
+    EXPECT_TRUE(are_equal_m(m, r, 1e-6f));
+    convert_q2m(nullptr, q);
+    EXPECT_TRUE(log_has("invalid pointer: _m="));
+}
+
+TEST_F(math_test, slerp_takes_the_short_arc)
+{
+    const double h = std::sqrt(0.5);
+    float q1[4] = {0, 0, 0, 1}, q2[4] = {0, 0, 1, 0}, out[4];
+    slerp_qr(out, q1, q2, 0);
+    expect_q(out, 0, 0, 0, 1);
+    slerp_qr(out, q1, q2, 0.5f);
+    expect_q(out, 0, 0, (float)h, (float)h);
+    slerp_qr(out, q1, q2, 1);
+    expect_q(out, 0, 0, 1, 0);
+    // The opposite quaternion is the same rotation: stay at q1.
+    float p[4] = {0.5f, 0.5f, 0.5f, 0.5f}, np[4];
+    multscalar_qr(np, p, -1);
+    for (float t : {0.0f, 0.3f, 1.0f}) {
+        slerp_qr(out, p, np, t);
+        expect_q(out, 0.5f, 0.5f, 0.5f, 0.5f);
+    }
+    // Negative dot product flips q2.
+    float q3[4] = {0, 0, -1, 0};
+    slerp_qr(out, q1, q3, 0.5f);
+    expect_q(out, 0, 0, -(float)h, (float)h);
+    // out may be an input.
+    slerp_qr(q1, q1, q2, 0.5f);
+    expect_q(q1, 0, 0, (float)h, (float)h);
+
+    float a[4] = {1, 0, 0, 0}, b[4] = {0, 1, 0, 2};
+    slerp_vr(out, a, b, 0.5f);
+    expect_q(out, (float)h, (float)h, 0, (float)(2 * h));
+    float c[4] = {-1, 0, 0, 0};  // opposite vectors stay finite
+    slerp_vr(out, a, c, 0.5f);
+    EXPECT_FALSE(std::isnan(out[0]));
+}
+
+TEST_F(math_test, printers)
+{
+    EXPECT_EQ(printed([](FILE* f) {
+                  float v[4] = {1, 2.5f, -3, 4};
+                  _dump_v(f, v, "\t");
+                  dump_v(f, v);
+                  dump_q(f, v, "..");
+              }),
+              "\tvector=(1.000000, 2.500000, -3.000000)\n"
+              "vector=(1.000000, 2.500000, -3.000000)\n"
+              "..quat=( (1.000000, 2.500000, -3.000000), 4.000000 )\n");
+    EXPECT_EQ(printed([](FILE* f) {
+                  float m[16];
+                  make_translate_m(m, 1, 2, 3);
+                  _dump_m(f, m, "#");
+              }),
+              "#+++4x4 matrix\n"
+              "#  | 0001.000000 0000.000000 0000.000000 0001.000000 |\n"
+              "#  | 0000.000000 0001.000000 0000.000000 0002.000000 |\n"
+              "#  | 0000.000000 0000.000000 0001.000000 0003.000000 |\n"
+              "#  | 0000.000000 0000.000000 0000.000000 0001.000000 |\n"
+              "#---end matrix\n");
+    EXPECT_EQ(printed([](FILE* f) {
+                  float m[16];
+                  make_translate_m(m, 1, 2, 3);
+                  _dump_row_m(f, m, "");
+                  _dump_m(f, m, nullptr);
+              }),
+              "+++4x4 ROW matrix\n"
+              "..| 0001.000000 0000.000000 0000.000000 0000.000000 |\n"
+              "..| 0000.000000 0001.000000 0000.000000 0000.000000 |\n"
+              "..| 0000.000000 0000.000000 0001.000000 0000.000000 |\n"
+              "..| 0001.000000 0002.000000 0003.000000 0001.000000 |\n"
+              "---end ROW matrix\n");
+    _dump_row_m(nullptr, nullptr, "");
+    EXPECT_TRUE(log_has("invalid pointer: _f="));
+}
+
+}  // namespace
