@@ -1,0 +1,79 @@
+// Builders and checks shared by the geometry tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <string>
+
+#include "primitives/n_poly.h"
+
+namespace geometry_test {
+
+struct pt {
+    float x, y, z;
+};
+
+// Fills poly with its own vertices at the given positions (normal (0, 0, 1),
+// texture (u, v) = (x, y)) and computes its normal from their order.
+inline void make_poly(vantrel::n_poly& poly, std::initializer_list<pt> pts)
+{
+    ASSERT_EQ(poly._alloc_verts((int)pts.size()), 0);
+    int k = 0;
+    for (const pt& p : pts) {
+        vantrel::mrv_vertex& v = poly.va[k++];
+        v.v[0] = p.x;
+        v.v[1] = p.y;
+        v.v[2] = p.z;
+        v.n[0] = v.n[1] = 0;
+        v.n[2] = 1;
+        v.t[0] = p.x;
+        v.t[1] = p.y;
+    }
+    if (pts.size() >= 2)
+        poly.calculate_normal(nullptr);
+}
+
+// A plane through point p with unit normal n (a one-vertex polygon).
+inline void make_plane(vantrel::n_poly& plane, pt p, pt n)
+{
+    ASSERT_EQ(plane._alloc_verts(1), 0);
+    plane.va[0].v[0] = p.x;
+    plane.va[0].v[1] = p.y;
+    plane.va[0].v[2] = p.z;
+    double len = std::sqrt((double)n.x * n.x + (double)n.y * n.y + (double)n.z * n.z);
+    plane.normal[0] = (float)(n.x / len);
+    plane.normal[1] = (float)(n.y / len);
+    plane.normal[2] = (float)(n.z / len);
+    plane.normal[3] = 0;
+}
+
+inline const float* pos(vantrel::base_primitive& p, int k)
+{
+    return p.va[p.vi[k]].v;
+}
+
+inline void expect_pos(vantrel::base_primitive& p, int k, pt want)
+{
+    const float* v = pos(p, k);
+    EXPECT_NEAR(v[0], want.x, 1e-5) << "vertex " << k;
+    EXPECT_NEAR(v[1], want.y, 1e-5) << "vertex " << k;
+    EXPECT_NEAR(v[2], want.z, 1e-5) << "vertex " << k;
+}
+
+// Everything the stream received, as text.
+template <class F>
+std::string capture(F print)
+{
+    char* buf = nullptr;
+    size_t len = 0;
+    FILE* f = open_memstream(&buf, &len);
+    print(f);
+    fclose(f);
+    std::string s(buf, len);
+    free(buf);
+    return s;
+}
+
+}  // namespace geometry_test

@@ -1,0 +1,646 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "kdbase/d_list.h"
+#include "kdbase/kdbase_math.h"
+#include "kdbase/mem_collector.h"
+#include "primitives/n_poly.h"
+#include "tests/common/log_fixture.h"
+#include "tests/primitives/geometry_helpers.h"
+
+using namespace vantrel;
+using geometry_test::capture;
+using geometry_test::expect_pos;
+using geometry_test::make_plane;
+using geometry_test::make_poly;
+using geometry_test::pos;
+
+namespace {
+
+class polygon_test : public vantrel_test::log_test {
+protected:
+    void TearDown() override
+    {
+        mc_fail_after(-1);
+        log_test::TearDown();
+    }
+};
+
+mrv_vertex vert(float x, float y, float z, float nx = 0, float ny = 0, float nz = 1, float u = 0, float v = 0)
+{
+    mrv_vertex m;
+    m.v[0] = x;
+    m.v[1] = y;
+    m.v[2] = z;
+    m.n[0] = nx;
+    m.n[1] = ny;
+    m.n[2] = nz;
+    m.t[0] = u;
+    m.t[1] = v;
+    return m;
+}
+
+TEST_F(polygon_test, vertex_equality_is_exact)
+{
+    mrv_vertex a = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f);
+    mrv_vertex b = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f);
+    EXPECT_TRUE(are_equal_verts(&a, &b));
+    b.v[0] = std::nextafter(1.0f, 2.0f);
+    EXPECT_FALSE(are_equal_verts(&a, &b));
+    b = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f);
+    b.n[1] = 1e-30f;
+    EXPECT_FALSE(are_equal_verts(&a, &b));
+    b = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25001f);
+    EXPECT_FALSE(are_equal_verts(&a, &b));
+
+    // Signed zeros are equal, a NaN equals nothing, not even itself.
+    mrv_vertex z1 = vert(0, 0, 0, 0, 0, 0, 0, 0);
+    mrv_vertex z2 = vert(-0.0f, 0, -0.0f, -0.0f, 0, 0, -0.0f, 0);
+    EXPECT_TRUE(are_equal_verts(&z1, &z2));
+    mrv_vertex n = vert(NAN, 0, 0);
+    EXPECT_FALSE(are_equal_verts(&n, &n));
+
+    EXPECT_FALSE(are_equal_verts(&a, nullptr));
+    EXPECT_TRUE(log_has("are_equal_verts(): invalid parameters"));
+}
+
+TEST_F(polygon_test, vertex_copy_and_search)
+{
+    mrv_vertex arr[3] = {vert(0, 0, 0), vert(1, 0, 0), vert(1, 0, 0)};
+    mrv_vertex probe = vert(1, 0, 0);
+    EXPECT_EQ(is_vert_in_array(arr, 3, &probe), 1);
+    probe.t[0] = 1;
+    EXPECT_EQ(is_vert_in_array(arr, 3, &probe), -1);
+    EXPECT_EQ(is_vert_in_array(nullptr, 3, &probe), -1);
+
+    mrv_vertex dst = vert(9, 9, 9);
+    copy_vert(&dst, &probe);
+    EXPECT_TRUE(are_equal_verts(&dst, &probe));
+    copy_vert(nullptr, &probe);
+    EXPECT_TRUE(log_has("copy_vert(): invalid parameters"));
+}
+
+TEST_F(polygon_test, alloc_verts_identity_and_failures)
+{
+    n_poly p;
+    EXPECT_EQ(p.type, 0);
+    EXPECT_EQ(p.flags, 0u);
+    ASSERT_EQ(p._alloc_verts(4), 0);
+    EXPECT_EQ(p.vasize, 4);
+    EXPECT_EQ(p.nverts, 4);
+    EXPECT_EQ(p.flags & PRIM_OWNS_ARRAYS, 1u);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(p.vi[k], (uint32_t)k);
+
+    // Zero vertices fail and keep what was there.
+    mrv_vertex* old = p.va;
+    EXPECT_EQ(p._alloc_verts(0), -1);
+    EXPECT_TRUE(log_has("n_poly::_alloc_verts(): unable to allocate 0 vertices"));
+    EXPECT_EQ(p.va, old);
+    EXPECT_EQ(p.vasize, 4);
+
+    // More indices than vertices: the identity stops at the vertex count.
+    ASSERT_EQ(p._alloc_verts(2, 5), 0);
+    EXPECT_EQ(p.vi[1], 1u);
+    EXPECT_EQ(p.vi[2], 0u);
+    EXPECT_EQ(p.nverts, 5);
+
+    // Either allocation failing leaves the primitive empty.
+    for (int fail = 0; fail < 2; ++fail) {
+        ASSERT_EQ(p._alloc_verts(3), 0);
+        p.mat = 7;
+        clear_log();
+        mc_fail_after(fail);
+        EXPECT_EQ(p._alloc_verts(6), -1);
+        EXPECT_EQ(p.va, nullptr);
+        EXPECT_EQ(p.vi, nullptr);
+        EXPECT_EQ(p.nverts, 0);
+        EXPECT_EQ(p.vasize, 0);
+        EXPECT_EQ(p.mat, 7);
+        EXPECT_TRUE(log_has(fail == 0 ? "_alloc_verts(): unable to create vertice array(6 vertices)"
+                                      : "_alloc_verts(): unable to create indice array (6 vertices)"));
+    }
+}
+
+TEST_F(polygon_test, copy_shares_and_duplicate_owns)
+{
+    n_poly src;
+    make_poly(src, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    src.mat = 3;
+    src.type = 9;
+    src.normal[3] = 0.5f;
+    {
+        n_poly shallow;
+        ASSERT_EQ(shallow.copy(&src), 0);
+        EXPECT_EQ(shallow.va, src.va);
+        EXPECT_EQ(shallow.vi, src.vi);
+        EXPECT_EQ(shallow.flags & PRIM_OWNS_ARRAYS, 0u);
+        EXPECT_EQ(shallow.mat, 3);
+        EXPECT_EQ(shallow.type, 9);
+        EXPECT_EQ(shallow.normal[3], 0.5f);
+    }  // destroying the copy must leave src's arrays alone (ASan checks)
+    expect_pos(src, 2, {0, 1, 0});
+
+    n_poly deep;
+    ASSERT_EQ(deep.duplicate(&src), 0);
+    EXPECT_NE(deep.va, src.va);
+    EXPECT_EQ(deep.flags & PRIM_OWNS_ARRAYS, 1u);
+    EXPECT_TRUE(are_equal_polys(&deep, &src));
+
+    EXPECT_EQ(deep.copy(nullptr), -1);
+    EXPECT_TRUE(log_has("n_poly::copy(): invalid parameters"));
+    n_poly empty;
+    EXPECT_EQ(deep.duplicate(&empty), -1);
+    EXPECT_TRUE(log_has("duplicate(): invalid parameters"));
+    EXPECT_EQ(deep._copy_verts(&empty), -1);
+    EXPECT_TRUE(log_has("n_poly::_copy_verts(): _poly is invalid"));
+}
+
+TEST_F(polygon_test, copy_verts_keeps_only_indexed_vertices_in_order)
+{
+    // Five vertices in the array, a triangle that uses three of them backwards.
+    n_poly src;
+    ASSERT_EQ(src._alloc_verts(5, 3), 0);
+    for (int k = 0; k < 5; ++k)
+        src.va[k] = vert((float)k, 0, 0);
+    src.vi[0] = 4;
+    src.vi[1] = 2;
+    src.vi[2] = 0;
+    n_poly d;
+    ASSERT_EQ(d.duplicate(&src), 0);
+    EXPECT_EQ(d.vasize, 3);
+    EXPECT_EQ(d.nverts, 3);
+    EXPECT_EQ(d.va[0].v[0], 4);
+    EXPECT_EQ(d.va[1].v[0], 2);
+    EXPECT_EQ(d.va[2].v[0], 0);
+
+    // A polygon may copy its own vertices (compacting them).
+    ASSERT_EQ(src._copy_verts(&src), 0);
+    EXPECT_EQ(src.vasize, 3);
+    EXPECT_EQ(src.va[0].v[0], 4);
+
+    // A failing copy leaves the polygon without vertices, nothing leaked.
+    mc_fail_after(0);
+    EXPECT_EQ(d._copy_verts(&src), -1);
+    EXPECT_EQ(d.va, nullptr);
+}
+
+TEST_F(polygon_test, set_verts_picks_by_index)
+{
+    mrv_vertex pool[4] = {vert(0, 0, 0), vert(1, 0, 0), vert(2, 0, 0), vert(3, 0, 0)};
+    n_poly p;
+    EXPECT_EQ(p.set_verts(pool, 2, 0, 1), -1);  // not usable yet
+    EXPECT_TRUE(log_has("n_poly::set_verts(): invalid parameters"));
+    make_poly(p, {{5, 5, 5}});
+    ASSERT_EQ(p.set_verts(pool, 3, 3, 1, 2), 0);
+    EXPECT_EQ(p.nverts, 3);
+    expect_pos(p, 0, {3, 0, 0});
+    expect_pos(p, 1, {1, 0, 0});
+    expect_pos(p, 2, {2, 0, 0});
+    // Reordering its own vertices in place.
+    ASSERT_EQ(p.set_verts(p.va, 3, 2, 1, 0), 0);
+    expect_pos(p, 0, {2, 0, 0});
+    expect_pos(p, 2, {3, 0, 0});
+}
+
+TEST_F(polygon_test, normal_follows_vertex_order)
+{
+    n_poly ccw, cw;
+    make_poly(ccw, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
+    make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
+    EXPECT_FLOAT_EQ(ccw.normal[2], 1);
+    EXPECT_FLOAT_EQ(cw.normal[2], -1);
+    EXPECT_FLOAT_EQ(ccw.normal[0], 0);
+
+    // A rotation about x by 90 degrees turns +z into -y (row vectors: p * M).
+    float m[16];
+    make_rotatex_m(m, 90);
+    ASSERT_EQ(ccw.calculate_normal(m), 0);
+    EXPECT_NEAR(ccw.normal[1], -1, 1e-6);
+    EXPECT_NEAR(ccw.normal[2], 0, 1e-6);
+
+    n_poly one, none;
+    make_poly(one, {{1, 1, 1}});
+    EXPECT_EQ(one.calculate_normal(nullptr), -1);
+    EXPECT_TRUE(log_has("n_poly::calculate_normal(): need at least 2 vertices (1 vertices)"));
+    EXPECT_EQ(none.calculate_normal(nullptr), -1);
+    EXPECT_TRUE(log_has("n_poly::calculate_normal(): no vertices defined"));
+}
+
+TEST_F(polygon_test, point_classification_uses_the_plane_thickness)
+{
+    n_poly plane;
+    make_plane(plane, {0, 0, 5}, {0, 0, 1});
+    float p[3] = {3, -4, 5.00005f};
+    EXPECT_EQ(p_location_v(p, &plane), PL_ONPLANE);
+    p[2] = 5.0002f;
+    EXPECT_EQ(p_location_v(p, &plane), PL_FRONT);
+    p[2] = 4.9998f;
+    EXPECT_EQ(p_location_v(p, &plane), PL_BACK);
+    p[2] = 5;
+    EXPECT_EQ(p_location_v(p, &plane), PL_ONPLANE);
+
+    n_poly empty;
+    EXPECT_EQ(p_location_v(p, &empty), PL_INVALID);
+    EXPECT_EQ(p_location_v(nullptr, &plane), PL_INVALID);
+    EXPECT_TRUE(log_has("p_location_v(): received invalid parameters"));
+}
+
+TEST_F(polygon_test, polygon_classification)
+{
+    n_poly plane;
+    make_plane(plane, {0, 0, 0}, {0, 0, 1});
+    n_poly in_plane, touching, behind, spanning, near;
+    make_poly(in_plane, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    make_poly(touching, {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}});
+    make_poly(behind, {{0, 0, -1}, {1, 0, -1}, {0, 1, 0}});
+    make_poly(spanning, {{0, 0, -1}, {1, 0, 1}, {0, 1, 0}});
+    make_poly(near, {{0, 0, 0.00009f}, {1, 0, -0.00009f}, {0, 1, 0}});
+    EXPECT_EQ(p_location_poly(&in_plane, &plane), PL_ONPLANE);
+    EXPECT_EQ(p_location_poly(&touching, &plane), PL_FRONT);
+    EXPECT_EQ(p_location_poly(&behind, &plane), PL_BACK);
+    EXPECT_EQ(p_location_poly(&spanning, &plane), PL_SPANNING);
+    EXPECT_EQ(p_location_poly(&near, &plane), PL_ONPLANE);
+
+    // A polygon is a plane too: the one through its first vertex.
+    EXPECT_EQ(p_location_poly(&spanning, &touching), PL_SPANNING);
+
+    n_poly empty;
+    EXPECT_EQ(p_location_poly(&empty, &plane), PL_INVALID);
+    EXPECT_TRUE(log_has("p_location_poly(): _poly has no vertices"));
+    EXPECT_EQ(p_location_poly(&in_plane, &empty), PL_INVALID);
+    EXPECT_TRUE(log_has("p_location_poly(): _plane has no vertices"));
+}
+
+TEST_F(polygon_test, split_through_a_vertex_on_the_plane)
+{
+    // A in front, B behind, C exactly on the plane z = 0.
+    n_poly tri, plane, front, back;
+    make_poly(tri, {{0, 0, 1}, {1, 0, -1}, {0, 1, 0}});
+    make_plane(plane, {0, 0, 0}, {0, 0, 1});
+    tri.mat = 5;
+    tri.flags = 0x10 | PRIM_OWNS_ARRAYS;
+    ASSERT_EQ(split_poly(&tri, &plane, &front, &back), 0);
+
+    // front: C', A, X, C; back: C', X, B, C
+    ASSERT_EQ(front.nverts, 4);
+    ASSERT_EQ(back.nverts, 4);
+    expect_pos(front, 0, {0, 1, 0});
+    expect_pos(front, 1, {0, 0, 1});
+    expect_pos(front, 2, {0.5f, 0, 0});
+    expect_pos(front, 3, {0, 1, 0});
+    expect_pos(back, 0, {0, 1, 0});
+    expect_pos(back, 1, {0.5f, 0, 0});
+    expect_pos(back, 2, {1, 0, -1});
+    expect_pos(back, 3, {0, 1, 0});
+
+    // New vertices: zero normal, interpolated texture; old ones copied whole.
+    mrv_vertex& c_new = front.va[0];
+    mrv_vertex& x = front.va[2];
+    EXPECT_EQ(c_new.n[2], 0);
+    EXPECT_EQ(x.n[2], 0);
+    EXPECT_FLOAT_EQ(c_new.t[1], 1);
+    EXPECT_FLOAT_EQ(x.t[0], 0.5f);
+    EXPECT_FLOAT_EQ(x.t[1], 0);
+    EXPECT_EQ(front.va[1].n[2], 1);
+    EXPECT_EQ(front.va[3].n[2], 1);
+
+    // Halves: poly's normal, material and flags, owning their arrays.
+    for (n_poly* h : {&front, &back}) {
+        EXPECT_EQ(h->mat, 5);
+        EXPECT_EQ(h->flags, 0x11u);
+        EXPECT_TRUE(are_equal(h->normal, tri.normal, 0));
+        EXPECT_EQ(h->vasize, 4);
+    }
+    EXPECT_EQ(p_location_poly(&front, &plane), PL_FRONT);
+    EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK);
+}
+
+TEST_F(polygon_test, split_square_along_its_diagonal)
+{
+    n_poly sq, plane, front, back;
+    make_poly(sq, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+    make_plane(plane, {0, 0, 0}, {1, -1, 0});
+    ASSERT_EQ(p_location_poly(&sq, &plane), PL_SPANNING);
+    ASSERT_EQ(split_poly(&sq, &plane, &front, &back), 0);
+    // The corners on the plane go to both halves, each edge leaving one adds a copy.
+    ASSERT_EQ(front.nverts, 5);
+    ASSERT_EQ(back.nverts, 5);
+    expect_pos(front, 0, {0, 0, 0});
+    expect_pos(front, 2, {1, 0, 0});
+    expect_pos(back, 4, {0, 1, 0});
+    EXPECT_EQ(p_location_poly(&front, &plane), PL_FRONT);
+    EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK);
+}
+
+TEST_F(polygon_test, split_of_a_polygon_lying_in_the_plane)
+{
+    n_poly sq, plane, front, back;
+    make_poly(sq, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+    make_plane(plane, {5, 5, 0}, {0, 0, 1});
+    ASSERT_EQ(split_poly(&sq, &plane, &front, &back), 0);
+    // Every edge meets the plane at its start, so each corner is preceded by a
+    // copy of the corner before it: V3', V0, V0', V1, V1', V2, V2', V3.
+    ASSERT_EQ(front.nverts, 8);
+    ASSERT_EQ(back.nverts, 8);
+    for (int k = 0; k < 8; ++k) {
+        int corner = k % 2 ? k / 2 : (k / 2 + 3) % 4;
+        EXPECT_TRUE(are_equal(pos(front, k), pos(back, k), 0));
+        EXPECT_TRUE(are_equal(pos(front, k), pos(sq, corner), 0)) << k;
+        EXPECT_EQ(front.va[k].n[2], k % 2 ? 1 : 0) << k;
+    }
+}
+
+TEST_F(polygon_test, split_failures_leave_the_halves_alone)
+{
+    n_poly tri, plane, front, back;
+    make_poly(tri, {{0, 0, 1}, {1, 0, 1}, {0, 1, 1}});
+    make_plane(plane, {0, 0, 0}, {0, 0, 1});
+    make_poly(front, {{7, 7, 7}});
+    make_poly(back, {{8, 8, 8}});
+
+    // Entirely in front: the back half would be empty.
+    EXPECT_EQ(split_poly(&tri, &plane, &front, &back), -1);
+    EXPECT_TRUE(log_has("unable to allocate 0 vertices"));
+    expect_pos(front, 0, {7, 7, 7});
+    expect_pos(back, 0, {8, 8, 8});
+
+    n_poly span, empty;
+    make_poly(span, {{0, 0, 1}, {1, 0, -1}, {0, 1, 1}});
+    EXPECT_EQ(split_poly(&span, &plane, nullptr, &back), -1);
+    EXPECT_EQ(split_poly(&span, &plane, &back, &back), -1);
+    EXPECT_TRUE(log_has("split_polygon(): invalid parameters"));
+    EXPECT_EQ(split_poly(&empty, &plane, &front, &back), -1);
+    EXPECT_TRUE(log_has("split_polygon(): _poly has no vertices"));
+    EXPECT_EQ(split_poly(&span, &empty, &front, &back), -1);
+    EXPECT_TRUE(log_has("split_polygon(): _plane has no vertices"));
+
+    // Allocation failures at each of the four arrays.
+    for (int fail = 0; fail < 4; ++fail) {
+        mc_fail_after(fail);
+        EXPECT_EQ(split_poly(&span, &plane, &front, &back), -1) << fail;
+        mc_fail_after(-1);
+        expect_pos(front, 0, {7, 7, 7});
+        expect_pos(back, 0, {8, 8, 8});
+    }
+}
+
+TEST_F(polygon_test, split_in_place)
+{
+    n_poly tri, plane, back;
+    make_poly(tri, {{0, 0, 1}, {1, 0, -1}, {0, 1, 1}});
+    make_plane(plane, {0, 0, 0}, {0, 0, 1});
+    ASSERT_EQ(split_poly(&tri, &plane, &tri, &back), 0);
+    EXPECT_EQ(tri.nverts, 4);
+    EXPECT_EQ(back.nverts, 3);
+    EXPECT_EQ(p_location_poly(&tri, &plane), PL_FRONT);
+}
+
+// A regular polygon of n corners around the origin in the plane z = 0.
+void make_ngon(n_poly& p, int n)
+{
+    ASSERT_EQ(p._alloc_verts(n), 0);
+    for (int k = 0; k < n; ++k) {
+        double a = 2 * M_PI * (k + 0.5) / n;
+        p.va[k] = vert((float)std::cos(a), (float)std::sin(a), 0);
+    }
+    p.calculate_normal(nullptr);
+}
+
+TEST_F(polygon_test, split_holds_at_most_64_vertices_a_side)
+{
+    n_poly plane;
+    make_plane(plane, {0, 0, 0}, {1, 0, 0});
+    // 124 corners: 62 a side plus the two crossings fill a half exactly.
+    n_poly ok, front, back;
+    make_ngon(ok, 124);
+    ASSERT_EQ(split_poly(&ok, &plane, &front, &back), 0);
+    EXPECT_EQ(front.nverts, 64);
+    EXPECT_EQ(back.nverts, 64);
+
+    n_poly big;
+    make_ngon(big, 126);
+    EXPECT_EQ(split_poly(&big, &plane, &front, &back), -1);
+    EXPECT_TRUE(log_has("split_polygon(): more than 64 vertices on one side"));
+    EXPECT_EQ(front.nverts, 64);
+}
+
+// Vector area of a polygon (Newell), in double.
+double area(n_poly& p)
+{
+    double a[3] = {0, 0, 0};
+    for (int k = 0; k < p.nverts; ++k) {
+        const float* u = pos(p, k);
+        const float* w = pos(p, (k + 1) % p.nverts);
+        a[0] += (double)u[1] * w[2] - (double)u[2] * w[1];
+        a[1] += (double)u[2] * w[0] - (double)u[0] * w[2];
+        a[2] += (double)u[0] * w[1] - (double)u[1] * w[0];
+    }
+    return 0.5 * std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
+
+TEST_F(polygon_test, random_splits_keep_area_and_sides)
+{
+    std::mt19937 rng(20261206);
+    std::uniform_real_distribution<double> uni(-1, 1);
+    auto unit = [&](double* v) {
+        double len;
+        do {
+            for (int i = 0; i < 3; ++i)
+                v[i] = uni(rng);
+            len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        } while (len < 0.1 || len > 1);
+        for (int i = 0; i < 3; ++i)
+            v[i] /= len;
+    };
+    int spanning = 0;
+    for (int iter = 0; iter < 2000; ++iter) {
+        // Corners on a circle in a random plane, at sorted random angles.
+        double u[3], w[3], c[3], a[3];
+        unit(u);
+        unit(a);
+        w[0] = u[1] * a[2] - u[2] * a[1];
+        w[1] = u[2] * a[0] - u[0] * a[2];
+        w[2] = u[0] * a[1] - u[1] * a[0];
+        double wl = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+        if (wl < 0.1)
+            continue;
+        for (int i = 0; i < 3; ++i) {
+            w[i] /= wl;
+            c[i] = 5 * uni(rng);
+        }
+        int n = 3 + (int)(rng() % 14);
+        std::vector<double> ang(n);
+        for (double& x : ang)
+            x = M_PI * (uni(rng) + 1);
+        std::sort(ang.begin(), ang.end());
+        double r = 0.5 + 3 * (uni(rng) + 1);
+        n_poly poly;
+        ASSERT_EQ(poly._alloc_verts(n), 0);
+        for (int k = 0; k < n; ++k) {
+            float p[3];
+            for (int i = 0; i < 3; ++i)
+                p[i] = (float)(c[i] + r * (std::cos(ang[k]) * u[i] + std::sin(ang[k]) * w[i]));
+            poly.va[k] = vert(p[0], p[1], p[2], 0, 0, 1, (float)ang[k], 0);
+        }
+        poly.calculate_normal(nullptr);
+
+        double pn[3], pp[3];
+        unit(pn);
+        for (int i = 0; i < 3; ++i)
+            pp[i] = c[i] + r * 0.8 * uni(rng);
+        n_poly plane;
+        make_plane(plane, {(float)pp[0], (float)pp[1], (float)pp[2]}, {(float)pn[0], (float)pn[1], (float)pn[2]});
+        if (p_location_poly(&poly, &plane) != PL_SPANNING)
+            continue;
+        ++spanning;
+        n_poly front, back;
+        ASSERT_EQ(split_poly(&poly, &plane, &front, &back), 0) << iter;
+        double total = area(poly);
+        EXPECT_NEAR(area(front) + area(back), total, 1e-4 * (1 + total)) << iter;
+        for (int k = 0; k < front.nverts; ++k)
+            EXPECT_NE(p_location_v(front.va[k].v, &plane), PL_BACK) << iter;
+        for (int k = 0; k < back.nverts; ++k)
+            EXPECT_NE(p_location_v(back.va[k].v, &plane), PL_FRONT) << iter;
+        EXPECT_EQ(p_location_poly(&front, &plane), PL_FRONT) << iter;
+        EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK) << iter;
+    }
+    EXPECT_GT(spanning, 500);
+}
+
+TEST_F(polygon_test, inside_test_counts_the_border_as_inside)
+{
+    n_poly sq;
+    make_poly(sq, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
+    float in[3] = {0.5f, 1.5f, 0}, edge[3] = {1, 0, 0}, out[3] = {2.5f, 1, 0};
+    EXPECT_TRUE(sq.is_inside_poly(in));
+    EXPECT_TRUE(sq.is_inside_poly(edge));
+    EXPECT_FALSE(sq.is_inside_poly(out));
+
+    // Clockwise order does not matter: only angles are summed.
+    n_poly cw;
+    make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
+    EXPECT_TRUE(cw.is_inside_poly(in));
+    EXPECT_FALSE(cw.is_inside_poly(out));
+
+    n_poly empty;
+    EXPECT_FALSE(empty.is_inside_poly(in));
+    EXPECT_TRUE(log_has("::is_inside_poly(): invalid parameters"));
+}
+
+TEST_F(polygon_test, bounds_and_closest_point)
+{
+    n_poly tri, small;
+    make_poly(tri, {{-1, -2, -3}, {4, 0, -1}, {0, 5, -2}});
+    float min[3], max[3];
+    ASSERT_EQ(tri.get_bounds(min, max), 0);
+    EXPECT_EQ(min[0], -1);
+    EXPECT_EQ(min[1], -2);
+    EXPECT_EQ(min[2], -3);
+    EXPECT_EQ(max[0], 4);
+    EXPECT_EQ(max[1], 5);
+    EXPECT_EQ(max[2], -1);
+    EXPECT_EQ(tri.get_bounds(nullptr, max), -1);
+    EXPECT_TRUE(log_has("n_poly::get_bounds(): invalid parameters"));
+
+    make_poly(small, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    EXPECT_EQ(small.compare_bounds(&tri), -1);
+    EXPECT_EQ(tri.compare_bounds(&small), 1);
+    EXPECT_EQ(tri.compare_bounds(&tri), 0);
+    n_poly empty;
+    EXPECT_EQ(tri.compare_bounds(&empty), 1);
+    EXPECT_TRUE(log_has("n_poly::compare_bounds(): invalid _poly"));
+
+    float p[3] = {0.2f, -3, 0}, out[3] = {9, 9, 9};
+    ASSERT_EQ(small.get_closest_vector(p, out), 0);
+    EXPECT_FLOAT_EQ(out[0], 0.2f);
+    EXPECT_FLOAT_EQ(out[1], 0);
+    // Nothing within 10000: out is left alone.
+    float far[3] = {20000, 0, 0}, keep[3] = {9, 9, 9};
+    ASSERT_EQ(small.get_closest_vector(far, keep), 0);
+    EXPECT_EQ(keep[0], 9);
+}
+
+TEST_F(polygon_test, sphere_space_round_trip)
+{
+    n_poly tri;
+    make_poly(tri, {{2, 0, 0}, {0, 4, 0}, {0, 0, 6}});
+    n_poly orig;
+    ASSERT_EQ(orig.duplicate(&tri), 0);
+    float radius[3] = {2, 4, 6};
+    ASSERT_EQ(tri.transform_to_sphere(radius), 0);
+    expect_pos(tri, 1, {0, 1, 0});
+    // The normal is divided by the radius too, then renormalised.
+    float n[3] = {orig.normal[0] / 2, orig.normal[1] / 4, orig.normal[2] / 6};
+    normalize_v(n);
+    EXPECT_TRUE(are_equal(tri.normal, n, 1e-6f));
+    ASSERT_EQ(tri.untransform_from_sphere(radius), 0);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(are_equal(pos(tri, k), pos(orig, k), 1e-6f));
+    EXPECT_EQ(tri.transform_to_sphere(nullptr), -1);
+    EXPECT_TRUE(log_has("::transform_to_sphere(): invalid parameters"));
+}
+
+TEST_F(polygon_test, polygon_equality)
+{
+    n_poly a, b;
+    make_poly(a, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    make_poly(b, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    EXPECT_TRUE(are_equal_polys(&a, &b));
+    b.normal[2] += 0.00005f;
+    EXPECT_TRUE(are_equal_polys(&a, &b));
+    b.normal[2] += 0.001f;
+    EXPECT_FALSE(are_equal_polys(&a, &b));
+    b.normal[2] = a.normal[2];
+    b.mat = 1;
+    EXPECT_FALSE(are_equal_polys(&a, &b));
+    b.mat = 0;
+    b.va[2].t[0] = 0.5f;
+    EXPECT_FALSE(are_equal_polys(&a, &b));
+    EXPECT_FALSE(are_equal_polys(&a, nullptr));
+    EXPECT_TRUE(log_has("invalid parameters"));
+}
+
+TEST_F(polygon_test, dumps)
+{
+    n_poly tri;
+    make_poly(tri, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    std::string s = capture([&](FILE* f) { _dump_poly(f, &tri, "> "); });
+    EXPECT_EQ(s,
+              "> +++polygon: 3 vertices\n"
+              "> vector=(0.000000, 0.000000, 0.000000)\n"
+              "> vector=(1.000000, 0.000000, 0.000000)\n"
+              "> vector=(0.000000, 1.000000, 0.000000)\n"
+              "> normal vector=(0.000000, 0.000000, 1.000000)\n"
+              "> ---end polygon\n");
+    n_poly empty;
+    s = capture([&](FILE* f) { dump_poly(f, &empty); });
+    EXPECT_EQ(s.rfind("poly=", 0), 0u);
+    EXPECT_NE(s.find(" va=0 vi=0 nverts=0 vasize=0\n"), std::string::npos);
+
+    d_list l;
+    l.insert(&tri);
+    s = capture([&](FILE* f) { dump_poly_list(f, &l); });
+    EXPECT_EQ(s.rfind("+++[polygon listing: 1 polygons\n+++polygon: 3 vertices\n", 0), 0u);
+    EXPECT_NE(s.find("---end polygon\n---end polygon listing]\n"), std::string::npos);
+    dump_poly_list(nullptr, &l);
+    EXPECT_TRUE(log_has("dump_poly_list(): invalid parameters"));
+
+    tri.set_name("tri");
+    tri.mat = 2;
+    s = capture([&](FILE* f) { dump_base_primitive(f, &tri, "  "); });
+    EXPECT_EQ(s,
+              "  name=tri parent=none\n"
+              "  type=0 mat=2 flags=0x00000001\n"
+              "  vertice array: 3 vertices\n"
+              "  [0]v=(0.0000, 0.0000, 0.0000) N=(0.0000, 0.0000, 1.0000) t=(0.0000, 0.0000)\n"
+              "  [1]v=(1.0000, 0.0000, 0.0000) N=(0.0000, 0.0000, 1.0000) t=(1.0000, 0.0000)\n"
+              "  [2]v=(0.0000, 1.0000, 0.0000) N=(0.0000, 0.0000, 1.0000) t=(0.0000, 1.0000)\n"
+              "indice array (3 vertices): 0 1 2 \n");
+}
+
+}  // namespace
