@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/platform.h"
 #include "primitives/n_poly.h"
 
 namespace vantrel {
@@ -59,6 +60,14 @@ struct bsp_plane {
             return PL_FRONT;
         return back ? PL_BACK : PL_ONPLANE;
     }
+};
+
+// Adds the time of its scope to a phase counter.
+struct phase_timer {
+    double& total;
+    double start;
+    explicit phase_timer(double& t) : total(t), start(platform_seconds()) {}
+    ~phase_timer() { total += platform_seconds() - start; }
 };
 
 }  // namespace vantrel

@@ -336,15 +336,18 @@ struct flat_verts {
 // clip_gen_portal_to_AP without materialising the planes: each anti-penumbra
 // plane is applied as soon as it is made, in the order _create_AP_planes
 // makes them, with the same arithmetic, so the outcome is the same.
-bool clip_gen_fast(bsp_portal_t* gen, bsp_portal_t* src, bsp_portal_t* target, bsp_portal_t* out)
+// 1: visible, 0: not visible, -1: failed (allocation; logged where it failed).
+int clip_gen_fast(bsp_portal_t* gen, bsp_portal_t* src, bsp_portal_t* target, bsp_portal_t* out)
 {
-    if (!VALID_PRIMITIVE(src) || !VALID_PRIMITIVE(target) || !VALID_PRIMITIVE(gen))
-        return false;
+    if (!VALID_PRIMITIVE(src) || !VALID_PRIMITIVE(target) || !VALID_PRIMITIVE(gen)) {
+        ELOG(EL_MINDEBUG, "clip_gen_portal_to_AP(): portal without vertices");
+        return -1;
+    }
     if (out->copy(gen) != 0)
-        return false;
+        return -1;
     flat_verts fs, ft, fo;
     if (!fs.set(src) || !ft.set(target) || !fo.set(out))
-        return false;
+        return -1;
     n_poly cut;  // the plane as a polygon, for split_poly
     bool have_cut = false;
     for (int pass = 0; pass < 2; ++pass) {
@@ -375,25 +378,27 @@ bool clip_gen_fast(bsp_portal_t* gen, bsp_portal_t* src, bsp_portal_t* target, b
                     continue;
                 int lo = pl.locate(fo.p, fo.n), ls = pl.locate(fs.p, fs.n);
                 if (lo == ls || lo == PL_ONPLANE)
-                    return false;
+                    return 0;
                 if (lo != PL_SPANNING || (ls != PL_FRONT && ls != PL_BACK))
                     continue;
                 if (!have_cut) {
                     if (cut._alloc_verts(1) != 0)
-                        return false;
+                        return -1;
                     have_cut = true;
                 }
                 memcpy(cut.va[0].v, edge_start, 3 * sizeof(float));
                 cut.normal[0] = nrm[0], cut.normal[1] = nrm[1], cut.normal[2] = nrm[2], cut.normal[3] = 0;
                 n_poly f, bk;
+                // A spanning portal splits into two non-empty halves, so a
+                // failure here is a failed allocation.
                 if (split_poly(out, &cut, &f, &bk) != 0)
-                    return false;
+                    return -1;
                 if (out->_copy_verts(ls == PL_FRONT ? &bk : &f) != 0 || !fo.set(out))
-                    return false;
+                    return -1;
             }
         }
     }
-    return true;
+    return 1;
 }
 
 // One chain walk of build_leaf_portal_pvs; the walk is a loop, since only
@@ -428,7 +433,7 @@ int walk_chain(bsp_index_t** _i_nodes, int _src_leaf, bsp_portal_t* _src_portal,
         bsp_portal_t** gens = lp.of(next);
         bsp_portal_t* s2 = &buf[which][0];
         bsp_portal_t* g2 = &buf[which][1];
-        bool found = false;
+        int found = 0;
         for (int k = 0; k < ngen && !found; ++k) {
             bsp_portal_t* g = gens[k];
             if (g->are_similar(target))
@@ -439,7 +444,11 @@ int walk_chain(bsp_index_t** _i_nodes, int _src_leaf, bsp_portal_t* _src_portal,
             l = p_location_poly(g, target);
             if (l == PL_ONPLANE || l == target_side)
                 continue;
-            found = clip_gen_fast(g, src, target, g2) && clip_gen_fast(src, g2, target, s2);
+            found = clip_gen_fast(g, src, target, g2);
+            if (found == 1)
+                found = clip_gen_fast(src, g2, target, s2);
+            if (found < 0)
+                return -1;
         }
         if (!found)
             return 0;
@@ -728,7 +737,7 @@ bool clip_gen_portal_to_AP(bsp_portal_t* _gen_p, bsp_portal_t* _src_p, bsp_porta
     CHECK_PTR(_src_p, false);
     CHECK_PTR(_target_p, false);
     CHECK_PTR(_gen_p_clipped, false);
-    return clip_gen_fast(_gen_p, _src_p, _target_p, _gen_p_clipped);
+    return clip_gen_fast(_gen_p, _src_p, _target_p, _gen_p_clipped) == 1;
 }
 
 int build_leaf_portal_pvs(bsp_index_t** _i_nodes, int _src_leaf, bsp_portal_t* _src_portal, int _target_leaf,
@@ -791,13 +800,19 @@ static int build_portals_at(solid_bsp_t* t, int _node, d_list* _portals, portal_
     }
     d_list frags(1);
     d_node* tail = _portals->last;
-    if (p->clip(i_nodes, _node, &frags) != -1)
-        splice(_portals, &frags);
-    delete p;
+    {
+        phase_timer timer(bsp_phase_times()->portal_clip);
+        if (p->clip(i_nodes, _node, &frags) != -1)
+            splice(_portals, &frags);
+        delete p;
+    }
     d_node* first_new = pb.pending ? pb.pending : (tail ? tail->next : _portals->first);
     pb.pending = nullptr;
-    if (sweep(_portals, first_new, pb.idx) < 0)
-        return -1;
+    {
+        phase_timer timer(bsp_phase_times()->portal_cleanup);
+        if (sweep(_portals, first_new, pb.idx) < 0)
+            return -1;
+    }
     pb.prog.step();
     for (int child : {node->front, node->back}) {
         if (child < 0 || child >= t->stats.ni_nodes || FLAG_ISSET(i_nodes[child]->flags, BN_ISLEAF))
@@ -869,6 +884,7 @@ int solid_bsp_t::_build_pvs(int _root, d_list* _portals)
     CHECK_PTR(VALID_NODE(_root), -1);
     CHECK_PTR(_root < stats.ni_nodes, -1);
     CHECK_PTR(_portals, -1);
+    phase_timer timer(bsp_phase_times()->visibility);
     leaf_portals lp;
     if (!lp.fill(_portals))
         return -1;

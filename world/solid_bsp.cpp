@@ -45,6 +45,13 @@ int _splitter_score(int front, int back, int split)
     return score + balance_weight * abs(front - back) + split_weight * split;
 }
 
+static bsp_phase_times_t phase_times;
+
+bsp_phase_times_t* bsp_phase_times()
+{
+    return &phase_times;
+}
+
 // ---- bbox_t, statistics ----------------------------------------------------
 
 bbox_t::bbox_t()
@@ -254,16 +261,21 @@ struct flat_polys {
 }  // namespace
 
 // The splitter search itself; *marked tells whether a candidate other than
-// the choice got its used bit because it lies behind a whole mesh.
-static n_poly* _select_splitter(d_list* _meshes, bool* marked)
+// the choice got its used bit because it lies behind a whole mesh, *failed
+// that the search could not be made (logged).
+static n_poly* _select_splitter(d_list* _meshes, bool* marked, bool* failed)
 {
     *marked = false;
+    *failed = true;
+    phase_timer timer(phase_times.splitter);
     CHECK_PTR(_meshes, nullptr);
     flat_polys fp;
     bool empty_mesh = false;
     if (fp.fill(_meshes, &empty_mesh) != 0) {
         if (empty_mesh)
             ELOG(EL_MAJOR, "select_splitter(): invalid mesh found");
+        else
+            ELOG(EL_MAJOR, "select_splitter(): unable to allocate the polygon table");
         return nullptr;
     }
     int best = INT_MAX;
@@ -322,6 +334,7 @@ static n_poly* _select_splitter(d_list* _meshes, bool* marked)
     if (choice && FLAG_ISSET(choice->flags, BSP_USED_AS_SPLITTER))
         --nmarked;
     *marked = nmarked > 0;
+    *failed = false;
     if (choice)
         choice->flags |= BSP_USED_AS_SPLITTER;
     return choice;
@@ -329,8 +342,8 @@ static n_poly* _select_splitter(d_list* _meshes, bool* marked)
 
 n_poly* select_splitter(d_list* _meshes)
 {
-    bool marked;
-    return _select_splitter(_meshes, &marked);
+    bool marked, failed;
+    return _select_splitter(_meshes, &marked, &failed);
 }
 
 // ---- solid_bsp_t -----------------------------------------------------------------
@@ -365,6 +378,8 @@ void solid_bsp_t::_release()
         for (int k = 0; meshes && k < stats.nmeshes; ++k)
             delete meshes[k];
         delete[] meshes;
+    } else {
+        root.meshes = nullptr;  // shared with the source tree
     }
     _forget();
 }
@@ -443,6 +458,61 @@ int solid_bsp_t::_add_meshes_to_leaf(bsp_index_t* _leaf, d_list* _meshes)
     return npolys;
 }
 
+// Sorts the meshes to the two sides of the splitter's plane; spanning meshes
+// are split into halves taken from the pool.
+static int distribute(d_list* meshes, n_poly* s, g_collector<mesh_t>* pool, d_list* front, d_list* back)
+{
+    phase_timer timer(phase_times.split);
+    for (d_node* n = meshes->first; n; n = n->next) {
+        mesh_t* m = static_cast<mesh_t*>(n->object);
+        switch (p_location_mesh(m, s)) {
+        case PL_FRONT:
+            if (front->insert(m) != 0) {
+                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert currmesh to front list");
+                return -1;
+            }
+            break;
+        case PL_BACK:
+            if (back->insert(m) != 0) {
+                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert currmesh to back list");
+                return -1;
+            }
+            break;
+        case PL_SPANNING: {
+            mesh_t* f = pool->alloc();
+            if (!f) {
+                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to create front split mesh");
+                return -1;
+            }
+            mesh_t* b = pool->alloc();
+            if (!b) {
+                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to create back split mesh");
+                return -1;
+            }
+            if (split_mesh(m, s, f, b) != 0)
+                return -1;
+            if (front->insert(f) != 0) {
+                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert polygon to front list");
+                return -1;
+            }
+            if (back->insert(b) != 0) {
+                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert polygon to back list");
+                return -1;
+            }
+            break;
+        }
+        case PL_ONPLANE:
+            ELOG(EL_MAJOR, "_build_solid_bsp(): p_location_mesh() returned PL_ONPLANE");
+            return -1;
+        default:
+            ELOG(EL_MAJOR, "_build_solid_bsp(): p_location_mesh() returned an invalid location");
+            return -1;
+        }
+    }
+
+    return 0;
+}
+
 int solid_bsp_t::_build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp_stats_t* _stats)
 {
     return _build_solid_bsp(_root, _meshes, _stats, nullptr);
@@ -476,52 +546,8 @@ int solid_bsp_t::_build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp
     _stats->nnodes += 1;
 
     d_list front(0), back(0);
-    for (d_node* n = _meshes->first; n; n = n->next) {
-        mesh_t* m = static_cast<mesh_t*>(n->object);
-        switch (p_location_mesh(m, s)) {
-        case PL_FRONT:
-            if (front.insert(m) != 0) {
-                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert currmesh to front list");
-                return -1;
-            }
-            break;
-        case PL_BACK:
-            if (back.insert(m) != 0) {
-                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert currmesh to back list");
-                return -1;
-            }
-            break;
-        case PL_SPANNING: {
-            mesh_t* f = pool.alloc();
-            if (!f) {
-                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to create front split mesh");
-                return -1;
-            }
-            mesh_t* b = pool.alloc();
-            if (!b) {
-                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to create back split mesh");
-                return -1;
-            }
-            if (split_mesh(m, s, f, b) != 0)
-                return -1;
-            if (front.insert(f) != 0) {
-                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert polygon to front list");
-                return -1;
-            }
-            if (back.insert(b) != 0) {
-                ELOG(EL_MAJOR, "_build_solid_bsp(): unable to insert polygon to back list");
-                return -1;
-            }
-            break;
-        }
-        case PL_ONPLANE:
-            ELOG(EL_MAJOR, "_build_solid_bsp(): p_location_mesh() returned PL_ONPLANE");
-            return -1;
-        default:
-            ELOG(EL_MAJOR, "_build_solid_bsp(): p_location_mesh() returned an invalid location");
-            return -1;
-        }
-    }
+    if (distribute(_meshes, s, &pool, &front, &back) != 0)
+        return -1;
 
     if (back.count > 0 && _all_used_as_splitter(&back)) {
         _stats->ndiscarded += back.count;
@@ -541,8 +567,10 @@ int solid_bsp_t::_build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp
         return -1;
     }
     _root->front = num;
-    bool marked = false;
-    n_poly* next = _select_splitter(&front, &marked);
+    bool marked = false, failed = false;
+    n_poly* next = _select_splitter(&front, &marked, &failed);
+    if (failed)
+        return -1;
     if (next) {
         // The search only tests; when it marked nothing else, the child's own
         // search would find the same polygon, so it is handed down.
@@ -558,6 +586,7 @@ int solid_bsp_t::_build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp
     } else {
         _stats->empty += 1;
         child->flags = (child->flags & ~(uint32_t)BN_ISSOLID) | BN_ISLEAF;
+        phase_timer timer(phase_times.split);
         int stored = _add_meshes_to_leaf(child, &front);
         if (stored < 0)
             return -1;

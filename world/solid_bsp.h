@@ -158,6 +158,21 @@ private:
 VANTREL_API short BSP_BALANCE_W(short w);
 VANTREL_API short BSP_SPLIT_W(short w);
 
+// The score of a splitter candidate that leaves front polygons in front, back
+// behind and splits split of them (smaller is better), with the current weights.
+VANTREL_API int _splitter_score(int front, int back, int split);
+
+// Seconds spent in each phase of the builds since the counters were last
+// zeroed (process-wide; assign zeros to reset). For measurements.
+struct bsp_phase_times_t {
+    double splitter;        // splitter choice
+    double split;           // distributing and splitting meshes, storing leaf meshes
+    double portal_clip;     // making portal squares and cutting them down the tree
+    double portal_cleanup;  // removing invalid portals
+    double visibility;      // visible sets
+};
+VANTREL_API bsp_phase_times_t* bsp_phase_times();
+
 // The best splitter among the polygons of _meshes whose used bit is clear
 // (its used bit is then set), or null when none is left or on bad input.
 VANTREL_API n_poly* select_splitter(d_list* _meshes);
