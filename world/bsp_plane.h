@@ -23,10 +23,16 @@ struct bsp_plane {
         memcpy(n, poly->normal, sizeof n);
     }
 
+    // The signed distance of x.
+    double distance(const float* x) const
+    {
+        return ((double)x[0] - p0[0]) * n[0] + ((double)x[1] - p0[1]) * n[1] + ((double)x[2] - p0[2]) * n[2];
+    }
+
     // PL_FRONT, PL_BACK, PL_ONPLANE, or PL_INVALID for a NaN distance.
     int side(const float* x) const
     {
-        double d = ((double)x[0] - p0[0]) * n[0] + ((double)x[1] - p0[1]) * n[1] + ((double)x[2] - p0[2]) * n[2];
+        double d = distance(x);
         if (d > PL_EPSILON)
             return PL_FRONT;
         if (d < -PL_EPSILON)

@@ -1,6 +1,8 @@
 #include "world/solid_bsp.h"
 
 #include <cfloat>
+#include <cmath>
+#include <initializer_list>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -348,11 +350,12 @@ n_poly* select_splitter(d_list* _meshes)
 
 // ---- solid_bsp_t -----------------------------------------------------------------
 
-// One node of the point-location copy of the tree.
+// One internal node of the point-location copy of the tree, numbered in
+// depth-first order. child[0] is the front, child[1] the back: the number of
+// an internal node of the copy, or ~(node number) for a leaf.
 struct bsp_fast_node {
     bsp_plane plane;
-    int32_t front, back;
-    uint32_t flags;
+    int32_t child[2];
 };
 
 solid_bsp_t::solid_bsp_t()
@@ -631,7 +634,8 @@ int solid_bsp_t::build(d_list* _meshes)
     stats.reset();
     if (_add_to_i_nodes(&root) != 0)
         return -1;
-    transform_mesh_l_coords_to_world(_meshes);
+    if (transform_mesh_l_coords_to_world(_meshes) != 0)
+        return -1;
     if (_build_solid_bsp(&root, _meshes, &stats) != 0)
         return -1;
     ELOG(EL_STATUS, "nmeshes=%d balance=%d nodes=%d empty=%d solid=%d", stats.nmeshes, stats.balance,
@@ -654,30 +658,64 @@ int solid_bsp_t::build(char* _filename)
 
 bool solid_bsp_t::_make_fast()
 {
-    if (!i_nodes || stats.ni_nodes < 1)
+    if (!i_nodes || stats.ni_nodes < 1 || i_nodes[0] != &root)
         return false;
     int n = stats.ni_nodes;
-    for (int k = 0; k < n; ++k) {
-        bsp_index_t* b = i_nodes[k];
-        if (!b)
-            return false;
-        if (!FLAG_ISSET(b->flags, BN_ISLEAF) &&
-            (!VALID_PRIMITIVE(b) || b->front < 0 || b->front >= n || b->back < 0 || b->back >= n))
-            return false;
-    }
+    int* order = KD_NEW int[n];  // node number -> copy number, -1 for none yet
+    int* stack = KD_NEW int[n + 1];
     bsp_fast_node* f = KD_NEW bsp_fast_node[n];
-    if (!f)
-        return false;
-    for (int k = 0; k < n; ++k) {
+    bool ok = order && stack && f;
+    int count = 0, top = 0;
+    if (ok) {
+        for (int k = 0; k < n; ++k)
+            order[k] = -1;
+        if (!FLAG_ISSET(root.flags, BN_ISLEAF))
+            stack[top++] = 0;
+    }
+    // Depth-first, front first: a walk mostly moves to nearby entries. A node
+    // met twice (a malformed table) leaves the checked walk to do the work.
+    while (ok && top > 0) {
+        int k = stack[--top];
         bsp_index_t* b = i_nodes[k];
-        f[k].flags = b->flags;
-        f[k].front = b->front;
-        f[k].back = b->back;
-        if (!FLAG_ISSET(b->flags, BN_ISLEAF))
-            f[k].plane.set(b);
+        if (order[k] != -1 || !VALID_PRIMITIVE(b)) {
+            ok = false;
+            break;
+        }
+        order[k] = count++;
+        for (int c : {b->back, b->front}) {
+            if (c < 0 || c >= n || !i_nodes[c]) {
+                ok = false;
+                break;
+            }
+            if (!FLAG_ISSET(i_nodes[c]->flags, BN_ISLEAF)) {
+                if (top >= n) {
+                    ok = false;
+                    break;
+                }
+                stack[top++] = c;
+            }
+        }
+    }
+    if (ok) {
+        for (int k = 0; k < n; ++k) {
+            if (order[k] < 0)
+                continue;
+            bsp_index_t* b = i_nodes[k];
+            bsp_fast_node& fn = f[order[k]];
+            fn.plane.set(b);
+            int side = 0;
+            for (int c : {b->front, b->back})
+                fn.child[side++] = FLAG_ISSET(i_nodes[c]->flags, BN_ISLEAF) ? ~c : order[c];
+        }
+    }
+    delete[] order;
+    delete[] stack;
+    if (!ok) {
+        delete[] f;
+        return false;
     }
     fast = f;
-    fast_count = n;
+    fast_count = count;
     return true;
 }
 
@@ -685,26 +723,25 @@ bsp_index_t* solid_bsp_t::get_leaf_at_pos(float* _pos_v)
 {
     CHECK_PTR(_pos_v, nullptr);
     if (fast || _make_fast()) {
-        int k = 0;
-        // A path never visits a node twice; more steps than nodes means a cycle.
-        for (int steps = 0; steps <= fast_count; ++steps) {
+        // The walk of the checked version below, with the same plane test:
+        // front or on the plane goes to the front, behind to the back.
+        int k = fast_count ? 0 : ~0;
+        while (k >= 0) {
             const bsp_fast_node& f = fast[k];
-            if (FLAG_ISSET(f.flags, BN_ISLEAF))
-                return FLAG_ISSET(f.flags, BN_ISSOLID) ? nullptr : i_nodes[k];
-            switch (f.plane.side(_pos_v)) {
-            case PL_FRONT:
-            case PL_ONPLANE:
-                k = f.front;
-                break;
-            case PL_BACK:
-                k = f.back;
-                break;
-            default:
+            double d = f.plane.distance(_pos_v);
+            if (std::isnan(d)) {
                 ELOG(EL_MAJOR, "get_leaf_at_pos(): p_location_v() returned an invalid value");
                 return nullptr;
             }
+            // A branch, not a select: the walk's next load then starts on
+            // the predicted side instead of waiting for the comparison.
+            if (d < -PL_EPSILON)
+                k = f.child[1];
+            else
+                k = f.child[0];
         }
-        return nullptr;
+        bsp_index_t* leaf = i_nodes[~k];
+        return FLAG_ISSET(leaf->flags, BN_ISSOLID) ? nullptr : leaf;
     }
     // Without a usable node table (an unbuilt or foreign tree) walk the nodes
     // as they are, with the full checks.
