@@ -57,9 +57,9 @@ VANTREL_API unsigned int get_milli_uptime();
 typedef unsigned int (*milli_clock_func)(void* context);
 VANTREL_API void set_milli_clock(milli_clock_func clock, void* context);
 
-// Seconds on the monotonic clock with sub-microsecond resolution, for
-// measuring work (never replaced by set_milli_clock).
-VANTREL_API double platform_seconds();
+// Processor time used by the process so far, in seconds: the cost of work
+// on a machine shared with other processes.
+VANTREL_API double platform_cpu_seconds();
 
 // ---- memory ------------------------------------------------------------------
 // The largest resident size of the process so far, in bytes (0 when unknown).

@@ -241,10 +241,10 @@ void set_milli_clock(milli_clock_func clock, void* context)
     test_clock_context = context;
 }
 
-double platform_seconds()
+double platform_cpu_seconds()
 {
     struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 

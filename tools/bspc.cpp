@@ -166,7 +166,7 @@ int write_svg(const char* name, solid_bsp_t& bsp, d_list* portals, float* point,
         }
     }
     for (d_node* n = portals ? portals->first : nullptr; n; n = n->next)
-        pl.shape(static_cast<bsp_portal_t*>(n->object), "fill:none;stroke:#2060e0;stroke-width:1.5;stroke-dasharray:4,3");
+        pl.shape(static_cast<bsp_portal_t*>(n->object), "fill:none;stroke:#2060e0;stroke-width:3;stroke-dasharray:6,4");
     if (point)
         fprintf(f, "<circle cx=\"%.2f\" cy=\"%.2f\" r=\"5\" fill=\"#e02020\"/>\n", pl.px(point[0]), pl.pz(point[2]));
     fprintf(f,

@@ -68,12 +68,12 @@ struct bsp_plane {
     }
 };
 
-// Adds the time of its scope to a phase counter.
+// Adds the processor time of its scope to a phase counter.
 struct phase_timer {
     double& total;
     double start;
-    explicit phase_timer(double& t) : total(t), start(platform_seconds()) {}
-    ~phase_timer() { total += platform_seconds() - start; }
+    explicit phase_timer(double& t) : total(t), start(platform_cpu_seconds()) {}
+    ~phase_timer() { total += platform_cpu_seconds() - start; }
 };
 
 }  // namespace vantrel

@@ -162,8 +162,8 @@ VANTREL_API short BSP_SPLIT_W(short w);
 // behind and splits split of them (smaller is better), with the current weights.
 VANTREL_API int _splitter_score(int front, int back, int split);
 
-// Seconds spent in each phase of the builds since the counters were last
-// zeroed (process-wide; assign zeros to reset). For measurements.
+// Processor seconds spent in each phase of the builds since the counters
+// were last zeroed (process-wide; assign zeros to reset). For measurements.
 struct bsp_phase_times_t {
     double splitter;        // splitter choice
     double split;           // distributing and splitting meshes, storing leaf meshes
