@@ -1,0 +1,199 @@
+#include "base_script/dot_script.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kdbase/d_list.h"
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+// A plug-in that records its blocks. A statement holding "fail" fails with
+// its number; "run" followed by a quoted path runs that script file.
+class rec_plugin : public dot_plugin {
+public:
+    s_token newline{"\n"};
+    s_token* table[2] = {&newline, nullptr};
+    std::vector<std::string> args_seen, tokens_seen;
+    int blocks = 0;
+
+    explicit rec_plugin(const char* n = "rec") : dot_plugin(n)
+    {
+        charset = "_a-zA-Z0-9./";
+        keywords = table;
+        quote = "'";
+    }
+    int process(d_list* args, d_list* tokens) override
+    {
+        ++blocks;
+        for (d_node* n = args->first; n; n = n->next)
+            args_seen.push_back(static_cast<s_token*>(n->object)->name);
+        int statement = 1;
+        for (d_node* n = tokens->first; n; n = n->next) {
+            std::string t = static_cast<s_token*>(n->object)->name;
+            tokens_seen.push_back(t);
+            if (t == "\n")
+                ++statement;
+            if (t == "fail")
+                return statement;
+            if (t == "run" && n->next) {
+                std::string q = static_cast<s_token*>(n->next->object)->name;
+                if (script->process(q.substr(1, q.size() - 2).c_str()) != 0)
+                    return statement;
+            }
+        }
+        return 0;
+    }
+};
+
+class dot_script_test : public vantrel_test::log_test {
+protected:
+    dot_script script;
+    rec_plugin rec;
+    void SetUp() override
+    {
+        log_test::SetUp();
+        ASSERT_EQ(script.add_plugin(&rec), 0);
+    }
+    int run(const std::string& name, const std::string& text) { return script.process(write_file(name, text).c_str()); }
+    void expect_script_settings()
+    {
+        EXPECT_STREQ(script.charset, "^ \t\n");
+        EXPECT_EQ(script.keywords, script.keyword_table);
+        EXPECT_STREQ(script.quote.name, "\"");
+        EXPECT_EQ(script.depth(), 0);
+    }
+};
+
+TEST_F(dot_script_test, empty_files_succeed)
+{
+    EXPECT_EQ(run("empty.ds", ""), 0);
+    EXPECT_EQ(run("blank.ds", "\n  \n\t\n   "), 0);
+    EXPECT_EQ(rec.blocks, 0);
+}
+
+TEST_F(dot_script_test, lines_must_start_with_a_keyword)
+{
+    std::string p = write_file("bad.ds", "hello\n");
+    EXPECT_EQ(script.process(p.c_str()), -1);
+    EXPECT_TRUE(log_has("invalid keyword hello found"));
+    EXPECT_TRUE(log_has(p + " (-1): error running script"));
+    EXPECT_EQ(run("nosuch.ds", "\n. nosuch\nx\n./nosuch\n"), -1);
+    EXPECT_TRUE(log_has("plugin nosuch not found"));
+    EXPECT_EQ(script.process(path("missing.ds").c_str()), -1);
+    EXPECT_TRUE(log_has("unable to open file " + path("missing.ds") + ": No such file or directory"));
+    EXPECT_EQ(script.process(nullptr), -1);
+    EXPECT_TRUE(log_has("::process(): invalid parameters"));
+}
+
+TEST_F(dot_script_test, block_gets_arguments_and_its_own_settings)
+{
+    EXPECT_EQ(run("a.ds", ". rec one two\na = 'x y' \"q\"\n  ./rec ignored text\n"), 0);
+    EXPECT_EQ(rec.args_seen, (std::vector<std::string>{"one", "two", "\n"}));
+    EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"a", "=", "'x y'", "\"", "q", "\"", "\n"}));
+    EXPECT_EQ(rec.scope, nullptr);
+    EXPECT_EQ(rec.script, &script);
+    expect_script_settings();
+}
+
+TEST_F(dot_script_test, failing_statement_reports_the_file_line)
+{
+    std::string p = write_file("f.ds", "\n\n\n\n. rec\nok\nok\nfail\n./rec\n");
+    EXPECT_EQ(script.process(p.c_str()), 8);
+    EXPECT_TRUE(log_has(p + " (8): error running script"));
+    // A four-line block first, then a block failing on its first statement.
+    EXPECT_EQ(run("g.ds", ". rec\na\nb\n./rec\n. rec\nfail\n./rec\n"), 6);
+    // Blank and comment-like lines inside a block still count.
+    EXPECT_EQ(run("h.ds", "\n. rec\n\n\nfail\n./rec\n"), 5);
+}
+
+TEST_F(dot_script_test, crlf_files_count_lines_the_same)
+{
+    EXPECT_EQ(run("crlf.ds", "\r\n. rec\r\nok\r\nfail\r\n./rec\r\n"), 4);
+    EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"ok", "\n", "fail"}));
+}
+
+TEST_F(dot_script_test, closing_is_a_prefix_test)
+{
+    EXPECT_EQ(run("p.ds", ". rec\na\n\t./recording\n. rec\nb\n./rec\n"), 0);
+    EXPECT_EQ(rec.blocks, 2);
+}
+
+TEST_F(dot_script_test, unclosed_block_fails_and_restores_settings)
+{
+    std::string p = write_file("u.ds", ". rec\na\nb\n");
+    EXPECT_EQ(script.process(p.c_str()), -1);
+    EXPECT_EQ(rec.blocks, 0);
+    EXPECT_TRUE(log_has(p + " (-1): error running script"));
+    expect_script_settings();
+    // A block whose line cannot be tokenized leaves the settings as well.
+    EXPECT_EQ(run("q.ds", ". rec\na = 'open\n./rec\n"), -1);
+    expect_script_settings();
+    // The script runs the next file normally.
+    EXPECT_EQ(run("ok.ds", ". rec\nfine\n./rec\n"), 0);
+}
+
+TEST_F(dot_script_test, nested_files_report_their_own_lines)
+{
+    std::string inner = write_file("inner.ds", ". rec\nok\nfail\n./rec\n");
+    std::string outer = write_file("outer.ds", "\n. rec\nok\nrun '" + inner + "'\n./rec\n");
+    EXPECT_EQ(script.process(outer.c_str()), 4);
+    EXPECT_TRUE(log_has(inner + " (3): error running script"));
+    EXPECT_TRUE(log_has(outer + " (4): error running script"));
+    auto lines = log_lines();
+    size_t i_inner = 0, i_outer = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find(inner + " (3)") != std::string::npos)
+            i_inner = i;
+        if (lines[i].find(outer + " (4)") != std::string::npos)
+            i_outer = i;
+    }
+    EXPECT_LT(i_inner, i_outer);
+    expect_script_settings();
+}
+
+TEST_F(dot_script_test, nesting_is_limited)
+{
+    std::string self = path("self.ds");
+    write_file("self.ds", ". rec\nrun '" + self + "'\n./rec\n");
+    EXPECT_EQ(script.process(self.c_str()), 2);
+    EXPECT_TRUE(log_has("unable to run " + self + ": scripts nested deeper than 32"));
+    EXPECT_EQ(rec.blocks, 32);
+    expect_script_settings();
+}
+
+TEST_F(dot_script_test, plugin_table_ends_at_first_empty_slot)
+{
+    rec_plugin others[15] = {rec_plugin("p1"), rec_plugin("p2"), rec_plugin("p3"), rec_plugin("p4"),
+                             rec_plugin("p5"), rec_plugin("p6"), rec_plugin("p7"), rec_plugin("p8"),
+                             rec_plugin("p9"), rec_plugin("p10"), rec_plugin("p11"), rec_plugin("p12"),
+                             rec_plugin("p13"), rec_plugin("p14"), rec_plugin("p15")};
+    for (rec_plugin& p : others)
+        EXPECT_EQ(script.add_plugin(&p), 0);
+    rec_plugin extra("extra");
+    EXPECT_EQ(script.add_plugin(&extra), -1);
+    s_token name("p15");
+    EXPECT_EQ(script.get_plugin(&name), &others[14]);
+    script.plugins[3] = nullptr;
+    EXPECT_EQ(script.get_plugin(&name), nullptr);
+    EXPECT_EQ(script.get_plugin(nullptr), nullptr);
+}
+
+TEST_F(dot_script_test, invalid_parameters)
+{
+    d_list tokens(1);
+    EXPECT_EQ(script.process_line_tokens(nullptr, &tokens), -1);
+    EXPECT_TRUE(log_has("::process_line_tokens(): invalid parameters"));
+    EXPECT_EQ(script.plugin_start.process(nullptr, &tokens, &script), -1);
+    EXPECT_TRUE(log_has("kw_plugin_start: invalid parameters"));
+    s_token end("./x");
+    EXPECT_EQ(script.tokenize_upto(nullptr, &end, &tokens), -1);
+    EXPECT_TRUE(log_has("::tokenize_upto(): invalid parameters"));
+    EXPECT_EQ(script.get_keyword(nullptr), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include "base_script/script_func.h"
+#include "base_script/script_var.h"
+#include "kdbase/mem_collector.h"
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+class script_func_test : public vantrel_test::log_test {};
+
+// What the called functions saw.
+float got_v[4];
+float* got_p;
+std::string got_text;
+
+void set_vector(float* out, float x, float y, float z, float w)
+{
+    got_p = out;
+    out[0] = got_v[0] = x;
+    out[1] = got_v[1] = y;
+    out[2] = got_v[2] = z;
+    out[3] = got_v[3] = w;
+}
+
+void log_format(int priority, const char* format, ...)
+{
+    char buf[256];
+    va_list ap;
+    va_start(ap, format);
+    int n = snprintf(buf, sizeof buf, "%d:", priority);
+    vsnprintf(buf + n, sizeof buf - (size_t)n, format, ap);
+    va_end(ap);
+    got_text = buf;
+}
+
+int three(int a, int b, int c)
+{
+    return a * 100 + b * 10 + c;
+}
+
+float half(float x)
+{
+    return x / 2;
+}
+
+const char* pick(const char* a, const char* b, int which)
+{
+    return which ? b : a;
+}
+
+intptr_t echo_word(intptr_t w)
+{
+    return w;
+}
+
+// Binds one argument the way the script language does: evaluated into a
+// variable typed by the signature letter, its first word passed.
+void bind(va_func& f, int k, r_var& v)
+{
+    f.args[k] = (intptr_t)v.word(0);
+    f.arg_types[k] = v.type;
+}
+
+TEST_F(script_func_test, signature_helpers)
+{
+    EXPECT_EQ(get_nargs("v=is*"), 2);
+    EXPECT_EQ(get_nargs("i=SiS"), 3);
+    EXPECT_EQ(get_nargs("v="), 0);
+    EXPECT_EQ(get_nargs("v=Fffff"), 5);
+    EXPECT_EQ(get_nargs("nothing"), 0);
+    EXPECT_EQ(get_nargs(nullptr), 0);
+
+    r_var v("v", 3);
+    set_r_var_type(&v, 'v');
+    EXPECT_EQ(v.type, r_undefined);
+    set_r_var_type(&v, 'F');
+    EXPECT_EQ(v.type, r_float_p);
+    const char letters[] = "FISVfips*";
+    const r_type types[] = {r_float_p, r_int_p, r_struct_p, r_var_p, r_float, r_int, r_void_p, r_string, r_undefined};
+    for (int i = 0; letters[i]; ++i) {
+        set_r_var_type(&v, letters[i]);
+        EXPECT_EQ(v.type, types[i]) << letters[i];
+    }
+    set_r_var_type(nullptr, 'i');
+}
+
+TEST_F(script_func_test, floats_arrive_as_floats)
+{
+    script_func f("set_vector", set_vector, "v=Fffff");
+    EXPECT_STREQ(f.name, "set_vector");
+    EXPECT_EQ(f.type, r_void_p);
+    EXPECT_EQ(f.vp_value(), reinterpret_cast<void*>(set_vector));
+
+    float out[4] = {0};
+    r_var p("__func_arg__", out);
+    r_var x("__func_arg__", 1.5f), y("__func_arg__", -2.25f), z("__func_arg__", 1e-3f), w("__func_arg__", 3e7f);
+    bind(f, 0, p);
+    bind(f, 1, x);
+    bind(f, 2, y);
+    bind(f, 3, z);
+    bind(f, 4, w);
+    f.nargs = 5;
+    EXPECT_EQ(f.call(), 0);
+    EXPECT_EQ(got_p, out);
+    EXPECT_EQ(out[0], 1.5f);
+    EXPECT_EQ(out[1], -2.25f);
+    EXPECT_EQ(out[2], 1e-3f);
+    EXPECT_EQ(out[3], 3e7f);
+}
+
+TEST_F(script_func_test, variadic_tail_gets_promoted_floats_ints_and_texts)
+{
+    script_func g("slog", log_format, "v=is*");
+    r_var pri("a", 4), fmt("a", "%d %s %.2f %d"), i("a", -7), s("a", "word"), f("a", 2.5f), last("a", 9);
+    bind(g, 0, pri);
+    bind(g, 1, fmt);
+    bind(g, 2, i);
+    bind(g, 3, s);
+    bind(g, 4, f);
+    bind(g, 5, last);
+    g.nargs = 6;
+    EXPECT_EQ(g.call(), 0);
+    EXPECT_EQ(got_text, "4:-7 word 2.50 9");
+}
+
+TEST_F(script_func_test, results_and_argument_order)
+{
+    va_func f(VA_STDCALL);
+    f.func = reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(three));
+    f.result = 'i';
+    f.nargs = 3;
+    f.args[0] = 1;
+    f.args[1] = 2;
+    f.args[2] = 3;
+    EXPECT_EQ(f.call(), 123);
+
+    script_func h("half", half, "f=f");
+    r_var x("x", 5.0f);
+    bind(h, 0, x);
+    h.nargs = 1;
+    EXPECT_EQ(h.call(), 0);
+    EXPECT_EQ(h.f_result, 2.5f);
+
+    script_func p("pick", pick, "s=ssi");
+    const char* a = "first";
+    const char* b = "second";
+    p.args[0] = reinterpret_cast<intptr_t>(a);
+    p.args[1] = reinterpret_cast<intptr_t>(b);
+    p.args[2] = 1;
+    p.nargs = 3;
+    EXPECT_EQ(p.call(), reinterpret_cast<intptr_t>(b));
+
+    // Without types the words pass whole, 64 bits included.
+    va_func e;
+    e.func = reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(echo_word));
+    e.nargs = 1;
+    e.args[0] = (intptr_t)0x123456789abcLL;
+    EXPECT_EQ(e.call(), (intptr_t)0x123456789abcLL);
+}
+
+TEST_F(script_func_test, refused_calls)
+{
+    va_func f(2);
+    f.func = reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(three));
+    f.result = 'i';
+    f.nargs = 3;
+    EXPECT_EQ(f.call(), 0);  // unknown method: not called
+    f.method = VA_CDECL;
+    f.nargs = 33;
+    EXPECT_EQ(f.call(), -1);
+    EXPECT_TRUE(log_has("va_func::call(): 33 arguments"));
+    f.func = nullptr;
+    f.nargs = 0;
+    EXPECT_EQ(f.call(), -1);
+    EXPECT_TRUE(log_has("invalid pointer: func=0"));
+}
+
+TEST_F(script_func_test, default_function_and_list_membership)
+{
+    script_func none;
+    EXPECT_STREQ(none.name, "__noname");
+    EXPECT_EQ(none.method, VA_CDECL);
+    EXPECT_EQ(none.func, nullptr);
+
+    static script_func slog("slog", log_format, "v=is*");
+    r_struct scope(false);
+    EXPECT_EQ(scope.add(&slog), 0);
+    EXPECT_EQ(scope.get_var("slog"), static_cast<r_var*>(&slog));
+    EXPECT_EQ(dynamic_cast<script_func*>(scope.get_var("slog")), &slog);
+    EXPECT_EQ(slog.as_unknown(), static_cast<unknown*>(static_cast<r_var*>(&slog)));
+}
+
+// ---- script objects -----------------------------------------------------------
+
+class camera_t : public script_var {
+public:
+    r_var width, height;
+    r_var matrix_v;
+    float matrix[16];
+
+    camera_t() : matrix() { reset(); }
+    void reset()
+    {
+        empty();
+        width.set(0, 640);
+        height.set(0, 480);
+        matrix_v.set_storage(matrix, sizeof matrix);
+        make_visible();
+    }
+    void make_visible()
+    {
+        stride = (int)sizeof(camera_t);
+        add(&width, "width", r_int, 1);
+        add(&height, "height", r_int, 1);
+        add(&matrix_v, "matrix", r_float, 16);
+    }
+};
+
+class script_var_test : public vantrel_test::log_test {};
+
+TEST_F(script_var_test, object_is_a_variable_pointing_at_its_members)
+{
+    camera_t cam;
+    EXPECT_STREQ(cam.r_var::name, "__noname");
+    EXPECT_EQ(cam.type, r_struct_p);
+    EXPECT_EQ(cam.rsp_value(), static_cast<r_struct*>(&cam));
+    EXPECT_EQ(cam.list.count, 3);
+    EXPECT_EQ(cam.get_var("width"), &cam.width);
+    EXPECT_EQ(cam["height"]->value(), 480);
+    EXPECT_EQ(cam.size(), 4 + 4 + 64);
+    EXPECT_EQ(cam.get_var("depth"), nullptr);
+    EXPECT_EQ(cam.get_var(nullptr), nullptr);
+    EXPECT_TRUE(log_has("get_var(char *): invalid parameters"));
+
+    // Passed where a structure is expected: exactly the published members.
+    r_struct* s = cam.rsp_value();
+    int n = 0;
+    for (d_node* node = s->list.first; node; node = node->next, ++n)
+        EXPECT_NE(static_cast<r_var*>(node->object)->name, nullptr);
+    EXPECT_EQ(n, 3);
+}
+
+TEST_F(script_var_test, published_matrix_is_the_object_array)
+{
+    camera_t cam;
+    r_var* m = cam.get_var("matrix");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->set(12, 7.5f), 0);
+    EXPECT_EQ(cam.matrix[12], 7.5f);
+    cam.matrix[3] = 2.0f;
+    EXPECT_EQ(m->f_value(3), 2.0f);
+    EXPECT_EQ((*m)[0], static_cast<void*>(cam.matrix));
+    EXPECT_EQ(m->set(16, 1.0f), -1);
+}
+
+TEST_F(script_var_test, duplicate_member_throws_it)
+{
+    camera_t cam;
+    r_var extra;
+    try {
+        cam.add(&extra, "width", r_int, 1);
+        FAIL() << "no exception";
+    } catch (r_var* thrown) {
+        EXPECT_EQ(thrown, &extra);
+    }
+    EXPECT_EQ(cam.list.count, 3);
+    EXPECT_EQ(cam.add(nullptr, "x", r_int, 1), 0);
+    EXPECT_EQ(cam.list.count, 3);
+}
+
+TEST_F(script_var_test, member_storage_must_hold_the_elements)
+{
+    camera_t cam;
+    r_var small;
+    EXPECT_EQ(cam.add(&small, "many", r_float, 4), -1);
+    EXPECT_TRUE(log_has("script_var::add(): many has no room for 4 elements"));
+    EXPECT_EQ(cam.get_var("many"), nullptr);
+    // A failed insert is a plain failure, not a duplicate.
+    r_var one;
+    mc_fail_after(1);
+    EXPECT_EQ(cam.add(&one, "one", r_int, 1), -1);
+    mc_fail_after(-1);
+    EXPECT_EQ(cam.get_var("one"), nullptr);
+}
+
+TEST_F(script_var_test, reset_republishes_without_leaking_names)
+{
+    camera_t cam;
+    cam.reset();
+    cam.reset();
+    EXPECT_EQ(cam.list.count, 3);
+    EXPECT_EQ(cam.width.value(), 640);
+    cam.empty();
+    EXPECT_EQ(cam.list.count, 0);
+    EXPECT_STREQ(cam.width.name, "__noname");
+    EXPECT_FALSE(cam.width.owns_name);
+}
+
+TEST_F(script_var_test, array_elements_step_by_stride)
+{
+    camera_t cams[3];
+    EXPECT_EQ(cams[0].stride, (int)sizeof(camera_t));
+    EXPECT_EQ(reinterpret_cast<char*>(cams[0].get_array_element(2)) - reinterpret_cast<char*>(&cams[0]),
+              2 * cams[0].stride);
+    EXPECT_EQ(cams[0].get_array_element(2), static_cast<script_var*>(&cams[2]));
+    EXPECT_EQ(cams[0].get_array_element(0), static_cast<script_var*>(&cams[0]));
+    script_var plain;
+    EXPECT_EQ(plain.stride, 0);
+    EXPECT_EQ(plain.get_array_element(5), &plain);
+    EXPECT_EQ(plain[0], plain.r_var::operator[](0));
+}
+
+TEST_F(script_var_test, object_published_in_a_scope_keeps_its_own_name)
+{
+    camera_t cam;
+    cam.r_var::name = "camera";
+    r_struct scope(false);
+    EXPECT_EQ(scope.add(&cam), 0);
+    r_var* found = scope.get_var("camera");
+    ASSERT_EQ(found, static_cast<r_var*>(&cam));
+    EXPECT_EQ(found->rsp_value()->get_var("width"), &cam.width);
+    EXPECT_EQ(scope.size(), cam.size());
+}
+
+}  // namespace

@@ -1,0 +1,511 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
+#include "kdbase/r_struct.h"
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+class r_var_test : public vantrel_test::log_test {};
+
+TEST_F(r_var_test, integer_family_takes_int_whole_and_reads_narrow)
+{
+    r_var v("level", (unsigned char)7);
+    ASSERT_EQ(v.type, r_uchar8);
+    EXPECT_EQ(v.set(0x1234), 0);
+    EXPECT_EQ(v.type, r_uchar8);
+    EXPECT_EQ(v.uc_value(), 0x34);
+    EXPECT_EQ(v.value(), 0x1234);
+    EXPECT_EQ(v.i_value(), 0x1234);
+
+    r_var c("c", (char)-3);
+    EXPECT_EQ(c.c_value(), -3);
+    EXPECT_EQ(c.value(), -3);  // sign-extended word
+    c.set(0x1ff);
+    EXPECT_EQ(c.c_value(), -1);
+
+    r_var s("s", (unsigned short)0xfffe);
+    EXPECT_EQ(s.us_value(), 0xfffe);
+    r_var u("u", 4000000000u);
+    EXPECT_EQ(u.ui_value(), 4000000000u);
+    EXPECT_TRUE(log_lines().empty());
+}
+
+TEST_F(r_var_test, refused_type_change_leaves_value_and_logs)
+{
+    r_var v("speed", 5);
+    EXPECT_EQ(v.set(1.5f), -1);
+    EXPECT_EQ(v.value(), 5);
+    EXPECT_TRUE(log_has("tried to set r_var speed(r_int) to type r_float"));
+    // A float is not of the integer family: reading it as int fails.
+    r_var f("f", 2.5f);
+    EXPECT_EQ(f.value(), 0);
+    EXPECT_TRUE(log_has("f used with invalid type"));
+    EXPECT_EQ(f.set(3), -1);
+    EXPECT_FLOAT_EQ(f.f_value(), 2.5f);
+}
+
+TEST_F(r_var_test, out_of_range_elements_are_refused)
+{
+    r_var* v = create_r_var("pair", 2);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->set(1, 9), 0);
+    EXPECT_EQ(v->set(2, 5), -1);
+    EXPECT_TRUE(log_has("tried to set element 2: pair only has 2 elements"));
+    EXPECT_EQ(v->set(-1, 5), -1);
+    EXPECT_EQ(v->value(2), 0);
+    EXPECT_TRUE(log_has("tried to read element 2: pair only has 2 elements"));
+    EXPECT_EQ(v->value(1), 9);
+    EXPECT_EQ(v->set(0, "x"), -1);
+    EXPECT_TRUE(log_has("tried to set r_var pair to type r_string"));
+    delete v;
+}
+
+TEST_F(r_var_test, undefined_variable_takes_the_first_written_type)
+{
+    r_var v("x");
+    EXPECT_EQ(v.type, r_undefined);
+    EXPECT_EQ(v.size(), -1);
+    EXPECT_TRUE(log_has("size(): x is undefined"));
+    float m[4] = {0};
+    EXPECT_EQ(v.set(m), 0);
+    EXPECT_EQ(v.type, r_float_p);
+    EXPECT_EQ(v.fp_value(), m);
+    EXPECT_EQ(v.ip_value(), nullptr);
+}
+
+TEST_F(r_var_test, pointer_elements_keep_full_64_bit_values)
+{
+    r_var* v = create_r_var("ptrs", 3);
+    ASSERT_NE(v, nullptr);
+    int a = 0, b = 0;
+    void* high = reinterpret_cast<void*>(uintptr_t(0x7fff12345678abcdULL));
+    EXPECT_EQ(v->set(0, &a), 0);
+    EXPECT_EQ(v->set(1, &b), 0);
+    EXPECT_EQ(v->set(2, (int*)high), 0);
+    EXPECT_EQ(v->ip_value(0), &a);
+    EXPECT_EQ(v->ip_value(1), &b);
+    EXPECT_EQ(v->ip_value(2), high);
+    EXPECT_EQ(v->size(), 12);  // 4 per pointer element on the wire
+    delete v;
+}
+
+TEST_F(r_var_test, float_array_published_from_an_object_is_the_object_storage)
+{
+    float matrix[16] = {0};
+    r_var m("matrix");
+    m.set_storage(matrix, sizeof matrix);
+    m.type = r_float;
+    m.count = 16;
+    EXPECT_EQ(m.set(12, 3.5f), 0);
+    EXPECT_FLOAT_EQ(matrix[12], 3.5f);
+    matrix[13] = -1.25f;
+    EXPECT_FLOAT_EQ(m.f_value(13), -1.25f);
+    EXPECT_EQ(m[0], static_cast<void*>(matrix));
+    EXPECT_EQ(m[12], static_cast<void*>(&matrix[12]));
+    // The array has no room for 16 pointers: a pointer-typed copy is refused.
+    r_var* p = create_r_var("p", 16);
+    p->set(0, (void*)nullptr);
+    EXPECT_EQ(m.copy(p), -1);
+    EXPECT_EQ(m.type, r_float);
+    delete p;
+}
+
+TEST_F(r_var_test, string_ownership_differs_between_r_string_and_r_char_p)
+{
+    char buf[] = "shared";
+    r_var owned("o", (const char*)buf);
+    EXPECT_EQ(owned.type, r_string);
+    EXPECT_NE(owned.str_value(), buf);
+    EXPECT_STREQ(owned.str_value(), "shared");
+    EXPECT_EQ(owned.set(0, owned.str_value()), 0);  // own text into itself
+    EXPECT_STREQ(owned.str_value(), "shared");
+    EXPECT_EQ(owned.set(0, (const char*)nullptr), 0);
+    EXPECT_EQ(owned.str_value(), nullptr);
+
+    r_var ref("r", r_char_p);
+    EXPECT_EQ(ref.set(buf), 0);
+    EXPECT_EQ(ref.str_value(), buf);
+    buf[0] = 'S';
+    EXPECT_STREQ(ref.str_value(), "Shared");
+}
+
+TEST_F(r_var_test, size_of_mixed_string_array_counts_non_null_texts)
+{
+    r_var* v = create_r_var("texts", 3);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->set(0, "ab"), 0);
+    EXPECT_EQ(v->set(1, (const char*)nullptr), 0);
+    EXPECT_EQ(v->set(2, ""), 0);
+    EXPECT_EQ(v->size(), 4);
+    EXPECT_EQ(v->type, r_string);
+    delete v;  // frees "ab" and "" (the sanitizer build checks)
+}
+
+TEST_F(r_var_test, copy_takes_name_type_and_private_texts)
+{
+    r_var* src = create_r_var("names", 2);
+    src->set(0, "one");
+    src->set(1, "two");
+    r_var* dst = create_r_var("other", 2);
+    dst->set(0, 1);
+    EXPECT_EQ(dst->copy(src), 0);
+    EXPECT_EQ(dst->name, src->name);
+    EXPECT_EQ(dst->type, r_string);
+    EXPECT_STREQ(dst->str_value(1), "two");
+    EXPECT_NE(dst->str_value(1), src->str_value(1));
+    EXPECT_TRUE(*dst == *src);
+
+    // An r_string destination replaces its own texts.
+    src->set(0, "uno");
+    EXPECT_EQ(dst->copy(src), 0);
+    EXPECT_STREQ(dst->str_value(0), "uno");
+
+    // Back to a word type: the texts it owned are released.
+    r_var* nums = create_r_var("nums", 2);
+    nums->set(1, 42);
+    EXPECT_EQ(dst->copy(nums), 0);
+    EXPECT_EQ(dst->type, r_int);
+    EXPECT_EQ(dst->value(1), 42);
+
+    r_var* three = create_r_var("three", 3);
+    EXPECT_EQ(dst->copy(three), -1);
+    EXPECT_TRUE(log_has("r_var::copy(): trying to copy two r_var arrays of different sizes"));
+    EXPECT_EQ(dst->value(1), 42);
+    EXPECT_EQ(dst->copy(nullptr), 0);
+    delete three;
+    delete nums;
+    delete dst;
+    delete src;
+}
+
+TEST_F(r_var_test, copy_into_r_char_p_shares_the_pointers)
+{
+    r_var src("s", "text");
+    r_var dst("d", r_char_p);
+    EXPECT_EQ(dst.copy(&src), 0);
+    // copy takes the source's type: the copy is an owning r_string.
+    EXPECT_EQ(dst.type, r_string);
+    EXPECT_NE(dst.str_value(), src.str_value());
+
+    r_var shared("c", r_char_p);
+    char text[] = "abc";
+    shared.set(text);
+    r_var into("i");
+    EXPECT_EQ(into.copy(&shared), 0);
+    EXPECT_EQ(into.type, r_char_p);
+    EXPECT_EQ(into.str_value(), text);
+}
+
+TEST_F(r_var_test, assign_follows_the_source_type)
+{
+    r_var i("i", 7);
+    r_var undef("u");
+    EXPECT_EQ(undef.assign(&i), 0);
+    EXPECT_EQ(undef.type, r_int);
+    EXPECT_EQ(undef.value(), 7);
+
+    r_var small("b", (unsigned char)1);
+    EXPECT_EQ(small.assign(&i), 0);  // integer family accepts an r_int source
+    EXPECT_EQ(small.type, r_uchar8);
+    EXPECT_EQ(small.uc_value(), 7);
+
+    r_var f("f", 1.5f);
+    EXPECT_EQ(i.assign(&f), -1);
+    EXPECT_TRUE(log_has("tried to set r_var i(r_int) to type r_float"));
+
+    r_var text("t", "hello");
+    r_var s("s");
+    EXPECT_EQ(s.assign(&text), 0);
+    EXPECT_EQ(s.type, r_string);
+    EXPECT_NE(s.str_value(), text.str_value());
+    EXPECT_STREQ(s.str_value(), "hello");
+
+    char buf[] = "buf";
+    r_var cp("cp", r_char_p);
+    cp.set(buf);
+    EXPECT_EQ(s.assign(&cp), 0);  // the owned text is released, the pointer shared
+    EXPECT_EQ(s.type, r_char_p);
+    EXPECT_EQ(s.str_value(), buf);
+
+    r_var none("none");
+    EXPECT_EQ(i.assign(&none), -1);
+    EXPECT_TRUE(log_has("assign(i): none is undefined"));
+    EXPECT_EQ(i.assign(nullptr), -1);
+    EXPECT_TRUE(log_has("assign: invalid parameters"));
+
+    r_var* arr = create_r_var("arr", 3);
+    arr->set(2, 11);
+    r_var one("one", 0);
+    EXPECT_EQ(one.assign(0, arr, 2), 0);
+    EXPECT_EQ(one.value(), 11);
+    EXPECT_EQ(one.assign(0, arr, 3), -1);
+    delete arr;
+}
+
+TEST_F(r_var_test, equality_compares_texts_by_content)
+{
+    char a[] = "same", b[] = "same";
+    r_var x("v", (const char*)a), y("v", (const char*)b);
+    EXPECT_TRUE(x == y);
+    y.set("other");
+    EXPECT_TRUE(x != y);
+    r_var z("w", (const char*)a);
+    EXPECT_FALSE(x == z);  // names differ
+    r_var u1("u"), u2("u");
+    EXPECT_TRUE(u1 == u2);
+    r_var n1("n", 1), n2("n", 1u);
+    EXPECT_FALSE(n1 == n2);  // types differ
+    r_var nul("v", r_string);
+    EXPECT_FALSE(x == nul);  // null text against a text
+}
+
+TEST_F(r_var_test, valstr_type_table)
+{
+    EXPECT_EQ(get_valstr_type("1.5e3"), r_float);
+    EXPECT_EQ(get_valstr_type("1.2.3"), r_string);
+    EXPECT_EQ(get_valstr_type("-12"), r_int);
+    EXPECT_EQ(get_valstr_type(""), r_int);
+    EXPECT_EQ(get_valstr_type("abc"), r_string);
+    EXPECT_EQ(get_valstr_type("x"), r_int);
+    EXPECT_EQ(get_valstr_type("0x10"), r_int);
+    EXPECT_EQ(get_valstr_type(".5"), r_float);
+    EXPECT_EQ(get_valstr_type(nullptr), r_undefined);
+    EXPECT_TRUE(log_has("get_valstr_type(): invalid parameters"));
+}
+
+TEST_F(r_var_test, set_r_var_value_from_text)
+{
+    r_var i("i");
+    EXPECT_EQ(set_r_var_value(&i, "0x10"), 0);
+    EXPECT_EQ(i.value(), 0);
+    r_var n("n");
+    EXPECT_EQ(set_r_var_value(&n, "-12"), 0);
+    EXPECT_EQ(n.value(), -12);
+    r_var f("f");
+    EXPECT_EQ(set_r_var_value(&f, "1.5e3"), 0);
+    EXPECT_FLOAT_EQ(f.f_value(), 1500.0f);
+    r_var s("s");
+    EXPECT_EQ(set_r_var_value(&s, "inf"), 0);  // no special float words: a text
+    EXPECT_STREQ(s.str_value(), "inf");
+    EXPECT_EQ(set_r_var_value(&n, "2.5"), -1);  // an r_int refuses a float
+    EXPECT_EQ(n.value(), -12);
+    EXPECT_EQ(set_r_var_value(nullptr, "1"), -1);
+    EXPECT_TRUE(log_has("set_r_var_value(): invalid parameters"));
+}
+
+TEST_F(r_var_test, type_names_and_pointer_types)
+{
+    char buf[32];
+    EXPECT_STREQ(get_typestr(buf, r_ushort16_p), "r_ushort16_p");
+    EXPECT_STREQ(get_typestr(buf, (r_type)17), "not a type");
+    EXPECT_STREQ(get_typestr(buf, (r_type)-1), "not a type");
+    EXPECT_EQ(get_typestr(nullptr, r_int), nullptr);
+
+    const str_const_t* c = r_struct_get_const();
+    int n = 0;
+    for (; c[n].name[0]; ++n)
+        EXPECT_EQ(c[n].value, n);
+    EXPECT_EQ(n, 17);
+    EXPECT_EQ(c[n].value, -1);
+
+    r_var f("f", 1.0f), s("s", "t");
+    EXPECT_EQ(get_value_pointer_type(&f), r_float_p);
+    EXPECT_EQ(get_value_pointer_type(&s), r_string);
+    EXPECT_EQ(get_value_pointer_type(nullptr), r_undefined);
+    EXPECT_TRUE(log_has("get_value_pointer_type(): invalid parameters"));
+}
+
+TEST_F(r_var_test, creation_and_deletion_helpers)
+{
+    EXPECT_EQ(create_r_var("a", 0), nullptr);
+    EXPECT_EQ(create_r_var(nullptr, 1), nullptr);
+    EXPECT_TRUE(log_has("create_r_var(): invalid arguments()"));
+    mc_fail_after(0);
+    EXPECT_EQ(create_r_var("a", 4), nullptr);
+    EXPECT_TRUE(log_has("create_r_var(): unable to create var buffer"));
+    mc_fail_after(1);
+    EXPECT_EQ(create_r_var("a", 4), nullptr);  // the block is released again
+    mc_fail_after(-1);
+
+    EXPECT_EQ(alloc_r_var(nullptr), nullptr);
+    EXPECT_TRUE(log_has("alloc_r_var(): invalid parameters"));
+    mc_fail_after(1);
+    EXPECT_EQ(alloc_r_var("n"), nullptr);
+    EXPECT_TRUE(log_has("alloc_r_var(): unable to allocate r_var name"));
+    mc_fail_after(-1);
+
+    char name[] = "dynamic";
+    r_var* v = alloc_r_var(name);
+    ASSERT_NE(v, nullptr);
+    EXPECT_NE(v->name, name);
+    EXPECT_STREQ(v->name, "dynamic");
+    EXPECT_TRUE(v->owns_name);
+    delete_r_var(v, true);
+
+    // A literal name is never freed, even when asked.
+    r_var* lit = create_r_var("literal", 1);
+    delete_r_var(lit, true);
+
+    d_list l(0);
+    l.insert(static_cast<unknown*>(alloc_r_var("a")));
+    l.insert(static_cast<unknown*>(alloc_r_var("b")));
+    delete_r_var_l(&l, true);
+    EXPECT_EQ(l.count, 0);
+    delete_r_var_l(nullptr, true);
+    EXPECT_TRUE(log_has("delete_r_var_l(): invalid parameters"));
+}
+
+TEST_F(r_var_test, var_from_array)
+{
+    r_var a("a", 1), b("b", 2);
+    r_var* arr[] = {&a, &b, nullptr};
+    EXPECT_EQ(get_var_from_array(arr, "b"), &b);
+    EXPECT_EQ(get_var_from_array(arr, "c"), nullptr);
+    EXPECT_EQ(get_var_from_array(nullptr, "a"), nullptr);
+    EXPECT_TRUE(log_has("get_var_from_array(): invalid parameters"));
+}
+
+TEST_F(r_var_test, init_releases_what_the_variable_owned)
+{
+    r_var* v = alloc_r_var("owned");
+    v->set("text");
+    EXPECT_EQ(v->init(), 0);
+    EXPECT_STREQ(v->name, "__noname");
+    EXPECT_FALSE(v->owns_name);
+    EXPECT_EQ(v->type, r_undefined);
+    EXPECT_EQ(v->word(0), 0u);
+    delete v;
+}
+
+// ---- r_struct -----------------------------------------------------------------
+
+class r_struct_test : public vantrel_test::log_test {};
+
+TEST_F(r_struct_test, names_are_unique)
+{
+    r_struct s;
+    EXPECT_EQ(s.add("speed", 5), 0);
+    EXPECT_EQ(s.add("speed", 1.0f), -1);
+    EXPECT_TRUE(log_has("r_struct::_add_var(): speed is already part of the structure"));
+    EXPECT_EQ(s.list.count, 1);
+    EXPECT_EQ(s.get_var("speed")->value(), 5);
+
+    r_var* dup = alloc_r_var("speed");
+    EXPECT_EQ(s.add(dup), -1);
+    EXPECT_TRUE(log_has("add(r_var *): r_var speed already exist"));
+    delete_r_var(dup, true);
+    EXPECT_EQ(s.add(nullptr), -1);
+    EXPECT_TRUE(log_has("add(r_var *): invalid parameters"));
+    EXPECT_EQ(s.get_var(nullptr), nullptr);
+    EXPECT_EQ(s.get_var("spee"), nullptr);
+}
+
+TEST_F(r_struct_test, add_of_every_value_kind_and_size)
+{
+    r_struct inner;
+    inner.add("n", 1);
+    r_struct s;
+    EXPECT_EQ(s.add("c", 'a'), 0);
+    EXPECT_EQ(s.add("uc", (unsigned char)2), 0);
+    EXPECT_EQ(s.add("us", (unsigned short)3), 0);
+    EXPECT_EQ(s.add("u", 4u), 0);
+    EXPECT_EQ(s.add("f", 5.0f), 0);
+    EXPECT_EQ(s.add("t", "abc"), 0);
+    EXPECT_EQ(s.add("p", (void*)&s), 0);
+    EXPECT_EQ(s.add("inner", &inner), 0);
+    EXPECT_EQ(s.size(), 1 + 1 + 2 + 4 + 4 + 4 + 4 + 4);
+    EXPECT_EQ(s["inner"]->rsp_value(), &inner);
+    EXPECT_EQ(s["t"]->type, r_string);
+    EXPECT_EQ(s["us"]->type, r_ushort16);
+}
+
+TEST_F(r_struct_test, failed_insert_deletes_the_new_variable)
+{
+    r_struct s;
+    mc_fail_after(0);
+    EXPECT_EQ(s.add("a", 1), -1);
+    EXPECT_TRUE(log_has("r_struct::_add_var(): unable to create r_var a"));
+    mc_fail_after(1);
+    EXPECT_EQ(s.add("a", 1), -1);
+    EXPECT_TRUE(log_has("r_struct::_add_var(): unable to add r_var a"));
+    mc_fail_after(-1);
+    EXPECT_EQ(s.list.count, 0);
+}
+
+TEST_F(r_struct_test, copy_builds_fresh_variables)
+{
+    r_struct src;
+    src.add("a", 1);
+    src.add("t", "text");
+    r_var* arr = create_r_var("arr", 3);
+    arr->set(2, 2.5f);
+    src.add(arr);
+
+    r_struct dst;
+    dst.add("old", 9);
+    EXPECT_EQ(dst.copy(&src), 0);
+    EXPECT_EQ(dst.list.count, 3);
+    EXPECT_EQ(dst.get_var("old"), nullptr);
+    EXPECT_NE(dst.get_var("t"), src.get_var("t"));
+    EXPECT_NE(dst.get_var("t")->str_value(), src.get_var("t")->str_value());
+    EXPECT_FLOAT_EQ(dst.get_var("arr")->f_value(2), 2.5f);
+    EXPECT_EQ(dst.size(), src.size());
+    EXPECT_EQ(dst.copy(nullptr), 0);
+    EXPECT_EQ(dst.copy(&dst), 0);
+    EXPECT_EQ(dst.list.count, 3);
+
+    r_struct refs(false);
+    EXPECT_EQ(refs.copy(&src), -1);
+}
+
+TEST_F(r_struct_test, non_owning_structure_leaves_its_variables_alive)
+{
+    r_var a("a", 1);
+    {
+        r_struct s(false);
+        EXPECT_EQ(s.add(&a), 0);
+        s.empty();
+        EXPECT_EQ(s.list.count, 0);
+        s.add(&a);
+    }
+    EXPECT_EQ(a.value(), 1);
+}
+
+TEST_F(r_struct_test, missing_member_through_brackets_is_fatal)
+{
+    r_struct s;
+    s.add("here", 1);
+    EXPECT_EXIT(s["gone"], ::testing::ExitedWithCode(1), "");
+}
+
+TEST_F(r_struct_test, printers)
+{
+    r_struct inner;
+    inner.add("n", -4);
+    r_struct s;
+    s.add("f", 0.5f);
+    s.add("t", "hi");
+    s.add("in", &inner);
+    s.add(alloc_r_var("undef"));
+    std::string out_path = path("print.txt");
+    FILE* f = fopen(out_path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    print_r_struct(&s, f);
+    fclose(f);
+    std::string text = read_file("print.txt");
+    EXPECT_NE(text.find("+++r_struct (size="), std::string::npos) << text;
+    EXPECT_NE(text.find("+ (r_float) f=0.500000 (size=4, 1056964608, 0x3f000000)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("+ (r_string) t=hi (size=3"), std::string::npos) << text;
+    EXPECT_NE(text.find("(r_int) n=-4 (size=4, -4, 0xfffffffc)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("+ (r_undefined) undef=na (0x00000000)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("---end r_struct\n"), std::string::npos);
+}
+
+}  // namespace
