@@ -262,27 +262,12 @@ struct flat_polys {
 
 }  // namespace
 
-// The splitter search itself; *marked tells whether a candidate other than
-// the choice got its used bit because it lies behind a whole mesh, *failed
-// that the search could not be made (logged).
-static n_poly* _select_splitter(d_list* _meshes, bool* marked, bool* failed)
+// The search one candidate at a time, as the rule is written: for every
+// unused candidate the counts accumulate mesh by mesh, the score is taken
+// after each mesh, and a candidate behind every polygon of a mesh gets its
+// used bit and is dropped. False after an invalid location (logged).
+static bool search_plain(flat_polys& fp, d_list* meshes, int* best, n_poly** choice, int* nmarked)
 {
-    *marked = false;
-    *failed = true;
-    phase_timer timer(phase_times.splitter);
-    CHECK_PTR(_meshes, nullptr);
-    flat_polys fp;
-    bool empty_mesh = false;
-    if (fp.fill(_meshes, &empty_mesh) != 0) {
-        if (empty_mesh)
-            ELOG(EL_MAJOR, "select_splitter(): invalid mesh found");
-        else
-            ELOG(EL_MAJOR, "select_splitter(): unable to allocate the polygon table");
-        return nullptr;
-    }
-    int best = INT_MAX;
-    n_poly* choice = nullptr;
-    int nmarked = 0;
     for (int c = 0; c < fp.npolys; ++c) {
         n_poly* cand = fp.poly[c];
         if (FLAG_ISSET(cand->flags, BSP_USED_AS_SPLITTER))
@@ -315,22 +300,156 @@ static n_poly* _select_splitter(d_list* _meshes, bool* marked, bool* failed)
                     break;
                 default:
                     ELOG(EL_MAJOR, "select_splitter(): p_location_poly() returned an invalid location");
-                    dump_mesh_l(stdout, _meshes, (char*)"");
-                    return nullptr;
+                    dump_mesh_l(stdout, meshes, (char*)"");
+                    return false;
                 }
             }
             if (behind == fp.mstart[m + 1] - fp.mstart[m]) {
                 cand->flags |= BSP_USED_AS_SPLITTER;
-                ++nmarked;
+                ++*nmarked;
                 break;
             }
             int score = _splitter_score(front, back, split);
-            if (score < best) {
-                best = score;
-                choice = cand;
+            if (score < *best) {
+                *best = score;
+                *choice = cand;
             }
         }
     }
+    return true;
+}
+
+enum { SPLITTER_BLOCK = 64 };
+
+// The same search over blocks of candidates, each polygon's plane and
+// vertices read once per block instead of once per candidate (the tables of
+// a large level do not fit the caches). Candidates do not affect each other,
+// and the one-by-one search ends with the candidate whose best score is the
+// lowest, the earlier one on ties: the choice and the marks are the same.
+// False at an invalid location, with the candidates marked so far listed in
+// marks so the caller can undo them.
+static bool search_blocked(flat_polys& fp, int* best, n_poly** choice, int* nmarked, int* marks, int* nmarks)
+{
+    int cand[SPLITTER_BLOCK], front[SPLITTER_BLOCK], back[SPLITTER_BLOCK], split[SPLITTER_BLOCK];
+    int behind[SPLITTER_BLOCK], low[SPLITTER_BLOCK];
+    bool active[SPLITTER_BLOCK];
+    for (int c = 0; c < fp.npolys;) {
+        int nb = 0;
+        for (; c < fp.npolys && nb < SPLITTER_BLOCK; ++c)
+            if (!FLAG_ISSET(fp.poly[c]->flags, BSP_USED_AS_SPLITTER))
+                cand[nb++] = c;
+        for (int j = 0; j < nb; ++j) {
+            front[j] = back[j] = split[j] = 0;
+            low[j] = INT_MAX;
+            active[j] = true;
+        }
+        int nactive = nb;
+        for (int m = 0; m < fp.nmeshes && nactive > 0; ++m) {
+            for (int j = 0; j < nb; ++j)
+                behind[j] = 0;
+            for (int p = fp.mstart[m]; p < fp.mstart[m + 1]; ++p) {
+                const bsp_plane& pp = fp.plane[p];
+                const float* pv = &fp.pos[3 * fp.vstart[p]];
+                int pn = fp.vstart[p + 1] - fp.vstart[p];
+                for (int j = 0; j < nb; ++j) {
+                    int ci = cand[j];
+                    if (!active[j] || ci == p)
+                        continue;
+                    int r = pp.locate(&fp.pos[3 * fp.vstart[ci]], fp.vstart[ci + 1] - fp.vstart[ci]);
+                    if (r == PL_BACK ||
+                        (r == PL_ONPLANE && dotproduct_v(fp.poly[ci]->normal, fp.poly[p]->normal) < 0))
+                        ++behind[j];
+                    switch (fp.plane[ci].locate(pv, pn)) {
+                    case PL_BACK:
+                        ++back[j];
+                        break;
+                    case PL_FRONT:
+                        ++front[j];
+                        break;
+                    case PL_ONPLANE:
+                        if (dotproduct_v(fp.poly[p]->normal, fp.poly[ci]->normal) >= 0)
+                            ++front[j];
+                        else
+                            ++back[j];
+                        break;
+                    case PL_SPANNING:
+                        ++split[j];
+                        break;
+                    default:
+                        return false;
+                    }
+                }
+            }
+            int size = fp.mstart[m + 1] - fp.mstart[m];
+            for (int j = 0; j < nb; ++j) {
+                if (!active[j])
+                    continue;
+                if (behind[j] == size) {
+                    fp.poly[cand[j]]->flags |= BSP_USED_AS_SPLITTER;
+                    marks[(*nmarks)++] = cand[j];
+                    ++*nmarked;
+                    active[j] = false;
+                    --nactive;
+                    continue;
+                }
+                int score = _splitter_score(front[j], back[j], split[j]);
+                if (score < low[j])
+                    low[j] = score;
+            }
+        }
+        for (int j = 0; j < nb; ++j) {
+            if (low[j] < *best) {
+                *best = low[j];
+                *choice = fp.poly[cand[j]];
+            }
+        }
+    }
+    return true;
+}
+
+// The splitter search; *marked tells whether a candidate other than the
+// choice got its used bit because it lies behind a whole mesh, *failed that
+// the search could not be made (logged).
+static n_poly* _select_splitter(d_list* _meshes, bool* marked, bool* failed)
+{
+    *marked = false;
+    *failed = true;
+    phase_timer timer(phase_times.splitter);
+    CHECK_PTR(_meshes, nullptr);
+    flat_polys fp;
+    bool empty_mesh = false;
+    if (fp.fill(_meshes, &empty_mesh) != 0) {
+        if (empty_mesh)
+            ELOG(EL_MAJOR, "select_splitter(): invalid mesh found");
+        else
+            ELOG(EL_MAJOR, "select_splitter(): unable to allocate the polygon table");
+        return nullptr;
+    }
+    int best = INT_MAX;
+    n_poly* choice = nullptr;
+    int nmarked = 0;
+    bool done = false;
+    if (fp.usable) {
+        int* marks = KD_NEW int[fp.npolys + 1];
+        int nmarks = 0;
+        if (!marks) {
+            ELOG(EL_MAJOR, "select_splitter(): unable to allocate the polygon table");
+            return nullptr;
+        }
+        done = search_blocked(fp, &best, &choice, &nmarked, marks, &nmarks);
+        if (!done) {
+            // An invalid location: the one-by-one search reports it with the
+            // marks it would have made by then.
+            for (int k = 0; k < nmarks; ++k)
+                fp.poly[marks[k]]->flags &= ~(uint32_t)BSP_USED_AS_SPLITTER;
+            best = INT_MAX;
+            choice = nullptr;
+            nmarked = 0;
+        }
+        delete[] marks;
+    }
+    if (!done && !search_plain(fp, _meshes, &best, &choice, &nmarked))
+        return nullptr;
     // Candidates are examined only while their bit is clear, so a choice whose
     // bit is set now was itself marked.
     if (choice && FLAG_ISSET(choice->flags, BSP_USED_AS_SPLITTER))
@@ -395,22 +514,32 @@ void solid_bsp_t::_forget()
     owns_tables = true;
 }
 
+// Makes room for entry len of a table with cap entries. The tables are
+// appended to one entry at a time, so they grow geometrically (the length
+// proper is kept in the statistics). False when the allocation fails.
+template <class T>
+static bool room_for_one(T**& table, int len, int& cap)
+{
+    if (len < cap)
+        return true;
+    int grown_cap = len < 8 ? 16 : 2 * len;
+    T** grown = KD_NEW T*[grown_cap];
+    if (!grown)
+        return false;
+    if (len)
+        memcpy(grown, table, (size_t)len * sizeof *grown);
+    delete[] table;
+    table = grown;
+    cap = grown_cap;
+    return true;
+}
+
 int solid_bsp_t::_add_to_i_nodes(bsp_index_t* _i_node)
 {
     CHECK_PTR(_i_node, -1);
     int len = i_nodes ? stats.ni_nodes : 0;
-    if (len >= i_nodes_cap) {
-        // Grows geometrically: the table is appended to once per node.
-        int cap = len < 8 ? 16 : 2 * len;
-        bsp_index_t** grown = KD_NEW bsp_index_t*[cap];
-        if (!grown)
-            return -1;
-        if (len)
-            memcpy(grown, i_nodes, (size_t)len * sizeof *grown);
-        delete[] i_nodes;
-        i_nodes = grown;
-        i_nodes_cap = cap;
-    }
+    if (!room_for_one(i_nodes, len, i_nodes_cap))
+        return -1;
     i_nodes[len] = _i_node;
     stats.ni_nodes = len + 1;
     delete[] fast;  // the point-location copy no longer matches
@@ -433,17 +562,8 @@ int solid_bsp_t::_add_meshes_to_leaf(bsp_index_t* _leaf, d_list* _meshes)
     for (d_node* n = _meshes->first; n; n = n->next) {
         mesh_t* src = static_cast<mesh_t*>(n->object);
         int len = meshes ? stats.nmeshes : 0;
-        if (len >= meshes_cap) {
-            int cap = len < 8 ? 16 : 2 * len;
-            mesh_t** grown = KD_NEW mesh_t*[cap];
-            if (!grown)
-                return -1;
-            if (len)
-                memcpy(grown, meshes, (size_t)len * sizeof *grown);
-            delete[] meshes;
-            meshes = grown;
-            meshes_cap = cap;
-        }
+        if (!room_for_one(meshes, len, meshes_cap))
+            return -1;
         mesh_t* dup = KD_NEW mesh_t;
         if (!dup)
             return -1;
