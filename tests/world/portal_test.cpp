@@ -397,7 +397,10 @@ TEST_F(portal_test, bad_levels_fail_or_build_but_never_crash)
     std::string twice = rooms;
     size_t p0 = twice.find("[poly]");
     twice.insert(p0, twice.substr(p0, twice.find("[end poly]\n") + 11 - p0));
-    for (const std::string& text : {gap, degenerate, twice}) {
+    // Coordinates beyond float range: infinite vertices, planes without a side.
+    std::string huge = rooms;
+    huge.insert(huge.find("[end mesh]"), "[poly]\nv 1e39 0 1\nv 2 0 2\nv 3 1 3\n[end poly]\n");
+    for (const std::string& text : {gap, degenerate, twice, huge}) {
         solid_bsp_t t;
         clear_log();
         int rc = build_text(t, text);
