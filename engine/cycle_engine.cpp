@@ -1,0 +1,174 @@
+#include "engine/cycle_engine.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/platform.h"
+#include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
+
+static vantrel::mc_init mc_guard;
+
+namespace vantrel {
+
+uintptr_t ce_shared[CE_SHARED_WORDS];
+
+static ce_base_module* module_of(d_node* n)
+{
+    return static_cast<ce_base_module*>(static_cast<r_var*>(n->object));
+}
+
+static unknown* object_of(ce_base_module* m)
+{
+    return static_cast<r_var*>(m);
+}
+
+ce_base_module::ce_base_module() : id(0), shared(nullptr), library(nullptr), create(nullptr), destroy(nullptr)
+{
+    name[0] = 0;
+    r_var::name = name;
+}
+
+int ce_base_module::init()
+{
+    return 0;
+}
+
+int ce_base_module::execute()
+{
+    return 0;
+}
+
+cycle_engine::cycle_engine() : modules(0), idle(nullptr)
+{
+    snprintf(name, sizeof name, "cycle_engine");
+}
+
+int cycle_engine::init()
+{
+    shared = ce_shared;
+    idle = nullptr;
+    timer.start(0);
+    return 0;
+}
+
+void cycle_engine::set_cycle_rate(int rate)
+{
+    if (rate <= 0) {
+        ELOG(EL_MINDEBUG, "set_cycle_rate(): the rate must be positive, not %d", rate);
+        return;
+    }
+    timer.start((unsigned int)(1000 / rate));
+}
+
+int cycle_engine::execute()
+{
+    ce_shared[0] = get_milli_uptime();
+    if (timer.has_elapsed() <= 0) {
+        for (d_node* n = modules.first; n;) {
+            d_node* next = n->next;  // a module may take itself out
+            module_of(n)->execute();
+            n = next;
+        }
+    } else if (idle) {
+        idle();
+    }
+    return 0;
+}
+
+int cycle_engine::add_module(ce_base_module* m)
+{
+    if (!m)
+        return -1;
+    int next_id = modules.last ? module_of(modules.last)->id + 1 : 1;
+    if (modules.insert(object_of(m)) != 0)
+        return -1;
+    m->id = next_id;
+    m->shared = shared;
+    return next_id;
+}
+
+ce_base_module* cycle_engine::get_module(const char* _name)
+{
+    if (!_name)
+        return nullptr;
+    for (d_node* n = modules.first; n; n = n->next)
+        if (strncmp(module_of(n)->name, _name, CE_NAME_LEN) == 0)
+            return module_of(n);
+    return nullptr;
+}
+
+ce_base_module* cycle_engine::get_module(int _id)
+{
+    for (d_node* n = modules.first; n; n = n->next)
+        if (module_of(n)->id == _id)
+            return module_of(n);
+    return nullptr;
+}
+
+ce_base_module* cycle_engine::remove_module(ce_base_module* m)
+{
+    d_node* n = m ? modules.get_node(object_of(m)) : nullptr;
+    if (!n)
+        return nullptr;
+    modules.remove(n);
+    return m;
+}
+
+ce_base_module* cycle_engine::remove_module(const char* _name)
+{
+    return remove_module(get_module(_name));
+}
+
+ce_base_module* cycle_engine::remove_module(int _id)
+{
+    return remove_module(get_module(_id));
+}
+
+int cycle_engine::load_module(const char* path)
+{
+    if (!path)
+        return -1;
+    char dir[PATH_MAX_DIR], fname[PATH_MAX_FNAME], ext[PATH_MAX_EXT];
+    split_path(path, nullptr, dir, fname, ext);
+    char lib_path[770];
+    snprintf(lib_path, sizeof lib_path, "./%s%s%s", dir, fname, ext);
+    void* lib = platform_load_library(lib_path);
+    if (!lib)
+        return -1;
+
+    char symbol[PATH_MAX_FNAME + 16];
+    snprintf(symbol, sizeof symbol, "create_%s", fname);
+    ce_create_func create_f = reinterpret_cast<ce_create_func>(platform_library_symbol(lib, symbol));
+    snprintf(symbol, sizeof symbol, "destroy_%s", fname);
+    ce_destroy_func destroy_f = reinterpret_cast<ce_destroy_func>(platform_library_symbol(lib, symbol));
+    ce_base_module* m = create_f && destroy_f ? create_f(shared) : nullptr;
+    if (!m) {
+        platform_free_library(lib);
+        return -1;
+    }
+    m->library = lib;
+    m->create = create_f;
+    m->destroy = destroy_f;
+    int new_id = add_module(m);
+    if (new_id < 0) {
+        destroy_f(m);
+        platform_free_library(lib);
+        return -1;
+    }
+    return new_id;
+}
+
+int cycle_engine::free_module(int _id)
+{
+    ce_base_module* m = remove_module(_id);
+    if (!m)
+        return -1;
+    void* lib = m->library;  // the module is gone after destroy
+    if (m->destroy)
+        m->destroy(m);
+    platform_free_library(lib);
+    return 0;
+}
+
+}  // namespace vantrel

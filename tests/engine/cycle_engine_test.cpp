@@ -1,0 +1,307 @@
+#include "engine/cycle_engine.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/platform.h"
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+unsigned int fake_now;
+unsigned int fake_clock(void*)
+{
+    return fake_now;
+}
+
+std::vector<std::string> trace;
+int idle_calls;
+void on_idle()
+{
+    ++idle_calls;
+}
+
+class counting_module : public ce_base_module {
+public:
+    int runs = 0;
+    explicit counting_module(const char* n) { snprintf(name, sizeof name, "%s", n); }
+    int execute() override
+    {
+        ++runs;
+        trace.push_back(name);
+        return -1;  // a failing module does not stop the pass
+    }
+};
+
+class engine_test : public vantrel_test::log_test {
+protected:
+    void SetUp() override
+    {
+        log_test::SetUp();
+        fake_now = 1000;
+        set_milli_clock(fake_clock, nullptr);
+        trace.clear();
+        idle_calls = 0;
+        memset(ce_shared, 0, sizeof ce_shared);
+    }
+    void TearDown() override
+    {
+        set_milli_clock(nullptr, nullptr);
+        log_test::TearDown();
+    }
+};
+
+// ---- passive_timer ----------------------------------------------------------------
+
+TEST_F(engine_test, timer_reports_time_left_and_overrun)
+{
+    passive_timer t;
+    t.start(100);
+    EXPECT_EQ(t.deadline, 1100u);
+    fake_now = 1040;
+    EXPECT_EQ(t.has_elapsed(), 60);
+    EXPECT_EQ(t.deadline, 1100u);  // not restarted
+    fake_now = 1130;
+    EXPECT_EQ(t.has_elapsed(), -30);
+    EXPECT_EQ(t.deadline, 1230u);  // restarted from now, not from the old deadline
+    EXPECT_EQ(t.cycle_time(), 90);
+    EXPECT_EQ(t.start(), 1230u);
+}
+
+TEST_F(engine_test, timer_agrees_with_itself_across_the_clock_wrap)
+{
+    fake_now = 0xffffff00u;
+    passive_timer t;
+    t.start(0x200);  // deadline wraps to 0x100
+    fake_now = 0xfffffff0u;
+    EXPECT_GT(t.has_elapsed(), 0);
+    fake_now = 0x50;
+    EXPECT_EQ(t.has_elapsed(), 0xb0);
+    EXPECT_EQ(t.deadline, 0x100u);
+    fake_now = 0x100;
+    EXPECT_EQ(t.has_elapsed(), 0);
+    EXPECT_EQ(t.deadline, 0x300u);
+    EXPECT_EQ(t.cycle_time(), 0xb0);
+}
+
+// ---- cycle engine -----------------------------------------------------------------
+
+TEST_F(engine_test, without_rate_every_call_runs_every_module_in_order)
+{
+    cycle_engine e;
+    EXPECT_EQ(e.init(), 0);
+    EXPECT_EQ(e.shared, ce_shared);
+    counting_module a("a"), b("b");
+    e.add_module(&a);
+    e.add_module(&b);
+    e.idle = on_idle;
+    for (int i = 0; i < 3; ++i)
+        e.execute();
+    EXPECT_EQ(a.runs, 3);
+    EXPECT_EQ(b.runs, 3);
+    EXPECT_EQ(trace, (std::vector<std::string>{"a", "b", "a", "b", "a", "b"}));
+    EXPECT_EQ(idle_calls, 0);
+    EXPECT_EQ(ce_time(ce_shared), 1000u);
+}
+
+TEST_F(engine_test, rate_ten_with_calls_every_50ms_runs_every_second_call)
+{
+    cycle_engine e;
+    e.init();
+    e.set_cycle_rate(10);
+    EXPECT_EQ(e.timer.period, 100u);
+    e.idle = on_idle;
+    counting_module a("a");
+    e.add_module(&a);
+    for (int i = 1; i <= 6; ++i) {
+        fake_now += 50;
+        e.execute();
+        EXPECT_EQ(ce_shared[0], fake_now);
+        EXPECT_EQ(a.runs, i / 2) << "call " << i;
+        EXPECT_EQ(idle_calls, (i + 1) / 2) << "call " << i;
+    }
+}
+
+TEST_F(engine_test, late_passes_are_not_caught_up)
+{
+    cycle_engine e;
+    e.init();
+    e.set_cycle_rate(60);
+    EXPECT_EQ(e.timer.period, 16u);
+    counting_module a("a");
+    e.add_module(&a);
+    fake_now += 1000;
+    e.execute();
+    e.execute();
+    EXPECT_EQ(a.runs, 1);
+    e.set_cycle_rate(2000);
+    EXPECT_EQ(e.timer.period, 0u);
+}
+
+TEST_F(engine_test, invalid_rate_leaves_the_rate)
+{
+    cycle_engine e;
+    e.init();
+    e.set_cycle_rate(10);
+    e.set_cycle_rate(0);
+    e.set_cycle_rate(-5);
+    EXPECT_EQ(e.timer.period, 100u);
+    EXPECT_TRUE(log_has("set_cycle_rate(): the rate must be positive, not -5"));
+}
+
+TEST_F(engine_test, module_ids_follow_the_tail)
+{
+    cycle_engine e;
+    e.init();
+    counting_module m1("m1"), m2("m2"), m3("m3"), m4("m4"), m5("m5");
+    EXPECT_EQ(e.add_module(&m1), 1);
+    EXPECT_EQ(e.add_module(&m2), 2);
+    EXPECT_EQ(e.add_module(&m3), 3);
+    EXPECT_EQ(m3.shared, ce_shared);
+    EXPECT_EQ(e.remove_module(3), &m3);
+    EXPECT_EQ(e.add_module(&m4), 3);  // the tail's id again
+    EXPECT_EQ(e.remove_module(&m2), &m2);
+    EXPECT_EQ(e.add_module(&m5), 4);
+    EXPECT_EQ(e.add_module(nullptr), -1);
+    EXPECT_EQ(e.modules.count, 3);
+    EXPECT_EQ(e.remove_module(&m2), nullptr);
+    EXPECT_EQ(e.remove_module(99), nullptr);
+    EXPECT_EQ(e.remove_module("m1"), &m1);
+    EXPECT_EQ(e.remove_module("m1"), nullptr);
+    EXPECT_EQ(m1.runs, 0);  // removed modules are not deleted or run
+}
+
+TEST_F(engine_test, get_module_compares_64_characters)
+{
+    cycle_engine e;
+    e.init();
+    std::string long_name(63, 'x');
+    counting_module a(long_name.c_str()), b("b");
+    e.add_module(&a);
+    e.add_module(&b);
+    EXPECT_EQ(e.get_module((long_name + "tail beyond the buffer").c_str()), nullptr);
+    EXPECT_EQ(e.get_module(long_name.c_str()), &a);
+    EXPECT_EQ(e.get_module("b"), &b);
+    EXPECT_EQ(e.get_module("c"), nullptr);
+    EXPECT_EQ(e.get_module(nullptr), nullptr);
+    EXPECT_EQ(e.get_module(2), &b);
+    EXPECT_EQ(e.get_module(7), nullptr);
+    // A module's variable name is its name buffer.
+    EXPECT_EQ(b.r_var::name, b.name);
+    r_struct scope(false);
+    scope.add(&b);
+    EXPECT_EQ(scope.get_var("b"), static_cast<r_var*>(&b));
+}
+
+TEST_F(engine_test, built_in_modules_free_harmlessly)
+{
+    cycle_engine e;
+    e.init();
+    counting_module a("a");
+    int id = e.add_module(&a);
+    EXPECT_EQ(a.library, nullptr);
+    EXPECT_EQ(a.destroy, nullptr);
+    EXPECT_EQ(e.free_module(id), 0);
+    EXPECT_EQ(e.modules.count, 0);
+    EXPECT_EQ(e.free_module(id), -1);
+}
+
+TEST_F(engine_test, complete_module_library_loads_runs_and_unloads)
+{
+    cycle_engine e;
+    e.init();
+    counting_module first("first");
+    e.add_module(&first);
+    int id = e.load_module("good_module.so");
+    ASSERT_EQ(id, 2) << platform_library_error();
+    EXPECT_EQ(ce_shared[4], 1u);  // create_good_module received the shared block
+    EXPECT_TRUE(platform_library_loaded("./good_module.so"));
+    ce_base_module* m = e.get_module("good");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->id, 2);
+    EXPECT_NE(m->library, nullptr);
+    EXPECT_NE(m->create, nullptr);
+    EXPECT_NE(m->destroy, nullptr);
+    e.execute();
+    e.execute();
+    ASSERT_NE(m->get_var("runs"), nullptr);
+    EXPECT_EQ(m->get_var("runs")->value(), 2);
+
+    EXPECT_EQ(e.free_module(id), 0);
+    EXPECT_EQ(ce_shared[3], 1u);  // destroy_good_module ran
+    EXPECT_EQ(e.get_module("good"), nullptr);
+    EXPECT_FALSE(platform_library_loaded("./good_module.so"));
+    EXPECT_EQ(e.free_module(id), -1);
+}
+
+TEST_F(engine_test, drive_is_dropped_and_lookup_stays_relative)
+{
+    cycle_engine e;
+    e.init();
+    int id = e.load_module("C:good_module.so");
+    ASSERT_EQ(id, 1) << platform_library_error();
+    EXPECT_EQ(e.free_module(id), 0);
+    // An absolute directory is still taken below the current directory.
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    EXPECT_EQ(e.load_module((std::string(here) + "/good_module.so").c_str()), -1);
+}
+
+TEST_F(engine_test, incomplete_or_missing_libraries_leave_nothing_loaded)
+{
+    cycle_engine e;
+    e.init();
+    EXPECT_EQ(e.load_module("half_module.so"), -1);
+    EXPECT_FALSE(platform_library_loaded("./half_module.so"));
+    EXPECT_EQ(e.load_module("no_such_module.so"), -1);
+    EXPECT_EQ(e.load_module(nullptr), -1);
+    EXPECT_EQ(e.modules.count, 0);
+}
+
+// ---- threads and keys ---------------------------------------------------------------
+
+std::atomic<int> thread_value;
+unsigned int thread_body(void* arg)
+{
+    thread_value = *static_cast<int*>(arg);
+    return 0;
+}
+
+TEST_F(engine_test, createthread_runs_the_function_with_its_argument)
+{
+    static int arg = 42;
+    thread_value = 0;
+    int failed = -1;
+    EXPECT_EQ(k_createthread(&failed, thread_body, &arg), 0);
+    EXPECT_EQ(failed, 0);
+    for (int i = 0; i < 500 && thread_value != 42; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(thread_value, 42);
+    EXPECT_NE(k_createthread(&failed, nullptr, nullptr), 0);
+    EXPECT_EQ(failed, 1);
+    EXPECT_NE(k_createthread(nullptr, nullptr, nullptr), 0);
+}
+
+TEST_F(engine_test, key_state_reads_the_key_table)
+{
+    EXPECT_EQ(k_get_key_state(0x41), 0);
+    platform_set_key_state(0x41, true);
+    EXPECT_EQ(k_get_key_state(0x41), 1);
+    EXPECT_EQ(k_get_key_state(0x42), 0);
+    platform_set_key_state(0x41, false);
+    EXPECT_EQ(k_get_key_state(0x41), 0);
+    platform_set_key_state(0xff, true);
+    EXPECT_EQ(k_get_key_state(0xff), 1);
+    platform_set_key_state(0xff, false);
+}
+
+}  // namespace
