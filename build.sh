@@ -36,7 +36,7 @@ case "${1:-}" in
     build build
     mkdir -p build/demo
     # The dog-leg level: the plan shows what the first room sees (not the last).
-    ./build/vantrel-bspc data/levels/dog_leg.txt --leaf 4 1 4 \
+    ./build/tools/vantrel-bspc data/levels/dog_leg.txt --leaf 4 1 4 \
       --svg build/demo/dog_leg.svg --log build/demo/vantrel-bspc.log
     echo "open $(pwd)/build/demo/dog_leg.svg in a browser to see the plan"
     ;;
