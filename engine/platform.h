@@ -67,6 +67,14 @@ VANTREL_API unsigned int get_milli_uptime();
 typedef unsigned int (*milli_clock_func)(void* context);
 VANTREL_API void set_milli_clock(milli_clock_func clock, void* context);
 
+// Processor time used by the process so far, in seconds: the cost of work
+// on a machine shared with other processes.
+VANTREL_API double platform_cpu_seconds();
+
+// ---- memory ------------------------------------------------------------------
+// The largest resident size of the process so far, in bytes (0 when unknown).
+VANTREL_API unsigned long long platform_peak_memory();
+
 // ---- threads ---------------------------------------------------------------
 // Starts a detached thread running f(arg). Returns 0, or the system's error code.
 typedef unsigned int (*thread_func)(void* arg);

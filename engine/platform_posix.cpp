@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <malloc.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -255,6 +256,22 @@ void set_milli_clock(milli_clock_func clock, void* context)
 {
     test_clock = clock;
     test_clock_context = context;
+}
+
+double platform_cpu_seconds()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+// ---- memory ------------------------------------------------------------------
+unsigned long long platform_peak_memory()
+{
+    struct rusage ru;
+    if (getrusage(RUSAGE_SELF, &ru) != 0)
+        return 0;
+    return (unsigned long long)ru.ru_maxrss * 1024ULL;  // kilobytes on Linux
 }
 
 // ---- threads ---------------------------------------------------------------
