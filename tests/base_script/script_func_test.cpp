@@ -73,6 +73,7 @@ TEST_F(script_func_test, signature_helpers)
     EXPECT_EQ(get_nargs("v=is*"), 2);
     EXPECT_EQ(get_nargs("i=SiS"), 3);
     EXPECT_EQ(get_nargs("v="), 0);
+    EXPECT_EQ(get_nargs("v=*"), 1);  // only a letter directly before "*" is not counted
     EXPECT_EQ(get_nargs("v=Fffff"), 5);
     EXPECT_EQ(get_nargs("nothing"), 0);
     EXPECT_EQ(get_nargs(nullptr), 0);
