@@ -418,6 +418,9 @@ int r_var::assign(int i, r_var* src, int j)
             // A variable owns all of its texts or none: an r_string gives its up.
             release_strings();
             type = r_char_p;
+            // Words of the old type are no text pointers (and have another width).
+            for (unsigned int k = 0; k < count; ++k)
+                put_word((int)k, 0);
         }
         put_word(i, w);
         return 0;
