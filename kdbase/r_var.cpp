@@ -277,8 +277,10 @@ int r_var::set(int i, const char* s)
     }
     // Copy before freeing: s may be this element's own text.
     char* copy = nullptr;
-    if (s && !(copy = alloc_str(s, -1)))
+    if (s && !(copy = alloc_str(s, -1))) {
+        ELOG(EL_MINDEBUG, "r_var::set(): unable to copy the text of %s", name);
         return -1;
+    }
     char* old = type == r_string ? reinterpret_cast<char*>(word(i)) : nullptr;
     type = r_string;
     put_word(i, ptr_word(copy));

@@ -128,6 +128,10 @@ TEST_F(r_var_test, string_ownership_differs_between_r_string_and_r_char_p)
     EXPECT_STREQ(owned.str_value(), "shared");
     EXPECT_EQ(owned.set(0, (const char*)nullptr), 0);
     EXPECT_EQ(owned.str_value(), nullptr);
+    mc_fail_after(0);
+    EXPECT_EQ(owned.set(0, "lost"), -1);
+    mc_fail_after(-1);
+    EXPECT_TRUE(log_has("r_var::set(): unable to copy the text of o"));
 
     r_var ref("r", r_char_p);
     EXPECT_EQ(ref.set(buf), 0);
