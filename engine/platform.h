@@ -54,6 +54,11 @@ VANTREL_API size_t scan_decimal(const char* s, double* value);
 // beyond the range of long long saturate.
 VANTREL_API size_t scan_integer(const char* s, long long* value);
 
+// ---- files -----------------------------------------------------------------
+// Flushes the stream and cuts its file to length bytes (a rewrite that came
+// out shorter than the old contents). 0, or -1 when the file cannot be cut.
+VANTREL_API int platform_truncate_file(FILE* f, long length);
+
 // ---- clock -----------------------------------------------------------------
 using ::get_milli_uptime;
 

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -212,6 +213,15 @@ size_t scan_integer(const char* s, long long* value)
     if (value)
         *value = negative ? (long long)(0 - v) : (long long)v;
     return (size_t)(p - s);
+}
+
+// ---- files -----------------------------------------------------------------
+
+int platform_truncate_file(FILE* f, long length)
+{
+    if (!f || length < 0 || fflush(f) != 0)
+        return -1;
+    return ftruncate(fileno(f), (off_t)length) == 0 ? 0 : -1;
 }
 
 // ---- clock -----------------------------------------------------------------

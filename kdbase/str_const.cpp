@@ -42,11 +42,11 @@ void add_const_a(const str_const_t* a)
     CHECK_PTR_V(a);
     for (; a->name && a->name[0]; ++a) {
         if (find_const(a->name)) {
-            ELOG(EL_MINOR, "constant %s already exists", a->name);
+            ELOG(EL_MINDEBUG, "constant %s already exists", a->name);
             continue;
         }
         if (__nextadded > __lastentry) {
-            ELOG(EL_MAJOR, "constant array has overflowed at constant %s", a->name);
+            ELOG(EL_MINDEBUG, "constant array has overflowed at constant %s", a->name);
             return;
         }
         *__nextadded++ = *a;

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base_script/script_sets.h"
+#include "config_helpers.h"
+#include "kdbase/kdbase_math.h"
+
+using namespace vantrel;
+using vantrel_test::thing_t;
+
+namespace {
+
+// What the test functions saw.
+std::vector<std::string> seen;
+
+int two_ints(int p, int q)
+{
+    seen.push_back(std::to_string(p) + "," + std::to_string(q));
+    return p + q;
+}
+
+int open_tail(int n, const char* s, ...)
+{
+    seen.push_back(std::to_string(n) + s);
+    return 0;
+}
+
+int fails()
+{
+    return -1;
+}
+
+script_func two_ints_f("f", two_ints, "i=ii");
+script_func open_tail_f("tail", open_tail, "v=is*");
+script_func fails_f("fails", fails, "i=");
+
+// A renderer module stand-in: cameras made and found by script functions.
+class camera_t : public script_var {
+public:
+    r_var fov;
+    camera_t()
+    {
+        name = "camera";
+        stride = sizeof(camera_t);
+        fov.set(0, 0.5f);
+        add(&fov, "fov", r_float, 1);
+    }
+};
+
+class module_t : public script_var {
+public:
+    std::vector<std::unique_ptr<camera_t>> cams;
+    module_t()
+    {
+        name = "morvane";
+        stride = sizeof(module_t);
+    }
+    static module_t* of(r_struct* s) { return static_cast<module_t*>(static_cast<script_var*>(s)); }
+};
+
+int make_cams_array(r_struct* s, int n)
+{
+    if (!s || n < 0)
+        return -1;
+    module_t::of(s)->cams.clear();
+    module_t::of(s)->cams.resize((size_t)n);
+    return 0;
+}
+
+int create_cam3d(r_struct* s, int i)
+{
+    module_t* m = module_t::of(s);
+    if (i < 0 || (size_t)i >= m->cams.size())
+        return -1;
+    m->cams[(size_t)i].reset(new camera_t);
+    return 0;
+}
+
+int get_camera(r_struct* s, int i, r_struct* out)
+{
+    module_t* m = module_t::of(s);
+    if (!out || i < 0 || (size_t)i >= m->cams.size())
+        return -1;
+    *reinterpret_cast<r_struct**>(out) = m->cams[(size_t)i].get();
+    return 0;
+}
+
+script_func make_cams_array_f("make_cams_array", make_cams_array, "i=Si");
+script_func create_cam3d_f("create_cam3d", create_cam3d, "i=Si");
+script_func get_camera_f("get_camera", get_camera, "i=SiS");
+
+class config_call_test : public vantrel_test::config_test_base {
+protected:
+    thing_t thing{"thing"};
+    r_var* len = nullptr;
+    void SetUp() override
+    {
+        config_test_base::SetUp();
+        seen.clear();
+        scope.add(&thing);
+        len = share("len", r_float);
+        for (script_func* f : {&two_ints_f, &open_tail_f, &fails_f})
+            scope.add(f);
+        ASSERT_EQ(errorlog_add_funcs(scope), 0);
+        ASSERT_EQ(support_add_funcs(scope), 0);
+    }
+};
+
+TEST_F(config_call_test, vector_functions)
+{
+    EXPECT_EQ(run("set_v(&thing.v, 1.0, -2.5, 3.25, 4.0)\n"), 0);
+    EXPECT_EQ(std::vector<float>(thing.vec, thing.vec + 4), (std::vector<float>{1.0f, -2.5f, 3.25f, 4.0f}));
+    EXPECT_EQ(run("set_v(&thing.v, 0.0, 3.0, 4.0, 0.0)\nlen = len_v(&thing.v)\n"), 0);
+    EXPECT_FLOAT_EQ(len->f_value(0), 5.0f);
+    EXPECT_EQ(run("thing.i = is_zero_v(&thing.v)\n"), 0);
+    EXPECT_EQ(thing.i.value(0), 0);
+    // From element 1 on there is no room for a vector.
+    EXPECT_EQ(run("multscalar_v(&thing.v[1], 2.0)\n"), 2);
+    EXPECT_TRUE(log_has("multscalar_v: argument 1 points at 3 float(s), a vector needs 4"));
+    EXPECT_EQ(run("multscalar_v(&len, 2.0)\n"), 2);
+    EXPECT_EQ(run("set_v(&thing.v, 1, 2, 3, 4)\n"), 2);
+    EXPECT_TRUE(log_has("tried to set r_var __func_arg__(r_float) to type r_int"));
+}
+
+TEST_F(config_call_test, argument_counts)
+{
+    EXPECT_EQ(run("set_v(&thing.v, 1.0)\n"), 2);
+    EXPECT_TRUE(log_has("set_v does not take 2 arguments"));
+    EXPECT_EQ(run("f(1, 2\n"), 2);
+    EXPECT_TRUE(log_has("missing ) in argument list of f"));
+    EXPECT_EQ(run("f(1, 2, 3)\n"), 2);
+    EXPECT_TRUE(log_has("f does not take 3 arguments"));
+    EXPECT_EQ(run("f()\n"), 2);
+    EXPECT_TRUE(log_has("f does not take 0 arguments"));
+    EXPECT_EQ(run("f(\n"), 2);
+    EXPECT_TRUE(log_has("_set_args(): invalid parameters"));
+    EXPECT_EQ(run("f(3, 4)\nthing.i = f(5, 6)\n"), 0);
+    EXPECT_EQ(seen, (std::vector<std::string>{"3,4", "5,6"}));
+    EXPECT_EQ(thing.i.value(0), 11);
+    EXPECT_EQ(run("tail(1, \"a\")\ntail(2, \"b\", 3)\ntail(3, \"c\", 1.5, \"x\", 4)\n"), 0);
+    EXPECT_EQ(seen.size(), 5u);
+    EXPECT_EQ(run("tail(1)\n"), 2);
+    EXPECT_TRUE(log_has("tail does not take 1 arguments"));
+    EXPECT_EQ(run("fails()\n"), 2);
+    EXPECT_TRUE(log_has("fails failed"));
+    std::string many = "tail(1, \"a\"";
+    for (int k = 0; k < 40; ++k)
+        many += ", 1";
+    EXPECT_EQ(run(many + ")\n"), 2);
+    EXPECT_TRUE(log_has("tail does not take 33 arguments"));
+}
+
+TEST_F(config_call_test, slog_formats_its_arguments)
+{
+    EXPECT_EQ(run("slog(get_const(\"EL_STATUS\"), \"ready: %s\", \"camera\")\n"), 0);
+    EXPECT_TRUE(log_has("] ready: camera"));
+    EXPECT_EQ(run("slog(3, \"100%\")\nslog(3, \"%f and %d%%\", 1.5, 2)\n"), 0);
+    EXPECT_TRUE(log_has("] 100%"));
+    EXPECT_TRUE(log_has("] 1.500000 and 2%"));
+    // A format asking for what was not passed is refused, not guessed at.
+    EXPECT_EQ(run("slog(3, \"%s\")\nslog(3, \"%d\", 1.5)\nslog(3, \"%ld\", 1)\n"), 0);
+    EXPECT_TRUE(log_has("slog: the arguments do not fit the format %s"));
+    EXPECT_TRUE(log_has("slog: the arguments do not fit the format %ld"));
+    clear_log();
+    EXPECT_EQ(run("slog(3, \"" + std::string(300, 'w') + "\")\n"), 0);
+    auto lines = log_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().size() - (lines.back().find("] ") + 2), 255u);
+    // A threshold from the script applies at once.
+    EXPECT_EQ(run("set_log_priority(2)\nslog(3, \"hidden\")\nset_log_priority(10)\n"), 0);
+    EXPECT_FALSE(log_has("hidden"));
+}
+
+TEST_F(config_call_test, set_logfile_keeps_its_own_copy)
+{
+    std::string other = path("other.log");
+    EXPECT_EQ(run("set_logfile(\"" + other + "\")\nslog(3, \"moved\")\n"), 0);
+    EXPECT_NE(read_file("other.log").find("moved"), std::string::npos);
+}
+
+TEST_F(config_call_test, constants_and_registration)
+{
+    EXPECT_EQ(run("thing.i = get_const(\"r_float\")\n"), 0);
+    EXPECT_EQ(thing.i.value(0), 6);
+    EXPECT_EQ(run("thing.i = get_const(\"nothing\")\n"), 2);
+    EXPECT_TRUE(log_has("did not find the constant named nothing"));
+    EXPECT_EQ(support_add_funcs(scope), -1);
+    EXPECT_TRUE(log_has("support_script_funcs: unable to export all functions"));
+    EXPECT_TRUE(log_has("add(r_var *): r_var set_v already exist"));
+    EXPECT_EQ(errorlog_add_funcs(scope), -1);
+    EXPECT_TRUE(log_has("errorlog_add_funcs(): unable to export all functions"));
+}
+
+TEST_F(config_call_test, cameras_through_a_declared_pointer)
+{
+    module_t morvane;
+    scope.add(&morvane);
+    for (script_func* fn : {&make_cams_array_f, &create_cam3d_f, &get_camera_f})
+        scope.add(fn);
+    EXPECT_EQ(run("make_cams_array(morvane, 1)\n"
+                  "create_cam3d(morvane, 0)\n"
+                  "dc_add cam 0 r_struct_p\n"
+                  "get_camera(morvane, 0, &cam)\n"
+                  "cam->fov = 1.2\n"),
+              0);
+    ASSERT_EQ(morvane.cams.size(), 1u);
+    EXPECT_FLOAT_EQ(morvane.cams[0]->fov.f_value(0), 1.2f);
+    // "." looks inside the declared variable, which has no members.
+    EXPECT_EQ(run("cam.fov = 2.0\n"), 2);
+    EXPECT_TRUE(log_has("cam is not a structure"));
+    EXPECT_EQ(run("create_cam3d(morvane, 5)\n"), 2);
+    EXPECT_TRUE(log_has("create_cam3d failed"));
+    scope.empty();
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "base_script/script_sets.h"
+#include "config_helpers.h"
+#include "kdbase/str_const.h"
+
+using namespace vantrel;
+using vantrel_test::thing_t;
+
+namespace {
+
+class config_test : public vantrel_test::config_test_base {
+protected:
+    r_var *a = nullptr, *b = nullptr, *i = nullptr, *x = nullptr, *f = nullptr;
+    thing_t thing{"thing"};
+    void SetUp() override
+    {
+        config_test_base::SetUp();
+        a = share("a", r_int, 4);
+        b = share("b", r_int, 4);
+        i = share("i", r_int);
+        x = share("x", r_int);
+        f = share("f", r_float);
+        i->set(0, 3);
+        for (int k = 0; k < 4; ++k)
+            b->set(k, 10 + k);
+        scope.add(&thing);
+    }
+};
+
+TEST_F(config_test, assignments)
+{
+    EXPECT_EQ(run("a = 5\n"), 0);
+    EXPECT_EQ(a->value(0), 5);
+    EXPECT_EQ(run("a = x = 7\n"), 0);
+    EXPECT_EQ(a->value(0), 7);
+    EXPECT_EQ(x->value(0), 7);
+    EXPECT_EQ(run("a[3] = b[1]\n"), 0);
+    EXPECT_EQ(a->value(3), 11);
+    EXPECT_EQ(run("a[i] = 1\n"), 0);
+    EXPECT_EQ(a->value(3), 1);
+    EXPECT_EQ(run("a[b[0]] = 2\n"), 2);
+    EXPECT_TRUE(log_has("tried to read element 10: a only has 4 elements"));
+    EXPECT_EQ(run("f = -1.5e2\n"), 0);
+    EXPECT_FLOAT_EQ(f->f_value(0), -150.0f);
+    // No hexadecimal: "0x10" reads as the number 0 and the name x10.
+    EXPECT_EQ(run("x = 0x10\n"), 2);
+    EXPECT_TRUE(log_has("x10 was not found"));
+}
+
+TEST_F(config_test, member_paths)
+{
+    EXPECT_EQ(run("thing.i = 7\nthing.v[2] = 1.5\nthing.v[1] = thing.v[2]\nthing.s = \"hello world\"\n"), 0);
+    EXPECT_EQ(thing.i.value(0), 7);
+    EXPECT_FLOAT_EQ(thing.vec[2], 1.5f);
+    EXPECT_FLOAT_EQ(thing.vec[1], 1.5f);
+    EXPECT_STREQ(thing.s.str_value(0), "hello world");
+    EXPECT_EQ(run("x = thing.i\n"), 0);
+    EXPECT_EQ(x->value(0), 7);
+    // An int literal is not a float: the published float refuses it.
+    EXPECT_EQ(run("thing.v[0] = 1\n"), 2);
+    EXPECT_TRUE(log_has("tried to set r_var v(r_float) to type r_int"));
+}
+
+TEST_F(config_test, path_errors)
+{
+    EXPECT_EQ(run("nosuch = 1\n"), 2);
+    EXPECT_TRUE(log_has("nosuch was not found"));
+    EXPECT_EQ(run("a.b = 1\n"), 2);
+    EXPECT_TRUE(log_has("a is not a structure"));
+    EXPECT_EQ(run("a->b = 1\n"), 2);
+    EXPECT_EQ(run("a[2 = 1\n"), 2);
+    EXPECT_TRUE(log_has("] was not found after 2"));
+    EXPECT_EQ(run("x(1)\n"), 2);
+    EXPECT_TRUE(log_has("x is not a function"));
+    EXPECT_EQ(run("a[4] = 1\n"), 2);
+    EXPECT_TRUE(log_has("tried to read element 4: a only has 4 elements"));
+    EXPECT_EQ(run("a[-1] = 1\n"), 2);
+    EXPECT_TRUE(log_has("-1 was not found"));
+    EXPECT_EQ(run("thing.nosuch = 1\n"), 2);
+    EXPECT_TRUE(log_has("nosuch was not found"));
+    EXPECT_EQ(run("thing[1].i = 1\n"), 2);
+    EXPECT_EQ(run("a[\n"), 2);
+    EXPECT_EQ(run("a = \n"), 2);
+    EXPECT_TRUE(log_has("assign(a): __noname is undefined"));
+    EXPECT_EQ(run("- = 1\n"), 2);
+    EXPECT_TRUE(log_has("- was not found"));
+    EXPECT_EQ(a->value(0), 0);
+}
+
+TEST_F(config_test, statement_numbers_count_every_line)
+{
+    EXPECT_EQ(run("a = 5 # five\n\n# only a comment\nnosuch = 1\na = 6\n"), 5);
+    EXPECT_EQ(a->value(0), 5);
+    EXPECT_EQ(run("=\n= 5\n"), 3);
+    EXPECT_TRUE(log_has("config: = does not take 1 arguments"));
+    EXPECT_EQ(run("[ 1\n"), 2);
+    EXPECT_TRUE(log_has("config_index_start: invalid parameters"));
+}
+
+TEST_F(config_test, block_without_final_newline)
+{
+    d_list args(1), tokens(1);
+    cfg.scope = &scope;
+    ASSERT_EQ(cfg.tokenize_line("a = 1\na = 2", &tokens), 0);
+    EXPECT_EQ(cfg.process(&args, &tokens), -1);
+    EXPECT_TRUE(log_has("_tokens has no __newline"));
+    EXPECT_EQ(a->value(0), 1);
+    EXPECT_EQ(cfg.process(nullptr, &tokens), -1);
+    EXPECT_TRUE(log_has("_args"));
+}
+
+TEST_F(config_test, declarations)
+{
+    static const str_const_t types[] = {{"r_float", r_float}, {"r_struct_p", r_struct_p}, {"r_var_p", r_var_p},
+                                        {"", -1}};
+    add_const_a(types);
+    EXPECT_EQ(run("dc_add speed\ndc_add rate 1.5\ndc_add title hello\ndc_add n 2 r_float\ndc_add q \"a b\"\n"), 0);
+    r_var* speed = scope.get_var("speed");
+    ASSERT_NE(speed, nullptr);
+    EXPECT_EQ(speed->type, r_undefined);
+    EXPECT_FLOAT_EQ(scope.get_var("rate")->f_value(0), 1.5f);
+    EXPECT_STREQ(scope.get_var("title")->str_value(0), "hello");
+    r_var* n = scope.get_var("n");
+    EXPECT_EQ(n->type, r_float);
+    EXPECT_EQ(n->word(0), 2u);
+    EXPECT_STREQ(scope.get_var("q")->str_value(0), "\"a b\"");
+    EXPECT_EQ(store_count(), 5);
+
+    EXPECT_EQ(run("dc_add x 1\n"), 2);
+    EXPECT_TRUE(log_has("dc_add: variable x is already shared"));
+    EXPECT_EQ(run("dc_set missing 3\n"), 2);
+    EXPECT_TRUE(log_has("dc_set: variable missing is not shared"));
+    EXPECT_EQ(run("dc_set a\n"), 2);
+    EXPECT_TRUE(log_has("config: dc_set does not take 1 arguments"));
+    EXPECT_EQ(run("dc_set x 42\ndc_set rate 2.5\n"), 0);
+    EXPECT_EQ(x->value(0), 42);
+    EXPECT_FLOAT_EQ(scope.get_var("rate")->f_value(0), 2.5f);
+    EXPECT_EQ(run("dc_add\n"), 2);
+    EXPECT_TRUE(log_has("config: dc_add does not take 0 arguments"));
+    // Retyping a text to a pointer type gives up the text instead of following it.
+    EXPECT_EQ(run("dc_add p hello r_var_p\n"), 0);
+    EXPECT_EQ(scope.get_var("p")->type, r_var_p);
+    EXPECT_EQ(scope.get_var("p")->word(0), 0u);
+    // An unknown type name gives the type -1.
+    EXPECT_EQ(run("dc_add w 1 no_such_type\n"), 0);
+    EXPECT_TRUE(log_has("did not find the constant named no_such_type"));
+}
+
+TEST_F(config_test, references_and_pointers)
+{
+    static const str_const_t types[] = {{"r_var_p", r_var_p}, {"", -1}};
+    add_const_a(types);
+    EXPECT_EQ(run("dc_add p 0 r_var_p\np = %thing\np->i = 9\n"), 0);
+    EXPECT_EQ(thing.i.value(0), 9);
+    EXPECT_EQ(run("p = %a\np->i = 1\n"), 3);
+    EXPECT_TRUE(log_has("p is not a structure"));
+    EXPECT_EQ(run("dc_add q 0 r_var_p\nq->i = 1\n"), 3);
+    EXPECT_TRUE(log_has("q has a NULL structure"));
+}
+
+TEST_F(config_test, include_runs_a_file_in_the_block)
+{
+    std::string inner = write_file("inner.ds", ". config\nb = 4\n./config\n");
+    EXPECT_EQ(run("a = 1\ninclude \"" + inner + "\"\na = b\n"), 0);
+    EXPECT_EQ(a->value(0), 4);
+    std::string bad = write_file("bad.ds", ". config\n\nnosuch = 1\n./config\n");
+    EXPECT_EQ(run("a = 2\ninclude \"" + bad + "\"\na = 3\n", "outer.ds"), 3);
+    EXPECT_TRUE(log_has(bad + " (3): error running script"));
+    EXPECT_TRUE(log_has(path("outer.ds") + " (3): error running script"));
+    EXPECT_EQ(a->value(0), 2);
+    EXPECT_EQ(run("include inner\n"), 2);
+    EXPECT_TRUE(log_has("include: inner is not a quoted file name"));
+    EXPECT_EQ(run("include \"\"\n"), 2);
+    EXPECT_TRUE(log_has("unable to open file : No such file or directory"));
+    EXPECT_EQ(run("include \"a\" \"b\"\n"), 2);
+    EXPECT_TRUE(log_has("config: include does not take 2 arguments"));
+}
+
+TEST_F(config_test, remove_delimitted_tokens_ranges)
+{
+    s_token open("("), close(")");
+    auto make = [&](d_list& l, const char* line) { cfg.tokenize_line(line, &l); };
+    auto text = [](d_list& l) {
+        std::string s;
+        for (d_node* n = l.first; n; n = n->next)
+            s += static_cast<s_token*>(n->object)->name;
+        return s;
+    };
+    d_list l1(1), l2(1), l3(1), l4(1);
+    make(l1, "a(b)c)d");
+    EXPECT_EQ(remove_delimitted_tokens(&l1, &open, &close, true), 0);
+    EXPECT_EQ(text(l1), "ac)d");
+    make(l2, "a(b)c");
+    EXPECT_EQ(remove_delimitted_tokens(&l2, &open, &close, false), 0);
+    EXPECT_EQ(text(l2), "a()c");
+    make(l3, "a(bc");
+    EXPECT_EQ(remove_delimitted_tokens(&l3, &open, &close, true), -1);
+    EXPECT_EQ(text(l3), "a");
+    make(l4, "ab)c");
+    EXPECT_EQ(remove_delimitted_tokens(&l4, nullptr, &close, true), 0);
+    EXPECT_EQ(text(l4), "c");
+    EXPECT_EQ(remove_delimitted_tokens(&l4, &open, &close, true), 0);
+    EXPECT_EQ(remove_delimitted_tokens(nullptr, &open, &close, true), -1);
+    EXPECT_TRUE(log_has("_tokens"));
+    EXPECT_EQ(remove_delimitted_tokens(&l4, &open, nullptr, true), -1);
+    EXPECT_TRUE(log_has("_end"));
+}
+
+}  // namespace

@@ -1,0 +1,659 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "kdbase/mem_collector.h"
+#include "mediaman/cds/cds.h"
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+// A chunk type of the tests: the object's name is the chunk id, its payload
+// one 32-bit value. When overread is set, reading takes 4 bytes more.
+struct test_obj : groupable_t {
+    int value = 0;
+};
+
+struct test_io : chunk_io {
+    bool overread = false;
+    test_io() : chunk_io("TEST") { objects.delete_elements = 1; }
+    int read(cds& c, chunk_header& h) override
+    {
+        test_obj* o = KD_NEW test_obj;
+        if (!o)
+            return -1;
+        o->set_name(h.id);
+        o->value = c.ReadInt();
+        if (overread)
+            c.ReadInt();
+        c.set_group(o);
+        if (objects.insert(o) < 0) {
+            delete o;
+            return -1;
+        }
+        return 0;
+    }
+    int write(cds& c, groupable_t* o) override
+    {
+        long size_pos = c.write_header("TEST", 0, o->name);
+        long start = c.GetPos();
+        c.WriteInt(static_cast<test_obj*>(o)->value);
+        return c.write_size_at_pos(size_pos, start);
+    }
+};
+
+std::string le32(int32_t v)
+{
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        s[i] = (char)((uint32_t)v >> (8 * i));
+    return s;
+}
+
+// A chunk header as the format lays it out.
+std::string hdr(const char* type, int32_t size, const std::string& id)
+{
+    return std::string(type, 4) + le32(size) + id + std::string(1, '\0');
+}
+
+std::string test_chunk(const std::string& id, int32_t value)
+{
+    return hdr("TEST", 4, id) + le32(value);
+}
+
+const std::string tga = "TGA bytes\x01\x02";
+
+// The golden container: CDSI; group a holding the empty group b; group tex
+// holding the embedded file x.tga; the ungrouped TEST chunk t = 7.
+std::string golden()
+{
+    std::string file = hdr("FILE", (int32_t)tga.size(), "x.tga") + tga;
+    return hdr("CDSI", 0, "") + hdr("GROU", 10, "a") + hdr("GROU", 0, "b") +
+           hdr("GROU", (int32_t)file.size(), "tex") + file + test_chunk("t", 7);
+}
+
+class cds_test : public vantrel_test::log_test {
+protected:
+    void SetUp() override
+    {
+        log_test::SetUp();
+        char buf[4096];
+        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+        old_cwd = buf;
+    }
+    void TearDown() override
+    {
+        mc_fail_after(-1);
+        if (chdir(old_cwd.c_str()) != 0)
+            ADD_FAILURE() << "cannot return to " << old_cwd;
+        log_test::TearDown();
+    }
+
+    // A container that owns what it reads and knows the TEST type.
+    static test_io* prepare(cds& c)
+    {
+        test_io* io = KD_NEW test_io;
+        EXPECT_EQ(c.init(), 0);
+        EXPECT_NE(add_type(c.types, io), 0);
+        c.delete_type_objects();
+        return io;
+    }
+
+    static test_obj* add_test(test_io* io, const char* name, int value, group_t* parent)
+    {
+        test_obj* o = KD_NEW test_obj;
+        o->set_name(name);
+        o->value = value;
+        o->parent = parent;
+        io->objects.insert(o);
+        return o;
+    }
+
+    static cds_group_t* group_named(cds& c, const char* name)
+    {
+        for (d_node* n = c.chunk_grou.objects.first; n; n = n->next)
+            if (strcmp(static_cast<cds_group_t*>(n->object)->name, name) == 0)
+                return static_cast<cds_group_t*>(n->object);
+        return nullptr;
+    }
+
+    std::string old_cwd;
+};
+
+TEST_F(cds_test, writes_the_golden_container_byte_for_byte)
+{
+    write_file("x.tga", tga);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    {
+        cds c;
+        test_io* io = prepare(c);
+        c.objects.insert(KD_NEW groupable_t);  // the CDSI marker
+        cds_group_t* a = c.add_group("a");
+        cds_group_t* b = c.add_group("b");
+        cds_group_t* tex = c.add_group("tex");
+        b->parent = a;
+        chunk_entry_t* e = KD_NEW chunk_entry_t;
+        e->set_name("x.tga");
+        e->parent = tex;
+        c.chunk_file.objects.insert(e);
+        add_test(io, "t", 7, nullptr);
+        ASSERT_EQ(c.create(path("out.cds").c_str()), 0);
+        EXPECT_EQ(a->size, 10);
+        EXPECT_EQ(b->size, 0);
+    }
+    EXPECT_EQ(read_file("out.cds"), golden());
+}
+
+TEST_F(cds_test, reads_the_golden_container_back)
+{
+    std::string g = golden();
+    write_file("in.cds", g);
+    cds c;
+    test_io* io = prepare(c);
+    ASSERT_EQ(c.load(path("in.cds").c_str()), 0);
+    EXPECT_EQ(c.curr_group, nullptr);
+
+    ASSERT_EQ(c.chunk_grou.objects.count, 3);
+    cds_group_t* a = group_named(c, "a");
+    cds_group_t* b = group_named(c, "b");
+    cds_group_t* tex = group_named(c, "tex");
+    ASSERT_TRUE(a && b && tex);
+    EXPECT_EQ(a->start, 19);
+    EXPECT_EQ(a->size, 10);
+    EXPECT_EQ(a->parent, nullptr);
+    EXPECT_EQ(b->start, 29);
+    EXPECT_EQ(b->size, 0);
+    EXPECT_EQ(b->parent, a);
+    EXPECT_EQ(tex->start, 41);
+    EXPECT_EQ(tex->size, 14 + (long)tga.size());
+    EXPECT_EQ(tex->parent, nullptr);
+
+    ASSERT_EQ(c.chunk_file.objects.count, 1);
+    chunk_entry_t* e = c._get_file_entry("/tex/x.tga");
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->pos, 55);
+    EXPECT_EQ(e->size, (long)tga.size());
+    EXPECT_EQ(e->parent, tex);
+
+    ASSERT_EQ(io->objects.count, 1);
+    test_obj* t = static_cast<test_obj*>(io->objects.first->object);
+    EXPECT_STREQ(t->name, "t");
+    EXPECT_EQ(t->value, 7);
+    EXPECT_EQ(t->parent, nullptr);
+
+    CFile f;
+    ASSERT_EQ(c.open_file(f, "/tex/x.tga"), 0);
+    EXPECT_EQ(f.GetSize(), (long)tga.size());
+    std::string bytes(tga.size(), '\0');
+    EXPECT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
+    EXPECT_EQ(bytes, tga);
+    char extra;
+    EXPECT_EQ(f.Read(&extra, 1), 0);
+
+    EXPECT_EQ(c.open_file(f, "/x.tga"), -1);
+    EXPECT_TRUE(log_has("unable to find /x.tga"));
+}
+
+TEST_F(cds_test, empty_and_marker_only_containers)
+{
+    {
+        cds c;
+        ASSERT_EQ(c.init(), 0);
+        ASSERT_EQ(c.create(path("empty.cds").c_str()), 0);
+    }
+    EXPECT_EQ(read_file("empty.cds"), "");
+    {
+        cds c;
+        ASSERT_EQ(c.init(), 0);
+        c.delete_type_objects();
+        c.objects.insert(KD_NEW groupable_t);
+        c.objects.insert(KD_NEW groupable_t);
+        ASSERT_EQ(c.create(path("info.cds").c_str()), 0);
+    }
+    EXPECT_EQ(read_file("info.cds"), std::string("CDSI\0\0\0\0\0", 9));
+    EXPECT_TRUE(log_has("found more then one cds info object, using first one"));
+    cds c;
+    ASSERT_EQ(c.init(), 0);
+    c.delete_type_objects();
+    EXPECT_EQ(c.load(path("empty.cds").c_str()), 0);
+    EXPECT_EQ(c.load(path("info.cds").c_str()), 0);
+    EXPECT_EQ(c.objects.count, 0);
+}
+
+TEST_F(cds_test, a_top_level_file_is_entry_slash_name)
+{
+    write_file("x.tga", tga);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    {
+        cds c;
+        prepare(c);
+        chunk_entry_t* e = KD_NEW chunk_entry_t;
+        e->set_name("x.tga");
+        c.chunk_file.objects.insert(e);
+        ASSERT_EQ(c.create("top.cds"), 0);
+    }
+    cds c;
+    prepare(c);
+    ASSERT_EQ(c.load("top.cds"), 0);
+    chunk_entry_t* e = c._get_file_entry("/x.tga");
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->pos, 14);
+    EXPECT_EQ(e->parent, nullptr);
+}
+
+TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
+{
+    write_file("n.cds", hdr("GROU", 14, "a") + test_chunk("m", 5) + test_chunk("r", 6));
+    cds c;
+    test_io* io = prepare(c);
+    ASSERT_EQ(c.open(path("n.cds").c_str()), 0);
+
+    ASSERT_EQ(c.read_chunk(0u, CDS_IN_FILE, nullptr, 0), 0);
+    ASSERT_NE(c.curr_group, nullptr);
+    EXPECT_STREQ(c.curr_group->name, "a");
+    EXPECT_EQ(c.GetPos(), 10);
+    EXPECT_EQ(io->objects.count, 0);
+
+    ASSERT_EQ(c.read_chunk(1u, CDS_IN_FILE, nullptr, 0), 0);
+    ASSERT_EQ(io->objects.count, 1);
+    test_obj* m = static_cast<test_obj*>(io->objects.last->object);
+    EXPECT_EQ(m->value, 5);
+    EXPECT_EQ(m->parent, c.curr_group);
+
+    ASSERT_EQ(c.read_chunk(2u, CDS_IN_FILE, nullptr, 0), 0);
+    test_obj* r = static_cast<test_obj*>(io->objects.last->object);
+    EXPECT_EQ(r->value, 6);
+    EXPECT_EQ(r->parent, nullptr);  // the group had closed
+
+    EXPECT_EQ(c.read_chunk(3u, CDS_IN_FILE, nullptr, 0), -1);
+    EXPECT_TRUE(log_has("chunk 3 not found"));
+    EXPECT_EQ(c.read_chunk((unsigned int)-1, CDS_IN_FILE, nullptr, 0), -1);
+    EXPECT_TRUE(log_has("chunk -1 not found"));
+}
+
+TEST_F(cds_test, read_chunk_by_name_and_path)
+{
+    // /a holds /a/inner (holding m = 1) and its own m = 2; r = 3 is outside.
+    std::string inner = hdr("GROU", 14, "inner") + test_chunk("m", 1);
+    std::string a = inner + test_chunk("m", 2);
+    write_file("p.cds", hdr("GROU", (int32_t)a.size(), "a") + a + test_chunk("r", 3));
+    cds c;
+    test_io* io = prepare(c);
+    ASSERT_EQ(c.open(path("p.cds").c_str()), 0);
+
+    ASSERT_EQ(c.read_chunk("m", CDS_IN_FILE, nullptr, 0), 0);
+    EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 1);
+    EXPECT_STREQ(static_cast<test_obj*>(io->objects.last->object)->parent->name, "inner");
+
+    ASSERT_EQ(c.read_chunk("m", CDS_IN_GROUP, "/a", CDS_GROUP_ONLY), 0);
+    EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 1);
+    ASSERT_EQ(c.read_chunk("r", CDS_IN_GROUP, "/a/inner", 0), 0);  // past the group's end
+    EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 3);
+
+    EXPECT_EQ(c.read_chunk("r", CDS_IN_GROUP, "/a/inner", CDS_GROUP_ONLY), -1);
+    EXPECT_TRUE(log_has("r: not found"));
+    EXPECT_EQ(c.read_chunk("m", CDS_IN_GROUP, "/a/nope", 0), -1);
+    EXPECT_TRUE(log_has("/a/nope not found"));
+    EXPECT_EQ(c.read_chunk("m", CDS_IN_GROUP, "/r/m", 0), -1);  // r is not a group
+    EXPECT_TRUE(log_has("/r/m not found"));
+
+    // A path component names the group; the search then starts at its start.
+    ASSERT_EQ(c.read_chunk("inner", CDS_IN_GROUP, "/a", 0), 0);
+    EXPECT_STREQ(c.curr_group->name, "inner");
+    ASSERT_EQ(c.read_chunk("m", CDS_IN_GROUP, nullptr, CDS_GROUP_ONLY), 0);
+    EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 1);
+    EXPECT_EQ(c.read_chunk("zz", CDS_IN_GROUP, "relative", 0), -1);
+    EXPECT_TRUE(log_has("zz: not found"));
+}
+
+TEST_F(cds_test, two_group_headers_of_one_name_make_one_group)
+{
+    std::string inner = hdr("GROU", 0, "g");
+    write_file("g.cds", hdr("GROU", 0, "g") + hdr("GROU", (int32_t)inner.size(), "h") + inner);
+    cds c;
+    prepare(c);
+    ASSERT_EQ(c.load(path("g.cds").c_str()), 0);
+    ASSERT_EQ(c.chunk_grou.objects.count, 2);
+    cds_group_t* g = group_named(c, "g");
+    EXPECT_EQ(g->start, 30);
+    EXPECT_EQ(g->size, 0);
+    EXPECT_EQ(g->parent, group_named(c, "h"));
+}
+
+TEST_F(cds_test, an_unknown_type_is_skipped)
+{
+    write_file("u.cds", test_chunk("a", 1) + hdr("ZZZZ", 3, "q") + "xyz" + test_chunk("b", 2));
+    cds c;
+    test_io* io = prepare(c);
+    ASSERT_EQ(c.load(path("u.cds").c_str()), 0);
+    ASSERT_EQ(io->objects.count, 2);
+    EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 2);
+    EXPECT_TRUE(log_has("unable to find chunk_io object for ZZZZ"));
+}
+
+TEST_F(cds_test, truncation_at_every_byte_fails_or_reads_whole_chunks)
+{
+    std::string g = golden();
+    // Ends of the complete top-level chunks: CDSI, group a, group tex.
+    const size_t whole[] = {0, 9, 29, 41 + 14 + tga.size()};
+    for (size_t len = 0; len < g.size(); ++len) {
+        write_file("t.cds", g.substr(0, len));
+        clear_log();
+        cds c;
+        test_io* io = prepare(c);
+        bool ok = std::find(std::begin(whole), std::end(whole), len) != std::end(whole);
+        EXPECT_EQ(c.load(path("t.cds").c_str()), ok ? 0 : -1) << "length " << len;
+        EXPECT_EQ(log_has("read error on"), !ok) << "length " << len;
+        EXPECT_EQ(io->objects.count, 0);
+    }
+}
+
+TEST_F(cds_test, hostile_sizes_and_ids_fail_with_the_read_error)
+{
+    struct {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"negative size", test_chunk("a", 1) + hdr("ZZZZ", -5, "n"), "at byte 14: negative chunk size"},
+        {"size past the end", hdr("ZZZZ", 100, "big") + "xy", "past the end of the file"},
+        {"huge size", hdr("FILE", INT32_MAX, "big") + "xy", "past the end of the file"},
+        {"member past its group", hdr("GROU", 10, "g") + test_chunk("a", 1), "past the end of its group"},
+        {"id without NUL", "ZZZZ" + le32(0) + std::string(300, 'i'), "chunk id without its end"},
+        {"id cut by the end", "ZZZZ" + le32(0) + "abc", "file ends inside a chunk header"},
+        {"group inside its namesake", hdr("GROU", 10, "g") + hdr("GROU", 0, "g"), "same name"},
+    };
+    for (auto& k : cases) {
+        write_file("h.cds", k.bytes);
+        clear_log();
+        cds c;
+        prepare(c);
+        EXPECT_EQ(c.load(path("h.cds").c_str()), -1) << k.what;
+        EXPECT_TRUE(log_has(k.message)) << k.what;
+        EXPECT_EQ(c.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1) << k.what;
+    }
+}
+
+TEST_F(cds_test, an_id_of_254_characters_is_the_longest)
+{
+    std::string id(254, 'k');
+    write_file("k.cds", test_chunk(id, 3));
+    cds c;
+    test_io* io = prepare(c);
+    ASSERT_EQ(c.load(path("k.cds").c_str()), 0);
+    EXPECT_EQ(std::string(static_cast<test_obj*>(io->objects.first->object)->name), id);
+
+    // Written ids are cut to fit.
+    add_test(io, std::string(400, 'w').c_str(), 1, nullptr);
+    io->objects.remove(0);
+    ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
+    EXPECT_EQ(read_file("w.cds"), test_chunk(std::string(254, 'w'), 1));
+}
+
+TEST_F(cds_test, deeply_nested_groups_read_and_close)
+{
+    const int depth = 2000;
+    std::string body = test_chunk("leaf", 9);
+    for (int i = depth - 1; i >= 0; --i)
+        body = hdr("GROU", (int32_t)body.size(), "g" + std::to_string(i)) + body;
+    write_file("deep.cds", body + test_chunk("after", 1));
+    cds c;
+    test_io* io = prepare(c);
+    ASSERT_EQ(c.load(path("deep.cds").c_str()), 0);
+    ASSERT_EQ(io->objects.count, 2);
+    test_obj* leaf = static_cast<test_obj*>(io->objects.first->object);
+    EXPECT_STREQ(leaf->parent->name, ("g" + std::to_string(depth - 1)).c_str());
+    EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->parent, nullptr);
+
+    // And they write back to the same bytes.
+    ASSERT_EQ(c.create(path("deep2.cds").c_str()), 0);
+    EXPECT_EQ(read_file("deep2.cds"), read_file("deep.cds"));
+}
+
+TEST_F(cds_test, a_reader_that_reads_past_its_chunk_fails)
+{
+    write_file("o.cds", test_chunk("a", 1) + test_chunk("b", 2));
+    cds c;
+    test_io* io = prepare(c);
+    io->overread = true;
+    EXPECT_EQ(c.load(path("o.cds").c_str()), -1);
+    EXPECT_TRUE(log_has("read error on"));
+    EXPECT_TRUE(log_has("read past the chunk's end"));
+}
+
+TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
+{
+    cds c;
+    prepare(c);
+    cds_group_t* r = c.add_group("r");
+    cds_group_t* x = create_cds_group("x");
+    cds_group_t* r2 = create_cds_group("r");
+    c.chunk_grou.objects.insert(x);
+    c.chunk_grou.objects.insert(r2);
+    x->parent = r;
+    r2->parent = x;
+    EXPECT_EQ(c.create(path("cycle.cds").c_str()), -1);
+    EXPECT_TRUE(log_has("write_all(): group r is nested inside itself"));
+}
+
+TEST_F(cds_test, write_all_leaves_unwritten_groups_alone)
+{
+    cds c;
+    test_io* io = prepare(c);
+    group_t stranger;
+    stranger.set_name("nowhere");
+    cds_group_t* lost = c.add_group("lost");
+    lost->parent = &stranger;  // its parent is not registered: not written
+    lost->start = 3;
+    lost->size = 77;
+    cds_group_t* g = c.add_group("g");
+    add_test(io, "in", 4, g);
+    add_test(io, "out", 5, &stranger);
+    ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
+    EXPECT_EQ(read_file("w.cds"), hdr("GROU", 15, "g") + test_chunk("in", 4));
+    EXPECT_EQ(lost->start, 3);
+    EXPECT_EQ(lost->size, 77);
+    EXPECT_EQ(g->start, 10);
+    EXPECT_EQ(g->size, 15);
+}
+
+TEST_F(cds_test, rewriting_a_loaded_container_keeps_its_bytes)
+{
+    write_file("x.tga", tga);
+    std::string g = golden();
+    write_file("in.cds", g);
+    cds c;
+    prepare(c);
+    ASSERT_EQ(c.load(path("in.cds").c_str()), 0);
+    // The entries read name their paths inside the container, not files on
+    // disk: take them out, the rest writes back unchanged.
+    c.chunk_file.objects.delete_nodes();
+    ASSERT_EQ(c.write_all(), 0);
+    std::string expect = hdr("GROU", 10, "a") + hdr("GROU", 0, "b") +
+                         hdr("GROU", 0, "tex") + test_chunk("t", 7);
+    EXPECT_EQ(read_file("in.cds"), expect);  // the longer old contents are gone
+}
+
+TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
+{
+    write_file("x.tga", tga);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    for (const char* name : {"x.tga", "inner.cds"}) {
+        cds c;
+        prepare(c);
+        chunk_entry_t* e = KD_NEW chunk_entry_t;
+        e->set_name(name);
+        c.chunk_file.objects.insert(e);
+        // The outer container puts a chunk before the embedded one.
+        if (strcmp(name, "inner.cds") == 0)
+            add_test(static_cast<test_io*>(c.types[3]), "pad", 1, nullptr);
+        ASSERT_EQ(c.create(strcmp(name, "x.tga") == 0 ? "inner.cds" : "outer.cds"), 0);
+    }
+    cds outer;
+    prepare(outer);
+    ASSERT_EQ(outer.load("outer.cds"), 0);
+    cds inner;
+    prepare(inner);
+    ASSERT_EQ(outer.open_file(inner, "/inner.cds"), 0);
+    ASSERT_EQ(inner.read_all(), 0);
+    CFile f;
+    ASSERT_EQ(inner.open_file(f, "/x.tga"), 0);
+    std::string bytes(tga.size(), '\0');
+    ASSERT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
+    EXPECT_EQ(bytes, tga);
+}
+
+TEST_F(cds_test, a_read_only_container_still_loads)
+{
+    std::string p = write_file("ro.cds", golden());
+    ASSERT_EQ(chmod(p.c_str(), 0444), 0);
+    cds c;
+    prepare(c);
+    EXPECT_EQ(c.load(p.c_str()), 0);
+    EXPECT_EQ(c.chunk_file.objects.count, 1);
+    EXPECT_FALSE(log_has("unable to open"));
+}
+
+TEST_F(cds_test, files_that_cannot_be_opened)
+{
+    cds c;
+    prepare(c);
+    EXPECT_EQ(c.read_all(), -1);
+    EXPECT_TRUE(log_has("read_all(): trying to read an unopened file"));
+    EXPECT_EQ(c.open(path("missing.cds").c_str()), -1);
+    EXPECT_TRUE(log_has("unable to open"));
+    EXPECT_EQ(c.create(path("no/such/dir.cds").c_str()), -1);
+    EXPECT_TRUE(log_has("unable to create"));
+
+    chunk_entry_t* e = KD_NEW chunk_entry_t;
+    e->set_name(path("gone.tga").c_str());
+    c.chunk_file.objects.insert(e);
+    EXPECT_EQ(c.create(path("f.cds").c_str()), -1);
+    EXPECT_TRUE(log_has("gone.tga: No such file or directory"));
+}
+
+TEST_F(cds_test, group_paths)
+{
+    cds c;
+    cds_group_t* a = c.add_group("a");
+    cds_group_t* b = c.add_group("b");
+    b->parent = a;
+    EXPECT_EQ(c.add_group("a"), a);
+    char buf[16] = "";
+    EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/");
+    strcpy(buf, "");
+    EXPECT_STREQ(cds::get_group_path(nullptr, buf, sizeof buf), "/");
+    strcpy(buf, "x.tga");
+    EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/x.tga");
+    strcpy(buf, "long.tga");
+    EXPECT_EQ(cds::get_group_path(b, buf, 13), nullptr);
+    EXPECT_STREQ(buf, "long.tga");
+    a->parent = b;  // a loop made by hand ends at the buffer's end
+    EXPECT_EQ(cds::get_group_path(b, buf, sizeof buf), nullptr);
+    a->parent = nullptr;
+    c.delete_type_objects();
+
+    cds_group_t* g = create_cds_group(std::string(300, 'n').c_str());
+    EXPECT_EQ(strlen(g->name), 254u);
+    delete g;
+    EXPECT_EQ(create_cds_group(nullptr), nullptr);
+    EXPECT_TRUE(log_has("invalid pointer: _name"));
+}
+
+TEST_F(cds_test, a_file_entry_deeper_than_a_path_fails)
+{
+    std::string body = hdr("FILE", 0, "f");
+    for (int i = 0; i < 3; ++i)
+        body = hdr("GROU", (int32_t)body.size(), std::string(100, (char)('a' + i))) + body;
+    write_file("d.cds", body);
+    cds c;
+    prepare(c);
+    EXPECT_EQ(c.load(path("d.cds").c_str()), -1);
+    EXPECT_TRUE(log_has("unable to add entry for f"));
+}
+
+TEST_F(cds_test, the_type_table)
+{
+    chunk_io* types[CDS_MAX_TYPES] = {};
+    cds c;
+    types[0] = &c.chunk_grou;
+    types[1] = &c;
+    types[2] = &c.chunk_file;
+    EXPECT_EQ(create_chunk_io_types(types), 0);
+    EXPECT_EQ(get_chunk_io(types, "GROUP"), &c.chunk_grou);
+    EXPECT_EQ(get_chunk_io(types, "CDSI"), static_cast<chunk_io*>(&c));
+    EXPECT_EQ(get_chunk_io(types, "NOPE"), nullptr);
+    EXPECT_TRUE(log_has("unable to find chunk_io object for NOPE"));
+
+    test_io* io = KD_NEW test_io;
+    EXPECT_NE(add_type(types, io), 0);
+    test_io dup;
+    EXPECT_EQ(add_type(types, &dup), 0);
+    EXPECT_EQ(get_chunk_io(types, "TEST"), io);
+    int n = 0;
+    while (types[n])
+        ++n;
+    // Fill the table: the last slot stays null.
+    for (int i = n; i < CDS_MAX_TYPES - 1; ++i) {
+        char t[5];
+        snprintf(t, sizeof t, "%04d", i);
+        chunk_grou* g = KD_NEW chunk_grou;
+        memcpy(g->type, t, 4);
+        ASSERT_NE(add_type(types, g), 0) << i;
+    }
+    chunk_grou last;
+    memcpy(last.type, "LAST", 4);
+    EXPECT_EQ(add_type(types, &last), 0);
+    EXPECT_EQ(types[CDS_MAX_TYPES - 1], nullptr);
+    EXPECT_TRUE(log_has("type table is full"));
+    delete_chunk_io_types(types);
+    EXPECT_EQ(types[3], nullptr);
+    EXPECT_EQ(types[2], &c.chunk_file);
+}
+
+TEST_F(cds_test, listing_and_dumps)
+{
+    write_file("in.cds", golden());
+    cds c;
+    prepare(c);
+    ASSERT_EQ(c.load(path("in.cds").c_str()), 0);
+    std::string out = path("list.txt");
+    FILE* f = fopen(out.c_str(), "w");
+    c.list_files(f, "> ");
+    chunk_header h = {{'M', 'E', 'S', 'H'}, 12, "m"};
+    dump_chunk_header(f, h, "  ");
+    dump_cds_group_t(f, c.add_group("b"), "  ");
+    dump_cds_group_t(f, nullptr, "");
+    fclose(f);
+    EXPECT_EQ(read_file("list.txt"),
+              "> " + path("in.cds") + ": 1 file(s)\n"
+              "> ../tex/x.tga (pos=55 size=11)\n"
+              "  MESH size=12 id=m\n"
+              "  name=b parent=a\n"
+              "  start: 29\n"
+              "  size: 0\n"
+              "invalid cds_group_t\n");
+}
+
+TEST_F(cds_test, allocation_failures_while_reading_release_everything)
+{
+    write_file("in.cds", golden());
+    for (int i = 0; i < 40; ++i) {
+        cds c;
+        prepare(c);
+        mc_fail_after(i);
+        int r = c.load(path("in.cds").c_str());
+        mc_fail_after(-1);
+        if (r == 0) {
+            EXPECT_EQ(c.chunk_file.objects.count, 1);
+            break;
+        }
+    }
+}
+
+}  // namespace

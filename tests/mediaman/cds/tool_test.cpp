@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/common/log_fixture.h"
+
+namespace {
+
+// The vantrel-cds tool as built next to the tests (ctest runs them from the
+// build directory).
+const char* tool = "./tools/vantrel-cds";
+
+std::string le32(int v)
+{
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        s[i] = (char)((unsigned)v >> (8 * i));
+    return s;
+}
+
+std::string hdr(const char* type, int size, const std::string& id)
+{
+    return std::string(type, 4) + le32(size) + id + std::string(1, '\0');
+}
+
+class cds_tool_test : public vantrel_test::log_test {
+protected:
+    void SetUp() override
+    {
+        log_test::SetUp();
+        struct stat st;
+        if (stat(tool, &st) != 0)
+            GTEST_SKIP() << tool << " is not built";
+    }
+
+    // Runs the tool; returns its exit status and what it printed (both streams).
+    int run(const std::string& args, std::string* out)
+    {
+        std::string cmd = std::string(tool) + " " + args + " 2>&1";
+        FILE* p = popen(cmd.c_str(), "r");
+        char buf[512];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out->append(buf, n);
+        int status = pclose(p);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST_F(cds_tool_test, lists_and_extracts)
+{
+    std::string file = hdr("FILE", 3, "x.tga") + "abc";
+    std::string c = hdr("GROU", 10, "a") + hdr("GROU", 0, "b") + hdr("GROU", (int)file.size(), "tex") + file;
+    std::string p = write_file("c.cds", c);
+
+    std::string out;
+    ASSERT_EQ(run("list " + p, &out), 0) << out;
+    EXPECT_NE(out.find("0          GROU         10  a\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("10         GROU          0    b\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("32         FILE          3    x.tga\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("4 chunk(s)"), std::string::npos) << out;
+    EXPECT_NE(out.find("/a/b/ (start=20 size=0)"), std::string::npos) << out;
+    EXPECT_NE(out.find("../tex/x.tga (pos=46 size=3)"), std::string::npos) << out;
+
+    out.clear();
+    ASSERT_EQ(run("extract " + p + " /tex/x.tga " + path("x.tga"), &out), 0) << out;
+    EXPECT_EQ(read_file("x.tga"), "abc");
+
+    out.clear();
+    EXPECT_EQ(run("extract " + p + " /x.tga " + path("y.tga"), &out), 1);
+    EXPECT_NE(out.find("holds no embedded file /x.tga"), std::string::npos) << out;
+
+    out.clear();
+    write_file("cut.cds", c.substr(0, c.size() - 1));
+    EXPECT_EQ(run("list " + path("cut.cds"), &out), 1);
+    EXPECT_NE(out.find("read error on"), std::string::npos) << out;
+
+    out.clear();
+    EXPECT_EQ(run("", &out), 2);
+    EXPECT_NE(out.find("usage: vantrel-cds list <container>"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "kdbase/mem_collector.h"
+#include "mediaman/chunk_reader.h"
+#include "tests/common/log_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+// Reads n bytes of own data into a block kept as the node's data.
+struct data_proc : chunk_proc {
+    int n;
+    int result = 0;
+    data_proc(unsigned short _id, int _n) : chunk_proc(_id), n(_n) {}
+    int read_data(CFileE& f, chunk_node* node) override
+    {
+        if (result < 0)
+            return result;
+        char* d = KD_NEW char[n + 1];
+        if (!d)
+            return -1;
+        memset(d, 0, n + 1);
+        node->data = d;
+        f.Read(d, n);
+        return 0;
+    }
+};
+
+// A client with the header {id: u16, size: u32}.
+struct client : data_container {
+    std::function<int(chunk_node*)> on_tree;
+    int trees = 0;
+    client()
+    {
+        header.add("id", (unsigned short)0);
+        header.add("size", (unsigned int)0);
+    }
+    int process_tree(chunk_node* root) override
+    {
+        ++trees;
+        return on_tree ? on_tree(root) : 0;
+    }
+};
+
+std::string chunk(unsigned short id, const std::string& own, const std::string& subs = "", int size_delta = 0)
+{
+    uint32_t size = (uint32_t)(6 + own.size() + subs.size() + size_delta);
+    std::string s;
+    s += (char)(id & 0xff);
+    s += (char)(id >> 8);
+    for (int i = 0; i < 4; ++i)
+        s += (char)(size >> (8 * i));
+    return s + own + subs;
+}
+
+int node_id(chunk_node* n)
+{
+    return n->header.get_var("id")->us_value();
+}
+
+class chunk_reader_test : public vantrel_test::log_test {
+protected:
+    void TearDown() override
+    {
+        mc_fail_after(-1);
+        log_test::TearDown();
+    }
+
+    // Reads one root chunk of bytes through the client.
+    int read(const std::string& bytes, client& c, long* end = nullptr)
+    {
+        write_file("c.bin", bytes);
+        CFileE f;
+        EXPECT_TRUE(f.Open(path("c.bin").c_str(), OM_RB));
+        int r = read_chunk_file(f, &c);
+        if (end)
+            *end = f.GetPos();
+        return r;
+    }
+
+    data_proc p1{1, 2}, p2{2, 4}, p3{3, 0};
+    chunk_proc* procs[4] = {&p1, &p2, &p3, nullptr};
+};
+
+// Root 1 with two bytes of its own, holding 2 (four bytes) and the empty 3.
+std::string sample()
+{
+    return chunk(1, "ab", chunk(2, "wxyz") + chunk(3, ""));
+}
+
+TEST_F(chunk_reader_test, reads_the_tree_and_hands_it_over)
+{
+    client c;
+    c.procs = procs;
+    char* kept = nullptr;
+    c.on_tree = [&](chunk_node* root) {
+        EXPECT_EQ(node_id(root), 1);
+        EXPECT_EQ(root->parent, nullptr);
+        EXPECT_STREQ(static_cast<char*>(root->data), "ab");
+        EXPECT_EQ(root->header.get_var("size")->ui_value(), 24u);
+        EXPECT_EQ(root->children.count, 2);
+        chunk_node* a = static_cast<chunk_node*>(root->children.first->object);
+        chunk_node* b = static_cast<chunk_node*>(root->children.last->object);
+        EXPECT_EQ(node_id(a), 2);
+        EXPECT_EQ(a->parent, root);
+        EXPECT_STREQ(static_cast<char*>(a->data), "wxyz");
+        EXPECT_EQ(node_id(b), 3);
+        EXPECT_EQ(b->children.count, 0);
+        // Take one block over; the rest goes with the tree.
+        kept = static_cast<char*>(a->data);
+        a->data = nullptr;
+        return 0;
+    };
+    long end = 0;
+    std::string bytes = sample() + "trailing";
+    EXPECT_EQ(read(bytes, c, &end), 0);
+    EXPECT_EQ(c.trees, 1);
+    EXPECT_EQ(end, (long)sample().size());
+    ASSERT_NE(kept, nullptr);
+    EXPECT_STREQ(kept, "wxyz");
+    delete[] kept;
+}
+
+TEST_F(chunk_reader_test, a_chunk_of_header_size_has_no_data_nor_children)
+{
+    client c;
+    c.procs = procs;
+    c.on_tree = [](chunk_node* root) {
+        EXPECT_EQ(root->children.count, 0);
+        EXPECT_STREQ(static_cast<char*>(root->data), "");
+        return 0;
+    };
+    EXPECT_EQ(read(chunk(3, ""), c), 0);
+}
+
+TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks)
+{
+    client c;
+    vantrel::default_proc skip;
+    c.default_proc = &skip;
+    c.on_tree = [](chunk_node* root) {
+        EXPECT_EQ(node_id(root), 1);
+        EXPECT_EQ(root->children.count, 0);
+        return 0;
+    };
+    long end = 0;
+    EXPECT_EQ(read(sample() + "x", c, &end), 0);
+    EXPECT_EQ(end, (long)sample().size());
+
+    // Without any processor the chunk cannot be read.
+    client none;
+    EXPECT_EQ(read(sample(), none), -1);
+    EXPECT_TRUE(log_has("_read_chunk(): don't now how to handle chunk 1"));
+}
+
+TEST_F(chunk_reader_test, a_processor_that_reads_too_much_fails_the_chunk)
+{
+    client c;
+    p2.n = 6;  // two bytes more than chunk 2 holds
+    c.procs = procs;
+    EXPECT_EQ(read(sample(), c), -1);
+    EXPECT_TRUE(log_has("_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"));
+    EXPECT_EQ(c.trees, 0);
+}
+
+TEST_F(chunk_reader_test, a_processor_that_reads_too_little_leaves_sub_chunks)
+{
+    client c;
+    p1.n = 0;  // "ab" is then parsed as the start of a sub-chunk
+    c.procs = procs;
+    EXPECT_EQ(read(sample(), c), -1);
+    EXPECT_EQ(c.trees, 0);
+}
+
+TEST_F(chunk_reader_test, a_failing_processor_or_client)
+{
+    client c;
+    c.procs = procs;
+    p3.result = -1;
+    EXPECT_EQ(read(sample(), c), -1);
+    EXPECT_TRUE(log_has("_read_chunk(): unable to process chunk 3"));
+    p3.result = 0;
+    c.on_tree = [](chunk_node*) { return -1; };
+    EXPECT_EQ(read(sample(), c), -1);
+}
+
+TEST_F(chunk_reader_test, a_file_ending_inside_a_sub_chunk_header)
+{
+    client c;
+    c.procs = procs;
+    // The root's length covers three more bytes: half a header.
+    EXPECT_EQ(read(chunk(1, "ab", std::string("\x02\x00\x0a", 3)), c), -1);
+    EXPECT_TRUE(log_has("_read_chunk(): reached eof while reading chunk"));
+}
+
+TEST_F(chunk_reader_test, truncation_at_every_byte_fails_cleanly)
+{
+    std::string s = sample();
+    for (size_t len = 0; len < s.size(); ++len) {
+        client c;
+        c.procs = procs;
+        clear_log();
+        EXPECT_EQ(read(s.substr(0, len), c), -1) << "length " << len;
+        EXPECT_TRUE(log_has("reached eof")) << "length " << len;
+    }
+}
+
+TEST_F(chunk_reader_test, hostile_sizes)
+{
+    client c;
+    c.procs = procs;
+    vantrel::default_proc skip;
+    EXPECT_EQ(read(chunk(1, "ab", "", 0x7ffffff0), c), -1);
+    EXPECT_TRUE(log_has("reached eof while reading chunk"));
+    EXPECT_EQ(read(chunk(1, "ab", "", -8), c), -1);  // shorter than its header
+    EXPECT_TRUE(log_has("chunk not processed correctly: id(1) size(0) read(6)"));
+    c.procs = nullptr;
+    c.default_proc = &skip;
+    clear_log();
+    EXPECT_EQ(read(chunk(7, "", "", 100), c), -1);
+    EXPECT_TRUE(log_has("reached eof while reading chunk"));
+}
+
+TEST_F(chunk_reader_test, deep_nesting_is_refused_not_overflowed)
+{
+    vantrel::default_proc skip;
+    data_proc p0(0, 0);
+    chunk_proc* nest[] = {&p0, nullptr};
+    std::string s = chunk(0, "");
+    for (int i = 0; i < CHUNK_MAX_DEPTH + 10; ++i)
+        s = chunk(0, "", s);
+    client c;
+    c.procs = nest;
+    EXPECT_EQ(read(s, c), -1);
+    EXPECT_TRUE(log_has("_read_chunk(): chunks nested deeper than 1024"));
+
+    std::string ok = chunk(0, "");
+    for (int i = 0; i < 100; ++i)
+        ok = chunk(0, "", ok);
+    EXPECT_EQ(read(ok, c), 0);
+}
+
+TEST_F(chunk_reader_test, the_header_layout_is_the_clients)
+{
+    // size, a flag byte, then id.
+    struct odd : data_container {
+        odd()
+        {
+            header.add("size", (unsigned int)0);
+            header.add("flag", (unsigned char)0);
+            header.add("id", (unsigned short)0);
+        }
+        int process_tree(chunk_node* root) override
+        {
+            return root->header.get_var("flag")->uc_value() == 0x5a && node_id(root) == 0x0102 ? 0 : -1;
+        }
+    } c;
+    vantrel::default_proc skip;
+    c.default_proc = &skip;
+    write_file("o.bin", std::string("\x09\x00\x00\x00\x5a\x02\x01zz", 9));
+    CFileE f;
+    ASSERT_TRUE(f.Open(path("o.bin").c_str(), OM_RB));
+    EXPECT_EQ(read_chunk_file(f, &c), 0);
+    EXPECT_EQ(f.GetPos(), 9);
+}
+
+TEST_F(chunk_reader_test, invalid_arguments)
+{
+    client c;
+    CFileE closed;
+    EXPECT_EQ(read_chunk_file(closed, nullptr), -1);
+    EXPECT_TRUE(log_has("read_chunk_file(CFileE): invalid parameters"));
+    EXPECT_EQ(read_chunk_file(closed, &c), -1);
+    EXPECT_TRUE(log_has("read_chunk_file(CFileE): file is not open"));
+    EXPECT_EQ(_read_chunk(closed, nullptr), nullptr);
+    EXPECT_TRUE(log_has("_read_chunk(): invalid parameters"));
+    EXPECT_EQ(_read_chunk_header(closed, nullptr), -1);
+    EXPECT_TRUE(log_has("_read_chunk_header(): invalid parameters"));
+    _delete_hierarchy_data(nullptr);
+    EXPECT_TRUE(log_has("_delete_hierarchy_data(): invalid parameters"));
+    vantrel::default_proc skip;
+    EXPECT_EQ(skip.read_data(closed, nullptr), -1);
+    EXPECT_TRUE(log_has("default_proc::read_data(): invalid parameters"));
+    EXPECT_EQ(c.get_chunk_proc(1), nullptr);
+    c.procs = procs;
+    EXPECT_EQ(c.get_chunk_proc(2), &p2);
+    EXPECT_EQ(c.get_chunk_proc(4), nullptr);
+}
+
+TEST_F(chunk_reader_test, allocation_failures_release_everything)
+{
+    for (int i = 0; i < 60; ++i) {
+        client c;
+        c.procs = procs;
+        mc_fail_after(i);
+        int r = read(sample(), c);
+        mc_fail_after(-1);
+        if (r == 0)
+            break;
+        EXPECT_EQ(c.trees, 0);
+    }
+}
+
+}  // namespace
