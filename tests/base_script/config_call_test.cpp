@@ -5,6 +5,7 @@
 
 #include "base_script/script_sets.h"
 #include "config_helpers.h"
+#include "player.h"
 #include "kdbase/kdbase_math.h"
 
 using namespace vantrel;
@@ -212,6 +213,33 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
     EXPECT_TRUE(log_has("cam is not a structure"));
     EXPECT_EQ(run("create_cam3d(morvane, 5)\n"), 2);
     EXPECT_TRUE(log_has("create_cam3d failed"));
+    scope.empty();
+}
+
+}  // namespace
+
+namespace {
+
+using vantrel_test::player_t;
+
+// The example of the README, as written there.
+TEST_F(config_call_test, readme_example)
+{
+    player_t player;
+    scope.add(&player);
+    std::string file = write_file("game.ds", ". config\n"
+                                             "# declared here, shared with every later block\n"
+                                             "dc_add start_health 80\n"
+                                             "player.health = start_health\n"
+                                             "player.title = \"Ada\"\n"
+                                             "set_v(&player.pos, 1.0, 0.0, -2.5, 1.0)\n"
+                                             "slog(get_const(\"EL_STATUS\"), \"player %s ready\", player.title)\n"
+                                             "./config\n");
+    EXPECT_EQ(script.process(file.c_str()), 0);
+    EXPECT_EQ(player.health.value(0), 80);
+    EXPECT_STREQ(player.title.str_value(0), "Ada");
+    EXPECT_EQ(std::vector<float>(player.xyz, player.xyz + 4), (std::vector<float>{1.0f, 0.0f, -2.5f, 1.0f}));
+    EXPECT_TRUE(log_has("] player Ada ready"));
     scope.empty();
 }
 

@@ -77,3 +77,49 @@ std::string capture(F print)
 }
 
 }  // namespace geometry_test
+
+#include <vector>
+
+#include "primitives/mesh.h"
+
+namespace geometry_test {
+
+typedef std::vector<std::vector<pt>> face_list;
+
+// A mesh of the given faces, each polygon built by make_poly, then unified.
+inline void make_mesh(vantrel::mesh_t& mesh, const face_list& faces)
+{
+    ASSERT_EQ(mesh._alloc_polys((int)faces.size()), 0);
+    for (size_t i = 0; i < faces.size(); ++i) {
+        vantrel::n_poly& p = mesh.polys[i];
+        ASSERT_EQ(p._alloc_verts((int)faces[i].size()), 0);
+        for (size_t k = 0; k < faces[i].size(); ++k) {
+            vantrel::mrv_vertex& v = p.va[k];
+            const pt& q = faces[i][k];
+            v.v[0] = q.x;
+            v.v[1] = q.y;
+            v.v[2] = q.z;
+            v.n[0] = v.n[1] = 0;
+            v.n[2] = 1;
+            v.t[0] = q.x;
+            v.t[1] = q.y;
+        }
+        p.calculate_normal(nullptr);
+    }
+    ASSERT_EQ(mesh.unify_vertices(), 0);
+}
+
+// The unit cube [0, 1]^3, faces counter-clockwise seen from outside.
+inline face_list cube_faces()
+{
+    return {
+        {{0, 0, 0}, {0, 0, 1}, {0, 1, 1}, {0, 1, 0}},  // -x
+        {{1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 0, 1}},  // +x
+        {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}},  // -y
+        {{0, 1, 0}, {0, 1, 1}, {1, 1, 1}, {1, 1, 0}},  // +y
+        {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}},  // -z
+        {{0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}},  // +z
+    };
+}
+
+}  // namespace geometry_test

@@ -527,6 +527,21 @@ TEST_F(polygon_test, inside_test_counts_the_border_as_inside)
     EXPECT_TRUE(cw.is_inside_poly(in));
     EXPECT_FALSE(cw.is_inside_poly(out));
 
+    // An extra vertex in the middle of an edge: the normal comes from the
+    // first two and the last vertex, and points at and beside the extra
+    // vertex are classified like any other.
+    n_poly five;
+    make_poly(five, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
+    EXPECT_FLOAT_EQ(five.normal[2], 1);
+    float at[3] = {1, 0, 0}, below[3] = {1, -0.01f, 0};
+    EXPECT_TRUE(five.is_inside_poly(in));
+    EXPECT_TRUE(five.is_inside_poly(at));
+    EXPECT_FALSE(five.is_inside_poly(below));
+    float min[3], max[3];
+    ASSERT_EQ(five.get_bounds(min, max), 0);
+    EXPECT_EQ(max[0], 2);
+    EXPECT_EQ(min[1], 0);
+
     n_poly empty;
     EXPECT_FALSE(empty.is_inside_poly(in));
     EXPECT_TRUE(log_has("::is_inside_poly(): invalid parameters"));

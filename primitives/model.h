@@ -1,0 +1,60 @@
+// Models: named nodes of a scene holding meshes, child models, a transform
+// and an optional skin (the material list their material numbers index).
+#pragma once
+
+#include <cstdio>
+
+#include "kdbase/group.h"
+#include "primitives/mesh.h"
+
+namespace vantrel {
+
+class material_t;
+
+// A model owns its children and meshes (and their arrays); it does not own
+// its skin, whose materials are released with delete_skin_mats.
+class VANTREL_API model_t : public group_t {
+public:
+    model_t** children;  // nchildren entries, null entries allowed
+    mesh_t** meshes;     // nmeshes entries, null entries allowed
+    int32_t nchildren;
+    int32_t nmeshes;
+    float matrix[16];    // the model's transform (row vectors); starts as identity
+    material_t** skin;   // null-terminated, or null; not owned
+
+    model_t();
+    ~model_t() override;
+    model_t(const model_t&) = delete;
+    model_t& operator=(const model_t&) = delete;
+
+    // Destroys the children and meshes and frees both arrays; pointers null, counts 0.
+    void delete_meshes();
+    // delete_meshes, then an array of n null mesh pointers for the caller to
+    // fill. -1 when n < 0 or the array cannot be allocated.
+    int alloc_meshes(int n);
+    // Bounds of every vertex of this model's meshes (children not visited),
+    // each moved by its mesh's matrix. 0 / -1.
+    int get_bbox(float* _min_v, float* _max_v);
+    // Takes _m's name and parent and shares its meshes and skin (this model's
+    // own meshes are released first) and copies its matrix. Both models then
+    // hold the same meshes: detach them from one (meshes null, nmeshes 0)
+    // before it is destroyed, or use replace. Null _m: -1.
+    int copy(model_t* _m);
+    // copy, then _m gives up its meshes and skin to this model. Null _m: -1.
+    int replace(model_t* _m);
+    // Pushes m (null: this model's matrix) down into the meshes: each mesh's
+    // matrix becomes its old matrix followed by m; the child models are
+    // visited with the same m; m then becomes the identity. A child visit
+    // resets m too, so children after the first receive the identity.
+    void apply_matrix_to_children(float* m);
+    void dump(FILE* _f, const char* _tabs) override;
+};
+
+// A model whose mesh array exists.
+inline bool valid_model(const model_t* m)
+{
+    return m && m->meshes;
+}
+#define VALID_MODEL(m) vantrel::valid_model(m)
+
+}  // namespace vantrel

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include "kdbase/kdbase_math.h"
+#include "kdbase/mem_collector.h"
+#include "primitives/model.h"
+#include "tests/common/log_fixture.h"
+#include "tests/primitives/geometry_helpers.h"
+
+using namespace vantrel;
+using geometry_test::capture;
+using geometry_test::cube_faces;
+using geometry_test::make_mesh;
+
+namespace {
+
+class model_test : public vantrel_test::log_test {
+protected:
+    void TearDown() override
+    {
+        mc_fail_after(-1);
+        log_test::TearDown();
+    }
+};
+
+mesh_t* new_cube()
+{
+    mesh_t* m = KD_NEW mesh_t;
+    make_mesh(*m, cube_faces());
+    return m;
+}
+
+// A model with n cube meshes and the given children (taken over).
+model_t* new_model(int n, std::initializer_list<model_t*> kids = {})
+{
+    model_t* m = KD_NEW model_t;
+    EXPECT_EQ(m->alloc_meshes(n), 0);
+    for (int i = 0; i < n; ++i)
+        m->meshes[i] = new_cube();
+    if (kids.size()) {
+        m->children = KD_NEW model_t*[kids.size()];
+        m->nchildren = (int)kids.size();
+        int i = 0;
+        for (model_t* k : kids)
+            m->children[i++] = k;
+    }
+    return m;
+}
+
+TEST_F(model_test, construction_and_mesh_arrays)
+{
+    model_t m;
+    EXPECT_EQ(m.children, nullptr);
+    EXPECT_EQ(m.meshes, nullptr);
+    EXPECT_EQ(m.nmeshes, 0);
+    EXPECT_EQ(m.skin, nullptr);
+    float id[16];
+    makeIdentityMatrix(id);
+    EXPECT_TRUE(are_equal_m(m.matrix, id, 0));
+
+    ASSERT_EQ(m.alloc_meshes(3), 0);
+    EXPECT_EQ(m.nmeshes, 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(m.meshes[i], nullptr);
+    m.meshes[1] = new_cube();
+    m.children = KD_NEW model_t*[2]();
+    m.nchildren = 2;
+    m.children[0] = new_model(1);
+
+    // Reallocating discards the child models as well as the meshes.
+    ASSERT_EQ(m.alloc_meshes(1), 0);
+    EXPECT_EQ(m.children, nullptr);
+    EXPECT_EQ(m.nchildren, 0);
+    EXPECT_EQ(m.nmeshes, 1);
+
+    m.delete_meshes();
+    EXPECT_EQ(m.meshes, nullptr);
+    EXPECT_EQ(m.nmeshes, 0);
+
+    mc_fail_after(0);
+    EXPECT_EQ(m.alloc_meshes(4), -1);
+    EXPECT_EQ(m.nmeshes, 0);
+    EXPECT_EQ(m.alloc_meshes(-1), -1);
+}
+
+TEST_F(model_test, bounding_box_through_mesh_matrices)
+{
+    model_t m;
+    ASSERT_EQ(m.alloc_meshes(2), 0);
+    m.meshes[0] = new_cube();
+    make_translate_m(m.meshes[0]->matrix, -5, -5, -5);
+    float min[3], max[3];
+    ASSERT_EQ(m.get_bbox(min, max), 0);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(min[i], -5);
+        EXPECT_EQ(max[i], -4);  // all coordinates negative: the maximum too
+    }
+    // Child models are not visited.
+    m.children = KD_NEW model_t*[1];
+    m.nchildren = 1;
+    m.children[0] = new_model(1);
+    make_translate_m(m.children[0]->meshes[0]->matrix, 100, 0, 0);
+    ASSERT_EQ(m.get_bbox(min, max), 0);
+    EXPECT_EQ(max[0], -4);
+
+    EXPECT_EQ(m.get_bbox(nullptr, max), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _min_v=0"));
+    model_t empty;
+    EXPECT_EQ(empty.get_bbox(min, max), -1);
+    EXPECT_TRUE(log_has("invalid pointer: VALID_MODEL(this)=0"));
+}
+
+TEST_F(model_test, copy_shares_and_replace_takes_over)
+{
+    model_t* src = new_model(2);
+    src->set_name("ship");
+    make_translate_m(src->matrix, 1, 2, 3);
+    material_t* skin[1] = {nullptr};
+    src->skin = skin;
+
+    model_t* other = new_model(1);  // its own mesh is released by copy
+    ASSERT_EQ(other->copy(src), 0);
+    EXPECT_EQ(other->meshes, src->meshes);
+    EXPECT_EQ(other->nmeshes, 2);
+    EXPECT_EQ(other->skin, skin);
+    EXPECT_STREQ(other->name, "ship");
+    EXPECT_TRUE(are_equal_m(other->matrix, src->matrix, 0));
+    other->meshes = nullptr;  // detach the shared meshes before destruction
+    other->nmeshes = 0;
+    delete other;
+
+    model_t dst;
+    ASSERT_EQ(dst.replace(src), 0);
+    EXPECT_EQ(src->meshes, nullptr);
+    EXPECT_EQ(src->nmeshes, 0);
+    EXPECT_EQ(src->skin, nullptr);
+    EXPECT_EQ(dst.nmeshes, 2);
+    delete src;
+    EXPECT_EQ(dst.meshes[1]->vasize, 8);
+
+    EXPECT_EQ(dst.copy(nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _m=0"));
+}
+
+TEST_F(model_test, matrix_pushed_into_meshes)
+{
+    model_t* first = new_model(1);
+    model_t* second = new_model(1);
+    model_t* m = new_model(1, {first, second});
+    // Mesh: scale x by 2; model: translate by (10, 0, 0).
+    m->meshes[0]->matrix[0] = 2;
+    make_translate_m(m->matrix, 10, 0, 0);
+    m->apply_matrix_to_children(nullptr);
+
+    // The mesh transform applies first, then the model's.
+    float p[3] = {1, 0, 0}, out[3];
+    multmatrix_v3r(out, m->meshes[0]->matrix, p);
+    EXPECT_FLOAT_EQ(out[0], 12);
+    float id[16];
+    makeIdentityMatrix(id);
+    EXPECT_TRUE(are_equal_m(m->matrix, id, 0));
+    // The first child receives the matrix, and resets it for the second.
+    EXPECT_FLOAT_EQ(first->meshes[0]->matrix[12], 10);
+    EXPECT_TRUE(are_equal_m(second->meshes[0]->matrix, id, 0));
+
+    float given[16];
+    make_translate_m(given, 0, 7, 0);
+    m->apply_matrix_to_children(given);
+    EXPECT_FLOAT_EQ(m->meshes[0]->matrix[13], 7);
+    EXPECT_TRUE(are_equal_m(given, id, 0));
+    delete m;
+}
+
+TEST_F(model_test, dump)
+{
+    model_t* m = new_model(1, {new_model(0)});
+    m->set_name("root");
+    m->children[0]->set_name("kid");
+    m->meshes[0]->set_name("box");
+    std::string s = capture([&](FILE* f) { m->dump(f, "  "); });
+    EXPECT_EQ(s.rfind("  name=root parent=none\n  +++4x4 matrix\n", 0), 0u) << s;
+    EXPECT_NE(s.find("  ..name=kid parent=none\n"), std::string::npos);
+    EXPECT_NE(s.find("  +++mesh: box\n"), std::string::npos);
+    const std::string tail = "  ---end mesh\n  \n+++end model\n";
+    ASSERT_GE(s.size(), tail.size());
+    EXPECT_EQ(s.substr(s.size() - tail.size()), tail);
+    m->dump(nullptr, "");
+    EXPECT_TRUE(log_has("invalid pointer: _f && _tabs=0"));
+    delete m;
+}
+
+}  // namespace

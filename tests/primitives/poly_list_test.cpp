@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "kdbase/d_list.h"
+#include "kdbase/kdbase_math.h"
+#include "kdbase/mem_collector.h"
+#include "primitives/poly_list.h"
+#include "tests/common/log_fixture.h"
+#include "tests/primitives/geometry_helpers.h"
+
+using namespace vantrel;
+using geometry_test::capture;
+using geometry_test::expect_pos;
+
+namespace {
+
+// The lists a caller passes: the meshes list owns the meshes; polygons that
+// lie in a mesh's array belong to that mesh, the others to the caller.
+struct lists {
+    d_list polys{0};
+    d_list meshes{1};
+
+    ~lists()
+    {
+        while (polys.first) {
+            n_poly* p = static_cast<n_poly*>(polys.first->object);
+            polys.remove(polys.first);
+            if (!in_mesh(p))
+                delete p;
+        }
+    }
+    bool in_mesh(n_poly* p)
+    {
+        for (d_node* n = meshes.first; n; n = n->next) {
+            mesh_t* m = static_cast<mesh_t*>(n->object);
+            if (m->polys && p >= m->polys && p < m->polys + m->npolys)
+                return true;
+        }
+        return false;
+    }
+    mesh_t* mesh(int i) { return static_cast<mesh_t*>(meshes.get_node_at_index(i)->object); }
+    n_poly* poly(int i) { return static_cast<n_poly*>(polys.get_node_at_index(i)->object); }
+};
+
+class poly_list_test : public vantrel_test::log_test {
+protected:
+    void TearDown() override
+    {
+        mc_fail_after(-1);
+        log_test::TearDown();
+    }
+    int load(const std::string& text, lists& l, bool with_polys = true, bool with_meshes = true)
+    {
+        std::string file = write_file("polys.txt", text);
+        return load_poly_list(file.c_str(), with_polys ? &l.polys : nullptr, with_meshes ? &l.meshes : nullptr);
+    }
+};
+
+const char triangle_mesh[] =
+    "[mesh]\n"
+    "[poly]\n"
+    "v 0 0 0\n"
+    "v 1 0 0\n"
+    "v 0 1 0\n"
+    "[end poly]\n"
+    "[end mesh]\n";
+
+TEST_F(poly_list_test, one_mesh_one_triangle)
+{
+    lists l;
+    ASSERT_EQ(load(triangle_mesh, l), 0);
+    ASSERT_EQ(l.meshes.count, 1);
+    mesh_t* m = l.mesh(0);
+    ASSERT_EQ(m->npolys, 1);
+    EXPECT_EQ(m->vasize, 3);
+    EXPECT_EQ(m->flags & PRIM_OWNS_ARRAYS, 1u);
+    EXPECT_EQ(m->polys[0].va, m->va);
+    expect_pos(m->polys[0], 1, {1, 0, 0});
+    EXPECT_FLOAT_EQ(m->polys[0].normal[2], 1);  // from the vertex order
+    ASSERT_EQ(l.polys.count, 1);
+    EXPECT_EQ(l.poly(0), &m->polys[0]);
+    float id[16];
+    makeIdentityMatrix(id);
+    EXPECT_TRUE(are_equal_m(m->matrix, id, 0));
+}
+
+TEST_F(poly_list_test, separators_and_number_forms)
+{
+    lists l;
+    ASSERT_EQ(load("[poly]\n"
+                   "v=(1.5, -2,3e1)\n"
+                   "v 1.5\t-2  30\n"
+                   "v,1.5,-2,30,99\n"
+                   "v 7\n"
+                   "v nan inf 0x10\n"
+                   "t 0.25,0.75\n"
+                   "[end poly]\n",
+                   l),
+              0);
+    ASSERT_EQ(l.polys.count, 1);
+    n_poly* p = l.poly(0);
+    ASSERT_EQ(p->nverts, 5);
+    for (int k = 0; k < 3; ++k)
+        expect_pos(*p, k, {1.5f, -2, 30});
+    expect_pos(*p, 3, {7, 0, 0});  // missing numbers read as 0
+    expect_pos(*p, 4, {0, 0, 0});  // so do words that are not numbers
+    EXPECT_EQ(p->va[4].t[0], 0.25f);
+    EXPECT_EQ(p->va[4].t[1], 0.75f);
+    EXPECT_EQ(p->va[0].t[0], 0);
+}
+
+TEST_F(poly_list_test, normals_and_materials)
+{
+    lists l;
+    ASSERT_EQ(load("N 0 0 -1\n"
+                   "[mesh]\n"
+                   "[poly]\nv 0 0 0\nv 0 1 0\nv 1 0 0\nm 4\n[end poly]\n"
+                   "N 1 0 0\n"
+                   "[poly]\nv 0 0 1\nv 1 0 1\nv 0 1 1\n[end poly]\n"
+                   "m 9\n"
+                   "[end mesh]\n"
+                   "[poly]\nv 5 5 5\nv 6 5 5\n[end poly]\n",
+                   l),
+              0);
+    mesh_t* m = l.mesh(0);
+    ASSERT_EQ(m->npolys, 2);
+    EXPECT_EQ(m->polys[0].mat, 4);
+    EXPECT_EQ(m->polys[1].mat, -1);  // the material is reset after each polygon
+    EXPECT_EQ(m->mat, 9);
+    EXPECT_FLOAT_EQ(m->polys[0].normal[2], -1);  // clockwise: facing down
+    EXPECT_FLOAT_EQ(m->polys[1].normal[2], 1);
+    EXPECT_EQ(m->polys[0].va[m->polys[0].vi[0]].n[2], -1);
+    EXPECT_EQ(m->polys[1].va[m->polys[1].vi[0]].n[0], 1);
+    ASSERT_EQ(l.polys.count, 3);
+    EXPECT_EQ(l.poly(2)->mat, -1);  // and after the mesh
+    EXPECT_FALSE(l.in_mesh(l.poly(2)));
+}
+
+TEST_F(poly_list_test, texture_line_without_a_vertex)
+{
+    lists l;
+    EXPECT_EQ(load("[poly]\nt 1 1\nv 0 0 0\n", l), -1);
+    EXPECT_TRUE(log_has("invalid pointer: curr_lv=0"));
+
+    // After "[end poly]" the vertices are gone: "t" must not reach them.
+    clear_log();
+    lists l2;
+    EXPECT_EQ(load("[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\n[end poly]\nt 0.5 0.5\n", l2), -1);
+    EXPECT_TRUE(log_has("invalid pointer: curr_lv=0"));
+    EXPECT_EQ(l2.polys.count, 0);  // nothing handed over on failure
+}
+
+TEST_F(poly_list_test, polygons_outside_meshes)
+{
+    lists l;
+    ASSERT_EQ(load("[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\n[end poly]\n"
+                   "[mesh]\n[poly]\nv 0 0 2\nv 1 0 2\nv 0 1 2\n[end poly]\n[end mesh]\n"
+                   "[poly]\nv 0 0 3\nv 1 0 3\nv 0 1 3\n[end poly]\n",
+                   l),
+              0);
+    // A polygon finished before a mesh is taken by the next mesh that ends.
+    ASSERT_EQ(l.meshes.count, 1);
+    EXPECT_EQ(l.mesh(0)->npolys, 2);
+    EXPECT_EQ(l.mesh(0)->vasize, 6);
+    ASSERT_EQ(l.polys.count, 3);
+    EXPECT_TRUE(l.in_mesh(l.poly(0)));
+    EXPECT_TRUE(l.in_mesh(l.poly(1)));
+    n_poly* rogue = l.poly(2);
+    EXPECT_FALSE(l.in_mesh(rogue));
+    EXPECT_EQ(rogue->flags & PRIM_OWNS_ARRAYS, 1u);
+    expect_pos(*rogue, 0, {0, 0, 3});
+
+    // Without a polygon list the leftovers are released (ASan checks).
+    lists l2;
+    ASSERT_EQ(load("[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\n[end poly]\nv 9 9 9\n", l2, false), 0);
+
+    // Without a mesh list every polygon ends up outside a mesh.
+    lists l3;
+    ASSERT_EQ(load(triangle_mesh, l3, true, false), 0);
+    ASSERT_EQ(l3.polys.count, 1);
+    EXPECT_EQ(l3.poly(0)->nverts, 3);
+    EXPECT_EQ(l3.poly(0)->flags & PRIM_OWNS_ARRAYS, 1u);
+}
+
+TEST_F(poly_list_test, unfinished_items_are_discarded_and_unlisted)
+{
+    lists l;
+    ASSERT_EQ(load("[mesh]\n[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+                   "[mesh]\n"
+                   "[poly]\n[end poly]\n",
+                   l),
+              -1);  // a polygon without vertices cannot be made
+    EXPECT_TRUE(log_has("load_poly_list(): unable to create curr_poly vertices"));
+
+    // An open mesh at a new "[mesh]" and an open polygon at the end.
+    for (int owning = 0; owning < 2; ++owning) {
+        lists l2;
+        l2.meshes.delete_elements = owning;
+        ASSERT_EQ(load("[mesh]\n[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\n[end poly]\n"
+                       "[mesh]\n"
+                       "[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\n[end poly]\n[end mesh]\n"
+                       "[mesh]\n[poly]\nv 4 4 4\n",
+                       l2),
+                  0);
+        ASSERT_EQ(l2.meshes.count, 1);
+        mesh_t* m = l2.mesh(0);
+        EXPECT_EQ(m->npolys, 2);
+        EXPECT_EQ(l2.polys.count, 2);
+        if (!owning) {
+            l2.polys.delete_nodes();
+            delete m;
+            l2.meshes.delete_nodes();
+        }
+    }
+
+    // A new "[poly]" drops the open one with its vertices; vertices read
+    // outside a polygon go to the next one finished.
+    lists l3;
+    ASSERT_EQ(load("[poly]\nv 0 0 0\nv 1 0 0\n[poly]\nv 0 1 0\n[end poly]\nv 5 5 5\n[poly]\nv 6 5 5\n[end poly]\n",
+                   l3),
+              0);
+    ASSERT_EQ(l3.polys.count, 2);
+    EXPECT_EQ(l3.poly(0)->nverts, 1);
+    ASSERT_EQ(l3.poly(1)->nverts, 2);
+    expect_pos(*l3.poly(1), 0, {5, 5, 5});
+    // A "t" after a discarded polygon has no vertex to reach.
+    lists l5;
+    EXPECT_EQ(load("[mesh]\n[poly]\nv 0 0 0\n[mesh]\nt 1 1\n", l5), -1);
+    EXPECT_TRUE(log_has("invalid pointer: curr_lv=0"));
+
+    // "[end mesh]" leaves an open polygon open.
+    lists l4;
+    ASSERT_EQ(load("[mesh]\n[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\n[end poly]\n[poly]\nv 2 2 2\n[end mesh]\n"
+                   "v 3 3 3\nv 2 3 3\n[end poly]\n",
+                   l4),
+              0);
+    EXPECT_EQ(l4.mesh(0)->npolys, 1);
+    ASSERT_EQ(l4.polys.count, 2);
+    EXPECT_EQ(l4.poly(1)->nverts, 3);
+    EXPECT_FALSE(l4.in_mesh(l4.poly(1)));
+}
+
+TEST_F(poly_list_test, an_empty_mesh_fails)
+{
+    lists l;
+    EXPECT_EQ(load("[mesh]\n[end mesh]\n", l), -1);
+    EXPECT_TRUE(log_has("unify_vertices(): invalid mesh"));
+    EXPECT_EQ(l.meshes.count, 1);  // left in the caller's list as read
+}
+
+TEST_F(poly_list_test, crlf_reads_as_lf)
+{
+    std::string text = triangle_mesh;
+    std::string crlf;
+    for (char c : text)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    lists l;
+    ASSERT_EQ(load(crlf, l), 0);
+    ASSERT_EQ(l.meshes.count, 1);
+    EXPECT_EQ(l.mesh(0)->vasize, 3);
+    expect_pos(*l.mesh(0), 2, {0, 1, 0});
+}
+
+TEST_F(poly_list_test, long_lines_are_read_in_pieces)
+{
+    // A 10,000-character comment whose pieces of 255 are lines of their own:
+    // the piece that starts at character 765 reads as a vertex.
+    std::string line(10000, 'x');
+    line.replace(765, 9, "v 7 8 9  ");
+    lists l;
+    ASSERT_EQ(load("[poly]\nv 0 0 0\nv 1 0 0\n" + line + "\n[end poly]\n", l), 0);
+    ASSERT_EQ(l.polys.count, 1);
+    ASSERT_EQ(l.poly(0)->nverts, 3);
+    expect_pos(*l.poly(0), 2, {7, 8, 9});
+    // A keyword split from its line feed is no keyword.
+    lists l2;
+    ASSERT_EQ(load(std::string(255, ' ') + "[poly]\n" + std::string(254, ' ') + "[poly]\nv 1 1 1\nv 2 1 1\n[end poly]\n",
+                   l2),
+              0);
+    EXPECT_EQ(l2.polys.count, 1);
+}
+
+TEST_F(poly_list_test, binary_garbage)
+{
+    std::mt19937 rng(99);
+    const std::string alphabet = "[]vtNm \n\r\t,=(.-0123456789e";
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        int n = (int)(rng() % 3000);
+        for (int i = 0; i < n; ++i)
+            text += rng() % 4 ? alphabet[rng() % alphabet.size()] : (char)(rng() % 256);
+        if (round % 2) {
+            // Sprinkle whole keywords so that items really get built.
+            const char* words[] = {"[mesh]\n", "[end mesh]\n", "[poly]\n", "[end poly]\n", "v 1 2 3\n"};
+            for (int i = 0; i < 40; ++i)
+                text.insert(rng() % (text.size() + 1), words[rng() % 5]);
+        }
+        lists l;
+        int r = load(text, l);
+        EXPECT_TRUE(r == 0 || r == -1);
+    }
+}
+
+TEST_F(poly_list_test, every_allocation_failure_is_clean)
+{
+    const std::string text =
+        "[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\nm 2\n[end poly]\n"
+        "[mesh]\n[poly]\nv 0 0 2\nv 1 0 2\nt 1 1\nv 0 1 2\n[end poly]\n"
+        "[poly]\nv 0 0 2\nv 1 1 2\nv 0 1 2\n[end poly]\n[end mesh]\n"
+        "[poly]\nv 0 0 3\nv 1 0 3\nv 0 1 3\n[end poly]\n";
+    std::string file = write_file("polys.txt", text);
+    int fail = 0;
+    for (;; ++fail) {
+        lists l;
+        mc_fail_after(fail);
+        int r = load_poly_list(file.c_str(), &l.polys, &l.meshes);
+        mc_fail_after(-1);
+        if (r == 0) {
+            EXPECT_EQ(l.polys.count, 4);
+            break;
+        }
+        ASSERT_LT(fail, 500);
+    }
+    EXPECT_GT(fail, 20);
+}
+
+TEST_F(poly_list_test, bad_arguments_and_missing_files)
+{
+    d_list polys;
+    EXPECT_EQ(load_poly_list((FILE*)nullptr, &polys, nullptr), -1);
+    EXPECT_TRUE(log_has("load_poly_list(): invalid parameters"));
+    EXPECT_EQ(load_poly_list((const char*)nullptr, &polys, nullptr), -1);
+    EXPECT_TRUE(log_has("load_poly_list(_filename): invalid _filename"));
+    std::string missing = path("missing.txt");
+    EXPECT_EQ(load_poly_list(missing.c_str(), &polys, nullptr), -1);
+    EXPECT_TRUE(log_has("load_poly_list(_filename): unable to open " + missing + " (No such file or directory)"));
+
+    // The stream form reads from where the stream stands.
+    FILE* f = fopen(write_file("s.txt", triangle_mesh).c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    lists l;
+    EXPECT_EQ(load_poly_list(f, &l.polys, &l.meshes), 0);
+    fclose(f);
+    EXPECT_EQ(l.meshes.count, 1);
+}
+
+TEST_F(poly_list_test, vertex_list_dump)
+{
+    d_list verts(1);
+    for (int i = 0; i < 2; ++i) {
+        mrv_vertex* v = KD_NEW mrv_vertex;
+        v->v[0] = (float)i;
+        v->v[1] = 2;
+        v->v[2] = 3;
+        verts.insert(v);
+    }
+    std::string s = capture([&](FILE* f) { dump_vert_list(f, &verts); });
+    EXPECT_EQ(s,
+              "+++[vertex list: 2 vertices\n"
+              "vector=(0.000000, 2.000000, 3.000000)\n"
+              "vector=(1.000000, 2.000000, 3.000000)\n"
+              "---end vertex list]\n");
+    dump_vert_list(nullptr, &verts);
+    EXPECT_TRUE(log_has("dump_vert_list(): invalid parameters"));
+}
+
+}  // namespace
