@@ -157,6 +157,9 @@ TEST_F(config_call_test, slog_formats_its_arguments)
 {
     EXPECT_EQ(run("slog(get_const(\"EL_STATUS\"), \"ready: %s\", \"camera\")\n"), 0);
     EXPECT_TRUE(log_has("] ready: camera"));
+    // Debug priorities carry the source: the script, line -1.
+    EXPECT_EQ(run("slog(10, \"deep\")\n"), 0);
+    EXPECT_TRUE(log_has(": *script*(-1)] deep"));
     EXPECT_EQ(run("slog(3, \"100%\")\nslog(3, \"%f and %d%%\", 1.5, 2)\n"), 0);
     EXPECT_TRUE(log_has("] 100%"));
     EXPECT_TRUE(log_has("] 1.500000 and 2%"));
@@ -208,6 +211,9 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
               0);
     ASSERT_EQ(morvane.cams.size(), 1u);
     EXPECT_FLOAT_EQ(morvane.cams[0]->fov.f_value(0), 1.2f);
+    // The address of the holder is not a structure: it cannot be stored.
+    EXPECT_EQ(run("dc_add other 0 r_struct_p\nother = &cam\nother->fov = 3.0\n"), 3);
+    EXPECT_TRUE(log_has("the address of cam can only be passed to a function"));
     // "." looks inside the declared variable, which has no members.
     EXPECT_EQ(run("cam.fov = 2.0\n"), 2);
     EXPECT_TRUE(log_has("cam is not a structure"));
