@@ -274,6 +274,11 @@ int cds::_read_header(chunk_header& h, long limit)
         if (ReadString(h.id, CDS_ID_MAX) < 0)
             throw -1;
     } catch (int) {
+        // Bytes too few for a header after the last whole top-level chunk
+        // are the end of the file, not a broken chunk: every group's size was
+        // checked against the file, so inside a group they are a broken chunk.
+        if (!Error() && !curr_group)
+            return 1;
         _read_error(pos, Error() ? "cannot read chunk header" : "file ends inside a chunk header");
         return -1;
     }
@@ -334,8 +339,9 @@ int cds::read_all()
     try {
         while ((pos = GetPos()) < limit) {
             chunk_header h;
-            if (_read_header(h, limit) < 0)
-                return -1;
+            int r = _read_header(h, limit);
+            if (r != 0)
+                return r < 0 ? -1 : 0;
             chunk_io* io = get_chunk_io(types, h.type);
             if (io == &chunk_grou) {
                 if (chunk_grou.read(*this, h) < 0)
@@ -366,8 +372,9 @@ int cds::_scan(chunk_header& h, long end, const char* id, long n, long limit)
         long pos = GetPos();
         if (pos > end || pos >= limit)
             return 1;
-        if (_read_header(h, limit) < 0)
-            return -1;
+        int r = _read_header(h, limit);
+        if (r != 0)
+            return r;
         bool group = is_group_header(h);
         if (group && chunk_grou.read(*this, h) < 0)
             return -1;

@@ -110,9 +110,10 @@ public:
     // -1 with "unable to create %s" or when writing fails.
     int create(const char* _filename);
 
-    // Reads every chunk of the file from its start. 0 at the end of the file;
-    // -1 on a failing reader, a malformed or truncated chunk ("read error on
-    // %s at byte %d"), or an unopened file. Objects read so far stay listed.
+    // Reads every chunk of the file from its start. 0 at the end of the file
+    // (also when it ends inside a top-level chunk header); -1 on a failing
+    // reader, a malformed or truncated chunk ("read error on %s at byte %d"),
+    // or an unopened file. Objects read so far stay listed.
     int read_all();
     // Reads the first chunk named _idstr within the range that where, _path
     // and _flags (CDS_GROUP_ONLY) select. Group headers met on the way are
@@ -164,9 +165,10 @@ public:
 
     // Reads the header at the current position and checks it: the id must end
     // within CDS_ID_MAX bytes, the size must not be negative nor run past
-    // limit (the file's size) or the current group's end. 0, or -1 with
-    // "read error on %s at byte %d: ...". Used by the scans and by tools that
-    // walk a file chunk by chunk.
+    // limit (the file's size) or the current group's end. 0; 1 when the file
+    // ends inside a header outside any group (the end of the file, not
+    // logged); or -1 with "read error on %s at byte %d: ...". Used by the
+    // scans and by tools that walk a file chunk by chunk.
     int _read_header(chunk_header& h, long limit);
     // Leaves every current group whose contents end at or before the current
     // position.
