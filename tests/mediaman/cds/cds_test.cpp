@@ -610,6 +610,19 @@ TEST_F(cds_test, the_type_table)
     EXPECT_EQ(get_chunk_io(types, "CDSI"), static_cast<chunk_io*>(&c));
     EXPECT_EQ(get_chunk_io(types, "NOPE"), nullptr);
     EXPECT_TRUE(log_has("unable to find chunk_io object for NOPE"));
+    // A shorter name is compared as the type padded with zero bytes.
+    char* shorter = KD_NEW char[3];
+    strcpy(shorter, "GR");
+    EXPECT_EQ(get_chunk_io(types, shorter), nullptr);
+    chunk_grou padded;
+    memcpy(padded.type, "GR\0\0", 4);
+    int at = 0;
+    while (types[at])
+        ++at;
+    EXPECT_NE(add_type(types, &padded), 0);
+    EXPECT_EQ(get_chunk_io(types, shorter), &padded);
+    types[at] = nullptr;  // this test's own, not the table's
+    delete[] shorter;
 
     test_io* io = KD_NEW test_io;
     EXPECT_NE(add_type(types, io), 0);
