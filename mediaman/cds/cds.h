@@ -91,13 +91,12 @@ public:
     cds(const cds&) = delete;
     cds& operator=(const cds&) = delete;
 
-    // Creates the media chunk types. Call once before reading or writing media
-    // chunks (and before add_type). 0 or -1.
-    int init() override;
-
     // The "CDSI" marker: reading does nothing, writing emits the 9-byte chunk.
     int read(cds& c, chunk_header& h) override;
     int write(cds& c, groupable_t* o) override;
+    // Creates the media chunk types. Call once before reading or writing media
+    // chunks (and before add_type). 0 or -1.
+    int init() override;
 
     // Opens an existing file for reading and writing (no truncation; a file
     // that may not be changed is opened for reading only) and forgets the
