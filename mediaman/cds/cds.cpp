@@ -1,5 +1,6 @@
 #include "mediaman/cds/cds.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -181,7 +182,15 @@ struct name_chain {
     name_chain* outer;
 };
 
-cds::cds() : chunk_io(cdsi_type), curr_group(nullptr)
+// A size field of a chunk written, to be filled in once everything is written.
+struct size_patch {
+    long pos;
+    int32_t size;
+};
+
+cds::cds()
+    : chunk_io(cdsi_type), curr_group(nullptr), patches(nullptr), patch_count(0), patch_room(0),
+      defer_patches(false)
 {
     types[0] = &chunk_grou;
     types[1] = this;
@@ -192,6 +201,7 @@ cds::cds() : chunk_io(cdsi_type), curr_group(nullptr)
 cds::~cds()
 {
     delete_chunk_io_types(types);
+    delete[] patches;
 }
 
 int cds::init()
@@ -503,10 +513,65 @@ int cds::write_size_at_pos(long pos, long start)
         ELOG(EL_MINDEBUG, "write_size_at_pos(): chunk of %ld bytes does not fit its size field", size);
         return -1;
     }
+    if (_defer_patch(pos, (int32_t)size))
+        return 0;
     SetPos(pos);
     WriteInt((int)size);
     SetPos(now);
     return 0;
+}
+
+// Seeking back to a size field flushes the stream's buffer, which for small
+// chunks costs a write per chunk: write_all collects the fields instead.
+// False when they are not collected (then the caller writes at once).
+bool cds::_defer_patch(long pos, int32_t size)
+{
+    if (!defer_patches)
+        return false;
+    if (patch_count == patch_room) {
+        int room = patch_room ? 2 * patch_room : 256;
+        size_patch* more = room > patch_room ? KD_NEW size_patch[room] : nullptr;
+        if (!more)
+            return false;
+        if (patch_count)
+            memcpy(more, patches, patch_count * sizeof *patches);
+        delete[] patches;
+        patches = more;
+        patch_room = room;
+    }
+    patches[patch_count++] = {pos, size};
+    return true;
+}
+
+// Fills in the collected size fields in file order, rewriting each stretch of
+// the file that holds some, and ends at end. A short read or write throws.
+void cds::_apply_patches(long end)
+{
+    std::sort(patches, patches + patch_count,
+              [](const size_patch& a, const size_patch& b) { return a.pos < b.pos; });
+    bool swap = byteorder != sys_info().byteorder;
+    char block[4096];
+    for (int i = 0; i < patch_count;) {
+        long from = patches[i].pos;
+        int n = (int)std::min((long)sizeof block, end - from);
+        SetPos(from);
+        Read(block, n);
+        for (; i < patch_count && patches[i].pos + 4 <= from + n; ++i) {
+            int32_t v = swap ? inverse_order(patches[i].size) : patches[i].size;
+            memcpy(block + (patches[i].pos - from), &v, 4);
+        }
+        SetPos(from);
+        Write(block, n);
+    }
+    SetPos(end);
+}
+
+void cds::_drop_patches()
+{
+    delete[] patches;
+    patches = nullptr;
+    patch_count = patch_room = 0;
+    defer_patches = false;
 }
 
 // Writes the objects of every type from FILE on whose parent is named like g
@@ -565,6 +630,9 @@ int cds::write_all()
         return -1;
     }
     int r = 0;
+    // Collected size fields are read back and rewritten: only a file open for
+    // update can do that.
+    defer_patches = mode == OM_WBPLUS || mode == OM_RBPLUS;
     try {
         SetPos(0);
         curr_group = nullptr;
@@ -581,8 +649,10 @@ int cds::write_all()
         }
         if (r == 0)
             r = _write_members(nullptr);
-        // Rewriting a file that held more leaves no stale tail behind.
         long end = GetPos();
+        if (r == 0)
+            _apply_patches(end);
+        // Rewriting a file that held more leaves no stale tail behind.
         if (r == 0 && GetSize() > end && platform_truncate_file(fp, end) < 0)
             throw -1;
         if (fp)
@@ -591,6 +661,7 @@ int cds::write_all()
         ELOG(EL_MINOR, "error writing to %s at offset %ld", Name(), GetPos());
         r = -1;
     }
+    _drop_patches();
     curr_group = nullptr;
     return r;
 }

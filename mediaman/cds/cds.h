@@ -160,6 +160,8 @@ public:
     long write_header(const char* _type, int size, const char* id);
     // Writes (current position - start) as the 32-bit size at pos and returns
     // to the current position. 0, or -1 when the size does not fit 31 bits.
+    // Within write_all on a file open for update the size lands in the file
+    // when write_all finishes, so that small chunks stream without a seek each.
     int write_size_at_pos(long pos, long start);
 
     // Reads the header at the current position and checks it: the id must end
@@ -182,6 +184,15 @@ private:
     long _write_group(groupable_t* g, struct name_chain* chain);
     int _write_members(groupable_t* g);
     void _read_error(long pos, const char* what);
+    bool _defer_patch(long pos, int32_t size);
+    void _apply_patches(long end);
+    void _drop_patches();
+
+    // Size fields that write_all fills in when it has written everything.
+    struct size_patch* patches;
+    int patch_count;
+    int patch_room;
+    bool defer_patches;
 };
 
 // The group (group_t::dump), then "%sstart: %d\n" and "%ssize: %d\n";

@@ -447,6 +447,39 @@ TEST_F(cds_test, a_reader_that_reads_past_its_chunk_fails)
     EXPECT_TRUE(log_has("read past the chunk's end"));
 }
 
+TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)
+{
+    // Enough chunks for the size fields to span many blocks of the file.
+    cds c;
+    test_io* io = prepare(c);
+    cds_group_t* outer = c.add_group("outer");
+    cds_group_t* inner = c.add_group("inner");
+    inner->parent = outer;
+    std::string expect_inner, expect_outer, expect_root;
+    for (int i = 0; i < 3000; ++i) {
+        std::string name = "c" + std::to_string(i);
+        group_t* g = i % 3 == 0 ? nullptr : i % 3 == 1 ? (group_t*)outer : inner;
+        add_test(io, name.c_str(), i, g);
+        (g == inner ? expect_inner : g ? expect_outer : expect_root) += test_chunk(name, i);
+    }
+    expect_inner = hdr("GROU", (int32_t)expect_inner.size(), "inner") + expect_inner;
+    expect_outer = expect_inner + expect_outer;
+    std::string expect = hdr("GROU", (int32_t)expect_outer.size(), "outer") + expect_outer + expect_root;
+
+    ASSERT_EQ(c.create(path("update.cds").c_str()), 0);
+    EXPECT_EQ(read_file("update.cds"), expect);
+    // A write-only stream cannot read back: every size is written at once.
+    ASSERT_TRUE(c.Open(path("plain.cds").c_str(), OM_WB));
+    ASSERT_EQ(c.write_all(), 0);
+    c.Close();
+    EXPECT_EQ(read_file("plain.cds"), expect);
+    // Some sizes written at once, the rest at the end.
+    mc_fail_after(0);
+    ASSERT_EQ(c.create(path("mixed.cds").c_str()), 0);
+    mc_fail_after(-1);
+    EXPECT_EQ(read_file("mixed.cds"), expect);
+}
+
 TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
 {
     cds c;
