@@ -223,13 +223,11 @@ void cds::_reset()
 {
     curr_group = nullptr;
     // The objects of an earlier read may live on elsewhere: forget them
-    // without deleting them, but keep each list's ownership setting for what
-    // is read next.
+    // without deleting them. What is read next is owned only after
+    // delete_type_objects().
     for (int i = 0; types[i]; ++i) {
-        int owns = types[i]->objects.delete_elements;
         types[i]->objects.delete_elements = 0;
         types[i]->objects.delete_nodes();
-        types[i]->objects.delete_elements = owns;
     }
 }
 

@@ -100,8 +100,9 @@ public:
 
     // Opens an existing file for reading and writing (no truncation; a file
     // that may not be changed is opened for reading only) and forgets the
-    // current group and every listed object without deleting it (the lists
-    // keep their ownership setting). -1 with "unable to open %s".
+    // current group and every listed object without deleting it. The lists
+    // then own nothing: call delete_type_objects() after reading for the
+    // container to delete what it read. -1 with "unable to open %s".
     int open(const char* _filename);
     // open, then read_all.
     int load(const char* _filename);
