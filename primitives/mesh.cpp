@@ -58,7 +58,8 @@ public:
         }
         if (count == capacity && grow() < 0)
             return -1;
-        if (hashable && (uint64_t)(count + 1) * 2 > (uint64_t)mask + 1 && rehash() < 0)
+        // The table stays at most half full.
+        if (hashable && (!table || (uint64_t)(used + 1) * 2 > (uint64_t)mask + 1) && rehash() < 0)
             return -1;
         copy_vert(&verts[count], v);
         hashes[count] = h;
@@ -67,6 +68,7 @@ public:
             while (table[slot] >= 0)
                 slot = (slot + 1) & mask;
             table[slot] = count;
+            ++used;
         }
         return count++;
     }
@@ -93,6 +95,7 @@ private:
     uint32_t* hashes = nullptr;  // per distinct vertex
     int32_t* table = nullptr;    // vertex numbers, -1 for an empty slot
     uint32_t mask = 0;           // table size - 1
+    uint32_t used = 0;           // filled slots
     int capacity = 0;
 
     // A NaN makes a vertex unequal to all others: it is never looked up.
