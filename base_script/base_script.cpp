@@ -49,7 +49,7 @@ void base_script::compile_charset()
 
 size_t base_script::ident_run(const char* text)
 {
-    if (charset != compiled_from || strncmp(charset, compiled, sizeof compiled - 1) != 0)
+    if (charset != compiled_from)
         compile_charset();
     size_t n = 0;
     while (n < BS_MAX_IDENT && ident[(unsigned char)text[n]])
@@ -57,7 +57,38 @@ size_t base_script::ident_run(const char* text)
     return n;
 }
 
+// The charset may have been rewritten in place: compared in full once per
+// line rather than once per token.
+void base_script::refresh_charset()
+{
+    if (charset && (charset != compiled_from || strncmp(charset, compiled, sizeof compiled - 1) != 0))
+        compile_charset();
+}
+
+// get_token's rule (the first keyword, in table order, whose whole name is a
+// prefix of text), comparing only keywords that begin with text's character.
+static s_token* match_keyword(const char* text, s_token** keywords)
+{
+    for (s_token** k = keywords; *k; ++k) {
+        const char* n = (*k)->name;
+        if (!n || n[0] != text[0])
+            continue;
+        size_t i = 1;
+        while (n[i] && n[i] == text[i])
+            ++i;
+        if (!n[i])
+            return *k;
+    }
+    return nullptr;
+}
+
 s_token* base_script::get_next_valid_token(const char* text)
+{
+    refresh_charset();
+    return next_token(text);
+}
+
+s_token* base_script::next_token(const char* text)
 {
     if (!charset || !keywords || !text) {
         ELOG(EL_MINDEBUG, "::get_next_valid_token(): invalid parameters");
@@ -66,13 +97,12 @@ s_token* base_script::get_next_valid_token(const char* text)
     const char* from = text;  // where the token's text is copied from
     size_t len = 0;
     const char* q = quote.name ? quote.name : "";
-    size_t qlen = strlen(q);
-    s_token* kw = get_token(text, keywords);
-    // An empty keyword would match everywhere without moving on.
-    if (kw && kw->name[0]) {
+    size_t qlen = q[0] ? (q[1] ? strlen(q) : 1) : 0;
+    s_token* kw = text[0] ? match_keyword(text, keywords) : nullptr;
+    if (kw) {
         from = kw->name;
         len = strnlen(kw->name, BS_MAX_IDENT);
-    } else if (qlen && strncmp(text, q, qlen) == 0) {
+    } else if (qlen && text[0] == q[0] && strncmp(text, q, qlen) == 0) {
         const char* body = text + qlen;
         const char* close = body;
         while (*close && *close != q[0] && close - body < BS_MAX_QUOTED)
@@ -114,6 +144,7 @@ int base_script::tokenize_line(const char* line, d_list* out)
         ELOG(EL_MINDEBUG, "::tokenize_line(): invalid parameters");
         return -1;
     }
+    refresh_charset();
     size_t end = strlen(line);
     size_t pos = 0;
     while (pos < end) {
@@ -121,7 +152,7 @@ int base_script::tokenize_line(const char* line, d_list* out)
             ++pos;
         if (pos >= end)
             break;
-        s_token* t = get_next_valid_token(line + pos);
+        s_token* t = next_token(line + pos);
         if (!t)
             return -1;
         size_t len = strlen(t->name);

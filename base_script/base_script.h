@@ -53,7 +53,9 @@ private:
     char compiled[BS_MAX_IDENT + 1];
     const char* compiled_from;
     void compile_charset();
+    void refresh_charset();
     size_t ident_run(const char* text);
+    s_token* next_token(const char* text);
 };
 
 // Removes the node from the list and deletes its token, whether or not the

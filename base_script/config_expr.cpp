@@ -139,7 +139,17 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
     case '&': {
         drop_front(_expr);
         r_var* v = get_rightmost_var(_expr, _index, nullptr);
-        if (!v || !index_ok(v, *_index) || set_address(&scratch, v, *_index) == -1)
+        if (!v || !index_ok(v, *_index))
+            return -1;
+        // The address of a structure or variable pointer is typed like the
+        // pointer itself, so "->" would follow it as one: it may only go to a
+        // function, never into a variable.
+        r_type pt = get_value_pointer_type(v);
+        if ((pt == r_struct_p || pt == r_var_p) && strcmp(_lval->name, "__func_arg__") != 0) {
+            ELOG(EL_MAJOR, "the address of %s can only be passed to a function", v->name);
+            return -1;
+        }
+        if (set_address(&scratch, v, *_index) == -1)
             return -1;
         address_room = v->type == r_float ? (int)v->count - *_index : -1;
         *_index = 0;

@@ -158,6 +158,13 @@ kw_config* dot_config::get_keyword(s_token* t)
     return static_cast<kw_config*>(get_token(t->name, keywords));
 }
 
+// s_token equality, with the first characters compared before the texts.
+static bool same_text(d_node* n, s_token& t)
+{
+    s_token* a = static_cast<s_token*>(n->object);
+    return a->name && t.name && a->name[0] == t.name[0] && *a == t;
+}
+
 // Moves the first node of from to the end of to, without allocating.
 static void move_front(d_list* from, d_list* to)
 {
@@ -180,7 +187,7 @@ int dot_config::glob_statement(d_list* _tokens, d_list* _linetoks)
     CHECK_PTR(_tokens, -1);
     CHECK_PTR(_linetoks, -1);
     while (_tokens->first) {
-        if (*static_cast<s_token*>(_tokens->first->object) == kw_newline) {
+        if (same_text(_tokens->first, kw_newline)) {
             delete_token_node(_tokens, _tokens->first);
             return 0;
         }
@@ -235,7 +242,7 @@ int remove_delimitted_tokens(d_list* _tokens, s_token* start, s_token* _end, boo
     CHECK_PTR(_end, -1);
     d_node* n = _tokens->first;
     if (start) {
-        while (n && !(*static_cast<s_token*>(n->object) == *start))
+        while (n && !same_text(n, *start))
             n = n->next;
         if (!n)
             return 0;
@@ -246,7 +253,7 @@ int remove_delimitted_tokens(d_list* _tokens, s_token* start, s_token* _end, boo
     }
     while (n) {
         d_node* next = n->next;
-        bool closes = *static_cast<s_token*>(n->object) == *_end;
+        bool closes = same_text(n, *_end);
         if (!closes || inclusive)
             _tokens->remove(n);
         if (closes)

@@ -5,6 +5,7 @@
 
 #include "base_script/script_sets.h"
 #include "config_helpers.h"
+#include "player.h"
 #include "kdbase/kdbase_math.h"
 
 using namespace vantrel;
@@ -156,6 +157,9 @@ TEST_F(config_call_test, slog_formats_its_arguments)
 {
     EXPECT_EQ(run("slog(get_const(\"EL_STATUS\"), \"ready: %s\", \"camera\")\n"), 0);
     EXPECT_TRUE(log_has("] ready: camera"));
+    // Debug priorities carry the source: the script, line -1.
+    EXPECT_EQ(run("slog(10, \"deep\")\n"), 0);
+    EXPECT_TRUE(log_has(": *script*(-1)] deep"));
     EXPECT_EQ(run("slog(3, \"100%\")\nslog(3, \"%f and %d%%\", 1.5, 2)\n"), 0);
     EXPECT_TRUE(log_has("] 100%"));
     EXPECT_TRUE(log_has("] 1.500000 and 2%"));
@@ -207,11 +211,41 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
               0);
     ASSERT_EQ(morvane.cams.size(), 1u);
     EXPECT_FLOAT_EQ(morvane.cams[0]->fov.f_value(0), 1.2f);
+    // The address of the holder is not a structure: it cannot be stored.
+    EXPECT_EQ(run("dc_add other 0 r_struct_p\nother = &cam\nother->fov = 3.0\n"), 3);
+    EXPECT_TRUE(log_has("the address of cam can only be passed to a function"));
     // "." looks inside the declared variable, which has no members.
     EXPECT_EQ(run("cam.fov = 2.0\n"), 2);
     EXPECT_TRUE(log_has("cam is not a structure"));
     EXPECT_EQ(run("create_cam3d(morvane, 5)\n"), 2);
     EXPECT_TRUE(log_has("create_cam3d failed"));
+    scope.empty();
+}
+
+}  // namespace
+
+namespace {
+
+using vantrel_test::player_t;
+
+// The example of the README, as written there.
+TEST_F(config_call_test, readme_example)
+{
+    player_t player;
+    scope.add(&player);
+    std::string file = write_file("game.ds", ". config\n"
+                                             "# declared here, shared with every later block\n"
+                                             "dc_add start_health 80\n"
+                                             "player.health = start_health\n"
+                                             "player.title = \"Ada\"\n"
+                                             "set_v(&player.pos, 1.0, 0.0, -2.5, 1.0)\n"
+                                             "slog(get_const(\"EL_STATUS\"), \"player %s ready\", player.title)\n"
+                                             "./config\n");
+    EXPECT_EQ(script.process(file.c_str()), 0);
+    EXPECT_EQ(player.health.value(0), 80);
+    EXPECT_STREQ(player.title.str_value(0), "Ada");
+    EXPECT_EQ(std::vector<float>(player.xyz, player.xyz + 4), (std::vector<float>{1.0f, 0.0f, -2.5f, 1.0f}));
+    EXPECT_TRUE(log_has("] player Ada ready"));
     scope.empty();
 }
 

@@ -8,6 +8,7 @@
 #include "base_script/script_sets.h"
 #include "config_helpers.h"
 #include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
 
 using namespace vantrel;
 using vantrel_test::thing_t;
@@ -108,6 +109,44 @@ TEST_F(config_fuzz_test, broken_structure)
     survive(". config a b c\n./config\n");
     survive(". config\nslog(3, \"%s %s %s %s\", 1)\nslog(3, \"%n\", 1)\nslog(3, \"%*d\", 1, 2)\n./config\n");
     survive(". config\ndc_add\ndc_add a\ndc_set\ninclude\n[\n]\n(\n)\n->\n&\n%\n./config\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Every allocation of a run failing in turn: each run ends with a result and
+// leaves nothing behind (the sanitizer build checks the leaks).
+TEST_F(config_fuzz_test, allocation_failures_at_every_step)
+{
+    std::string file = write_file("alloc.ds", ". config\n"
+                                              "dc_add name \"text\"\n"
+                                              "thing.s = \"hello\"\n"
+                                              "slog(3, \"%s %d\", \"x\", 1)\n"
+                                              "set_v(&v, 1.0, 2.0, 3.0, 4.0)\n"
+                                              "a[1] = add2(1, 2)\n"
+                                              "./config\n");
+    int last = 0;
+    for (int fail = 0; fail < 400; ++fail) {
+        dot_config local;
+        dot_script s;
+        s.add_plugin(&local);
+        r_struct shared(false);
+        s.globals = &shared;
+        shared.add(&thing);
+        shared.add(scope.get_var("a"));
+        shared.add(scope.get_var("v"));
+        shared.add(&add2_f);
+        errorlog_add_funcs(shared);
+        support_add_funcs(shared);
+        mc_fail_after(fail);
+        last = s.process(file.c_str());
+        mc_fail_after(-1);
+        shared.empty();
+        if (last == 0)
+            break;
+    }
+    EXPECT_EQ(last, 0);
 }
 
 }  // namespace

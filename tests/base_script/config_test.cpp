@@ -35,6 +35,10 @@ TEST_F(config_test, assignments)
 {
     EXPECT_EQ(run("a = 5\n"), 0);
     EXPECT_EQ(a->value(0), 5);
+    EXPECT_EQ(run("a = b = 5\n"), 0);
+    EXPECT_EQ(a->value(0), 5);
+    EXPECT_EQ(b->value(0), 5);
+    b->set(0, 10);
     EXPECT_EQ(run("a = x = 7\n"), 0);
     EXPECT_EQ(a->value(0), 7);
     EXPECT_EQ(x->value(0), 7);
