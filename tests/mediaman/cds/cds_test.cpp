@@ -429,7 +429,9 @@ TEST_F(cds_test, a_file_ending_inside_a_top_level_header_ends_there)
 
     // Inside a group the header runs past the group's end: an error.
     write_file("g.cds", hdr("GROU", 8, "g") + "ZZZZ" + le32(0));
-    EXPECT_EQ(load(c, "g.cds"), -1);
+    cds in_group;
+    prepare(in_group);
+    EXPECT_EQ(load(in_group, "g.cds"), -1);
     EXPECT_TRUE(log_has("read error on"));
 }
 
