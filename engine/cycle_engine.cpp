@@ -131,8 +131,10 @@ int cycle_engine::load_module(const char* path)
         return -1;
     char dir[PATH_MAX_DIR], fname[PATH_MAX_FNAME], ext[PATH_MAX_EXT];
     split_path(path, nullptr, dir, fname, ext);
-    char lib_path[770];
-    snprintf(lib_path, sizeof lib_path, "./%s%s%s", dir, fname, ext);
+    // Looked up below the current directory, with this platform's separators.
+    char local_dir[PATH_MAX_DIR + 2], lib_path[PATH_MAX_PATH];
+    snprintf(local_dir, sizeof local_dir, "./%s", dir);
+    make_path(lib_path, nullptr, local_dir, fname, ext);
     void* lib = platform_load_library(lib_path);
     if (!lib)
         return -1;

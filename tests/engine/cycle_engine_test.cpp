@@ -251,6 +251,10 @@ TEST_F(engine_test, drive_is_dropped_and_lookup_stays_relative)
     int id = e.load_module("C:good_module.so");
     ASSERT_EQ(id, 1) << platform_library_error();
     EXPECT_EQ(e.free_module(id), 0);
+    // A Windows-style directory separator works too.
+    id = e.load_module(".\\good_module.so");
+    ASSERT_GT(id, 0) << platform_library_error();
+    EXPECT_EQ(e.free_module(id), 0);
     // An absolute directory is still taken below the current directory.
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
