@@ -35,6 +35,8 @@ case "${1:-}" in
   demo)
     setup
     build build
+    # Run inside the build tree, where its log file goes.
+    (cd build && ./example_host -name demo -size 640,480)
     mkdir -p build/demo
     # The dog-leg level: the plan shows what the first room sees (not the last).
     ./build/tools/vantrel-bspc data/levels/dog_leg.txt --leaf 4 1 4 \
