@@ -8,6 +8,12 @@
 
 #include "kdbase/export.h"
 
+// The millisecond clock keeps C linkage so hosts and module libraries find it
+// under its plain name: milliseconds since the process started, on the
+// monotonic clock (so it does not wrap with the machine's uptime). Declared
+// in namespace vantrel too (below).
+extern "C" VANTREL_API unsigned int get_milli_uptime();
+
 namespace vantrel {
 
 // ---- time text -----------------------------------------------------------
@@ -60,8 +66,7 @@ VANTREL_API size_t scan_integer(const char* s, long long* value);
 VANTREL_API int platform_truncate_file(FILE* f, long length);
 
 // ---- clock -----------------------------------------------------------------
-// Milliseconds since the process started, on the monotonic clock.
-VANTREL_API unsigned int get_milli_uptime();
+using ::get_milli_uptime;
 
 // Replaces the clock (for tests and replays): while set, get_milli_uptime
 // returns clock(context). Null restores the real clock.

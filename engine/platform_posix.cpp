@@ -245,13 +245,20 @@ static unsigned long long monotonic_ms()
     return (unsigned long long)ts.tv_sec * 1000ULL + (unsigned long long)ts.tv_nsec / 1000000ULL;
 }
 
-static const unsigned long long process_start_ms = monotonic_ms();
+// Taken by the first reader, at load at the latest: a static constructor of
+// another source may read the clock before this file's statics exist.
+static unsigned long long clock_origin()
+{
+    static const unsigned long long origin = monotonic_ms();
+    return origin;
+}
+[[maybe_unused]] static const unsigned long long origin_at_load = clock_origin();
 
-unsigned int get_milli_uptime()
+static unsigned int milli_uptime()
 {
     if (test_clock)
         return test_clock(test_clock_context);
-    return (unsigned int)(monotonic_ms() - process_start_ms);
+    return (unsigned int)(monotonic_ms() - clock_origin());
 }
 
 void set_milli_clock(milli_clock_func clock, void* context)
@@ -372,3 +379,8 @@ const char* platform_library_error()
 }
 
 }  // namespace vantrel
+
+unsigned int get_milli_uptime()
+{
+    return vantrel::milli_uptime();
+}
