@@ -13,7 +13,8 @@ setup() {
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
   for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+    # A removed package whose configuration files remain is not installed.
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
   if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}"

@@ -31,6 +31,11 @@ VANTREL_API void split_path(const char* path, char* drive, char* dir, char* fnam
 // extension without one. Cut to PATH_MAX_PATH - 1 characters.
 VANTREL_API void make_path(char* out, const char* drive, const char* dir, const char* fname, const char* ext);
 
+// ---- heap ------------------------------------------------------------------
+// Usable bytes of a block from ::operator new (at least what was asked for),
+// so a block can be resized without knowing its original size; 0 for null.
+VANTREL_API size_t platform_block_size(void* p);
+
 // ---- text input ------------------------------------------------------------
 // Reads a line like fgets (at most n - 1 characters, keeps the '\n'), and turns
 // a "\r\n" ending into "\n" as text mode on Windows does. A lone '\r' inside a

@@ -2,6 +2,7 @@
 #include "engine/platform.h"
 
 #include <dlfcn.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <time.h>
 #include <unistd.h>
@@ -91,6 +92,12 @@ void make_path(char* out, const char* drive, const char* dir, const char* fname,
             put(".");
         put(ext);
     }
+}
+
+size_t platform_block_size(void* p)
+{
+    // The C++ heap is the C heap here (also under the sanitizers).
+    return p ? malloc_usable_size(p) : 0;
 }
 
 char* read_line(char* buf, int n, FILE* f)

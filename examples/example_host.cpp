@@ -32,6 +32,10 @@ int main(int argc, char** argv)
         printf("window \"%s\" of %s x %s\n", name ? name : "vantrel", size[0], size[1]);
 
     group_t* level = create_group("level1");
+    if (!level) {
+        printf("out of memory, see example_host.log\n");
+        return 1;
+    }
     d_list objects(1);
     const char* names[] = {"door", "lamp", "crate", "ladder"};
     for (const char* n : names) {
@@ -40,7 +44,10 @@ int main(int argc, char** argv)
             break;
         g->set_name(n);
         g->parent = level;
-        objects.insert(g);
+        if (objects.insert(g) != 0) {
+            delete g;  // the list did not take it
+            break;
+        }
     }
     printf("built %d objects in group %s:\n", objects.count, level->name);
     for (d_node* n = objects.first; n; n = n->next)

@@ -49,7 +49,8 @@ public:
     char* get_value(const char* name, int i) const;
 
     // "%s***%d argument(s) parsed\n", then per argument
-    // "%s..[%d] %s=(" values separated by "," ") %d value(s)\n".
+    // "%s..[%d] %s=(" values separated by "," ") %d value(s)\n". A null
+    // stream prints nothing.
     void dump_args(FILE* f, const char* tabs) const;
 
     // strtok-like: a non-null s starts at s, null goes on after the last word.

@@ -274,8 +274,6 @@ public:
 private:
     buffer_t() : size(0) {}
     friend VANTREL_API buffer_t* alloc_buffer(int n);
-// Dumps every buffer of the list; a null list or prefix writes "(invalid buffer_l)\n".
-VANTREL_API void dump_buffer_l(FILE* f, d_list* l, const char* tabs);
 };
 
 // One allocation of the header and n zeroed bytes (plus three spare ones);

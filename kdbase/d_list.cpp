@@ -104,6 +104,10 @@ void* d_list::remove(int index)
 
 d_node* d_list::get_node(unknown* o)
 {
+    // No node holds a null element (insert refuses them); a data node's null
+    // object must not match.
+    if (!o)
+        return nullptr;
     for (d_node* n = first; n; n = n->next)
         if (n->object == o)
             return n;
@@ -112,6 +116,8 @@ d_node* d_list::get_node(unknown* o)
 
 d_node* d_list::get_node(void* d)
 {
+    if (!d)
+        return nullptr;
     for (d_node* n = first; n; n = n->next)
         if (n->data == d)
             return n;

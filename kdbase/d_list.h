@@ -39,6 +39,7 @@ public:
     void* remove(unknown* o);
     void* remove(void* d);
     void* remove(int index);
+    // The first node holding o (d); null when none or for a null argument.
     d_node* get_node(unknown* o);
     d_node* get_node(void* d);
     d_node* get_node_at_index(int i);

@@ -866,7 +866,8 @@ void convert_m2q(float* _q, const float* _m)
 
 void _dump_v(FILE* _f, const float* _v, const char* tabs)
 {
-    CHECK_PTR_V(_f);
+    if (!_f)
+        return;  // printers write nothing to a missing stream, silently
     CHECK_PTR_V(_v);
     fprintf(_f, "%svector=(%.6f, %.6f, %.6f)\n", tabs ? tabs : "", _v[0], _v[1], _v[2]);
 }
@@ -878,14 +879,16 @@ void dump_v(FILE* _f, const float* _v)
 
 void dump_q(FILE* _f, const float* _q, const char* tabs)
 {
-    CHECK_PTR_V(_f);
+    if (!_f)
+        return;
     CHECK_PTR_V(_q);
     fprintf(_f, "%squat=( (%f, %f, %f), %f )\n", tabs ? tabs : "", _q[0], _q[1], _q[2], _q[3]);
 }
 
 void dump_m(FILE* _f, const float* _m, int mode, const char* tabs)
 {
-    CHECK_PTR_V(_f);
+    if (!_f)
+        return;
     CHECK_PTR_V(_m);
     if (!tabs)
         tabs = "";

@@ -191,6 +191,8 @@ VANTREL_API void convert_q2m(float* _m, const float* _q);
 VANTREL_API void convert_m2q(float* _q, const float* _m);
 
 // ---- printers ----------------------------------------------------------------
+// A null stream prints nothing and logs nothing (except _dump_row_m); a null
+// vector, quaternion or matrix logs the invalid-pointer message.
 
 // "%svector=(%.6f, %.6f, %.6f)\n"; a null prefix prints as empty.
 VANTREL_API void _dump_v(FILE* _f, const float* _v, const char* tabs);

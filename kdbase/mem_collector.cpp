@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cinttypes>
 
+#include "engine/platform.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/str_util.h"
 
@@ -85,9 +86,8 @@ void* mem_collector::mc_realloc(void* p, size_t size)
         return nullptr;
     if (p) {
         mem_info* e = get_entry(p);
-        // Without a ledger entry the old size is unknown; copy what the new
-        // block holds, which callers of a plain resize expect.
-        size_t old = e ? (size_t)e->size : size;
+        // Without a ledger entry the heap knows how large the old block is.
+        size_t old = e ? (size_t)e->size : platform_block_size(p);
         memcpy(n, p, old < size ? old : size);
         if (e) {
             total += (int)size - e->size;

@@ -66,14 +66,16 @@ VANTREL_API void SortArray(unsigned long* a, unsigned long n);
 
 // Prints n bytes of buf as lines that start with "<tabs>0x<offset> " and are
 // filled by dump_hex_line (width: the line width in characters), then one
-// empty line. Null arguments log the invalid-pointer message.
+// empty line. A null stream prints nothing; a null buf or tabs logs the
+// invalid-pointer message.
 VANTREL_API void dump_hex(FILE* f, const void* buf, int n, int width, const char* tabs);
 
 // Prints prefix and a blank, then k bytes as "%02X " each, then the same k
 // bytes as characters (letters and digits as themselves, others as "."), then
 // a newline; returns k. With L = width - strlen(prefix), k = (L - L/3)/3 + 1,
 // at least 1 and at most n (width 79 with an 11-character prefix: 16 bytes).
-// n <= 0 prints nothing and gives 0; null arguments log and give 0.
+// n <= 0 or a null stream prints nothing and gives 0; a null buf or prefix
+// logs and gives 0.
 VANTREL_API int dump_hex_line(FILE* f, const void* buf, int n, int width, const char* prefix);
 
 // Writes the n bytes as "%02X " each followed by the raw bytes into out

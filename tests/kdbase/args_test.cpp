@@ -184,6 +184,8 @@ TEST_F(args_test, dump_lists_every_argument)
         out += (char)c;
     fclose(f);
     EXPECT_EQ(out, "  ***2 argument(s) parsed\n  ..[0] size=(640,480) 2 value(s)\n  ..[1] level=() 0 value(s)\n");
+    a.dump_args(nullptr, "");
+    EXPECT_TRUE(log_lines().empty());
 }
 
 TEST_F(args_test, allocation_failures_leave_nothing_behind)

@@ -120,6 +120,8 @@ TEST_F(errorlog_death_test, critical_ends_the_process_with_1)
     EXPECT_EXIT(errorlog("f.cpp", 1, EL_CRITICAL, "fatal"), ::testing::ExitedWithCode(1), "");
     set_display_message_func(nullptr);
     EXPECT_EXIT(errorlog("f.cpp", 1, EL_CRITICAL, "fatal"), ::testing::ExitedWithCode(1), "");
+    set_log_priority(3);  // drops EL_MINOR, never EL_CRITICAL
+    EXPECT_EXIT(errorlog("f.cpp", 1, EL_CRITICAL, "fatal"), ::testing::ExitedWithCode(1), "");
 }
 
 TEST_F(errorlog_death_test, critical_is_dropped_below_threshold_0)

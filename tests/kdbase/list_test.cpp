@@ -79,6 +79,15 @@ TEST_F(list_test, remove_past_the_end_or_null_changes_nothing)
     EXPECT_EQ(l.insert(static_cast<unknown*>(nullptr)), -1);
     EXPECT_EQ(l.insert(static_cast<void*>(nullptr)), -1);
     EXPECT_EQ(l.count, 1);
+
+    // A null element matches nothing, not a node of the other kind.
+    tracked t(1);
+    l.insert(&t);
+    EXPECT_EQ(l.get_node(static_cast<unknown*>(nullptr)), nullptr);
+    EXPECT_EQ(l.get_node(static_cast<void*>(nullptr)), nullptr);
+    EXPECT_EQ(l.remove(static_cast<unknown*>(nullptr)), nullptr);
+    EXPECT_EQ(l.remove(static_cast<void*>(nullptr)), nullptr);
+    EXPECT_EQ(l.count, 2);
 }
 
 TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
@@ -246,6 +255,34 @@ TEST_F(list_test, insert_reports_allocation_failure)
     EXPECT_TRUE(log_has("allocation failed: kdbase/d_list.cpp"));
 }
 
+TEST_F(list_test, failed_allocations_in_lists_and_collectors_leave_nothing_behind)
+{
+    int a = 1, b = 2;
+    d_list l(0);
+    l.insert(static_cast<void*>(&a));
+    l.insert(static_cast<void*>(&b));
+    mc_fail_after(0);
+    EXPECT_EQ(make_array(&l, 4), nullptr);
+    mc_fail_after(0);
+    EXPECT_EQ(make_ref_array(&l, true), nullptr);
+    d_list m(0);
+    m.insert(static_cast<void*>(&a));
+    mc_fail_after(1);  // the second appended node
+    EXPECT_EQ(m.cat(&l), -1);
+    EXPECT_EQ(m.count, 2);  // what was appended stays
+    check_invariants(m);
+
+    for (int fail = 0; fail < 2; ++fail) {
+        g_collector<tracked> g(1);
+        mc_fail_after(fail);  // the list entry, then the object
+        EXPECT_EQ(g.alloc(), nullptr);
+        ASSERT_NE(g.alloc(), nullptr);
+    }
+    EXPECT_EQ(destroyed.size(), 2u);  // only the objects that were made
+    mc_fail_after(0);
+    EXPECT_EQ(create_group("g"), nullptr);
+}
+
 TEST_F(list_test, group_compare_messages)
 {
     group_t* p1 = create_group("p");
@@ -275,8 +312,9 @@ TEST_F(list_test, group_compare_messages)
     FILE* f = fmemopen(buf, sizeof buf, "w");
     c.dump(f, "  ");
     p1->dump(f, nullptr);
+    c.dump(f, nullptr);
     fclose(f);
-    EXPECT_STREQ(buf, "  name=x parent=q\n(invalid group)\n");
+    EXPECT_STREQ(buf, "  name=x parent=q\n(invalid group)\n(invalid groupable)\n");
     delete p1;
     delete p2;
 }
@@ -345,6 +383,18 @@ TEST_F(list_test, collector_ledger_and_realloc)
     EXPECT_EQ(mc->del_entry(grown), -1);
     EXPECT_EQ(mc->total, before);
     mc->mc_delete(grown);
+
+    // A block without entry is a plain resize: its bytes move, nothing past it is read.
+    char* plain = static_cast<char*>(mc->_mc_new(3, "kdbase/x.cpp", 6));
+    memcpy(plain, "xyz", 3);
+    char* bigger = static_cast<char*>(mc->mc_realloc(plain, 4096));
+    ASSERT_NE(bigger, nullptr);
+    EXPECT_EQ(memcmp(bigger, "xyz", 3), 0);
+    char* smaller = static_cast<char*>(mc->mc_realloc(bigger, 2));
+    ASSERT_NE(smaller, nullptr);
+    EXPECT_EQ(memcmp(smaller, "xy", 2), 0);
+    EXPECT_EQ(mc->total, before);
+    mc->mc_delete(smaller);
 
     mc_fail_after(0);
     EXPECT_EQ(mc->_mc_new(4, "kdbase/y.cpp", 12), nullptr);

@@ -457,6 +457,12 @@ TEST_F(math_test, printers)
               "..| 0000.000000 0000.000000 0001.000000 0000.000000 |\n"
               "..| 0001.000000 0002.000000 0003.000000 0001.000000 |\n"
               "---end ROW matrix\n");
+    float v[16] = {};
+    _dump_v(nullptr, v, "");
+    dump_v(nullptr, v);
+    dump_q(nullptr, v, "");
+    dump_m(nullptr, v, 1, "");
+    EXPECT_TRUE(log_lines().empty());  // printers stay silent about a missing stream
     _dump_row_m(nullptr, nullptr, "");
     EXPECT_TRUE(log_has("invalid pointer: _f="));
 }

@@ -190,6 +190,10 @@ TEST_F(str_util_test, dump_hex_line_width_rule)
     auto lines = split_lines(printed([&](FILE* f) { dump_hex(f, buf, 3, 0, "\t"); }));
     EXPECT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[2], "\t0x00000002  00 .");
+    // Printers stay silent about a missing stream.
+    dump_hex(nullptr, buf, 3, 79, "");
+    EXPECT_EQ(dump_hex_line(nullptr, buf, 3, 79, ""), 0);
+    EXPECT_TRUE(log_lines().empty());
 }
 
 TEST_F(str_util_test, dump_hex_line_into_text)
