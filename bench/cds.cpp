@@ -168,8 +168,9 @@ void BM_small_chunks_read(benchmark::State& state)
         cds c;
         c.init();
         add_type(c.types, KD_NEW blob_io);
+        int r = c.load(fx().small_path.c_str());
         c.delete_type_objects();
-        if (c.load(fx().small_path.c_str()) < 0 || c.types[3]->objects.count != small_chunks)
+        if (r < 0 || c.types[3]->objects.count != small_chunks)
             state.SkipWithError("read failed");
     }
     state.SetBytesProcessed(state.iterations() * file_size(fx().small_path));
@@ -199,8 +200,9 @@ void BM_embedded_files_read(benchmark::State& state)
 {
     cds c;
     c.init();
+    int r = c.load(fx().big_path.c_str());
     c.delete_type_objects();
-    if (c.load(fx().big_path.c_str()) < 0) {
+    if (r < 0) {
         state.SkipWithError("load failed");
         return;
     }

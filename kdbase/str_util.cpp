@@ -106,24 +106,27 @@ char* copy_upto(const char* _src, char* _dst, char c)
     return _dst;
 }
 
+// Rejoins the parts of a path: directory and name, or name and extension.
+static char* rejoin(const char* path, char* out, bool dir_and_name)
+{
+    char dir[PATH_MAX_DIR], fname[PATH_MAX_FNAME], ext[PATH_MAX_EXT];
+    split_path(path, nullptr, dir, fname, ext);
+    make_path(out, nullptr, dir_and_name ? dir : nullptr, fname, dir_and_name ? nullptr : ext);
+    return out;
+}
+
 char* strip_ext(const char* _src, char* _out)
 {
     CHECK_PTR(_src, nullptr);
     CHECK_PTR(_out, nullptr);
-    char dir[PATH_MAX_DIR], fname[PATH_MAX_FNAME];
-    split_path(_src, nullptr, dir, fname, nullptr);
-    make_path(_out, nullptr, dir, fname, nullptr);
-    return _out;
+    return rejoin(_src, _out, true);
 }
 
 char* strip_path(const char* _src, char* _out)
 {
     CHECK_PTR(_src, nullptr);
     CHECK_PTR(_out, nullptr);
-    char fname[PATH_MAX_FNAME], ext[PATH_MAX_EXT];
-    split_path(_src, nullptr, nullptr, fname, ext);
-    make_path(_out, nullptr, nullptr, fname, ext);
-    return _out;
+    return rejoin(_src, _out, false);
 }
 
 char* trunc_path(char* _path, const char* _basepath)

@@ -38,10 +38,10 @@ public:
     unsigned short id;
 
     explicit chunk_proc(unsigned short _id = 0);
-    virtual ~chunk_proc();
     // Called with f just behind the chunk's header: reads the chunk's own data
     // (not its sub-chunks), may store a result in node->data. 0 or -1.
     virtual int read_data(CFileE& f, chunk_node* node) = 0;
+    virtual ~chunk_proc();
 };
 
 // Skips a chunk whole: its own data and all its sub-chunks.
@@ -67,7 +67,6 @@ public:
     chunk_proc* default_proc;
 
     data_container();
-    virtual ~data_container();
     data_container(const data_container&) = delete;
     data_container& operator=(const data_container&) = delete;
 
@@ -75,6 +74,7 @@ public:
     // the pointer and set node->data to null: the data left in the tree is
     // freed with it after this returns.
     virtual int process_tree(chunk_node* root) = 0;
+    virtual ~data_container();
     // The first processor for id, or null.
     chunk_proc* get_chunk_proc(unsigned short id);
 };

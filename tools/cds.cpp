@@ -41,8 +41,13 @@ static int list_chunks(cds& c)
     while (c.GetPos() < limit) {
         long offset = c.GetPos();
         chunk_header h;
-        if (c._read_header(h, limit) < 0)
+        int r = c._read_header(h, limit);
+        if (r < 0)
             return -1;
+        if (r > 0) {
+            printf("%ld trailing byte(s), too few for a chunk header\n", limit - offset);
+            break;
+        }
         int depth = depth_of(c.curr_group);
         printf("%-10ld %.4s %10ld  %*s%s\n", offset, h.type, h.size, 2 * depth, "", h.id);
         ++count;

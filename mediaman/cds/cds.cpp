@@ -1,5 +1,6 @@
 #include "mediaman/cds/cds.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -181,7 +182,15 @@ struct name_chain {
     name_chain* outer;
 };
 
-cds::cds() : chunk_io(cdsi_type), curr_group(nullptr)
+// A size field of a chunk written, to be filled in once everything is written.
+struct size_patch {
+    long pos;
+    int32_t size;
+};
+
+cds::cds()
+    : chunk_io(cdsi_type), curr_group(nullptr), patches(nullptr), patch_count(0), patch_room(0),
+      defer_patches(false)
 {
     types[0] = &chunk_grou;
     types[1] = this;
@@ -192,6 +201,7 @@ cds::cds() : chunk_io(cdsi_type), curr_group(nullptr)
 cds::~cds()
 {
     delete_chunk_io_types(types);
+    delete[] patches;
 }
 
 int cds::init()
@@ -213,13 +223,11 @@ void cds::_reset()
 {
     curr_group = nullptr;
     // The objects of an earlier read may live on elsewhere: forget them
-    // without deleting them, but keep each list's ownership setting for what
-    // is read next.
+    // without deleting them. What is read next is owned only after
+    // delete_type_objects().
     for (int i = 0; types[i]; ++i) {
-        int owns = types[i]->objects.delete_elements;
         types[i]->objects.delete_elements = 0;
         types[i]->objects.delete_nodes();
-        types[i]->objects.delete_elements = owns;
     }
 }
 
@@ -274,6 +282,11 @@ int cds::_read_header(chunk_header& h, long limit)
         if (ReadString(h.id, CDS_ID_MAX) < 0)
             throw -1;
     } catch (int) {
+        // Bytes too few for a header after the last whole top-level chunk
+        // are the end of the file, not a broken chunk: every group's size was
+        // checked against the file, so inside a group they are a broken chunk.
+        if (!Error() && !curr_group)
+            return 1;
         _read_error(pos, Error() ? "cannot read chunk header" : "file ends inside a chunk header");
         return -1;
     }
@@ -334,8 +347,9 @@ int cds::read_all()
     try {
         while ((pos = GetPos()) < limit) {
             chunk_header h;
-            if (_read_header(h, limit) < 0)
-                return -1;
+            int r = _read_header(h, limit);
+            if (r != 0)
+                return r < 0 ? -1 : 0;
             chunk_io* io = get_chunk_io(types, h.type);
             if (io == &chunk_grou) {
                 if (chunk_grou.read(*this, h) < 0)
@@ -366,8 +380,9 @@ int cds::_scan(chunk_header& h, long end, const char* id, long n, long limit)
         long pos = GetPos();
         if (pos > end || pos >= limit)
             return 1;
-        if (_read_header(h, limit) < 0)
-            return -1;
+        int r = _read_header(h, limit);
+        if (r != 0)
+            return r;
         bool group = is_group_header(h);
         if (group && chunk_grou.read(*this, h) < 0)
             return -1;
@@ -496,10 +511,65 @@ int cds::write_size_at_pos(long pos, long start)
         ELOG(EL_MINDEBUG, "write_size_at_pos(): chunk of %ld bytes does not fit its size field", size);
         return -1;
     }
+    if (_defer_patch(pos, (int32_t)size))
+        return 0;
     SetPos(pos);
     WriteInt((int)size);
     SetPos(now);
     return 0;
+}
+
+// Seeking back to a size field flushes the stream's buffer, which for small
+// chunks costs a write per chunk: write_all collects the fields instead.
+// False when they are not collected (then the caller writes at once).
+bool cds::_defer_patch(long pos, int32_t size)
+{
+    if (!defer_patches)
+        return false;
+    if (patch_count == patch_room) {
+        int room = patch_room ? 2 * patch_room : 256;
+        size_patch* more = room > patch_room ? KD_NEW size_patch[room] : nullptr;
+        if (!more)
+            return false;
+        if (patch_count)
+            memcpy(more, patches, patch_count * sizeof *patches);
+        delete[] patches;
+        patches = more;
+        patch_room = room;
+    }
+    patches[patch_count++] = {pos, size};
+    return true;
+}
+
+// Fills in the collected size fields in file order, rewriting each stretch of
+// the file that holds some, and ends at end. A short read or write throws.
+void cds::_apply_patches(long end)
+{
+    std::sort(patches, patches + patch_count,
+              [](const size_patch& a, const size_patch& b) { return a.pos < b.pos; });
+    bool swap = byteorder != sys_info().byteorder;
+    char block[4096];
+    for (int i = 0; i < patch_count;) {
+        long from = patches[i].pos;
+        int n = (int)std::min((long)sizeof block, end - from);
+        SetPos(from);
+        Read(block, n);
+        for (; i < patch_count && patches[i].pos + 4 <= from + n; ++i) {
+            int32_t v = swap ? inverse_order(patches[i].size) : patches[i].size;
+            memcpy(block + (patches[i].pos - from), &v, 4);
+        }
+        SetPos(from);
+        Write(block, n);
+    }
+    SetPos(end);
+}
+
+void cds::_drop_patches()
+{
+    delete[] patches;
+    patches = nullptr;
+    patch_count = patch_room = 0;
+    defer_patches = false;
 }
 
 // Writes the objects of every type from FILE on whose parent is named like g
@@ -558,6 +628,9 @@ int cds::write_all()
         return -1;
     }
     int r = 0;
+    // Collected size fields are read back and rewritten: only a file open for
+    // update can do that.
+    defer_patches = mode == OM_WBPLUS || mode == OM_RBPLUS;
     try {
         SetPos(0);
         curr_group = nullptr;
@@ -574,8 +647,10 @@ int cds::write_all()
         }
         if (r == 0)
             r = _write_members(nullptr);
-        // Rewriting a file that held more leaves no stale tail behind.
         long end = GetPos();
+        if (r == 0)
+            _apply_patches(end);
+        // Rewriting a file that held more leaves no stale tail behind.
         if (r == 0 && GetSize() > end && platform_truncate_file(fp, end) < 0)
             throw -1;
         if (fp)
@@ -584,6 +659,7 @@ int cds::write_all()
         ELOG(EL_MINOR, "error writing to %s at offset %ld", Name(), GetPos());
         r = -1;
     }
+    _drop_patches();
     curr_group = nullptr;
     return r;
 }

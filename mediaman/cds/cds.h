@@ -91,18 +91,18 @@ public:
     cds(const cds&) = delete;
     cds& operator=(const cds&) = delete;
 
+    // The "CDSI" marker: reading does nothing, writing emits the 9-byte chunk.
+    int read(cds& c, chunk_header& h) override;
+    int write(cds& c, groupable_t* o) override;
     // Creates the media chunk types. Call once before reading or writing media
     // chunks (and before add_type). 0 or -1.
     int init() override;
 
-    // The "CDSI" marker: reading does nothing, writing emits the 9-byte chunk.
-    int read(cds& c, chunk_header& h) override;
-    int write(cds& c, groupable_t* o) override;
-
     // Opens an existing file for reading and writing (no truncation; a file
     // that may not be changed is opened for reading only) and forgets the
-    // current group and every listed object without deleting it (the lists
-    // keep their ownership setting). -1 with "unable to open %s".
+    // current group and every listed object without deleting it. The lists
+    // then own nothing: call delete_type_objects() after reading for the
+    // container to delete what it read. -1 with "unable to open %s".
     int open(const char* _filename);
     // open, then read_all.
     int load(const char* _filename);
@@ -110,9 +110,10 @@ public:
     // -1 with "unable to create %s" or when writing fails.
     int create(const char* _filename);
 
-    // Reads every chunk of the file from its start. 0 at the end of the file;
-    // -1 on a failing reader, a malformed or truncated chunk ("read error on
-    // %s at byte %d"), or an unopened file. Objects read so far stay listed.
+    // Reads every chunk of the file from its start. 0 at the end of the file
+    // (also when it ends inside a top-level chunk header); -1 on a failing
+    // reader, a malformed or truncated chunk ("read error on %s at byte %d"),
+    // or an unopened file. Objects read so far stay listed.
     int read_all();
     // Reads the first chunk named _idstr within the range that where, _path
     // and _flags (CDS_GROUP_ONLY) select. Group headers met on the way are
@@ -160,13 +161,16 @@ public:
     long write_header(const char* _type, int size, const char* id);
     // Writes (current position - start) as the 32-bit size at pos and returns
     // to the current position. 0, or -1 when the size does not fit 31 bits.
+    // Within write_all on a file open for update the size lands in the file
+    // when write_all finishes, so that small chunks stream without a seek each.
     int write_size_at_pos(long pos, long start);
 
     // Reads the header at the current position and checks it: the id must end
     // within CDS_ID_MAX bytes, the size must not be negative nor run past
-    // limit (the file's size) or the current group's end. 0, or -1 with
-    // "read error on %s at byte %d: ...". Used by the scans and by tools that
-    // walk a file chunk by chunk.
+    // limit (the file's size) or the current group's end. 0; 1 when the file
+    // ends inside a header outside any group (the end of the file, not
+    // logged); or -1 with "read error on %s at byte %d: ...". Used by the
+    // scans and by tools that walk a file chunk by chunk.
     int _read_header(chunk_header& h, long limit);
     // Leaves every current group whose contents end at or before the current
     // position.
@@ -181,6 +185,15 @@ private:
     long _write_group(groupable_t* g, struct name_chain* chain);
     int _write_members(groupable_t* g);
     void _read_error(long pos, const char* what);
+    bool _defer_patch(long pos, int32_t size);
+    void _apply_patches(long end);
+    void _drop_patches();
+
+    // Size fields that write_all fills in when it has written everything.
+    struct size_patch* patches;
+    int patch_count;
+    int patch_room;
+    bool defer_patches;
 };
 
 // The group (group_t::dump), then "%sstart: %d\n" and "%ssize: %d\n";

@@ -91,7 +91,11 @@ chunk_io* get_chunk_io(chunk_io** _types, const char* _type)
 {
     CHECK_PTR(_types, nullptr);
     CHECK_PTR(_type, nullptr);
-    int i = find_type(_types, _type);
+    // A name shorter than four characters is padded as chunk types are, and
+    // never read beyond its end.
+    char type4[4] = {0, 0, 0, 0};
+    memcpy(type4, _type, strnlen(_type, sizeof type4));
+    int i = find_type(_types, type4);
     if (i >= 0)
         return _types[i];
     ELOG(EL_MINDEBUG, "unable to find chunk_io object for %.4s", _type);

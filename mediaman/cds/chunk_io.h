@@ -34,7 +34,6 @@ public:
     d_list objects;
 
     explicit chunk_io(const char* _type);
-    virtual ~chunk_io();
     chunk_io(const chunk_io&) = delete;
     chunk_io& operator=(const chunk_io&) = delete;
 
@@ -45,6 +44,8 @@ public:
     // Writes one complete chunk (header and payload) for o at the current
     // position. 0, or -1 on failure; a short write throws the int -1.
     virtual int write(cds& c, groupable_t* o) = 0;
+    // Declared behind read and write, which hold the first table slots.
+    virtual ~chunk_io();
 };
 
 // A creator of a reader, as listed in the creator table.

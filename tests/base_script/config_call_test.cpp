@@ -5,7 +5,6 @@
 
 #include "base_script/script_sets.h"
 #include "config_helpers.h"
-#include "player.h"
 #include "kdbase/kdbase_math.h"
 
 using namespace vantrel;
@@ -242,9 +241,9 @@ TEST_F(config_call_test, readme_example)
                                              "slog(get_const(\"EL_STATUS\"), \"player %s ready\", player.title)\n"
                                              "./config\n");
     EXPECT_EQ(script.process(file.c_str()), 0);
-    EXPECT_EQ(player.health.value(0), 80);
-    EXPECT_STREQ(player.title.str_value(0), "Ada");
-    EXPECT_EQ(std::vector<float>(player.xyz, player.xyz + 4), (std::vector<float>{1.0f, 0.0f, -2.5f, 1.0f}));
+    EXPECT_EQ(player.i.value(0), 80);
+    EXPECT_STREQ(player.s.str_value(0), "Ada");
+    EXPECT_EQ(std::vector<float>(player.vec, player.vec + 4), (std::vector<float>{1.0f, 0.0f, -2.5f, 1.0f}));
     EXPECT_TRUE(log_has("] player Ada ready"));
     scope.empty();
 }

@@ -10,26 +10,15 @@
 #include "base_script/script_func.h"
 #include "base_script/script_var.h"
 #include "kdbase/d_list.h"
+#include "player.h"
 #include "tests/common/log_fixture.h"
 
 namespace vantrel_test {
 
-// A published object: an int, a 4-float vector and a text.
-class thing_t : public vantrel::script_var {
+// A published object: "i" (int), "v" (4 floats) and "s" (text).
+class thing_t : public published_t {
 public:
-    vantrel::r_var i, v, s;
-    float vec[4] = {0, 0, 0, 0};
-
-    explicit thing_t(const char* _name)
-    {
-        name = _name;
-        stride = sizeof(thing_t);
-        i.set(0, 0);
-        v.set_storage(vec, sizeof vec);
-        add(&i, "i", vantrel::r_int, 1);
-        add(&v, "v", vantrel::r_float, 4);
-        add(&s, "s", vantrel::r_string, 1);
-    }
+    explicit thing_t(const char* _name) : published_t(_name, "i", "v", "s") {}
 };
 
 class config_test_base : public log_test {

@@ -79,6 +79,11 @@ TEST_F(cds_tool_test, lists_and_extracts)
     EXPECT_NE(out.find("read error on"), std::string::npos) << out;
 
     out.clear();
+    write_file("tail.cds", c + "GR");
+    EXPECT_EQ(run("list " + path("tail.cds"), &out), 0) << out;
+    EXPECT_NE(out.find("2 trailing byte(s)"), std::string::npos) << out;
+
+    out.clear();
     EXPECT_EQ(run("", &out), 2);
     EXPECT_NE(out.find("usage: vantrel-cds list <container>"), std::string::npos);
 }
