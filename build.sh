@@ -35,7 +35,8 @@ case "${1:-}" in
   demo)
     setup
     build build
-    ./build/example_host -name demo -size 640,480
+    # Run inside the build tree, where its log file goes.
+    (cd build && ./example_host -name demo -size 640,480)
     ;;
   test)
     setup

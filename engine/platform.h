@@ -39,7 +39,8 @@ VANTREL_API size_t platform_block_size(void* p);
 // ---- text input ------------------------------------------------------------
 // Reads a line like fgets (at most n - 1 characters, keeps the '\n'), and turns
 // a "\r\n" ending into "\n" as text mode on Windows does. A lone '\r' inside a
-// line stays. Returns buf, or null at end of file / on error with nothing read.
+// line stays. Returns buf, or null at end of file / on error with nothing read
+// (always for n < 2, where nothing fits).
 VANTREL_API char* read_line(char* buf, int n, FILE* f);
 
 // The one decimal number scanner of the library, independent of the locale:

@@ -102,7 +102,9 @@ size_t platform_block_size(void* p)
 
 char* read_line(char* buf, int n, FILE* f)
 {
-    if (!buf || n < 1 || !f)
+    // A one-byte buffer holds no character: fgets would "succeed" for ever,
+    // even at the end of the file.
+    if (!buf || n < 2 || !f)
         return nullptr;
     if (!fgets(buf, n, f))
         return nullptr;

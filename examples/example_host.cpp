@@ -64,6 +64,7 @@ int main(int argc, char** argv)
     }
     printf("\n");
 
+    ELOG(EL_STATUS, "example_host: %d argument(s), %d object(s) in %s", args.count, objects.count, level->name);
     objects.delete_nodes();
     delete level;
     printf("log written to example_host.log\n");

@@ -45,7 +45,8 @@ public:
     mem_info* get_entry(void* p);
     // Logs "mem_collector: %d entries left" and one line per remaining entry.
     void logall();
-    // Describes a block: address, size (at most 16) and its first bytes.
+    // Describes a block into out (256 bytes): address, size (at most 16) and
+    // its first bytes. Returns out; null arguments log and give null.
     char* _set_entry_str(char* out, char* block, int n);
     // Empties and frees the entry array.
     void release_entries();

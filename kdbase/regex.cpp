@@ -37,6 +37,8 @@ struct r_state {
     const char* text;
     const char* text_end;
     bool icase;
+    // A malformed pattern is reported once per call, not at every start position.
+    mutable bool stray_reported;
 };
 
 char fold(char c, bool icase)
@@ -211,7 +213,9 @@ bool match_here(const r_state* s, const char* t)
             continue;
         }
         if (*p == ')' || *p == ']' || *p == '}') {
-            ELOG(EL_MINOR, "%s: ) or } or ] found without starting brace", s->pattern);
+            if (!s->stray_reported)
+                ELOG(EL_MINOR, "%s: ) or } or ] found without starting brace", s->pattern);
+            s->stray_reported = true;
             ++p;
             continue;
         }
@@ -233,7 +237,7 @@ int regex_match(const char* pattern, const char* text, int flags)
         ELOG(EL_MINDEBUG, "regex_match(): invalid parameters");
         return 0;
     }
-    r_state s{pattern, pattern + strlen(pattern), text, text + strlen(text), (flags & REGEX_ICASE) != 0};
+    r_state s{pattern, pattern + strlen(pattern), text, text + strlen(text), (flags & REGEX_ICASE) != 0, false};
     for (const char* t = text; t < s.text_end; ++t)
         if (match_here(&s, t))
             return 1;

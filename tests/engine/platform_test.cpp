@@ -122,6 +122,8 @@ TEST_F(platform_test, read_line_with_a_full_buffer_at_the_cr)
     EXPECT_STREQ(buf, "abc\n");
     ASSERT_NE(read_line(buf, sizeof buf, f), nullptr);
     EXPECT_STREQ(buf, "d\n");
+    // Nothing fits in one byte: a reading loop must still end.
+    EXPECT_EQ(read_line(buf, 1, f), nullptr);
     fclose(f);
 }
 

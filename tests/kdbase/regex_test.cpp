@@ -83,6 +83,10 @@ TEST_F(regex_test, stray_closers_are_logged_and_skipped)
     EXPECT_EQ(regex_match("a)b", "ab", 0), 1);
     EXPECT_TRUE(log_has("a)b: ) or } or ] found without starting brace"));
     EXPECT_EQ(regex_match("]}x", "x", 0), 1);
+    // Reported once per call, however many start positions reach it.
+    clear_log();
+    EXPECT_EQ(regex_match("a)b", "aaaaaaac", 0), 0);
+    EXPECT_EQ(log_lines().size(), 1u);
 }
 
 TEST_F(regex_test, null_arguments)
