@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
-#   ./build.sh demo   set up, build, and run the demo
+#   ./build.sh demo   set up, build, compile a sample level and write its plan as an SVG
 #   ./build.sh test   set up, build and run every test: normal build, then the sanitizer build
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -12,7 +12,7 @@ setup() {
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
-  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev; do
+  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
@@ -37,6 +37,11 @@ case "${1:-}" in
     build build
     # Run inside the build tree, where its log file goes.
     (cd build && ./example_host -name demo -size 640,480)
+    mkdir -p build/demo
+    # The dog-leg level: the plan shows what the first room sees (not the last).
+    ./build/tools/vantrel-bspc data/levels/dog_leg.txt --leaf 4 1 4 \
+      --svg build/demo/dog_leg.svg --log build/demo/vantrel-bspc.log
+    echo "open $(pwd)/build/demo/dog_leg.svg in a browser to see the plan"
     ;;
   test)
     setup

@@ -64,8 +64,9 @@ int get_nargs(const char* signature)
     if (!letters)
         return 0;
     int n = 0;
+    // A character directly followed by "*" is not counted; the "*" itself is.
     for (const char* c = letters + 1; *c; ++c)
-        if (*c != '*')
+        if (c[1] != '*')
             ++n;
     return n;
 }

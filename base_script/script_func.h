@@ -51,8 +51,9 @@ public:
 
 // Sets v's type from a signature letter (table above). Null v does nothing.
 VANTREL_API void set_r_var_type(r_var* v, char letter);
-// The number of fixed arguments: the letters after "=" other than "*"
-// ("v=is*" 2, "i=SiS" 3, "v=" 0); 0 without "=" or for null.
+// The number of fixed arguments: the characters after "=" except those
+// directly followed by "*" ("v=is*" 2, "i=SiS" 3, "v=" 0, "v=*" 1); 0 without
+// "=" or for null.
 VANTREL_API int get_nargs(const char* signature);
 
 }  // namespace vantrel

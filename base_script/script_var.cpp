@@ -27,8 +27,10 @@ int script_var::add(r_var* member, const char* _name, r_type t, int _count)
     }
     bool taken = r_struct::get_var(_name) != nullptr;
     char* copy = alloc_str(_name, -1);
-    if (!copy)
+    if (!copy) {
+        ELOG(EL_MINDEBUG, "script_var::add(): unable to copy the name %s", _name);
         return -1;
+    }
     if (member->owns_name)
         delete[] const_cast<char*>(member->name);
     member->name = copy;
@@ -38,6 +40,7 @@ int script_var::add(r_var* member, const char* _name, r_type t, int _count)
     if (r_struct::add(member) != 0) {
         if (taken)
             throw member;
+        ELOG(EL_MINDEBUG, "script_var::add(): unable to add %s", _name);
         return -1;
     }
     return 0;

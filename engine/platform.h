@@ -8,6 +8,12 @@
 
 #include "kdbase/export.h"
 
+// The millisecond clock keeps C linkage so hosts and module libraries find it
+// under its plain name: milliseconds since the process started, on the
+// monotonic clock (so it does not wrap with the machine's uptime). Declared
+// in namespace vantrel too (below).
+extern "C" VANTREL_API unsigned int get_milli_uptime();
+
 namespace vantrel {
 
 // ---- time text -----------------------------------------------------------
@@ -60,13 +66,20 @@ VANTREL_API size_t scan_integer(const char* s, long long* value);
 VANTREL_API int platform_truncate_file(FILE* f, long length);
 
 // ---- clock -----------------------------------------------------------------
-// Milliseconds since the process started, on the monotonic clock.
-VANTREL_API unsigned int get_milli_uptime();
+using ::get_milli_uptime;
 
 // Replaces the clock (for tests and replays): while set, get_milli_uptime
 // returns clock(context). Null restores the real clock.
 typedef unsigned int (*milli_clock_func)(void* context);
 VANTREL_API void set_milli_clock(milli_clock_func clock, void* context);
+
+// Processor time used by the process so far, in seconds: the cost of work
+// on a machine shared with other processes.
+VANTREL_API double platform_cpu_seconds();
+
+// ---- memory ------------------------------------------------------------------
+// The largest resident size of the process so far, in bytes (0 when unknown).
+VANTREL_API unsigned long long platform_peak_memory();
 
 // ---- threads ---------------------------------------------------------------
 // Starts a detached thread running f(arg). Returns 0, or the system's error code.

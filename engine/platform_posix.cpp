@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <malloc.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -244,19 +245,42 @@ static unsigned long long monotonic_ms()
     return (unsigned long long)ts.tv_sec * 1000ULL + (unsigned long long)ts.tv_nsec / 1000000ULL;
 }
 
-static const unsigned long long process_start_ms = monotonic_ms();
+// Taken by the first reader, at load at the latest: a static constructor of
+// another source may read the clock before this file's statics exist.
+static unsigned long long clock_origin()
+{
+    static const unsigned long long origin = monotonic_ms();
+    return origin;
+}
+[[maybe_unused]] static const unsigned long long origin_at_load = clock_origin();
 
-unsigned int get_milli_uptime()
+static unsigned int milli_uptime()
 {
     if (test_clock)
         return test_clock(test_clock_context);
-    return (unsigned int)(monotonic_ms() - process_start_ms);
+    return (unsigned int)(monotonic_ms() - clock_origin());
 }
 
 void set_milli_clock(milli_clock_func clock, void* context)
 {
     test_clock = clock;
     test_clock_context = context;
+}
+
+double platform_cpu_seconds()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+// ---- memory ------------------------------------------------------------------
+unsigned long long platform_peak_memory()
+{
+    struct rusage ru;
+    if (getrusage(RUSAGE_SELF, &ru) != 0)
+        return 0;
+    return (unsigned long long)ru.ru_maxrss * 1024ULL;  // kilobytes on Linux
 }
 
 // ---- threads ---------------------------------------------------------------
@@ -355,3 +379,8 @@ const char* platform_library_error()
 }
 
 }  // namespace vantrel
+
+unsigned int get_milli_uptime()
+{
+    return vantrel::milli_uptime();
+}

@@ -25,7 +25,9 @@ int r_struct::add_var(const char* name, T v)
         return -1;
     }
     r_var* var = KD_NEW r_var(name, v);
-    if (!var) {
+    // A text whose copy failed leaves the variable undefined.
+    if (!var || var->type == r_undefined) {
+        delete var;
         ELOG(EL_MINOR, "r_struct::_add_var(): unable to create r_var %s", name);
         return -1;
     }

@@ -277,8 +277,10 @@ int r_var::set(int i, const char* s)
     }
     // Copy before freeing: s may be this element's own text.
     char* copy = nullptr;
-    if (s && !(copy = alloc_str(s, -1)))
+    if (s && !(copy = alloc_str(s, -1))) {
+        ELOG(EL_MINDEBUG, "r_var::set(): unable to copy the text of %s", name);
         return -1;
+    }
     char* old = type == r_string ? reinterpret_cast<char*>(word(i)) : nullptr;
     type = r_string;
     put_word(i, ptr_word(copy));
@@ -418,6 +420,9 @@ int r_var::assign(int i, r_var* src, int j)
             // A variable owns all of its texts or none: an r_string gives its up.
             release_strings();
             type = r_char_p;
+            // Words of the old type are no text pointers (and have another width).
+            for (unsigned int k = 0; k < count; ++k)
+                put_word((int)k, 0);
         }
         put_word(i, w);
         return 0;

@@ -52,8 +52,7 @@ int model_t::alloc_meshes(int n)
         ELOG(EL_MINDEBUG, "alloc_meshes(): invalid mesh count %d", n);
         return -1;
     }
-    if (n == 0)
-        return 0;
+    // Even an empty array is allocated: a model with one is usable (VALID_MODEL).
     meshes = KD_NEW mesh_t*[n]();
     if (!meshes)
         return -1;

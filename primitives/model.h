@@ -30,7 +30,8 @@ public:
     // Destroys the children and meshes and frees both arrays; pointers null, counts 0.
     void delete_meshes();
     // delete_meshes, then an array of n null mesh pointers for the caller to
-    // fill. -1 when n < 0 or the array cannot be allocated.
+    // fill (n = 0 gives an empty array, and a usable model). -1 when n < 0 or
+    // the array cannot be allocated.
     int alloc_meshes(int n);
     // Bounds of every vertex of this model's meshes (children not visited),
     // each moved by its mesh's matrix. 0 / -1.

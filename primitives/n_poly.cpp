@@ -118,8 +118,10 @@ int n_poly::set_verts(mrv_vertex* src, int count, ...)
     }
     mrv_vertex* new_va;
     uint32_t* new_vi;
-    if (_new_arrays(count, count, &new_va, &new_vi) < 0)
+    if (_new_arrays(count, count, &new_va, &new_vi) < 0) {
+        _delete_verts();
         return -1;
+    }
     va_list ap;
     va_start(ap, count);
     for (int k = 0; k < count; ++k)

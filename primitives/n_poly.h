@@ -33,8 +33,8 @@ public:
     // (then this polygon has no vertices).
     int _copy_verts(n_poly* src);
     // Replaces the vertices by src[i0], src[i1], ... (count int indices
-    // following). The polygon must already be usable. -1 on bad arguments or
-    // allocation failure.
+    // following). The polygon must already be usable. -1 on bad arguments
+    // (nothing changed) or allocation failure (then it has no vertices).
     int set_verts(mrv_vertex* src, int count, ...);
     // Axis-aligned bounds of the indexed vertices (x, y, z written). 0 / -1.
     int get_bounds(float* min, float* max);
@@ -77,7 +77,7 @@ VANTREL_API int p_location_poly(n_poly* poly, n_poly* plane);
 // A vertex on the plane goes to both halves; an edge crossing the plane adds
 // a new vertex (zero normal, interpolated texture) to both. 0, or -1 on bad
 // arguments, when one side would hold more than 64 vertices or be empty, or on
-// allocation failure; front and back then hold no vertices.
+// allocation failure; front and back are then left as they were.
 VANTREL_API int split_poly(n_poly* poly, n_poly* plane, n_poly* front, n_poly* back);
 
 // Equal mat and nverts, normals within 0.0001, vertices equal in index order.

@@ -82,8 +82,13 @@ public:
             return start_poly();
         if (!strcmp(s, "[end mesh]\n") && curr_mesh)
             return end_mesh();
-        if (!strcmp(s, "[mesh]\n") && meshes)
-            return start_mesh();
+        if (!strcmp(s, "[mesh]\n")) {
+            if (meshes)
+                return start_mesh();
+            // No mesh is made, but an open polygon ends unfinished all the same.
+            discard_poly();
+            return 0;
+        }
         switch (s[0]) {
         case 'v':
             return vertex(s + 1);

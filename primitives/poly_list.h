@@ -30,8 +30,8 @@ namespace vantrel {
 // outside any mesh, which the caller owns. A mesh or polygon still open at a
 // new "[mesh]" (a polygon also at a new "[poly]") or at the end is discarded
 // and leaves the list it was put into (a polygon with the vertices read for
-// it). Without meshes, mesh lines are
-// ignored and all polygons end up, owned, in polys.
+// it). Without meshes, no mesh is made (a "[mesh]" still discards an open
+// polygon) and all polygons end up, owned, in polys.
 // 0, or -1 on a null stream or a failure (logged); what was read up to that
 // point stays in the caller's lists.
 VANTREL_API int load_poly_list(FILE* f, d_list* polys, d_list* meshes);

@@ -73,6 +73,7 @@ TEST_F(script_func_test, signature_helpers)
     EXPECT_EQ(get_nargs("v=is*"), 2);
     EXPECT_EQ(get_nargs("i=SiS"), 3);
     EXPECT_EQ(get_nargs("v="), 0);
+    EXPECT_EQ(get_nargs("v=*"), 1);  // only a letter directly before "*" is not counted
     EXPECT_EQ(get_nargs("v=Fffff"), 5);
     EXPECT_EQ(get_nargs("nothing"), 0);
     EXPECT_EQ(get_nargs(nullptr), 0);
@@ -287,7 +288,13 @@ TEST_F(script_var_test, member_storage_must_hold_the_elements)
     mc_fail_after(1);
     EXPECT_EQ(cam.add(&one, "one", r_int, 1), -1);
     mc_fail_after(-1);
+    EXPECT_TRUE(log_has("script_var::add(): unable to add one"));
     EXPECT_EQ(cam.get_var("one"), nullptr);
+    mc_fail_after(0);
+    EXPECT_EQ(cam.add(&one, "two", r_int, 1), -1);
+    mc_fail_after(-1);
+    EXPECT_TRUE(log_has("script_var::add(): unable to copy the name two"));
+    EXPECT_EQ(cam.get_var("two"), nullptr);
 }
 
 TEST_F(script_var_test, reset_republishes_without_leaking_names)

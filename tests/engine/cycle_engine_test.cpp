@@ -1,5 +1,6 @@
 #include "engine/cycle_engine.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -289,6 +290,13 @@ TEST_F(engine_test, createthread_runs_the_function_with_its_argument)
     EXPECT_NE(k_createthread(&failed, nullptr, nullptr), 0);
     EXPECT_EQ(failed, 1);
     EXPECT_NE(k_createthread(nullptr, nullptr, nullptr), 0);
+}
+
+// Hosts and module libraries find the platform calls under their plain C names.
+TEST_F(engine_test, platform_calls_have_c_names)
+{
+    for (const char* c_name : {"get_milli_uptime", "k_createthread", "k_get_key_state"})
+        EXPECT_NE(dlsym(RTLD_DEFAULT, c_name), nullptr) << c_name;
 }
 
 TEST_F(engine_test, key_state_reads_the_key_table)

@@ -128,6 +128,10 @@ TEST_F(r_var_test, string_ownership_differs_between_r_string_and_r_char_p)
     EXPECT_STREQ(owned.str_value(), "shared");
     EXPECT_EQ(owned.set(0, (const char*)nullptr), 0);
     EXPECT_EQ(owned.str_value(), nullptr);
+    mc_fail_after(0);
+    EXPECT_EQ(owned.set(0, "lost"), -1);
+    mc_fail_after(-1);
+    EXPECT_TRUE(log_has("r_var::set(): unable to copy the text of o"));
 
     r_var ref("r", r_char_p);
     EXPECT_EQ(ref.set(buf), 0);
@@ -233,6 +237,16 @@ TEST_F(r_var_test, assign_follows_the_source_type)
     EXPECT_EQ(s.assign(&cp), 0);  // the owned text is released, the pointer shared
     EXPECT_EQ(s.type, r_char_p);
     EXPECT_EQ(s.str_value(), buf);
+    // An int array turned into texts keeps no int word as a text pointer.
+    r_var* nums = create_r_var("nums", 3);
+    for (int k = 0; k < 3; ++k)
+        nums->set(k, 0x11111111 * (k + 1));
+    EXPECT_EQ(nums->assign(0, &cp, 0), 0);
+    EXPECT_EQ(nums->str_value(0), buf);
+    EXPECT_EQ(nums->str_value(1), nullptr);
+    EXPECT_EQ(nums->str_value(2), nullptr);
+    EXPECT_EQ(nums->size(), 4);
+    delete nums;
 
     r_var none("none");
     EXPECT_EQ(i.assign(&none), -1);
@@ -435,6 +449,10 @@ TEST_F(r_struct_test, failed_insert_deletes_the_new_variable)
     mc_fail_after(1);
     EXPECT_EQ(s.add("a", 1), -1);
     EXPECT_TRUE(log_has("r_struct::_add_var(): unable to add r_var a"));
+    clear_log();
+    mc_fail_after(1);  // the copy of the text
+    EXPECT_EQ(s.add("t", "text"), -1);
+    EXPECT_TRUE(log_has("r_struct::_add_var(): unable to create r_var t"));
     mc_fail_after(-1);
     EXPECT_EQ(s.list.count, 0);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
+
 #include "kdbase/kdbase_math.h"
 #include "kdbase/mem_collector.h"
 #include "primitives/model.h"
@@ -75,6 +77,15 @@ TEST_F(model_test, construction_and_mesh_arrays)
     m.delete_meshes();
     EXPECT_EQ(m.meshes, nullptr);
     EXPECT_EQ(m.nmeshes, 0);
+
+    // No meshes is an empty array: the model is usable and its box empty.
+    ASSERT_EQ(m.alloc_meshes(0), 0);
+    EXPECT_NE(m.meshes, nullptr);
+    EXPECT_EQ(m.nmeshes, 0);
+    float min[3], max[3];
+    ASSERT_EQ(m.get_bbox(min, max), 0);
+    EXPECT_EQ(min[0], FLT_MAX);
+    EXPECT_EQ(max[0], -FLT_MAX);
 
     mc_fail_after(0);
     EXPECT_EQ(m.alloc_meshes(4), -1);

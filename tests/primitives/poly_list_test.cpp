@@ -182,6 +182,14 @@ TEST_F(poly_list_test, polygons_outside_meshes)
     ASSERT_EQ(l3.polys.count, 1);
     EXPECT_EQ(l3.poly(0)->nverts, 3);
     EXPECT_EQ(l3.poly(0)->flags & PRIM_OWNS_ARRAYS, 1u);
+    // ... and a "[mesh]" still ends an open polygon unfinished.
+    lists l4;
+    ASSERT_EQ(load("[poly]\nv 0 0 0\nv 1 0 0\n[mesh]\n[end poly]\n" + std::string(triangle_mesh), l4, true, false),
+              0);
+    ASSERT_EQ(l4.polys.count, 1);
+    EXPECT_EQ(l4.poly(0)->nverts, 3);
+    expect_pos(*l4.poly(0), 0, {0, 0, 0});
+    expect_pos(*l4.poly(0), 2, {0, 1, 0});
 }
 
 TEST_F(poly_list_test, unfinished_items_are_discarded_and_unlisted)

@@ -205,6 +205,19 @@ TEST_F(polygon_test, set_verts_picks_by_index)
     ASSERT_EQ(p.set_verts(p.va, 3, 2, 1, 0), 0);
     expect_pos(p, 0, {2, 0, 0});
     expect_pos(p, 2, {3, 0, 0});
+
+    // Like a failed _alloc_verts, a failed allocation leaves no vertices.
+    for (int fail = 0; fail < 2; ++fail) {
+        ASSERT_EQ(p.set_verts(pool, 2, 0, 1), 0);
+        mc_fail_after(fail);
+        EXPECT_EQ(p.set_verts(pool, 3, 0, 1, 2), -1);
+        mc_fail_after(-1);
+        EXPECT_EQ(p.va, nullptr);
+        EXPECT_EQ(p.vi, nullptr);
+        EXPECT_EQ(p.nverts, 0);
+        EXPECT_EQ(p.vasize, 0);
+        make_poly(p, {{5, 5, 5}});
+    }
 }
 
 TEST_F(polygon_test, normal_follows_vertex_order)

@@ -1,0 +1,128 @@
+// Decoding BMP and TGA files and converting pixel formats, against the widely
+// used single-header decoder stb_image on the same files in the same run.
+// The files are written once to a temporary directory and read back many
+// times, so they come from the page cache.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "image/image.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_BMP
+#define STBI_ONLY_TGA
+#include "stb_image.h"
+#pragma GCC diagnostic pop
+
+using namespace vantrel;
+
+namespace {
+
+const unsigned int opaque = 0xFF000000u;
+
+// A temporary directory removed at exit, with the test files inside.
+struct bench_files {
+    std::string dir;
+    bench_files()
+    {
+        char tmpl[] = "/tmp/vantrel-bench-image-XXXXXX";
+        const char* d = mkdtemp(tmpl);
+        dir = d ? d : "/tmp";
+    }
+    ~bench_files()
+    {
+        std::string cmd = "rm -rf '" + dir + "'";
+        if (dir != "/tmp" && system(cmd.c_str()) != 0)
+            fprintf(stderr, "could not remove %s\n", dir.c_str());
+    }
+    // The file of that format and size, written on first use.
+    std::string get(const char* ext, int bits, int size)
+    {
+        std::string p = dir + "/" + std::to_string(bits) + "_" + std::to_string(size) + ext;
+        if (access(p.c_str(), R_OK) == 0)
+            return p;
+        image_t img;
+        img.alloc_bits(size, size, 0xFF0000, 0xFF00, 0xFF, bits == 32 ? opaque : 0);
+        unsigned int seed = 12345;
+        for (size_t i = 0; i < img.row_size() * (size_t)size; ++i)
+            img.bits[i] = (unsigned char)((seed = seed * 1103515245u + 12345u) >> 16);
+        unsigned int options = 0;  // rows bottom up in both formats, the common layout
+        if (image_write(&img, p.c_str(), &options, nullptr) != 0)
+            fprintf(stderr, "could not write %s\n", p.c_str());
+        return p;
+    }
+};
+
+bench_files& files()
+{
+    static bench_files f;
+    return f;
+}
+
+void decode(benchmark::State& state, const char* ext, int bits)
+{
+    std::string p = files().get(ext, bits, (int)state.range(0));
+    for (auto _ : state) {
+        image_t img;
+        if (image_read(&img, p.c_str(), nullptr) != 0)
+            state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(img.bits);
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0) * state.range(0) * (bits / 8));
+}
+
+void decode_stb(benchmark::State& state, const char* ext, int bits)
+{
+    std::string p = files().get(ext, bits, (int)state.range(0));
+    for (auto _ : state) {
+        int w, h, n;
+        unsigned char* data = stbi_load(p.c_str(), &w, &h, &n, 0);
+        if (!data)
+            state.SkipWithError("stb_image read failed");
+        benchmark::DoNotOptimize(data);
+        stbi_image_free(data);
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0) * state.range(0) * (bits / 8));
+}
+
+BENCHMARK_CAPTURE(decode, bmp24, ".bmp", 24)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(decode_stb, bmp24, ".bmp", 24)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(decode, bmp32, ".bmp", 32)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(decode_stb, bmp32, ".bmp", 32)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(decode, tga24, ".tga", 24)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(decode_stb, tga24, ".tga", 24)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(decode, tga32, ".tga", 32)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(decode_stb, tga32, ".tga", 32)->Arg(512)->Arg(2048);
+
+// Converting a whole image into a new buffer: 32 bits to 5-5-5, 24 to 32 bits.
+void convert(benchmark::State& state, int from_bits, unsigned int r, unsigned int g, unsigned int b, unsigned int a)
+{
+    int size = (int)state.range(0);
+    image_t img;
+    img.alloc_bits(size, size, 0xFF0000, 0xFF00, 0xFF, from_bits == 32 ? opaque : 0);
+    for (size_t i = 0; i < img.row_size() * (size_t)size; ++i)
+        img.bits[i] = (unsigned char)(i * 7);
+    bit_fields_t to;
+    to.set(r, g, b, a);
+    for (auto _ : state) {
+        char* out = nullptr;
+        if (img.convert(&to, &out) != 0)
+            state.SkipWithError("conversion failed");
+        benchmark::DoNotOptimize(out);
+        delete[] out;
+    }
+    state.SetItemsProcessed(state.iterations() * size * size);
+}
+
+BENCHMARK_CAPTURE(convert, 32_to_16, 32, 0x7C00, 0x03E0, 0x001F, 0)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(convert, 24_to_32, 24, 0xFF0000, 0xFF00, 0xFF, opaque)->Arg(512)->Arg(2048);
+
+}  // namespace

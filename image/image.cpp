@@ -1,0 +1,419 @@
+#include "image/image.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/platform.h"
+#include "image/bmp/bmp.h"
+#include "image/tga/tga.h"
+#include "kdbase/cfile.h"
+#include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
+#include "kdbase/pointer.h"
+#include "kdbase/str_util.h"
+
+static vantrel::mc_init mc_guard;
+
+namespace vantrel {
+
+int bit_fields_t::nbits()
+{
+    return mask32_nbits(red_mask | green_mask | blue_mask | alpha_mask);
+}
+
+int bit_fields_t::nbytes()
+{
+    return (nbits() + 7) / 8;
+}
+
+void bit_fields_t::set(unsigned int r, unsigned int g, unsigned int b, unsigned int a)
+{
+    red_mask = r;
+    green_mask = g;
+    blue_mask = b;
+    alpha_mask = a;
+}
+
+int get_padding(bit_fields_t* _fields, int width)
+{
+    CHECK_PTR(_fields, 0);
+    unsigned int row = (unsigned int)_fields->nbytes() * (unsigned int)width;
+    return (int)((4 - row % 4) % 4);
+}
+
+// Bytes of height rows of width pixels of nbytes each, padded to 4 bytes; 0
+// when that is more than one object can hold.
+static size_t image_size(int width, int height, int nbytes)
+{
+    size_t row = ((size_t)width * (size_t)nbytes + 3) & ~(size_t)3;
+    if (height != 0 && row > (size_t)PTRDIFF_MAX / (size_t)height)
+        return 0;
+    return row * (size_t)height;
+}
+
+image_t::image_t() : width(0), height(0), fields{0, 0, 0, 0}, bits(nullptr) {}
+
+image_t::~image_t()
+{
+    delete_bits();
+}
+
+// Allocates img's bits for the size and format; the pixel bytes are zeroed
+// only when asked (readers fill every byte themselves).
+static int allocate(image_t* img, int width, int height, const bit_fields_t& f, bool zero)
+{
+    img->delete_bits();
+    bit_fields_t g = f;
+    int nb = g.nbytes();
+    if (width <= 0 || height <= 0 || nb == 0) {
+        ELOG(EL_MINOR, "image_t::alloc_bits(): invalid image %dx%d of %d bits", width, height, g.nbits());
+        return -1;
+    }
+    size_t n = image_size(width, height, nb);
+    if (n == 0) {
+        ELOG(EL_MINOR, "image_t::alloc_bits(): image %dx%d too large", width, height);
+        return -1;
+    }
+    img->bits = KD_NEW unsigned char[n];
+    if (!img->bits)
+        return -1;
+    if (zero)
+        memset(img->bits, 0, n);
+    img->width = width;
+    img->height = height;
+    img->fields = g;
+    return 0;
+}
+
+int image_t::alloc_bits(int _width, int _height, unsigned int r, unsigned int g, unsigned int b, unsigned int a)
+{
+    bit_fields_t f;
+    f.set(r, g, b, a);
+    return allocate(this, _width, _height, f, true);
+}
+
+void image_t::delete_bits()
+{
+    delete[] bits;
+    bits = nullptr;
+}
+
+size_t image_t::row_size()
+{
+    return ((size_t)width * (size_t)fields.nbytes() + 3) & ~(size_t)3;
+}
+
+void image_t::take_bits(image_t* from)
+{
+    delete_bits();
+    width = from->width;
+    height = from->height;
+    fields = from->fields;
+    bits = from->bits;
+    from->bits = nullptr;
+    from->width = from->height = 0;
+    from->fields.set(0, 0, 0, 0);
+}
+
+namespace {
+
+// One channel's move, worked out once per conversion: extract at the source
+// position, widen or narrow by the difference of the field widths, place at
+// the destination position.
+struct channel_move {
+    uint32_t src_mask, dst_mask;
+    int src_shift, dst_shift;
+    int widen, narrow;
+};
+
+int trailing_zeros(uint32_t m)
+{
+    return m ? __builtin_ctz(m) : 0;
+}
+
+// Channels present in both formats; the others contribute nothing (an absent
+// source channel yields 0, an absent destination channel is dropped).
+int plan_moves(const bit_fields_t& from, const bit_fields_t& to, channel_move* moves)
+{
+    const uint32_t src[4] = {from.red_mask, from.green_mask, from.blue_mask, from.alpha_mask};
+    const uint32_t dst[4] = {to.red_mask, to.green_mask, to.blue_mask, to.alpha_mask};
+    int n = 0;
+    for (int c = 0; c < 4; ++c) {
+        if (!src[c] || !dst[c])
+            continue;
+        int sw = mask32_nbits(src[c]), dw = mask32_nbits(dst[c]);
+        moves[n++] = {src[c], dst[c], trailing_zeros(src[c]), trailing_zeros(dst[c]), dw > sw ? dw - sw : 0,
+                      sw > dw ? sw - dw : 0};
+    }
+    return n;
+}
+
+template <int N>
+inline uint32_t load_pixel(const unsigned char* p)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < N; ++i)
+        v |= (uint32_t)p[i] << (8 * i);
+    return v;
+}
+
+template <int N>
+inline void store_pixel(unsigned char* p, uint32_t v)
+{
+    for (int i = 0; i < N; ++i)
+        p[i] = (unsigned char)(v >> (8 * i));
+}
+
+template <int S, int D>
+void convert_row(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves, int nmoves)
+{
+    for (int i = 0; i < count; ++i, src += S, dst += D) {
+        uint32_t in = load_pixel<S>(src), out = 0;
+        for (int c = 0; c < nmoves; ++c) {
+            const channel_move& m = moves[c];
+            uint32_t v = ((in & m.src_mask) >> m.src_shift) << m.widen >> m.narrow;
+            out |= (v << m.dst_shift) & m.dst_mask;
+        }
+        store_pixel<D>(dst, out);
+    }
+}
+
+template <int S>
+void convert_row_to(int to_nbytes, const unsigned char* src, unsigned char* dst, int count,
+                    const channel_move* moves, int nmoves)
+{
+    switch (to_nbytes) {
+    case 1: convert_row<S, 1>(src, dst, count, moves, nmoves); break;
+    case 2: convert_row<S, 2>(src, dst, count, moves, nmoves); break;
+    case 3: convert_row<S, 3>(src, dst, count, moves, nmoves); break;
+    default: convert_row<S, 4>(src, dst, count, moves, nmoves); break;
+    }
+}
+
+}  // namespace
+
+void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from_nbytes, unsigned char* dst,
+                    const bit_fields_t& to, int to_nbytes, int count)
+{
+    channel_move moves[4];
+    int n = plan_moves(from, to, moves);
+    switch (from_nbytes) {
+    case 1: convert_row_to<1>(to_nbytes, src, dst, count, moves, n); break;
+    case 2: convert_row_to<2>(to_nbytes, src, dst, count, moves, n); break;
+    case 3: convert_row_to<3>(to_nbytes, src, dst, count, moves, n); break;
+    default: convert_row_to<4>(to_nbytes, src, dst, count, moves, n); break;
+    }
+}
+
+int image_t::convert(bit_fields_t* _fields, char** out)
+{
+    CHECK_PTR(_fields, -1);
+    CHECK_PTR(bits, -1);
+    bit_fields_t to = *_fields;
+    int src_nb = fields.nbytes(), dst_nb = to.nbytes();
+    if (src_nb == 0 || dst_nb == 0) {
+        ELOG(EL_MINOR, "image_t::convert(): empty pixel format");
+        return -1;
+    }
+    size_t n = image_size(width, height, dst_nb);
+    if (n == 0) {
+        ELOG(EL_MINOR, "image_t::convert(): image %dx%d too large", width, height);
+        return -1;
+    }
+    char* data = KD_NEW char[n];
+    if (!data)
+        return -1;
+    size_t src_row = row_size();
+    size_t dst_pixels = (size_t)width * (size_t)dst_nb, pad = (4 - dst_pixels % 4) % 4;
+    size_t dst_row = dst_pixels + pad;
+    for (int y = 0; y < height; ++y) {
+        unsigned char* d = (unsigned char*)data + (size_t)y * dst_row;
+        convert_pixels(bits + (size_t)y * src_row, fields, src_nb, d, to, dst_nb, width);
+        memset(d + dst_pixels, 0, pad);
+    }
+    if (out) {
+        *out = data;
+        return 0;
+    }
+    delete[] bits;
+    bits = (unsigned char*)data;
+    fields = to;
+    return 0;
+}
+
+// Reads k rows of row bytes into the block at dst, which they fill in the
+// reverse order when bottom_up.
+static void read_row_block(CFileE& f, unsigned char* dst, size_t row, int k, bool bottom_up)
+{
+    f.Read(dst, (int)(row * (size_t)k));
+    if (!bottom_up)
+        return;
+    for (int i = 0, j = k - 1; i < j; ++i, --j)
+        std::swap_ranges(dst + (size_t)i * row, dst + (size_t)(i + 1) * row, dst + (size_t)j * row);
+}
+
+int read_pixel_rows(image_t* img, CFileE& f, int width, int height, const bit_fields_t& fields, size_t file_row,
+                    bool top_down)
+{
+    long pos = f.GetPos(), size = f.GetSize();
+    size_t left = pos >= 0 && pos <= size ? (size_t)(size - pos) : 0;
+    if (file_row > INT_MAX || (size_t)height > left / file_row) {
+        ELOG(EL_MINOR, "%s: pixel data goes beyond the end of the file", f.Name());
+        return -1;
+    }
+    image_t read;
+    if (allocate(&read, width, height, fields, false) != 0)
+        return -1;
+    size_t row = read.row_size(), pixels = (size_t)width * (size_t)read.fields.nbytes();
+    if (file_row == row) {
+        // Whole blocks of rows per read: few calls, straight into place.
+        int per_block = (int)std::max<size_t>(1, (256 * 1024) / row);
+        for (int done = 0; done < height; done += per_block) {
+            int k = std::min(per_block, height - done);
+            int first = top_down ? done : height - done - k;
+            read_row_block(f, read.bits + (size_t)first * row, row, k, !top_down);
+        }
+    } else {
+        for (int y = 0; y < height; ++y)
+            f.Read(read.bits + (size_t)(top_down ? y : height - 1 - y) * row, (int)file_row);
+    }
+    for (int y = 0; y < height; ++y)
+        memset(read.bits + (size_t)y * row + pixels, 0, row - pixels);
+    img->take_bits(&read);
+    return 0;
+}
+
+bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha16)
+{
+    bit_fields_t f = img->fields;
+    if (options & 1)
+        f.set(0x7C00, 0x03E0, 0x001F, alpha16);
+    else if (options & 2)
+        f.set(0xFF0000, 0xFF00, 0xFF, 0);
+    else if (options & 4)
+        f.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+    return f;
+}
+
+unsigned char* converted_pixels(image_t* img, bit_fields_t& target, pointer_t<char>& holder)
+{
+    if (target.nbits() == img->fields.nbits())
+        return img->bits;
+    if (img->convert(&target, &holder.p) != 0) {
+        ELOG(EL_MINOR, "unable to convert bitmap from %d bits to %d bits", img->fields.nbits(), target.nbits());
+        return nullptr;
+    }
+    return (unsigned char*)holder.p;
+}
+
+bool are_equal_images(image_t* _imgA, image_t* _imgB)
+{
+    CHECK_PTR(_imgA, false);
+    CHECK_PTR(_imgA->bits, false);
+    CHECK_PTR(_imgB, false);
+    CHECK_PTR(_imgB->bits, false);
+    const char* a = _imgA->name ? _imgA->name : "";
+    const char* b = _imgB->name ? _imgB->name : "";
+    const char* diff = nullptr;
+    if (_imgA->width != _imgB->width)
+        diff = "different width";
+    else if (_imgA->height != _imgB->height)
+        diff = "different height";
+    else if (memcmp(&_imgA->fields, &_imgB->fields, sizeof(bit_fields_t)) != 0)
+        diff = "different bit fields";
+    else if (memcmp(_imgA->bits, _imgB->bits,
+                    (size_t)_imgA->width * (size_t)_imgA->height * (size_t)_imgA->fields.nbytes()) != 0)
+        diff = "different bits";
+    if (!diff)
+        return true;
+    ELOG(EL_MINDEBUG, "%s/%s: %s", a, b, diff);
+    return false;
+}
+
+void image_t::dump(FILE* _f, const char* tabs)
+{
+    CHECK_PTR_V(_f);
+    const char* t = tabs ? tabs : "";
+    groupable_t::dump(_f, tabs);
+    fprintf(_f, "%swidth=%d height=%d\n", t, width, height);
+    fprintf(_f, "%sred_mask=%08x green_mask=%08x blue_mask=%08x alpha_mask=%08x\n", t, fields.red_mask,
+            fields.green_mask, fields.blue_mask, fields.alpha_mask);
+    if (bits)
+        dump_hex(_f, bits, width * height * fields.nbytes(), 79, t);
+}
+
+// The codecs, chosen by extension.
+static image_io_t image_io_table[] = {
+    {".bmp", bmp_read, bmp_write},
+    {".tga", tga_read, tga_write},
+    {"", nullptr, nullptr},
+};
+
+static bool same_text_ignoring_case(const char* a, const char* b)
+{
+    for (; *a && *b; ++a, ++b)
+        if (tolower((unsigned char)*a) != tolower((unsigned char)*b))
+            return false;
+    return *a == *b;
+}
+
+image_io_t* get_extension_io(const char* _extension)
+{
+    CHECK_PTR(_extension, nullptr);
+    for (image_io_t* io = image_io_table; io->extension[0]; ++io)
+        if (same_text_ignoring_case(io->extension, _extension))
+            return io;
+    ELOG(EL_MINOR, "%s file format not recognized", _extension);
+    return nullptr;
+}
+
+// The common path of image_read and image_write: the codec by the extension
+// of the file's name, the file opened here unless given, the codec run with a
+// short read or write counted as a failure.
+static int run_codec(image_t* img, const char* filename, CFileE* given, unsigned int* options, bool writing)
+{
+    const char* verb = writing ? "write" : "read";
+    char ext[PATH_MAX_EXT];
+    split_path(given ? given->Name() : filename, nullptr, nullptr, nullptr, ext);
+    image_io_t* io = get_extension_io(ext);
+    if (!io)
+        return -1;
+    if (writing ? !io->write : !io->read) {
+        ELOG(EL_MINOR, "%s: %s() not impelemented", io->extension, verb);
+        return -1;
+    }
+    CFileE own;
+    CFileE* f = given ? given : &own;
+    if (!given && !own.Open(filename, writing ? OM_WB : OM_RB))
+        return -1;
+    int r;
+    try {
+        r = writing ? io->write(img, *f, options) : io->read(img, *f);
+    } catch (int) {
+        r = -1;
+    }
+    if (r == -1) {
+        ELOG(EL_MINOR, "%s: unable to %s", f->Name(), verb);
+        return -1;
+    }
+    return 0;
+}
+
+int image_read(image_t* _image, const char* _filename, CFileE* _f)
+{
+    CHECK_PTR(_image, -1);
+    CHECK_PTR(_filename || _f, -1);
+    return run_codec(_image, _filename, _f, nullptr, false);
+}
+
+int image_write(image_t* _image, const char* _filename, unsigned int* options, CFileE* _f)
+{
+    CHECK_PTR(_image, -1);
+    CHECK_PTR(_filename || _f, -1);
+    return run_codec(_image, _filename, _f, options, true);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,227 @@
+#include "image/bmp/bmp.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kdbase/mem_collector.h"
+#include "tests/common/log_fixture.h"
+#include "tests/image/image_util.h"
+
+using namespace vantrel;
+using namespace vantrel_test;
+
+namespace {
+
+class bmp_test : public image_file_test {
+protected:
+    // Reads bytes that must be refused with message; the image stays as it was.
+    void expect_refused(const std::string& bytes, const std::string& message)
+    {
+        image_t img;
+        ASSERT_EQ(img.alloc_bits(1, 1, 0xFF, 0, 0, 0), 0);
+        clear_log();
+        EXPECT_EQ(read_bytes("refused.bmp", bytes, &img), -1) << message;
+        EXPECT_TRUE(log_has(message)) << message;
+        EXPECT_TRUE(log_has("refused.bmp: unable to read"));
+        EXPECT_EQ(img.width, 1);
+        EXPECT_NE(img.bits, nullptr);
+    }
+};
+
+TEST_F(bmp_test, three_pixel_row_is_written_as_in_the_format)
+{
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(3, 1, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+    for (int i = 0; i < 9; ++i)
+        img.bits[i] = (unsigned char)(i + 1);
+    ASSERT_EQ(image_write(&img, path("row.bmp").c_str(), nullptr, nullptr), 0);
+    std::string expected = "BM" + le32(66) + le32(0) + le32(54) + le32(40) + le32(3) + le32(1) + le16(1) +
+                           le16(24) + le32(0) + le32(9) + std::string(16, '\0') +
+                           std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\0\0\0", 12);
+    EXPECT_EQ(read_file("row.bmp"), expected);
+}
+
+TEST_F(bmp_test, rows_are_stored_bottom_up_or_top_down_with_a_negative_height)
+{
+    bmp_spec s;
+    s.width = 1;
+    s.height = 2;
+    s.data = std::string("\x01\x02\x03\0\x04\x05\x06\0", 8);  // bottom row first
+    image_t img;
+    ASSERT_EQ(read_bytes("up.bmp", make_bmp(s), &img), 0);
+    EXPECT_EQ(pixel_at(img.bits, 3), 0x060504u);
+    EXPECT_EQ(pixel_at(img.bits + 4, 3), 0x030201u);
+    s.height = -2;
+    ASSERT_EQ(read_bytes("down.bmp", make_bmp(s), &img), 0);
+    EXPECT_EQ(img.height, 2);
+    EXPECT_EQ(pixel_at(img.bits, 3), 0x030201u);
+    EXPECT_EQ(pixel_at(img.bits + 4, 3), 0x060504u);
+}
+
+TEST_F(bmp_test, header_checks)
+{
+    bmp_spec s;
+    s.data = std::string(16, '\x11');
+    s.id = "BA";
+    image_t img;
+    EXPECT_EQ(read_bytes("ba.bmp", make_bmp(s), &img), 0);
+
+    s.id = "XY";
+    expect_refused(make_bmp(s), "XY file identifier not recognized");
+    EXPECT_TRUE(log_has("refused.bmp: invalid .bmp file"));
+    s.id = "BM";
+
+    bmp_spec pal = s;
+    pal.bpp = 8;
+    expect_refused(make_bmp(pal), "refused.bmp: bit depth not supported");
+    pal.compression = 1;  // run-length coded palette
+    expect_refused(make_bmp(pal), "refused.bmp: bit depth not supported");
+
+    bmp_spec old = s;
+    old.header_size = 12;
+    expect_refused(make_bmp(old), "refused.bmp: information header of 12 bytes not supported");
+
+    bmp_spec rle = s;
+    rle.compression = 1;
+    expect_refused(make_bmp(rle), "refused.bmp: compression 1 not supported");
+    rle.compression = 3;  // bit fields are not defined for 24 bits
+    expect_refused(make_bmp(rle), "refused.bmp: compression 3 not supported");
+
+    bmp_spec size = s;
+    size.width = 0;
+    expect_refused(make_bmp(size), "refused.bmp: invalid image size 0x2");
+    size.width = -2;
+    expect_refused(make_bmp(size), "refused.bmp: invalid image size -2x2");
+    size.width = 2;
+    size.height = 0;
+    expect_refused(make_bmp(size), "refused.bmp: invalid image size 2x0");
+
+    bmp_spec far = s;
+    far.data_offset = 100000;
+    expect_refused(make_bmp(far), "refused.bmp: data offset 100000 beyond the end of the file");
+    bmp_spec big = s;
+    big.width = 3000000;
+    big.height = 2000000;
+    expect_refused(make_bmp(big), "refused.bmp: pixel data goes beyond the end of the file");
+}
+
+TEST_F(bmp_test, bit_field_masks_must_describe_the_pixel)
+{
+    bmp_spec s;
+    s.bpp = 16;
+    s.compression = 3;
+    s.data = std::string(8, '\x5A');
+    const struct {
+        uint32_t r, g, b;
+        const char* message;
+    } bad[] = {
+        {0xF800, 0x0FE0, 0x1F, "invalid bit-field masks"},   // overlap
+        {0x1F000, 0x07E0, 0x1F, "invalid bit-field masks"},  // beyond 16 bits
+        {0xF00F, 0x07E0, 0x0, "invalid bit-field masks"},    // not one run
+        {0, 0, 0, "invalid bit-field masks"},
+        {0x0F, 0x30, 0, "bit-field masks do not fill 16 bits"},
+    };
+    for (auto& m : bad) {
+        s.masks = le32(m.r) + le32(m.g) + le32(m.b);
+        expect_refused(make_bmp(s), m.message);
+    }
+    s.masks = le32(0xF800) + le32(0x07E0) + le32(0x1F);
+    image_t img;
+    ASSERT_EQ(read_bytes("565.bmp", make_bmp(s), &img), 0);
+    EXPECT_EQ(img.fields.green_mask, 0x07E0u);
+    EXPECT_EQ(img.fields.alpha_mask, 0u);
+}
+
+TEST_F(bmp_test, thirty_two_bit_masks_that_take_the_alpha_byte_are_moved)
+{
+    bmp_spec s;
+    s.width = 1;
+    s.height = 1;
+    s.bpp = 32;
+    s.compression = 3;
+    s.masks = le32(0xFF000000u) + le32(0x00FF0000) + le32(0x0000FF00);  // red green blue, low byte unused
+    s.data = le32(0x11223344);
+    image_t img;
+    ASSERT_EQ(read_bytes("rgbx.bmp", make_bmp(s), &img), 0);
+    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
+    EXPECT_EQ(img.fields.alpha_mask, 0xFF000000u);
+    EXPECT_EQ(pixel_at(img.bits, 4), 0x00112233u);
+
+    s.masks = le32(0xFF) + le32(0xFF00) + le32(0xFF0000);  // kept as the file has them
+    ASSERT_EQ(read_bytes("bgra.bmp", make_bmp(s), &img), 0);
+    EXPECT_EQ(img.fields.red_mask, 0xFFu);
+    EXPECT_EQ(img.fields.alpha_mask, 0xFF000000u);
+    EXPECT_EQ(pixel_at(img.bits, 4), 0x11223344u);
+}
+
+TEST_F(bmp_test, every_write_option_reads_back)
+{
+    const unsigned int formats[4][4] = {{0x7C00, 0x03E0, 0x1F, 0},
+                                        {0xF800, 0x07E0, 0x1F, 0},
+                                        {0xFF0000, 0xFF00, 0xFF, 0},
+                                        {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+    const unsigned int options[] = {0, 1, 2, 4, 8, 1 | 2, 2 | 4, 8 | 4};
+    for (auto& fmt : formats)
+        for (unsigned int opt : options) {
+            SCOPED_TRACE(testing::Message() << "masks " << std::hex << fmt[0] << " option " << opt);
+            image_t expected, back;
+            round_trip("trip.bmp", fmt, opt, 0, &expected, &back);
+            // A plain 16-bit file reads as 5-5-5 whatever was written into it.
+            if (((opt & 7) || !(opt & 8)) && expected.fields.nbytes() == 2)
+                expected.fields.set(0x7C00, 0x03E0, 0x1F, 0);
+            EXPECT_TRUE(are_equal_images(&expected, &back));
+        }
+}
+
+TEST_F(bmp_test, writer_refuses_or_fails_cleanly)
+{
+    image_t empty;
+    empty.set_name("empty");
+    std::string p = path("w.bmp");
+    EXPECT_EQ(image_write(&empty, p.c_str(), nullptr, nullptr), -1);
+    EXPECT_TRUE(log_has("empty(" + p + "): image format not supported"));
+    image_t grey;
+    ASSERT_EQ(grey.alloc_bits(2, 2, 0xFF, 0, 0, 0), 0);
+    EXPECT_EQ(image_write(&grey, p.c_str(), nullptr, nullptr), -1);
+
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(4, 4, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+    unsigned int sixteen = 1;
+    mc_fail_after(0);
+    EXPECT_EQ(image_write(&img, p.c_str(), &sixteen, nullptr), -1);
+    mc_fail_after(-1);
+    EXPECT_TRUE(log_has("unable to convert bitmap from 24 bits to 15 bits"));
+    EXPECT_EQ(read_file("w.bmp").size(), 54u);  // headers only, no pixel data
+}
+
+TEST_F(bmp_test, allocation_failure_while_reading_is_a_failure)
+{
+    image_t img;
+    bmp_spec s;
+    s.data = std::string(16, '\x22');
+    std::string p = write_file("alloc.bmp", make_bmp(s));
+    mc_fail_after(0);
+    EXPECT_EQ(image_read(&img, p.c_str(), nullptr), -1);
+    mc_fail_after(-1);
+    EXPECT_TRUE(log_has("unable to read"));
+    EXPECT_EQ(img.bits, nullptr);
+}
+
+TEST_F(bmp_test, every_truncation_fails_cleanly)
+{
+    bmp_spec plain;
+    plain.width = 5;
+    plain.height = 3;
+    plain.data = std::string(48, '\x33');
+    bmp_spec fields = plain;
+    fields.bpp = 16;
+    fields.compression = 3;
+    fields.masks = le32(0xF800) + le32(0x07E0) + le32(0x1F);
+    fields.extra = std::string(8, '\x44');  // a small colour table before the data
+    fields.data = std::string(36, '\x55');
+    expect_truncations_fail(".bmp", make_bmp(plain));
+    expect_truncations_fail(".bmp", make_bmp(fields));
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+#include "image/image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "kdbase/mem_collector.h"
+#include "tests/common/log_fixture.h"
+#include "tests/image/image_util.h"
+
+using namespace vantrel;
+using namespace vantrel_test;
+
+namespace {
+
+class image_test : public log_test {};
+
+TEST_F(image_test, padding_brings_rows_to_four_bytes)
+{
+    const int expected[3][5] = {{2, 0, 2, 0, 2}, {1, 2, 3, 0, 1}, {0, 0, 0, 0, 0}};
+    const unsigned int masks[3][4] = {
+        {0xF800, 0x07E0, 0x1F, 0}, {0xFF0000, 0xFF00, 0xFF, 0}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+    for (int d = 0; d < 3; ++d)
+        for (int w = 1; w <= 5; ++w) {
+            bit_fields_t f;
+            f.set(masks[d][0], masks[d][1], masks[d][2], masks[d][3]);
+            EXPECT_EQ(get_padding(&f, w), expected[d][w - 1]) << "depth " << d << " width " << w;
+            image_t img;
+            ASSERT_EQ(img.alloc_bits(w, 2, masks[d][0], masks[d][1], masks[d][2], masks[d][3]), 0);
+            EXPECT_EQ(img.row_size(), (size_t)(w * f.nbytes() + expected[d][w - 1]));
+        }
+    EXPECT_EQ(get_padding(nullptr, 3), 0);
+    EXPECT_TRUE(log_has("invalid pointer: _fields"));
+}
+
+TEST_F(image_test, alloc_bits_zeroes_and_keeps_the_old_image_on_failure)
+{
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(3, 2, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+    EXPECT_EQ(img.width, 3);
+    EXPECT_EQ(img.height, 2);
+    for (size_t i = 0; i < img.row_size() * 2; ++i)
+        ASSERT_EQ(img.bits[i], 0);
+
+    mc_fail_after(0);
+    EXPECT_EQ(img.alloc_bits(5, 5, 0x7C00, 0x03E0, 0x1F, 0), -1);
+    mc_fail_after(-1);
+    EXPECT_EQ(img.bits, nullptr);
+    EXPECT_EQ(img.width, 3);
+    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
+
+    EXPECT_EQ(img.alloc_bits(0, 5, 0xFF0000, 0xFF00, 0xFF, 0), -1);
+    EXPECT_EQ(img.alloc_bits(5, -1, 0xFF0000, 0xFF00, 0xFF, 0), -1);
+    EXPECT_EQ(img.alloc_bits(5, 5, 0, 0, 0, 0), -1);
+    // Too large for memory: refused without trying (INT_MAX^2 * 4 bytes).
+    EXPECT_EQ(img.alloc_bits(0x7FFFFFFF, 0x7FFFFFFF, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), -1);
+    EXPECT_EQ(img.bits, nullptr);
+}
+
+TEST_F(image_test, white_565_widens_without_replicating_low_bits)
+{
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(1, 1, 0xF800, 0x07E0, 0x001F, 0), 0);
+    img.bits[0] = img.bits[1] = 0xFF;
+    bit_fields_t to;
+    to.set(0xFF0000, 0xFF00, 0xFF, 0);
+    char* out = nullptr;
+    ASSERT_EQ(img.convert(&to, &out), 0);
+    EXPECT_EQ(pixel_at(out, 3), 0x00F8FCF8u);
+    delete[] out;
+    EXPECT_EQ(img.fields.red_mask, 0xF800u);  // unchanged with an out buffer
+
+    ASSERT_EQ(img.convert(&to, nullptr), 0);
+    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
+    EXPECT_EQ(pixel_at(img.bits, 3), 0x00F8FCF8u);
+}
+
+TEST_F(image_test, absent_channels_are_zero_or_dropped)
+{
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(2, 1, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+    memcpy(img.bits, "\x10\x20\x30\x40\x50\x60", 6);  // 0x302010, 0x605040
+    bit_fields_t to;
+    // Red and blue moved, green dropped, alpha absent in the source.
+    to.set(0xFF, 0, 0xFF00, 0xFF0000);
+    ASSERT_EQ(img.convert(&to, nullptr), 0);
+    EXPECT_EQ(pixel_at(img.bits, 3), 0x001030u);
+    EXPECT_EQ(pixel_at(img.bits + 3, 3), 0x004060u);
+    // Narrowing 8-bit alpha into one bit keeps the top bit.
+    img.bits[2] = 0x80;
+    to.set(0x7C00, 0x03E0, 0x001F, 0x8000);
+    ASSERT_EQ(img.convert(&to, nullptr), 0);
+    EXPECT_EQ(pixel_at(img.bits, 2), 0x8000u | ((0x30 >> 3) << 10) | (0x10 >> 3));
+}
+
+TEST_F(image_test, conversion_rewrites_padding_for_every_width)
+{
+    const unsigned int fmt[3][4] = {
+        {0x7C00, 0x03E0, 0x1F, 0}, {0xFF0000, 0xFF00, 0xFF, 0}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+    for (int from = 0; from < 3; ++from)
+        for (int to = 0; to < 3; ++to)
+            for (int w = 1; w <= 5; ++w) {
+                image_t img;
+                ASSERT_EQ(img.alloc_bits(w, 3, fmt[from][0], fmt[from][1], fmt[from][2], fmt[from][3]), 0);
+                size_t pixels = (size_t)w * img.fields.nbytes();
+                for (int y = 0; y < 3; ++y)
+                    for (size_t i = 0; i < img.row_size(); ++i)
+                        img.bits[y * img.row_size() + i] = i < pixels ? (unsigned char)(7 * i + y) : 0xEE;
+                bit_fields_t t;
+                t.set(fmt[to][0], fmt[to][1], fmt[to][2], fmt[to][3]);
+                ASSERT_EQ(img.convert(&t, nullptr), 0);
+                size_t out_pixels = (size_t)w * t.nbytes(), row = img.row_size();
+                ASSERT_EQ(row % 4, 0u);
+                for (int y = 0; y < 3; ++y)
+                    for (size_t i = out_pixels; i < row; ++i)
+                        EXPECT_EQ(img.bits[y * row + i], 0) << from << "->" << to << " width " << w;
+            }
+}
+
+TEST_F(image_test, failed_conversion_leaves_the_image_unchanged)
+{
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(4, 4, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+    unsigned char* before = img.bits;
+    bit_fields_t to;
+    to.set(0x7C00, 0x03E0, 0x1F, 0);
+    mc_fail_after(0);
+    EXPECT_EQ(img.convert(&to, nullptr), -1);
+    mc_fail_after(-1);
+    EXPECT_EQ(img.bits, before);
+    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
+
+    EXPECT_EQ(img.convert(nullptr, nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _fields"));
+    image_t empty;
+    EXPECT_EQ(empty.convert(&to, nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: bits"));
+    to.set(0, 0, 0, 0);
+    EXPECT_EQ(img.convert(&to, nullptr), -1);
+}
+
+TEST_F(image_test, equality_names_the_first_difference)
+{
+    image_t a, b;
+    a.set_name("a");
+    b.set_name("b");
+    ASSERT_EQ(a.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
+    ASSERT_EQ(b.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
+    EXPECT_TRUE(are_equal_images(&a, &b));
+    b.bits[15] = 1;
+    EXPECT_FALSE(are_equal_images(&a, &b));
+    EXPECT_TRUE(log_has("a/b: different bits"));
+    b.fields.alpha_mask = 0xFE000000u;
+    EXPECT_FALSE(are_equal_images(&a, &b));
+    EXPECT_TRUE(log_has("a/b: different bit fields"));
+    b.height = 1;
+    EXPECT_FALSE(are_equal_images(&a, &b));
+    EXPECT_TRUE(log_has("a/b: different height"));
+    b.width = 1;
+    EXPECT_FALSE(are_equal_images(&a, &b));
+    EXPECT_TRUE(log_has("a/b: different width"));
+
+    image_t empty;
+    EXPECT_FALSE(are_equal_images(nullptr, &b));
+    EXPECT_TRUE(log_has("invalid pointer: _imgA="));
+    EXPECT_FALSE(are_equal_images(&a, &empty));
+    EXPECT_TRUE(log_has("invalid pointer: _imgB->bits"));
+}
+
+TEST_F(image_test, dump_prints_size_and_masks)
+{
+    image_t img;
+    img.set_name("pic");
+    ASSERT_EQ(img.alloc_bits(2, 1, 0xF800, 0x07E0, 0x1F, 0), 0);
+    std::string out = path("dump.txt");
+    FILE* f = fopen(out.c_str(), "w");
+    img.dump(f, "..");
+    fclose(f);
+    std::string text = read_file("dump.txt");
+    EXPECT_NE(text.find("..width=2 height=1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("..red_mask=0000f800 green_mask=000007e0 blue_mask=0000001f alpha_mask=00000000\n"),
+              std::string::npos)
+        << text;
+    img.dump(nullptr, "");
+    EXPECT_TRUE(log_has("invalid pointer: _f"));
+}
+
+TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case)
+{
+    image_io_t* io = get_extension_io(".BmP");
+    ASSERT_NE(io, nullptr);
+    EXPECT_STREQ(io->extension, ".bmp");
+    ASSERT_NE(get_extension_io(".tga"), nullptr);
+    EXPECT_EQ(get_extension_io(".gif"), nullptr);
+    EXPECT_TRUE(log_has(".gif file format not recognized"));
+    EXPECT_EQ(get_extension_io(nullptr), nullptr);
+    EXPECT_TRUE(log_has("invalid pointer: _extension"));
+}
+
+TEST_F(image_test, read_and_write_through_the_extension)
+{
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(3, 2, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+    fill_pattern(&img);
+    std::string upper = path("picture.BMP");
+    ASSERT_EQ(image_write(&img, upper.c_str(), nullptr, nullptr), 0);
+    image_t back;
+    ASSERT_EQ(image_read(&back, upper.c_str(), nullptr), 0);
+    EXPECT_STREQ(back.name, upper.c_str());
+    EXPECT_TRUE(are_equal_images(&img, &back));
+
+    std::string gif = path("picture.gif");
+    EXPECT_EQ(image_write(&img, gif.c_str(), nullptr, nullptr), -1);
+    EXPECT_EQ(image_read(&back, gif.c_str(), nullptr), -1);
+    EXPECT_TRUE(log_has(".gif file format not recognized"));
+    EXPECT_EQ(read_file("picture.gif"), "");  // no file created for an unknown format
+
+    EXPECT_EQ(image_read(nullptr, upper.c_str(), nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _image"));
+    EXPECT_EQ(image_read(&back, nullptr, nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _filename || _f"));
+    EXPECT_EQ(image_write(&img, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(image_read(&back, path("missing.tga").c_str(), nullptr), -1);
+    EXPECT_TRUE(log_has("unable to open"));
+}
+
+TEST_F(image_test, an_open_file_is_used_as_given)
+{
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
+    fill_pattern(&img);
+    std::string p = path("given.tga");
+    {
+        CFileE f;
+        ASSERT_EQ(f.Open(p.c_str(), OM_WB), 1);
+        ASSERT_EQ(image_write(&img, nullptr, nullptr, &f), 0);
+    }
+    CFileE f;
+    ASSERT_EQ(f.Open(p.c_str(), OM_RB), 1);
+    image_t back;
+    ASSERT_EQ(image_read(&back, "ignored.gif", &f), 0);
+    EXPECT_TRUE(are_equal_images(&img, &back));
+
+    // A file opened for reading cannot be written: the short write is a failure.
+    CFileE ro;
+    ASSERT_EQ(ro.Open(p.c_str(), OM_RB), 1);
+    EXPECT_EQ(image_write(&img, nullptr, nullptr, &ro), -1);
+    EXPECT_TRUE(log_has(p + ": unable to write"));
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// The level compiler as a user runs it: summary, point query, plan, and the
+// exit codes and reasons on bad input.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "tests/common/log_fixture.h"
+
+namespace {
+
+class bspc_tool_test : public vantrel_test::log_test {
+protected:
+    void SetUp() override
+    {
+        log_test::SetUp();
+        // The tests run in the build directory, where the tools are built.
+        tool = "./tools/vantrel-bspc";
+        struct stat st;
+        if (stat(tool.c_str(), &st) != 0)
+            GTEST_SKIP() << "vantrel-bspc is not built";
+    }
+
+    // Runs the compiler; stdout and stderr go to files in the test directory.
+    int run(const std::string& args)
+    {
+        std::string cmd = tool + " " + args + " --log '" + path("bspc.log") + "' >'" + path("out.txt") + "' 2>'" +
+                          path("err.txt") + "'";
+        int st = system(cmd.c_str());
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+
+    std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
+
+    std::string tool;
+};
+
+TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
+{
+    ASSERT_EQ(run(level("corridor.txt") + " --leaf 4 1 4 --svg '" + path("plan.svg") + "'"), 0);
+    std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("npolys="), std::string::npos);
+    EXPECT_NE(out.find("portals: "), std::string::npos);
+    EXPECT_NE(out.find("visible sets: "), std::string::npos);
+    EXPECT_NE(out.find("point (4, 1, 4): leaf "), std::string::npos);
+    EXPECT_NE(out.find("plan written to "), std::string::npos);
+    // Progress notes from the build reach the terminal.
+    std::string err = read_file("err.txt");
+    EXPECT_NE(err.find("] portals="), std::string::npos);
+    std::string svg = read_file("plan.svg");
+    EXPECT_EQ(svg.rfind("<svg ", 0), 0u);
+    EXPECT_NE(svg.find("stroke:#2060e0"), std::string::npos);  // portals drawn
+    EXPECT_NE(svg.find("fill:#f4b860"), std::string::npos);    // the chosen leaf
+    EXPECT_NE(svg.find("</svg>"), std::string::npos);
+
+    ASSERT_EQ(run(level("two_rooms.txt") + " --leaf -5 1 4"), 0);
+    EXPECT_NE(read_file("out.txt").find("solid space"), std::string::npos);
+}
+
+TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
+{
+    write_file("empty.txt", "");
+    EXPECT_EQ(run("'" + path("empty.txt") + "'"), 1);
+    EXPECT_NE(read_file("err.txt").find("all polygons have been used as splitters"), std::string::npos);
+
+    EXPECT_EQ(run("'" + path("missing.txt") + "'"), 1);
+    EXPECT_NE(read_file("err.txt").find("compilation failed"), std::string::npos);
+
+    EXPECT_EQ(run(""), 2);
+    EXPECT_EQ(run(level("two_rooms.txt") + " --leaf 1 x 2"), 2);
+    EXPECT_EQ(run(level("two_rooms.txt") + " --bogus"), 2);
+}
+
+}  // namespace

@@ -1,0 +1,434 @@
+// Portals and visible sets: portal invariants on real levels, the cleanup
+// rules, the anti-penumbra narrowing, visibility through straight and bent
+// corridors, and builds of bad or starved input.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+
+#include "kdbase/mem_collector.h"
+#include "tests/world/bsp_test_util.h"
+#include "tools/level_gen.h"
+
+using namespace vantrel;
+using namespace bsp_test;
+
+namespace {
+
+class portal_test : public vantrel_test::log_test {
+protected:
+    std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
+
+    int build_text(solid_bsp_t& t, const std::string& text)
+    {
+        std::string p = write_file("level.txt", text);
+        return t.build((char*)p.c_str());
+    }
+
+    // A square portal in the plane x = x0 (facing +x), joining the given leaves.
+    static bsp_portal_t* square(float x0, float y0, float z0, float size, std::vector<int> leaves)
+    {
+        bsp_portal_t* p = new bsp_portal_t;
+        p->_alloc_verts(4);
+        float c[4][3] = {{x0, y0, z0}, {x0, y0 + size, z0}, {x0, y0 + size, z0 + size}, {x0, y0, z0 + size}};
+        for (int k = 0; k < 4; ++k) {
+            memcpy(p->va[k].v, c[k], sizeof c[k]);
+            memset(p->va[k].n, 0, sizeof p->va[k].n);
+            memset(p->va[k].t, 0, sizeof p->va[k].t);
+        }
+        p->calculate_normal(nullptr);
+        for (int l : leaves)
+            p->leafs.insert((void*)(intptr_t)l);
+        return p;
+    }
+};
+
+std::vector<int> leaves_of(bsp_portal_t* p)
+{
+    std::vector<int> v;
+    for (d_node* n = p->leafs.first; n; n = n->next)
+        v.push_back(leaf_of(n));
+    return v;
+}
+
+// Portals join two distinct empty leaves, no pair twice, and connect every
+// empty leaf of a connected level.
+void check_portal_graph(solid_bsp_t& t, d_list* portals)
+{
+    std::set<std::pair<int, int>> pairs;
+    std::map<int, std::vector<int>> adj;
+    for (d_node* n = portals->first; n; n = n->next) {
+        std::vector<int> l = leaves_of(static_cast<bsp_portal_t*>(n->object));
+        ASSERT_EQ(l.size(), 2u);
+        ASSERT_NE(l[0], l[1]);
+        for (int leaf : l)
+            ASSERT_TRUE(is_empty_leaf(t.i_nodes[leaf])) << leaf;
+        ASSERT_TRUE(pairs.insert({std::min(l[0], l[1]), std::max(l[0], l[1])}).second) << l[0] << "-" << l[1];
+        adj[l[0]].push_back(l[1]);
+        adj[l[1]].push_back(l[0]);
+    }
+    std::set<int> seen;
+    std::vector<int> todo{adj.begin()->first};
+    while (!todo.empty()) {
+        int l = todo.back();
+        todo.pop_back();
+        if (!seen.insert(l).second)
+            continue;
+        for (int m : adj[l])
+            todo.push_back(m);
+    }
+    EXPECT_EQ((int)seen.size(), t.stats.empty);
+}
+
+TEST_F(portal_test, two_rooms_and_a_doorway)
+{
+    solid_bsp_t t;
+    ASSERT_EQ(t.build((char*)level("two_rooms.txt").c_str()), 0);
+    EXPECT_TRUE(log_has("portals="));
+    const float room = 8, tunnel = 4;  // the generator's default sizes
+    float a[4] = {room / 2, 1, room / 2, 0};
+    float b[4] = {room * 1.5f + tunnel, 1, room / 2, 0};
+    bsp_index_t* la = t.get_leaf_at_pos(a);
+    bsp_index_t* lb = t.get_leaf_at_pos(b);
+    ASSERT_NE(la, nullptr);
+    ASSERT_NE(lb, nullptr);
+    EXPECT_TRUE(sees(la, leaf_number(t, lb)));
+    EXPECT_TRUE(sees(lb, leaf_number(t, la)));
+    EXPECT_FALSE(sees(la, leaf_number(t, la)));
+    d_list portals(1);
+    ASSERT_EQ(t._build_portals(0, &portals), 0);
+    check_portal_graph(t, &portals);
+}
+
+TEST_F(portal_test, straight_corridor_ends_see_each_other_a_dog_leg_hides_them)
+{
+    const float room = 8, pitch = 12;  // the generator's default sizes
+    {
+        solid_bsp_t t;
+        ASSERT_EQ(t.build((char*)level("corridor.txt").c_str()), 0);
+        float a[4] = {room / 2, 1, room / 2, 0};
+        float c[4] = {2 * pitch + room / 2, 1, room / 2, 0};
+        bsp_index_t* la = t.get_leaf_at_pos(a);
+        bsp_index_t* lc = t.get_leaf_at_pos(c);
+        ASSERT_NE(la, nullptr);
+        ASSERT_NE(lc, nullptr);
+        EXPECT_TRUE(sees(la, leaf_number(t, lc)));
+        EXPECT_TRUE(sees(lc, leaf_number(t, la)));
+    }
+    {
+        solid_bsp_t t;
+        ASSERT_EQ(t.build((char*)level("dog_leg.txt").c_str()), 0);
+        float a[4] = {room / 2, 1, room / 2, 0};
+        float b[4] = {pitch + room / 2, 1, room / 2, 0};
+        float c[4] = {pitch + room / 2, 1, pitch + room / 2, 0};
+        bsp_index_t* la = t.get_leaf_at_pos(a);
+        bsp_index_t* lb = t.get_leaf_at_pos(b);
+        bsp_index_t* lc = t.get_leaf_at_pos(c);
+        ASSERT_NE(la, nullptr);
+        ASSERT_NE(lc, nullptr);
+        EXPECT_FALSE(sees(la, leaf_number(t, lc)));
+        EXPECT_FALSE(sees(lc, leaf_number(t, la)));
+        // The middle room is seen from both ends.
+        EXPECT_TRUE(sees(la, leaf_number(t, lb)) || sees(lb, leaf_number(t, la)));
+    }
+}
+
+TEST_F(portal_test, generated_grid_portals_form_a_connected_graph)
+{
+    solid_bsp_t t;
+    ASSERT_EQ(build_text(t, vantrel_levels::grid_level(3, 4)), 0);
+    d_list portals(1);
+    ASSERT_EQ(t._build_portals(0, &portals), 0);
+    check_portal_graph(t, &portals);
+    // Every empty leaf sees something, never itself.
+    for (int k = 0; k < t.stats.ni_nodes; ++k) {
+        if (!is_empty_leaf(t.i_nodes[k]))
+            continue;
+        EXPECT_GT(t.i_nodes[k]->visible_leafs.count, 0) << k;
+        EXPECT_FALSE(sees(t.i_nodes[k], k)) << k;
+    }
+}
+
+TEST_F(portal_test, indexed_portal_build_equals_the_plain_sweep_after_every_node)
+{
+    std::string p = write_file("grid.txt", vantrel_levels::grid_level(2, 3, 5));
+    d_list meshes(1);
+    ASSERT_EQ(load_poly_list((char*)p.c_str(), nullptr, &meshes), 0);
+    solid_bsp_t t;
+    ASSERT_EQ(t._add_to_i_nodes(&t.root), 0);
+    ASSERT_EQ(t._build_solid_bsp(&t.root, &meshes, &t.stats), 0);
+
+    d_list fast(1), plain(1);
+    ASSERT_EQ(t._build_portals(0, &fast), 0);
+    std::function<void(int)> visit = [&](int node) {
+        bsp_portal_t* sq = new bsp_portal_t;
+        ASSERT_EQ(sq->calculate(t.i_nodes[node]), 0);
+        d_list frags(1);
+        if (sq->clip(t.i_nodes, node, &frags) != -1) {
+            plain.cat(&frags);
+            frags.delete_elements = 0;
+        }
+        delete sq;
+        ASSERT_GE(remove_invalid_portals(&plain), 0);
+        for (int child : {t.i_nodes[node]->front, t.i_nodes[node]->back})
+            if (!FLAG_ISSET(t.i_nodes[child]->flags, BN_ISLEAF))
+                visit(child);
+    };
+    visit(0);
+    ASSERT_EQ(fast.count, plain.count);
+    ASSERT_GT(fast.count, 0);
+    for (d_node *a = fast.first, *b = plain.first; a && b; a = a->next, b = b->next) {
+        bsp_portal_t* pa = static_cast<bsp_portal_t*>(a->object);
+        bsp_portal_t* pb = static_cast<bsp_portal_t*>(b->object);
+        ASSERT_EQ(leaves_of(pa), leaves_of(pb));
+        ASSERT_TRUE(are_equal_polys(pa, pb));
+    }
+}
+
+TEST_F(portal_test, cleanup_keeps_the_larger_twin_and_drops_equal_ones)
+{
+    d_list l(1);
+    bsp_portal_t* small = square(0, 0, 0, 1, {3, 5});
+    bsp_portal_t* large = square(0, 0, 0, 2, {5, 3});
+    bsp_portal_t* lone = square(1, 0, 0, 2, {7});
+    bsp_portal_t* eq1 = square(2, 0, 0, 1, {8, 9});
+    bsp_portal_t* eq2 = square(3, 5, 5, 1, {9, 8});
+    for (bsp_portal_t* p : {small, large, lone, eq1, eq2})
+        l.insert(p);
+    EXPECT_TRUE(found_bigger_portal(&l, small));
+    EXPECT_FALSE(found_bigger_portal(&l, large));
+    EXPECT_TRUE(found_bigger_portal(&l, eq1));
+    EXPECT_TRUE(found_bigger_portal(&l, eq2));
+    EXPECT_EQ(remove_invalid_portals(&l), 4);
+    ASSERT_EQ(l.count, 1);
+    EXPECT_EQ(l.first->object, large);
+
+    // A three-leaf fragment outdoes a smaller portal of two of its leaves and
+    // goes itself.
+    d_list m(1);
+    m.insert(square(0, 0, 0, 1, {1, 2}));
+    m.insert(square(0, 0, 0, 3, {2, 4, 1}));
+    EXPECT_EQ(remove_invalid_portals(&m), 2);
+    EXPECT_EQ(m.count, 0);
+
+    EXPECT_EQ(remove_invalid_portals(nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _portals=0"));
+    EXPECT_FALSE(found_bigger_portal(&m, nullptr));
+    EXPECT_TRUE(log_has("invalid pointer: VALID_POLY(_p)=0"));
+}
+
+TEST_F(portal_test, similarity_visible_sets_and_leaf_queries)
+{
+    bsp_portal_t* a = square(0, 0, 0, 1, {1, 2});
+    bsp_portal_t* b = square(1, 0, 0, 1, {2, 1});
+    bsp_portal_t* c = square(2, 0, 0, 1, {2});
+    EXPECT_TRUE(a->are_similar(b));
+    EXPECT_FALSE(a->are_similar(c));
+    EXPECT_TRUE(log_has("invalid pointer: _portal->leafs.num_nodes==2=0"));
+    EXPECT_FALSE(c->are_similar(a));
+    EXPECT_TRUE(log_has("invalid pointer: leafs.num_nodes==2=0"));
+
+    d_list all(1), mine(0);
+    all.insert(a);
+    all.insert(b);
+    all.insert(c);
+    EXPECT_EQ(get_leaf_portals(2, &all, &mine), 0);
+    EXPECT_EQ(mine.count, 3);
+    mine.delete_nodes();
+    EXPECT_EQ(get_leaf_portals(1, &all, &mine), 0);
+    EXPECT_EQ(mine.count, 2);
+    EXPECT_EQ(get_leaf_portals(9, &all, &mine), -1);
+    EXPECT_EQ(mine.count, 2);
+
+    bsp_index_t leaf;
+    EXPECT_EQ(leaf.add_visible_leaf(4), 0);
+    EXPECT_EQ(leaf.add_visible_leaf(4), 0);
+    EXPECT_EQ(leaf.visible_leafs.count, 1);
+    EXPECT_EQ(leaf.add_visible_leaf(-1), -1);
+    EXPECT_TRUE(log_has("invalid pointer: VALID_NODE(_visible_leaf)=0"));
+
+    // The centre of the leaf's box against a portal's plane.
+    set_v(leaf.bbox.min, 1, 0, 0, 0);
+    set_v(leaf.bbox.max, 3, 1, 1, 0);
+    EXPECT_EQ(get_leaf_loc(&leaf, a), PL_FRONT);
+    set_v(leaf.bbox.min, -3, 0, 0, 0);
+    set_v(leaf.bbox.max, -1, 1, 1, 0);
+    EXPECT_EQ(get_leaf_loc(&leaf, a), PL_BACK);
+    EXPECT_EQ(get_leaf_loc(nullptr, a), 0);
+}
+
+TEST_F(portal_test, portal_square_covers_the_node_on_its_plane)
+{
+    bsp_index_t node;
+    node.flags = 0;
+    node._alloc_verts(1);
+    set_v3(node.va[0].v, 2, 0, 0);
+    set_v(node.normal, 1, 0, 0, 0);
+    set_v(node.bbox.min, 0, 0, 0, 0);
+    set_v(node.bbox.max, 4, 2, 6, 0);
+    bsp_portal_t p;
+    ASSERT_EQ(p.calculate(&node), 0);
+    ASSERT_EQ(p.nverts, 4);
+    EXPECT_TRUE(are_equal(p.normal, node.normal, 1e-5f));
+    float lo[4], hi[4];
+    ASSERT_EQ(p.get_bounds(lo, hi), 0);
+    EXPECT_FLOAT_EQ(lo[0], 2);
+    EXPECT_FLOAT_EQ(hi[0], 2);
+    EXPECT_LE(lo[1], 0);
+    EXPECT_GE(hi[1], 2);
+    EXPECT_LE(lo[2], 0);
+    EXPECT_GE(hi[2], 6);
+    // A normal along y takes the other up vector and still faces its node.
+    set_v(node.normal, 0, -1, 0, 0);
+    ASSERT_EQ(p.calculate(&node), 0);
+    EXPECT_TRUE(are_equal(p.normal, node.normal, 1e-5f));
+    EXPECT_EQ(p.calculate(nullptr), -1);
+    EXPECT_TRUE(log_has("bsp_portal_t::calculate(): invalid parameter"));
+}
+
+TEST_F(portal_test, a_portal_in_solid_space_leaves_no_fragment)
+{
+    std::string p = write_file("room.txt", box_room(0, 4, 0, 4, 0, 4));
+    d_list meshes(1);
+    ASSERT_EQ(load_poly_list((char*)p.c_str(), nullptr, &meshes), 0);
+    solid_bsp_t t;
+    ASSERT_EQ(t._add_to_i_nodes(&t.root), 0);
+    ASSERT_EQ(t._build_solid_bsp(&t.root, &meshes, &t.stats), 0);
+    // A square parallel to the root's plane, well behind it.
+    bsp_portal_t sq;
+    ASSERT_EQ(sq.calculate(&t.root), 0);
+    for (int k = 0; k < 4; ++k)
+        for (int a = 0; a < 3; ++a)
+            sq.va[k].v[a] -= 5 * t.root.normal[a];
+    d_list frags(1);
+    EXPECT_EQ(sq.clip(t.i_nodes, 0, &frags), -2);
+    EXPECT_EQ(frags.count, 0);
+    EXPECT_EQ(sq.clip(t.i_nodes, -1, &frags), -1);
+    EXPECT_TRUE(log_has("invalid pointer: VALID_NODE(_node)=0"));
+    EXPECT_EQ(sq.clip(nullptr, 0, &frags), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _i_nodes=0"));
+    EXPECT_EQ(t._build_portals(t.root.back, &frags), -1);
+    EXPECT_TRUE(log_has("invalid pointer: !FLAG_ISSET(i_nodes[_node]->flags, BN_ISLEAF)=0"));
+}
+
+// The narrowing as written down: all planes made first, then applied in order.
+bool reference_clip(bsp_portal_t* gen, bsp_portal_t* src, bsp_portal_t* target, bsp_portal_t* out)
+{
+    d_list planes(1);
+    if (_create_AP_planes(src, target, &planes) != 0 || out->copy(gen) != 0)
+        return false;
+    for (d_node* n = planes.first; n; n = n->next) {
+        n_poly* pl = static_cast<n_poly*>(n->object);
+        int lo = p_location_poly(out, pl), ls = p_location_poly(src, pl);
+        if (lo == ls || lo == PL_ONPLANE)
+            return false;
+        if (lo == PL_SPANNING && (ls == PL_FRONT || ls == PL_BACK)) {
+            n_poly f, b;
+            if (split_poly(out, pl, &f, &b) != 0 || out->_copy_verts(ls == PL_FRONT ? &b : &f) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(portal_test, generator_narrowing_matches_the_plane_list)
+{
+    std::mt19937 rng(17);
+    std::uniform_int_distribution<int> pos(-6, 6), size(1, 6);
+    int visible = 0;
+    for (int round = 0; round < 300; ++round) {
+        bsp_portal_t* src = square(0, (float)pos(rng), (float)pos(rng), (float)size(rng), {1, 2});
+        bsp_portal_t* target = square(4, (float)pos(rng), (float)pos(rng), (float)size(rng), {2, 3});
+        bsp_portal_t* gen = square((float)(5 + size(rng)), (float)pos(rng), (float)pos(rng), (float)size(rng), {3, 4});
+        bsp_portal_t a, b;
+        bool fa = clip_gen_portal_to_AP(gen, src, target, &a);
+        bool fb = reference_clip(gen, src, target, &b);
+        ASSERT_EQ(fa, fb) << round;
+        if (fa) {
+            ++visible;
+            ASSERT_TRUE(are_equal_polys(&a, &b)) << round;
+            EXPECT_EQ(leaves_of(&a), leaves_of(gen));
+        }
+        delete src;
+        delete target;
+        delete gen;
+    }
+    // Both outcomes occur.
+    EXPECT_GT(visible, 10);
+    EXPECT_LT(visible, 290);
+
+    d_list planes(1);
+    EXPECT_EQ(_create_AP_planes(nullptr, nullptr, &planes), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _src_p=0"));
+    EXPECT_FALSE(clip_gen_portal_to_AP(nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(log_has("invalid pointer: _gen_p=0"));
+    EXPECT_EQ(build_leaf_portal_pvs(nullptr, 0, nullptr, 0, nullptr, nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _i_nodes=0"));
+}
+
+TEST_F(portal_test, dump_portal_prints_polygon_and_leaves)
+{
+    bsp_portal_t* p = square(0, 0, 0, 1, {4, 6});
+    d_list l(1);
+    l.insert(p);
+    std::string out = path("portals.txt");
+    FILE* f = fopen(out.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    dump_portal_list(f, &l, "  ", true);
+    dump_portal_list(f, nullptr, "  ", true);
+    fclose(f);
+    std::string s = read_file("portals.txt");
+    EXPECT_EQ(s.rfind("\n  portal listing: 1 portals\n  portal:\n  +++polygon: 4 vertices\n", 0), 0u);
+    EXPECT_NE(s.find("\n  **leaves: 4 6 \n\n"), std::string::npos);
+}
+
+TEST_F(portal_test, bad_levels_fail_or_build_but_never_crash)
+{
+    std::string rooms = vantrel_levels::two_rooms_level();
+    // A gap: the first wall polygon of room A goes missing.
+    std::string gap = rooms;
+    size_t wall = gap.find("[poly]", gap.find("[poly]", gap.find("[poly]") + 1) + 1);
+    gap.erase(wall, gap.find("[end poly]\n", wall) + 11 - wall);
+    // A degenerate polygon (all points on one line) and a polygon twice.
+    std::string degenerate = rooms;
+    degenerate.insert(degenerate.find("[end mesh]"), "[poly]\nv 1 0 1\nv 2 0 2\nv 3 0 3\n[end poly]\n");
+    std::string twice = rooms;
+    size_t p0 = twice.find("[poly]");
+    twice.insert(p0, twice.substr(p0, twice.find("[end poly]\n") + 11 - p0));
+    // Coordinates beyond float range: infinite vertices, planes without a side.
+    std::string huge = rooms;
+    huge.insert(huge.find("[end mesh]"), "[poly]\nv 1e39 0 1\nv 2 0 2\nv 3 1 3\n[end poly]\n");
+    for (const std::string& text : {gap, degenerate, twice, huge}) {
+        solid_bsp_t t;
+        clear_log();
+        int rc = build_text(t, text);
+        float inside[4] = {4, 1, 4, 0};
+        if (rc != 0) {
+            EXPECT_FALSE(log_lines().empty());
+        } else {
+            EXPECT_NE(t.get_leaf_at_pos(inside), nullptr);
+        }
+    }
+}
+
+TEST_F(portal_test, failed_allocations_anywhere_in_a_build_are_survived)
+{
+    std::string text = vantrel_levels::two_rooms_level();
+    set_log_priority(EL_MINOR);
+    int n = 0, failures = 0;
+    for (;; n += n < 300 ? 1 : 97) {
+        solid_bsp_t t;
+        mc_fail_after(n);
+        int rc = build_text(t, text);
+        mc_fail_after(-1);
+        if (rc == 0)
+            break;
+        ++failures;
+        ASSERT_LT(n, 2000000);
+    }
+    EXPECT_GT(failures, 100);
+}
+
+}  // namespace

@@ -1,0 +1,402 @@
+// The solid BSP tree: splitter choice, the recursive build, statistics,
+// point location, ownership and printers.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/world/bsp_test_util.h"
+#include "tools/level_gen.h"
+#include "world/bsp_plane.h"
+
+using namespace vantrel;
+using namespace bsp_test;
+
+namespace {
+
+class solid_bsp_test : public vantrel_test::log_test {
+protected:
+    // Loads polygon list text into an owning mesh list.
+    void load(const std::string& text, d_list* meshes)
+    {
+        std::string p = write_file("level.txt", text);
+        ASSERT_EQ(load_poly_list((char*)p.c_str(), nullptr, meshes), 0);
+    }
+
+    // Builds the tree alone (no portals), as the first step of build does.
+    int build_tree(solid_bsp_t& t, d_list* meshes)
+    {
+        if (t._add_to_i_nodes(&t.root) != 0)
+            return -1;
+        return t._build_solid_bsp(&t.root, meshes, &t.stats);
+    }
+};
+
+// The splitter search as written down, one p_location_poly call per test,
+// to hold the flattened search in select_splitter to the same choices.
+n_poly* reference_splitter(d_list* meshes)
+{
+    int best = 2147483647;
+    n_poly* choice = nullptr;
+    for (d_node* cm = meshes->first; cm; cm = cm->next) {
+        for (int ci = 0; ci < mesh_at(cm)->npolys; ++ci) {
+            n_poly* c = &mesh_at(cm)->polys[ci];
+            if (c->flags & BSP_USED_AS_SPLITTER)
+                continue;
+            int front = 0, back = 0, split = 0;
+            for (d_node* m = meshes->first; m; m = m->next) {
+                int behind = 0;
+                for (int pi = 0; pi < mesh_at(m)->npolys; ++pi) {
+                    n_poly* p = &mesh_at(m)->polys[pi];
+                    if (p == c)
+                        continue;
+                    int r = p_location_poly(c, p);
+                    if (r == PL_BACK || (r == PL_ONPLANE && dotproduct_v(c->normal, p->normal) < 0))
+                        ++behind;
+                    r = p_location_poly(p, c);
+                    if (r == PL_BACK)
+                        ++back;
+                    else if (r == PL_FRONT)
+                        ++front;
+                    else if (r == PL_ONPLANE)
+                        (dotproduct_v(p->normal, c->normal) >= 0 ? front : back) += 1;
+                    else if (r == PL_SPANNING)
+                        ++split;
+                }
+                if (behind == mesh_at(m)->npolys) {
+                    c->flags |= BSP_USED_AS_SPLITTER;
+                    break;
+                }
+                int score = _splitter_score(front, back, split);
+                if (score < best) {
+                    best = score;
+                    choice = c;
+                }
+            }
+        }
+    }
+    if (choice)
+        choice->flags |= BSP_USED_AS_SPLITTER;
+    return choice;
+}
+
+// Position of a polygon in a mesh list, as (mesh, polygon).
+std::pair<int, int> where(d_list* meshes, n_poly* p)
+{
+    int m = 0;
+    for (d_node* n = meshes->first; n; n = n->next, ++m)
+        for (int k = 0; k < mesh_at(n)->npolys; ++k)
+            if (&mesh_at(n)->polys[k] == p)
+                return {m, k};
+    return {-1, -1};
+}
+
+TEST_F(solid_bsp_test, weights_query_with_minus_one_and_set_otherwise)
+{
+    EXPECT_EQ(BSP_SPLIT_W(-1), 8);
+    EXPECT_EQ(BSP_SPLIT_W(0), 0);
+    EXPECT_EQ(BSP_SPLIT_W(-1), 0);
+    EXPECT_EQ(BSP_SPLIT_W(8), 8);
+    EXPECT_EQ(BSP_BALANCE_W(-1), 1);
+    // With the default weights: 3 front, 1 back, 1 split scores 2 + 8; all
+    // behind is punished hard.
+    EXPECT_EQ(_splitter_score(3, 1, 1), 10);
+    EXPECT_EQ(_splitter_score(0, 2, 0), 2502);
+    EXPECT_EQ(_splitter_score(2, 2, 0), 0);
+    EXPECT_EQ(BSP_BALANCE_W(3), 3);
+    EXPECT_EQ(_splitter_score(3, 1, 1), 3 * 2 + 8);
+    BSP_BALANCE_W(1);
+}
+
+TEST_F(solid_bsp_test, flattened_plane_tests_agree_with_the_polygon_tests)
+{
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> coord(-8, 8);
+    n_poly plane;
+    ASSERT_EQ(plane._alloc_verts(3), 0);
+    for (int round = 0; round < 2000; ++round) {
+        for (int k = 0; k < 3; ++k)
+            for (int a = 0; a < 3; ++a)
+                plane.va[k].v[a] = coord(rng) * 0.25f;
+        plane.calculate_normal(nullptr);
+        bsp_plane fast;
+        fast.set(&plane);
+        // Points on, near and off the plane.
+        float x[3];
+        for (int a = 0; a < 3; ++a)
+            x[a] = plane.va[0].v[a] + plane.normal[a] * (coord(rng) * 0.00003f) + (round % 3 == 0 ? coord(rng) : 0);
+        ASSERT_EQ(fast.side(x), p_location_v(x, &plane)) << round;
+    }
+}
+
+TEST_F(solid_bsp_test, select_splitter_matches_the_plain_search_on_random_soups)
+{
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> coord(-4, 4);
+    for (int round = 0; round < 20; ++round) {
+        std::string text;
+        for (int m = 0; m < 4; ++m) {
+            text += "[mesh]\n";
+            for (int p = 0; p < 5; ++p) {
+                text += "[poly]\n";
+                for (int k = 0; k < 3; ++k)
+                    text += "v " + std::to_string(coord(rng)) + " " + std::to_string(coord(rng)) + " " +
+                            std::to_string(coord(rng)) + "\n";
+                text += "[end poly]\n";
+            }
+            text += "[end mesh]\n";
+        }
+        d_list a(1), b(1);
+        load(text, &a);
+        load(text, &b);
+        for (;;) {
+            n_poly* x = select_splitter(&a);
+            n_poly* y = reference_splitter(&b);
+            ASSERT_EQ(where(&a, x), where(&b, y)) << "round " << round;
+            if (!x)
+                break;
+        }
+    }
+}
+
+TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
+{
+    d_list meshes(1);
+    load(box_room(0, 10, 0, 4, 0, 8), &meshes);
+    solid_bsp_t t;
+    ASSERT_EQ(build_tree(t, &meshes), 0);
+    EXPECT_EQ(t.stats.nnodes, 6);
+    EXPECT_EQ(t.stats.empty, 1);
+    EXPECT_EQ(t.stats.solid, 6);
+    EXPECT_EQ(t.stats.ni_nodes, 13);
+    EXPECT_EQ(t.stats.npolys, 6);
+    EXPECT_EQ(t.stats.nmeshes, 1);
+    EXPECT_EQ(t.stats.nfront, 5);
+    EXPECT_EQ(t.stats.nback, 0);
+    EXPECT_EQ(t.stats.balance, 5);
+    // Every internal node's back child is solid, its front child the next node.
+    int n = 0, internal = 0;
+    while (!FLAG_ISSET(t.i_nodes[n]->flags, BN_ISLEAF)) {
+        bsp_index_t* back = t.i_nodes[t.i_nodes[n]->back];
+        EXPECT_EQ(back->flags & (BN_ISLEAF | BN_ISSOLID), (uint32_t)(BN_ISLEAF | BN_ISSOLID));
+        EXPECT_EQ(back->bbox.min[0], 0.0f);
+        EXPECT_EQ(back->bbox.max[0], 0.0f);
+        n = t.i_nodes[n]->front;
+        ++internal;
+    }
+    EXPECT_EQ(internal, 6);
+    bsp_index_t* leaf = t.i_nodes[n];
+    ASSERT_NE(leaf->meshes, nullptr);
+    EXPECT_EQ(leaf->meshes[0], 0);
+    EXPECT_EQ(leaf->meshes[1], -1);
+    EXPECT_FLOAT_EQ(leaf->bbox.max[0], 10);
+    EXPECT_FLOAT_EQ(leaf->bbox.max[2], 8);
+
+    float inside[4] = {5, 2, 4, 0}, outside[4] = {-1, 2, 4, 0}, on_wall[4] = {0, 2, 4, 0};
+    EXPECT_EQ(t.get_leaf_at_pos(inside), leaf);
+    EXPECT_EQ(t.get_leaf_at_pos(outside), nullptr);
+    // On a node's plane the walk goes to the front.
+    EXPECT_EQ(t.get_leaf_at_pos(on_wall), leaf);
+    EXPECT_EQ(t.get_leaf_at_pos(nullptr), nullptr);
+    EXPECT_TRUE(log_has("invalid pointer: _pos_v=0"));
+}
+
+TEST_F(solid_bsp_test, one_convex_room_fails_build_for_want_of_portals)
+{
+    solid_bsp_t t;
+    std::string p = write_file("room.txt", box_room(0, 10, 0, 4, 0, 8));
+    EXPECT_EQ(t.build((char*)p.c_str()), -1);
+    EXPECT_TRUE(log_has("nmeshes=1 balance=5 nodes=13 empty=1 solid=6"));
+    EXPECT_TRUE(log_has("portals=0"));
+    EXPECT_TRUE(log_has("_build_pvs(): leaf"));
+}
+
+TEST_F(solid_bsp_test, grid_tree_invariants)
+{
+    d_list input(1), meshes(1);
+    std::string text = vantrel_levels::grid_level(3, 3, 7);
+    load(text, &input);
+    load(text, &meshes);
+    solid_bsp_t t;
+    ASSERT_EQ(build_tree(t, &meshes), 0);
+    const solid_bsp_stats_t& s = t.stats;
+    EXPECT_EQ(s.ni_nodes, s.nnodes + s.empty + s.solid);
+    EXPECT_EQ(s.balance, s.nfront - s.nback);
+    EXPECT_EQ(s.nfront + s.nback + 1, s.nnodes);
+
+    // The leaves hold exactly the input surface, each polygon on the side of
+    // every plane above it that its path took.
+    double leaf_area = 0;
+    int leaf_polys = 0, empty = 0;
+    std::vector<std::pair<int, bool>> path;
+    walk_tree(t, 0, path, [&](int node, const std::vector<std::pair<int, bool>>& above) {
+        bsp_index_t* b = t.i_nodes[node];
+        if (!is_empty_leaf(b))
+            return;
+        ++empty;
+        for (int m = 0; b->meshes[m] != -1; ++m) {
+            mesh_t* mesh = t.meshes[b->meshes[m]];
+            for (int p = 0; p < mesh->npolys; ++p) {
+                n_poly* poly = &mesh->polys[p];
+                leaf_area += poly_area(poly);
+                ++leaf_polys;
+                for (auto& [plane, front] : above) {
+                    bsp_index_t* pl = t.i_nodes[plane];
+                    int r = p_location_poly(poly, pl);
+                    if (r == PL_ONPLANE)
+                        r = dotproduct_v(poly->normal, pl->normal) >= 0 ? PL_FRONT : PL_BACK;
+                    ASSERT_EQ(r, front ? PL_FRONT : PL_BACK) << "leaf " << node << " plane " << plane;
+                }
+            }
+        }
+    });
+    EXPECT_EQ(empty, s.empty);
+    EXPECT_EQ(leaf_polys, s.npolys);
+    EXPECT_NEAR(leaf_area, mesh_list_area(&input), 1e-3 * leaf_area);
+
+    // Room centres are open space, the ground between rooms is solid.
+    vantrel_levels::level_dims d;
+    double pitch = d.room + d.tunnel;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            float centre[4] = {(float)(j * pitch + d.room / 2), 1, (float)(i * pitch + d.room / 2), 0};
+            EXPECT_NE(t.get_leaf_at_pos(centre), nullptr) << i << "," << j;
+            float wall[4] = {(float)(j * pitch + d.room + d.tunnel / 2), 1, (float)(i * pitch + 0.5), 0};
+            EXPECT_EQ(t.get_leaf_at_pos(wall), nullptr) << i << "," << j;
+        }
+    }
+}
+
+TEST_F(solid_bsp_test, point_location_agrees_with_a_plain_walk)
+{
+    d_list meshes(1);
+    load(vantrel_levels::grid_level(2, 3), &meshes);
+    solid_bsp_t t;
+    ASSERT_EQ(build_tree(t, &meshes), 0);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-2, 40);
+    for (int k = 0; k < 5000; ++k) {
+        float p[4] = {u(rng), u(rng) / 8, u(rng), 0};
+        bsp_index_t* b = &t.root;
+        while (!FLAG_ISSET(b->flags, BN_ISLEAF))
+            b = t.i_nodes[p_location_v(p, b) == PL_BACK ? b->back : b->front];
+        ASSERT_EQ(t.get_leaf_at_pos(p), FLAG_ISSET(b->flags, BN_ISSOLID) ? nullptr : b);
+    }
+}
+
+TEST_F(solid_bsp_test, bad_arguments_are_logged_not_followed)
+{
+    solid_bsp_t t;
+    EXPECT_EQ(t.build((d_list*)nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _meshes=0"));
+    EXPECT_EQ(t.build((char*)nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _filename=0"));
+    EXPECT_EQ(t._build_solid_bsp(nullptr, nullptr, nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _root=0"));
+    EXPECT_EQ(t._add_to_i_nodes(nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _i_node=0"));
+    bsp_index_t internal;
+    internal.flags = 0;
+    d_list none;
+    EXPECT_EQ(t._add_meshes_to_leaf(&internal, &none), -1);
+    EXPECT_TRUE(log_has("invalid pointer: FLAG_ISSET(_leaf->flags, BN_ISLEAF)=0"));
+    bbox_t box;
+    box.get_center_v(nullptr);
+    EXPECT_TRUE(log_has("invalid pointer: _center_v=0"));
+    t.copy(nullptr);
+    EXPECT_TRUE(log_has("invalid pointer: _bsp=0"));
+    EXPECT_EQ(select_splitter(nullptr), nullptr);
+    // An unbuilt tree: the root is an empty leaf.
+    float p[4] = {1, 2, 3, 0};
+    EXPECT_EQ(t.get_leaf_at_pos(p), &t.root);
+}
+
+TEST_F(solid_bsp_test, empty_and_broken_files_fail_with_a_reason)
+{
+    solid_bsp_t a;
+    std::string empty = write_file("empty.txt", "");
+    EXPECT_EQ(a.build((char*)empty.c_str()), -1);
+    EXPECT_TRUE(log_has("_build_solid_bsp(): all polygons have been used as splitters"));
+
+    solid_bsp_t b;
+    EXPECT_EQ(b.build((char*)path("missing.txt").c_str()), -1);
+
+    solid_bsp_t c;
+    std::string junk = write_file("junk.txt", "v 1 2\n[poly]\nv x y z\n\x01\x02[end mesh]\nt\n");
+    EXPECT_EQ(c.build((char*)junk.c_str()), -1);
+}
+
+TEST_F(solid_bsp_test, replace_moves_ownership_and_copy_shares)
+{
+    d_list meshes(1);
+    load(box_room(0, 4, 0, 4, 0, 4), &meshes);
+    solid_bsp_t* src = new solid_bsp_t;
+    ASSERT_EQ(build_tree(*src, &meshes), 0);
+    solid_bsp_t dst;
+    dst.replace(src);
+    EXPECT_EQ(src->i_nodes, nullptr);
+    EXPECT_EQ(src->meshes, nullptr);
+    delete src;  // must not free what dst now owns
+    EXPECT_EQ(dst.i_nodes[0], &dst.root);
+    EXPECT_EQ(dst.stats.ni_nodes, 13);
+    float inside[4] = {2, 2, 2, 0};
+    EXPECT_NE(dst.get_leaf_at_pos(inside), nullptr);
+    {
+        solid_bsp_t view;
+        view.copy(&dst);
+        EXPECT_EQ(view.i_nodes, dst.i_nodes);
+        EXPECT_NE(view.get_leaf_at_pos(inside), nullptr);
+    }
+    // The shared tables survive the copy's destruction.
+    dst.i_nodes[0] = &dst.root;
+    EXPECT_NE(dst.get_leaf_at_pos(inside), nullptr);
+}
+
+TEST_F(solid_bsp_test, printers)
+{
+    d_list meshes(1);
+    load(box_room(0, 4, 0, 4, 0, 4), &meshes);
+    solid_bsp_t t;
+    ASSERT_EQ(build_tree(t, &meshes), 0);
+    std::string out = path("dump.txt");
+    FILE* f = fopen(out.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    t.dump(f);
+    dump_tree_stats(f, nullptr);
+    dump_tree_indexes(f, nullptr, 0, "");
+    fclose(f);
+    std::string s = read_file("dump.txt");
+    EXPECT_EQ(s.rfind("MESHES: 1 meshes\n[0] ", 0), 0u);
+    // Internal nodes own their one-vertex plane (bit 0).
+    EXPECT_NE(s.find("\nTREE:\nindex=0 flags: 00000001\nfront=1 back=12\n(node)\nplane:\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("front\n**index=1 flags: 00000001\n"), std::string::npos);
+    EXPECT_NE(s.find("(leaf)(solid)\n"), std::string::npos);
+    EXPECT_NE(s.find("(leaf)(empty)(0 visible leafs:)\n"), std::string::npos);
+    EXPECT_NE(s.find("npolys=6 nmeshes=1 ni_nodes=13 (nnodes=6 nleafs=7 [empty=1 solid=6]) balance=5 (nfront=5 "
+                     "nback=0) ndiscarded=0\n"),
+              std::string::npos);
+    EXPECT_NE(s.find("dump_tree_stats(): invalid parameters\n"), std::string::npos);
+    EXPECT_NE(s.find("(NULL)\n"), std::string::npos);
+}
+
+TEST_F(solid_bsp_test, deep_trees_print_without_overflowing_the_prefix)
+{
+    // A chain of 80 nodes: the prefix stops growing at its buffer's size.
+    std::vector<bsp_index_t> nodes(81);
+    std::vector<bsp_index_t*> table;
+    for (int k = 0; k < 81; ++k) {
+        table.push_back(&nodes[k]);
+        if (k < 80) {
+            nodes[k].flags = BN_ISLEAF | BN_ISSOLID;  // printed as leaves, followed anyway
+            nodes[k].front = k + 1;
+        }
+    }
+    std::string out = path("deep.txt");
+    FILE* f = fopen(out.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    dump_tree_indexes(f, table.data(), 0, "");
+    fclose(f);
+    std::string s = read_file("deep.txt");
+    EXPECT_NE(s.find(std::string(94, '*') + "index=80"), std::string::npos);
+}
+
+}  // namespace

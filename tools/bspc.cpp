@@ -1,0 +1,278 @@
+// vantrel-bspc: the level compiler. Builds the solid BSP tree of a level in
+// the polygon list text format, its portals and visible sets, and reports.
+//
+//   vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE]
+//
+// Prints the tree statistics and a summary (nodes, leaves, portals, visible
+// set sizes, time per phase). --leaf prints the leaf holding a point and what
+// it sees; --svg writes a top-down plan (floors of the empty leaves, walls,
+// portals) with the visible set of the leaf under the --leaf point (or of the
+// first empty leaf) highlighted. Progress goes to standard error; on failure
+// the logged reason is printed there and the exit code is 1 (2: bad usage).
+#include <cfloat>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "engine/platform.h"
+#include "kdbase/d_list.h"
+#include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
+#include "world/bsp_portal.h"
+#include "world/solid_bsp.h"
+
+using namespace vantrel;
+
+namespace {
+
+// When the build's phases ended, taken from its status notes.
+unsigned int start_ms, tree_ms, portals_ms;
+int portal_count = -1;
+
+void on_status(char* message)
+{
+    unsigned int now = get_milli_uptime();
+    if (!strncmp(message, "nmeshes=", 8)) {
+        tree_ms = now;
+    } else if (!strncmp(message, "portals=", 8)) {
+        long long n = 0;
+        if (scan_integer(message + 8, &n))
+            portal_count = (int)n;
+        portals_ms = now;
+    }
+    fprintf(stderr, "  [%6.2f s] %s", (now - start_ms) / 1000.0, message);
+}
+
+int usage()
+{
+    fprintf(stderr, "usage: vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE]\n");
+    return 2;
+}
+
+bool parse_float(const char* s, float* out)
+{
+    double v = 0;
+    size_t used = scan_decimal(s, &v);
+    if (!used || s[used])
+        return false;
+    *out = (float)v;
+    return true;
+}
+
+// Prints the lines the log received since offset (the reason of a failure).
+void print_log_since(const char* log, long offset)
+{
+    FILE* f = fopen(log, "r");
+    if (!f)
+        return;
+    if (fseek(f, offset, SEEK_SET) == 0) {
+        char line[512];
+        while (read_line(line, sizeof line, f))
+            fprintf(stderr, "  %s", line);
+    }
+    fclose(f);
+}
+
+long file_size(const char* name)
+{
+    FILE* f = fopen(name, "rb");
+    if (!f)
+        return 0;
+    fseek(f, 0, SEEK_END);
+    long n = ftell(f);
+    fclose(f);
+    return n < 0 ? 0 : n;
+}
+
+int leaf_number(solid_bsp_t& bsp, bsp_index_t* leaf)
+{
+    for (int k = 0; k < bsp.stats.ni_nodes; ++k)
+        if (bsp.i_nodes[k] == leaf)
+            return k;
+    return -1;
+}
+
+// ---- the plan ----------------------------------------------------------------------
+
+struct plan {
+    FILE* f;
+    float x0, z0, scale;
+    double px(float x) const { return 20 + (x - x0) * scale; }
+    double pz(float z) const { return 20 + (z - z0) * scale; }
+
+    // The polygon projected onto the floor plane.
+    void shape(n_poly* p, const char* style)
+    {
+        fprintf(f, "<polygon points=\"");
+        for (int k = 0; k < p->nverts; ++k) {
+            const float* v = p->va[p->vi[k]].v;
+            fprintf(f, "%.2f,%.2f ", px(v[0]), pz(v[2]));
+        }
+        fprintf(f, "\" style=\"%s\"/>\n", style);
+    }
+};
+
+// 0: not shown specially, 1: visible from the chosen leaf, 2: the chosen leaf.
+int leaf_class(bsp_index_t* chosen, int chosen_num, int leaf)
+{
+    if (!chosen)
+        return 0;
+    if (leaf == chosen_num)
+        return 2;
+    for (d_node* n = chosen->visible_leafs.first; n; n = n->next)
+        if ((int)(intptr_t)n->data == leaf)
+            return 1;
+    return 0;
+}
+
+int write_svg(const char* name, solid_bsp_t& bsp, d_list* portals, float* point, bsp_index_t* chosen)
+{
+    FILE* f = fopen(name, "w");
+    if (!f) {
+        fprintf(stderr, "vantrel-bspc: cannot write %s\n", name);
+        return -1;
+    }
+    bbox_t& box = bsp.root.bbox;
+    float w = box.max[0] - box.min[0], d = box.max[2] - box.min[2];
+    float big = w > d ? w : d;
+    plan pl{f, box.min[0], box.min[2], big > 0 ? 960.0f / big : 1.0f};
+    int chosen_num = chosen ? leaf_number(bsp, chosen) : -1;
+    fprintf(f, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\">\n", w * pl.scale + 40,
+            d * pl.scale + 80);
+    fprintf(f, "<rect width=\"100%%\" height=\"100%%\" fill=\"#fcfcf8\"/>\n");
+    static const char* floor_style[3] = {"fill:#e4e4e4;stroke:#c8c8c8;stroke-width:0.5",
+                                         "fill:#b8e0b0;stroke:#90c088;stroke-width:0.5",
+                                         "fill:#f4b860;stroke:#d09040;stroke-width:0.5"};
+    // Floors first, then walls on top.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int k = 0; k < bsp.stats.ni_nodes; ++k) {
+            bsp_index_t* leaf = bsp.i_nodes[k];
+            if (!FLAG_ISSET(leaf->flags, BN_ISLEAF) || FLAG_ISSET(leaf->flags, BN_ISSOLID) || !leaf->meshes)
+                continue;
+            int cls = leaf_class(chosen, chosen_num, k);
+            for (int m = 0; leaf->meshes[m] != -1; ++m) {
+                mesh_t* mesh = bsp.meshes[leaf->meshes[m]];
+                for (int p = 0; p < mesh->npolys; ++p) {
+                    n_poly* poly = &mesh->polys[p];
+                    if (!VALID_PRIMITIVE(poly))
+                        continue;
+                    if (pass == 0 && poly->normal[1] > 0.7f)
+                        pl.shape(poly, floor_style[cls]);
+                    else if (pass == 1 && poly->normal[1] < 0.3f && poly->normal[1] > -0.3f)
+                        pl.shape(poly, "fill:none;stroke:#303030;stroke-width:2");
+                }
+            }
+        }
+    }
+    for (d_node* n = portals ? portals->first : nullptr; n; n = n->next)
+        pl.shape(static_cast<bsp_portal_t*>(n->object), "fill:none;stroke:#2060e0;stroke-width:3;stroke-dasharray:6,4");
+    if (point)
+        fprintf(f, "<circle cx=\"%.2f\" cy=\"%.2f\" r=\"5\" fill=\"#e02020\"/>\n", pl.px(point[0]), pl.pz(point[2]));
+    fprintf(f,
+            "<text x=\"20\" y=\"%.0f\" font-family=\"sans-serif\" font-size=\"13\">top view (x right, z down): "
+            "orange = leaf at the red point, green = its visible set, blue dashes = portals, "
+            "%d empty leaves</text>\n",
+            d * pl.scale + 60, bsp.stats.empty);
+    fprintf(f, "</svg>\n");
+    return fclose(f) == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* level = nullptr;
+    const char* svg = nullptr;
+    const char* log = "vantrel-bspc.log";
+    float point[4] = {0, 0, 0, 0};
+    bool have_point = false;
+    for (int k = 1; k < argc; ++k) {
+        if (!strcmp(argv[k], "--leaf")) {
+            if (k + 3 >= argc || !parse_float(argv[k + 1], &point[0]) || !parse_float(argv[k + 2], &point[1]) ||
+                !parse_float(argv[k + 3], &point[2]))
+                return usage();
+            have_point = true;
+            k += 3;
+        } else if (!strcmp(argv[k], "--svg") && k + 1 < argc) {
+            svg = argv[++k];
+        } else if (!strcmp(argv[k], "--log") && k + 1 < argc) {
+            log = argv[++k];
+        } else if (argv[k][0] == '-' || level) {
+            return usage();
+        } else {
+            level = argv[k];
+        }
+    }
+    if (!level)
+        return usage();
+
+    set_logfile(log);
+    set_log_priority(EL_STATUS + 1);
+    long log_start = file_size(log);
+    set_display_status_func(on_status);
+
+    fprintf(stderr, "compiling %s\n", level);
+    start_ms = get_milli_uptime();
+    solid_bsp_t bsp;
+    int rc = bsp.build((char*)level);
+    unsigned int end_ms = get_milli_uptime();
+    set_display_status_func(nullptr);
+    if (rc != 0) {
+        fprintf(stderr, "vantrel-bspc: %s: compilation failed; the log (%s) says:\n", level, log);
+        print_log_since(log, log_start);
+        return 1;
+    }
+
+    dump_tree_stats(stdout, &bsp.stats);
+    int largest = 0;
+    long total = 0;
+    for (int k = 0; k < bsp.stats.ni_nodes; ++k) {
+        bsp_index_t* b = bsp.i_nodes[k];
+        if (FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID)) {
+            total += b->visible_leafs.count;
+            if (b->visible_leafs.count > largest)
+                largest = b->visible_leafs.count;
+        }
+    }
+    printf("nodes: %d in the table (%d internal, %d empty leaves, %d solid leaves)\n", bsp.stats.ni_nodes,
+           bsp.stats.nnodes, bsp.stats.empty, bsp.stats.solid);
+    printf("portals: %d\n", portal_count);
+    printf("visible sets: %.1f leaves on average, %d at most\n",
+           bsp.stats.empty ? (double)total / bsp.stats.empty : 0.0, largest);
+    printf("time: tree %.3f s, portals %.3f s, visibility %.3f s, total %.3f s\n", (tree_ms - start_ms) / 1000.0,
+           (portals_ms - tree_ms) / 1000.0, (end_ms - portals_ms) / 1000.0, (end_ms - start_ms) / 1000.0);
+
+    bsp_index_t* chosen = nullptr;
+    if (have_point) {
+        chosen = bsp.get_leaf_at_pos(point);
+        if (!chosen) {
+            printf("point (%g, %g, %g): solid space\n", point[0], point[1], point[2]);
+        } else {
+            printf("point (%g, %g, %g): leaf %d, sees %d leaves:", point[0], point[1], point[2],
+                   leaf_number(bsp, chosen), chosen->visible_leafs.count);
+            for (d_node* n = chosen->visible_leafs.first; n; n = n->next)
+                printf(" %d", (int)(intptr_t)n->data);
+            printf("\n");
+        }
+    }
+    if (svg) {
+        if (!have_point) {
+            // Without a point the plan shows what the first empty leaf sees.
+            for (int k = 0; k < bsp.stats.ni_nodes && !chosen; ++k) {
+                bsp_index_t* b = bsp.i_nodes[k];
+                if (FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID)) {
+                    chosen = b;
+                    b->bbox.get_center_v(point);
+                }
+            }
+        }
+        d_list portals(1);
+        if (bsp._build_portals(0, &portals) != 0 || write_svg(svg, bsp, &portals, point, chosen) != 0) {
+            fprintf(stderr, "vantrel-bspc: could not write the plan %s\n", svg);
+            return 1;
+        }
+        printf("plan written to %s\n", svg);
+    }
+    return 0;
+}

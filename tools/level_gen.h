@@ -1,0 +1,284 @@
+// Writes levels in the polygon list text format: box rooms on the floor plane
+// (y up) joined by doorway tunnels. Every polygon faces the open space, so a
+// level written here is closed and compiles into a solid BSP tree. Shared by
+// vantrel-levelgen, the BSP benchmark and the world tests; needs nothing from
+// the library.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vantrel_levels {
+
+// Heights and sizes of the generated rooms, in world units.
+struct level_dims {
+    double room = 8.0;         // side of a square room
+    double height = 4.0;       // room height
+    double tunnel = 4.0;       // length of a doorway tunnel (gap between rooms)
+    double door = 2.0;         // doorway width
+    double door_height = 3.0;  // doorway (and tunnel) height
+};
+
+// One wall opening: its centre along the wall; width 0 means no door.
+struct door_t {
+    double centre = 0.0;
+    double width = 0.0;
+};
+
+// A box room [x0,x1] x [0,height] x [z0,z1] with at most one door per wall.
+struct room_t {
+    std::string name;
+    double x0 = 0, x1 = 0, z0 = 0, z1 = 0;
+    door_t west, east, south, north;  // x = x0, x = x1, z = z0, z = z1
+    int floor_strips = 1;             // the floor as this many strips along x
+};
+
+inline room_t make_room(const std::string& name, double x0, double x1, double z0, double z1)
+{
+    room_t r;
+    r.name = name;
+    r.x0 = x0, r.x1 = x1, r.z0 = z0, r.z1 = z1;
+    return r;
+}
+
+// A doorway tunnel between two rooms: along x (axis 0) or z (axis 2), from a
+// to b on that axis, centred at `centre` on the other horizontal axis.
+struct tunnel_t {
+    std::string name;
+    int axis = 0;
+    double a = 0, b = 0, centre = 0;
+};
+
+class level_writer {
+public:
+    explicit level_writer(const level_dims& d = level_dims()) : dims(d) {}
+
+    void comment(const std::string& c) { text += "# " + c + "\n"; }
+
+    // An axis-aligned rectangle in the plane axis = lo[axis] (= hi[axis]),
+    // facing +axis when facing > 0 and -axis otherwise.
+    void rect(const double lo[3], const double hi[3], int axis, int facing)
+    {
+        int u = (axis + 1) % 3, v = (axis + 2) % 3;
+        double c[4][3];
+        for (int k = 0; k < 4; ++k)
+            c[k][axis] = lo[axis];
+        // (u0,v0) (u1,v0) (u1,v1) (u0,v1): e_u x e_v = e_axis, so this
+        // winding faces +axis; reversed it faces -axis.
+        const double us[4] = {lo[u], hi[u], hi[u], lo[u]};
+        const double vs[4] = {lo[v], lo[v], hi[v], hi[v]};
+        for (int k = 0; k < 4; ++k) {
+            c[k][u] = us[k];
+            c[k][v] = vs[k];
+        }
+        text += "[poly]\n";
+        for (int k = 0; k < 4; ++k) {
+            const double* p = c[facing > 0 ? k : 3 - k];
+            char line[128];
+            snprintf(line, sizeof line, "v %g %g %g\n", p[0], p[1], p[2]);
+            text += line;
+        }
+        text += "[end poly]\n";
+        ++polys;
+    }
+
+    void add_room(const room_t& r)
+    {
+        const double h = dims.height;
+        comment("room " + r.name);
+        text += "[mesh]\n";
+        int strips = r.floor_strips < 1 ? 1 : r.floor_strips;
+        for (int s = 0; s < strips; ++s) {
+            double xa = r.x0 + (r.x1 - r.x0) * s / strips, xb = r.x0 + (r.x1 - r.x0) * (s + 1) / strips;
+            double lo[3] = {xa, 0, r.z0}, hi[3] = {xb, 0, r.z1};
+            rect(lo, hi, 1, +1);
+        }
+        {
+            double lo[3] = {r.x0, h, r.z0}, hi[3] = {r.x1, h, r.z1};
+            rect(lo, hi, 1, -1);
+        }
+        wall(0, r.x0, r.z0, r.z1, r.west, +1);
+        wall(0, r.x1, r.z0, r.z1, r.east, -1);
+        wall(2, r.z0, r.x0, r.x1, r.south, +1);
+        wall(2, r.z1, r.x0, r.x1, r.north, -1);
+        text += "[end mesh]\n";
+    }
+
+    void add_tunnel(const tunnel_t& t)
+    {
+        const double w = dims.door / 2, h = dims.door_height;
+        int side = t.axis == 0 ? 2 : 0;
+        comment("doorway tunnel " + t.name);
+        text += "[mesh]\n";
+        double lo[3], hi[3];
+        lo[t.axis] = t.a, hi[t.axis] = t.b;
+        lo[side] = t.centre - w, hi[side] = t.centre + w;
+        lo[1] = hi[1] = 0;
+        rect(lo, hi, 1, +1);
+        lo[1] = hi[1] = h;
+        rect(lo, hi, 1, -1);
+        lo[1] = 0, hi[1] = h;
+        lo[side] = hi[side] = t.centre - w;
+        rect(lo, hi, side, +1);
+        lo[side] = hi[side] = t.centre + w;
+        rect(lo, hi, side, -1);
+        text += "[end mesh]\n";
+    }
+
+    level_dims dims;
+    std::string text;
+    int polys = 0;
+
+private:
+    // A wall in the plane axis = at, spanning [s0,s1] along the other
+    // horizontal axis, with an optional doorway cut as three convex pieces.
+    void wall(int axis, double at, double s0, double s1, const door_t& d, int facing)
+    {
+        int along = axis == 0 ? 2 : 0;
+        double lo[3], hi[3];
+        lo[axis] = hi[axis] = at;
+        auto piece = [&](double a0, double a1, double y0, double y1) {
+            lo[along] = a0, hi[along] = a1, lo[1] = y0, hi[1] = y1;
+            rect(lo, hi, axis, facing);
+        };
+        if (d.width <= 0) {
+            piece(s0, s1, 0, dims.height);
+            return;
+        }
+        double d0 = d.centre - d.width / 2, d1 = d.centre + d.width / 2;
+        piece(s0, d0, 0, dims.height);
+        piece(d1, s1, 0, dims.height);
+        piece(d0, d1, dims.door_height, dims.height);
+    }
+};
+
+// Polygons of a rows x cols grid with every neighbour joined: 6 per room,
+// 4 more wall pieces and 4 tunnel polygons per doorway.
+inline int grid_polys(int rows, int cols)
+{
+    int doors = rows * (cols - 1) + cols * (rows - 1);
+    return 6 * rows * cols + 8 * doors;
+}
+
+// A grid of rows x cols box rooms, each joined to its neighbours by doorway
+// tunnels; extra floor strips (spread over the rooms) add `extra` polygons.
+inline std::string grid_level(int rows, int cols, int extra = 0, const level_dims& dims = level_dims(),
+                              int* npolys = nullptr)
+{
+    level_writer w(dims);
+    const double pitch = dims.room + dims.tunnel;
+    char head[160];
+    snprintf(head, sizeof head, "generated grid of %d x %d rooms joined by doorway tunnels", rows, cols);
+    w.comment(head);
+    int nrooms = rows * cols;
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < cols; ++j) {
+            room_t r;
+            r.name = std::to_string(i) + "," + std::to_string(j);
+            r.x0 = j * pitch, r.x1 = r.x0 + dims.room;
+            r.z0 = i * pitch, r.z1 = r.z0 + dims.room;
+            door_t dx{r.z0 + dims.room / 2, dims.door}, dz{r.x0 + dims.room / 2, dims.door};
+            if (j > 0)
+                r.west = dx;
+            if (j + 1 < cols)
+                r.east = dx;
+            if (i > 0)
+                r.south = dz;
+            if (i + 1 < rows)
+                r.north = dz;
+            int k = i * cols + j;
+            r.floor_strips = 1 + extra / nrooms + (k < extra % nrooms ? 1 : 0);
+            w.add_room(r);
+            if (j + 1 < cols)
+                w.add_tunnel({r.name + " east", 0, r.x1, r.x1 + dims.tunnel, r.z0 + dims.room / 2});
+            if (i + 1 < rows)
+                w.add_tunnel({r.name + " north", 2, r.z1, r.z1 + dims.tunnel, r.x0 + dims.room / 2});
+        }
+    }
+    if (npolys)
+        *npolys = w.polys;
+    return w.text;
+}
+
+// The grid level with exactly `target` polygons (at least 6): the largest
+// near-square grid that fits, filled up with floor strips.
+inline std::string level_with_polys(int target, int* rows_out = nullptr, int* cols_out = nullptr)
+{
+    int rows = 1, cols = 1;
+    for (;;) {
+        int r = rows, c = cols;
+        (c <= r ? c : r) += 1;
+        if (grid_polys(r, c) > target)
+            break;
+        rows = r, cols = c;
+    }
+    if (rows_out)
+        *rows_out = rows;
+    if (cols_out)
+        *cols_out = cols;
+    int extra = target - grid_polys(rows, cols);
+    return grid_level(rows, cols, extra < 0 ? 0 : extra);
+}
+
+// Two rooms side by side along x, joined by one doorway tunnel.
+inline std::string two_rooms_level(const level_dims& d = level_dims())
+{
+    level_writer w(d);
+    w.comment("two rooms joined by a doorway: A west, B east; y is up");
+    room_t a = make_room("A", 0, d.room, 0, d.room);
+    room_t b = make_room("B", d.room + d.tunnel, 2 * d.room + d.tunnel, 0, d.room);
+    a.east = b.west = door_t{d.room / 2, d.door};
+    w.add_room(a);
+    w.add_tunnel({"A-B", 0, a.x1, b.x0, d.room / 2});
+    w.add_room(b);
+    return w.text;
+}
+
+// Three rooms in a straight line with aligned doorways: the end rooms see
+// each other through the middle one.
+inline std::string corridor_level(const level_dims& d = level_dims())
+{
+    level_writer w(d);
+    w.comment("three rooms in a straight line along x, doorways aligned; y is up");
+    const double pitch = d.room + d.tunnel;
+    room_t r[3];
+    const char* names[3] = {"A", "B", "C"};
+    for (int k = 0; k < 3; ++k) {
+        r[k].name = names[k];
+        r[k].x0 = k * pitch, r[k].x1 = r[k].x0 + d.room, r[k].z0 = 0, r[k].z1 = d.room;
+        if (k > 0)
+            r[k].west = door_t{d.room / 2, d.door};
+        if (k < 2)
+            r[k].east = door_t{d.room / 2, d.door};
+    }
+    w.add_room(r[0]);
+    w.add_tunnel({"A-B", 0, r[0].x1, r[1].x0, d.room / 2});
+    w.add_room(r[1]);
+    w.add_tunnel({"B-C", 0, r[1].x1, r[2].x0, d.room / 2});
+    w.add_room(r[2]);
+    return w.text;
+}
+
+// A dog-leg: A joins B along x, B joins C along z through a doorway at B's
+// west end, so no line of sight runs from A through both doorways into C.
+inline std::string dog_leg_level(const level_dims& d = level_dims())
+{
+    level_writer w(d);
+    w.comment("dog-leg: A -> B along x, then B -> C along z near B's west end; y is up");
+    const double pitch = d.room + d.tunnel;
+    room_t a = make_room("A", 0, d.room, 0, d.room);
+    room_t b = make_room("B", pitch, pitch + d.room, 0, d.room);
+    room_t c = make_room("C", pitch, pitch + d.room, pitch, pitch + d.room);
+    double bc = b.x0 + d.door / 2 + 0.5;
+    a.east = b.west = door_t{d.room / 2, d.door};
+    b.north = c.south = door_t{bc, d.door};
+    w.add_room(a);
+    w.add_tunnel({"A-B", 0, a.x1, b.x0, d.room / 2});
+    w.add_room(b);
+    w.add_tunnel({"B-C", 2, b.z1, c.z0, bc});
+    w.add_room(c);
+    return w.text;
+}
+
+}  // namespace vantrel_levels
