@@ -49,17 +49,13 @@ std::string level_file(int polys)
 const char* phase_names[] = {"splitter", "split", "portal_clip", "portal_cleanup", "visibility", "total"};
 enum { NPHASES = 6 };
 
-// Seconds per phase by polygon count, for the slopes.
-std::map<int, std::vector<double>>& results()
-{
-    static std::map<int, std::vector<double>> r;
-    return r;
-}
-
+// Seconds per phase by polygon count; the slopes are printed when the
+// program ends (the table lives in the reporter, so it outlasts the runs).
 struct slope_report {
+    std::map<int, std::vector<double>> r;
+
     ~slope_report()
     {
-        auto& r = results();
         if (r.size() < 2)
             return;
         printf("\nlog-log slope of time against polygon count (least squares over %zu sizes):\n", r.size());
@@ -79,6 +75,11 @@ struct slope_report {
         }
     }
 } report;
+
+std::map<int, std::vector<double>>& results()
+{
+    return report.r;
+}
 
 void set_up_log()
 {
