@@ -112,6 +112,7 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
     char* text = t->name;
     r_var scratch("__noname");
     r_var* value = &scratch;
+    long room = -1;
     switch (text[0]) {
     case '=': {
         drop_front(_expr);
@@ -151,7 +152,7 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
         }
         if (set_address(&scratch, v, *_index) == -1)
             return -1;
-        address_room = v->type == r_float ? (int)v->count - *_index : -1;
+        room = (long)(v->count - (unsigned int)*_index) * (long)r_type_width(v->type);
         *_index = 0;
         break;
     }
@@ -181,8 +182,15 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
                 return -1;
         }
     }
-    if (_expr->first && evaluate_expression(_expr, value, _index) == -1)
-        return -1;
+    if (_expr->first) {
+        // "&a = ..." points the address elsewhere: its room is then unknown.
+        if (is(front(_expr)->name, "="))
+            room = -1;
+        if (evaluate_expression(_expr, value, _index) == -1)
+            return -1;
+    }
+    // Set last, so a call nested in this value does not leave its own.
+    address_room = room;
     return _lval->assign(0, value, *_index) == -1 ? -1 : 0;
 }
 
@@ -336,9 +344,11 @@ int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
         address_room = -1;
         if (evaluate_expression(_args, &scratch, &index) == -1)
             return -1;
-        if (*letter == 'F' && address_room >= 0 && address_room < 4) {
-            ELOG(EL_MAJOR, "%s: argument %d points at %d float(s), a vector needs 4", _f->name, i + 1,
-                 address_room);
+        // Floats and ints are both 4 bytes: room is counted in elements.
+        int needed = *letter == 'F' ? _f->floats_needed(i) : *letter == 'I' ? 1 : 0;
+        if (needed && address_room >= 0 && address_room < needed * 4) {
+            ELOG(EL_MAJOR, "%s: argument %d points at %ld element(s), a %s needs %d", _f->name, i + 1,
+                 address_room / 4, needed == 16 ? "matrix" : needed == 4 ? "vector" : "value", needed);
             return -1;
         }
         _f->args[i] = (intptr_t)scratch.word(0);

@@ -109,7 +109,10 @@ int config_dc_set::process(d_list* args, dot_config* cfg, void*)
         ELOG(EL_MINOR, "%s: variable %s is not shared", name, var_name);
         return -1;
     }
-    return set_r_var_value(v, token_text(args->first->next)) == -1 ? -1 : 0;
+    // A value the variable refuses is logged by the variable; the statement
+    // still counts as done.
+    set_r_var_value(v, token_text(args->first->next));
+    return 0;
 }
 
 int config_include::process(d_list* args, dot_config* cfg, void*)

@@ -142,17 +142,19 @@ public:
     // in _f's variable. The call's status (-1: failed), or -1.
     int _do_function_call(script_func* _f, d_list* _args);
     // Binds the arguments to _f's argument words; the texts of "s" arguments
-    // are listed in strings (the caller frees them with delete[]). An "F"
-    // argument made with "&" of a float variable must leave room for a
-    // vector (4 floats) from its element on. 0 or -1.
+    // are listed in strings (the caller frees them with delete[]). An "F" or
+    // "I" argument made with "&" of a variable must leave room from its
+    // element on for what the function writes there (a vector, a matrix or
+    // one int); otherwise the call is refused. 0 or -1.
     int _set_args(script_func* _f, d_list* _args, d_list& strings);
 
 private:
     friend class nesting_guard;
     int nesting;
-    // Floats from the element an "&" of a float variable pointed at to the
-    // variable's end (-1: not known); checked for "F" arguments.
-    int address_room;
+    // Bytes from the element the last evaluated value's "&" pointed at to the
+    // variable's end (-1: the value was not such an address); checked
+    // against what an "F" or "I" argument needs.
+    long address_room;
     r_var* resolve_path(d_list* tokens, int* index, r_struct* within);
     bool is_quoted(const char* text) const;
 };

@@ -23,10 +23,10 @@ static r_type letter_type(char letter)
     }
 }
 
-script_func::script_func() : signature(nullptr) {}
+script_func::script_func() : signature(nullptr), shapes(nullptr) {}
 
-script_func::script_func(const char* _name, va_function_t f, const char* _signature)
-    : r_var(_name, r_void_p), signature(_signature)
+script_func::script_func(const char* _name, va_function_t f, const char* _signature, const char* _shapes)
+    : r_var(_name, r_void_p), signature(_signature), shapes(_shapes)
 {
     r_var::set(0, reinterpret_cast<void*>(f));
     func = f;
@@ -42,6 +42,14 @@ script_func::script_func(const char* _name, va_function_t f, const char* _signat
         }
         arg_types[k++] = letter_type(*c);
     }
+}
+
+int script_func::floats_needed(int k) const
+{
+    for (int i = 0; shapes && shapes[i]; ++i)
+        if (i == k)
+            return shapes[i] == 'm' ? 16 : 4;
+    return 4;
 }
 
 void set_r_var_type(r_var* v, char letter)

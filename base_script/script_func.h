@@ -17,23 +17,33 @@ namespace vantrel {
 class VANTREL_API script_func : public r_var, public va_func {
 public:
     const char* signature;  // not owned
+    // What each "F" argument points at, one letter per argument position: "m"
+    // a 4x4 matrix (16 floats), any other letter or past the end a vector (4
+    // floats). Null: vectors only. Not owned. The binding refuses an address
+    // with less room.
+    const char* shapes;
 
     // Name "__noname", no function, method 0.
     script_func();
     // The variable part is an r_void_p holding f. The argument types and the
     // result kind of the va_func part are preset from the signature; the
     // binding overwrites arg_types for each call with the types it evaluated.
-    script_func(const char* _name, va_function_t f, const char* _signature);
+    script_func(const char* _name, va_function_t f, const char* _signature, const char* _shapes = nullptr);
     template <class R, class... A>
-    script_func(const char* _name, R (*f)(A...), const char* _signature)
-        : script_func(_name, reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(f)), _signature)
+    script_func(const char* _name, R (*f)(A...), const char* _signature, const char* _shapes = nullptr)
+        : script_func(_name, reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(f)), _signature,
+                      _shapes)
     {
     }
     template <class R, class... A>
-    script_func(const char* _name, R (*f)(A..., ...), const char* _signature)
-        : script_func(_name, reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(f)), _signature)
+    script_func(const char* _name, R (*f)(A..., ...), const char* _signature, const char* _shapes = nullptr)
+        : script_func(_name, reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(f)), _signature,
+                      _shapes)
     {
     }
+
+    // Floats the "F" argument at position k must point at: 16 or 4.
+    int floats_needed(int k) const;
 
     // Both bases are objects: lists hold a function through its variable part.
     unknown* as_unknown() { return static_cast<r_var*>(this); }

@@ -23,7 +23,7 @@ int script_are_equal(const float* a, const float* b, float eps)
     return are_equal(a, b, eps) ? 1 : 0;
 }
 
-// In the order of registration.
+// In the order of registration; the fourth field marks the matrix arguments.
 script_func support_funcs[] = {
     {"set_v", set_v, "v=Fffff"},
     {"copy_v", copy_v, "v=FF"},
@@ -42,13 +42,13 @@ script_func support_funcs[] = {
     {"normalize_vr", normalize_vr, "F=FF"},
     {"crossproduct_v", crossproduct_v, "v=FF"},
     {"crossproduct_vr", crossproduct_vr, "F=FFF"},
-    {"orient_axes", orient_axes, "v=FF"},
-    {"_set_axes", _set_axes, "v=FFF"},
-    {"set_axes", set_axes, "v=FFF"},
+    {"orient_axes", orient_axes, "v=FF", "mv"},
+    {"_set_axes", _set_axes, "v=FFF", "mvv"},
+    {"set_axes", set_axes, "v=FFF", "mvv"},
     {"are_equal", script_are_equal, "i=FFf"},
-    {"makeIdentityMatrix", makeIdentityMatrix, "v=F"},
-    {"multmatrix_v", multmatrix_v, "v=FF"},
-    {"multmatrix_vr", multmatrix_vr, "v=FFF"},
+    {"makeIdentityMatrix", makeIdentityMatrix, "v=F", "m"},
+    {"multmatrix_v", multmatrix_v, "v=FF", "vm"},
+    {"multmatrix_vr", multmatrix_vr, "v=FFF", "vmv"},
     {"div_v", div_v, "v=FF"},
     {"div_vr", div_vr, "v=FFF"},
     {"mult_v", mult_v, "v=FF"},
@@ -60,14 +60,14 @@ script_func support_funcs[] = {
     {"intersect", intersect, "i=FFFFF"},
     {"invert_v", invert_v, "v=F"},
     {"invert_vr", invert_vr, "v=FF"},
-    {"multmatrix_mr", multmatrix_mr, "v=FFF"},
-    {"multmatrix_m", multmatrix_m, "v=FF"},
-    {"copy_m", copy_m, "v=FF"},
-    {"make_translate_m", make_translate_m, "v=Ffff"},
-    {"make_rotatex_m", make_rotatex_m, "v=Ff"},
-    {"make_rotatey_m", make_rotatey_m, "v=Ff"},
-    {"make_rotatez_m", make_rotatez_m, "v=Ff"},
-    {"make_rotate_m", make_rotate_m, "v=Ffff"},
+    {"multmatrix_mr", multmatrix_mr, "v=FFF", "mmm"},
+    {"multmatrix_m", multmatrix_m, "v=FF", "mm"},
+    {"copy_m", copy_m, "v=FF", "mm"},
+    {"make_translate_m", make_translate_m, "v=Ffff", "m"},
+    {"make_rotatex_m", make_rotatex_m, "v=Ff", "m"},
+    {"make_rotatey_m", make_rotatey_m, "v=Ff", "m"},
+    {"make_rotatez_m", make_rotatez_m, "v=Ff", "m"},
+    {"make_rotate_m", make_rotate_m, "v=Ffff", "m"},
     {"interpolate_v", interpolate_v, "v=FFFf"},
     {"get_const", get_const, "i=s"},
 };

@@ -118,10 +118,47 @@ TEST_F(config_call_test, vector_functions)
     EXPECT_EQ(thing.i.value(0), 0);
     // From element 1 on there is no room for a vector.
     EXPECT_EQ(run("multscalar_v(&thing.v[1], 2.0)\n"), 2);
-    EXPECT_TRUE(log_has("multscalar_v: argument 1 points at 3 float(s), a vector needs 4"));
+    EXPECT_TRUE(log_has("multscalar_v: argument 1 points at 3 element(s), a vector needs 4"));
     EXPECT_EQ(run("multscalar_v(&len, 2.0)\n"), 2);
     EXPECT_EQ(run("set_v(&thing.v, 1, 2, 3, 4)\n"), 2);
     EXPECT_TRUE(log_has("tried to set r_var __func_arg__(r_float) to type r_int"));
+}
+
+// The arrays live in blocks of their own, so the sanitizer build sees any
+// write past them.
+TEST_F(config_call_test, matrix_functions_need_sixteen_floats)
+{
+    r_var* m4 = share("m4", r_float, 4);
+    r_var* m16 = share("m16", r_float, 16);
+    share("fp", r_float_p);
+    EXPECT_EQ(run("makeIdentityMatrix(&m4)\n"), 2);
+    EXPECT_TRUE(log_has("makeIdentityMatrix: argument 1 points at 4 element(s), a matrix needs 16"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(m4->f_value(i), 0.0f);
+    EXPECT_EQ(run("makeIdentityMatrix(&m16)\n"), 0);
+    EXPECT_EQ(m16->f_value(0), 1.0f);
+    EXPECT_EQ(m16->f_value(15), 1.0f);
+    EXPECT_EQ(run("multmatrix_v(&m4, &m4)\n"), 2);
+    EXPECT_TRUE(log_has("multmatrix_v: argument 2 points at 4 element(s), a matrix needs 16"));
+    EXPECT_EQ(run("make_translate_m(&m16[1], 1.0, 2.0, 3.0)\n"), 2);
+    EXPECT_EQ(run("copy_m(&m16, &thing.v)\n"), 2);
+    EXPECT_EQ(run("orient_axes(&thing.v, &m16)\n"), 2);
+    // A vector argument of a matrix function takes the last row.
+    EXPECT_EQ(run("multmatrix_vr(&m16[12], &m16, &m16[12])\n"), 0);
+    EXPECT_EQ(run("multmatrix_vr(&m16[13], &m16, &m16[12])\n"), 2);
+    EXPECT_TRUE(log_has("multmatrix_vr: argument 1 points at 3 element(s), a vector needs 4"));
+    // The address of a pointer variable is one pointer word long.
+    EXPECT_EQ(run("makeIdentityMatrix(&fp)\n"), 2);
+    EXPECT_EQ(run("set_v(&fp, 1.0, 2.0, 3.0, 4.0)\n"), 2);
+}
+
+// A value computed by a nested call is not the address the call was given.
+TEST_F(config_call_test, nested_address_does_not_leak_its_room)
+{
+    r_var* m16 = share("m16", r_float, 16);
+    share("out", r_float, 4);
+    EXPECT_EQ(run("makeIdentityMatrix(&m16)\nmultmatrix_vr(add_vr(&out, &thing.v, &thing.v), &m16, &out)\n"), 0);
+    EXPECT_EQ(m16->f_value(5), 1.0f);
 }
 
 TEST_F(config_call_test, argument_counts)

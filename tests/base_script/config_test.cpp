@@ -143,6 +143,10 @@ TEST_F(config_test, declarations)
     EXPECT_EQ(run("dc_set x 42\ndc_set rate 2.5\n"), 0);
     EXPECT_EQ(x->value(0), 42);
     EXPECT_FLOAT_EQ(scope.get_var("rate")->f_value(0), 2.5f);
+    // A value of the wrong type is refused by the variable, and the block goes on.
+    EXPECT_EQ(run("dc_set x 1.5\nx = 9\n"), 0);
+    EXPECT_TRUE(log_has("tried to set r_var x(r_int) to type r_float"));
+    EXPECT_EQ(x->value(0), 9);
     EXPECT_EQ(run("dc_add\n"), 2);
     EXPECT_TRUE(log_has("config: dc_add does not take 0 arguments"));
     // Retyping a text to a pointer type gives up the text instead of following it.
