@@ -27,30 +27,25 @@ void d_list::init_list(int _delete_elements)
     delete_elements = _delete_elements;
 }
 
-int d_list::insert(unknown* o)
+// Links a node made for an element at the tail; -1 when it could not be made.
+static int append_node(d_list* l, d_node* n)
 {
-    if (!o)
-        return -1;
-    d_node* n = KD_NEW d_node(o, last);
     if (!n)
         return -1;
-    (last ? last->next : first) = n;
-    last = n;
-    ++count;
+    (l->last ? l->last->next : l->first) = n;
+    l->last = n;
+    ++l->count;
     return 0;
+}
+
+int d_list::insert(unknown* o)
+{
+    return o ? append_node(this, KD_NEW d_node(o, last)) : -1;
 }
 
 int d_list::insert(void* d)
 {
-    if (!d)
-        return -1;
-    d_node* n = KD_NEW d_node(d, last);
-    if (!n)
-        return -1;
-    (last ? last->next : first) = n;
-    last = n;
-    ++count;
-    return 0;
+    return d ? append_node(this, KD_NEW d_node(d, last)) : -1;
 }
 
 void* d_list::remove(d_node* n)

@@ -267,26 +267,7 @@ int p_location_poly(n_poly* poly, n_poly* plane)
         ELOG(EL_MINDEBUG, "p_location_poly(): _plane has no vertices");
         return PL_INVALID;
     }
-    bool front = false, back = false;
-    for (int k = 0; k < poly->nverts; ++k) {
-        switch (classify(vert_at(poly, k)->v, plane)) {
-        case PL_FRONT:
-            front = true;
-            break;
-        case PL_BACK:
-            back = true;
-            break;
-        case PL_ONPLANE:
-            break;
-        default:
-            return PL_INVALID;
-        }
-        if (front && back)
-            return PL_SPANNING;
-    }
-    if (front)
-        return PL_FRONT;
-    return back ? PL_BACK : PL_ONPLANE;
+    return combine_locations(poly->nverts, [&](int k) { return classify(vert_at(poly, k)->v, plane); });
 }
 
 // Each half of a split holds at most this many vertices.

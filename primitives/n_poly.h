@@ -65,6 +65,34 @@ enum {
 // The plane thickness: points within this distance lie on the plane.
 #define PL_EPSILON 0.0001f
 
+// The location of a polygon from the locations of its count points, point k's
+// given by side(k): PL_SPANNING as soon as points lie on both sides, PL_INVALID
+// when one point is invalid, else PL_FRONT, PL_BACK or PL_ONPLANE.
+template <class Side>
+inline int combine_locations(int count, Side side)
+{
+    bool front = false, back = false;
+    for (int k = 0; k < count; ++k) {
+        switch (side(k)) {
+        case PL_FRONT:
+            front = true;
+            break;
+        case PL_BACK:
+            back = true;
+            break;
+        case PL_ONPLANE:
+            break;
+        default:
+            return PL_INVALID;
+        }
+        if (front && back)
+            return PL_SPANNING;
+    }
+    if (front)
+        return PL_FRONT;
+    return back ? PL_BACK : PL_ONPLANE;
+}
+
 // Side of plane's plane on which point p lies: PL_FRONT, PL_BACK, PL_ONPLANE,
 // or PL_INVALID for bad arguments.
 VANTREL_API int p_location_v(float* p, n_poly* plane);

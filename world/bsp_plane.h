@@ -45,26 +45,7 @@ struct bsp_plane {
     // The location of count points (3 floats each) as p_location_poly gives it.
     int locate(const float* pos, int count) const
     {
-        bool front = false, back = false;
-        for (int k = 0; k < count; ++k) {
-            switch (side(&pos[3 * k])) {
-            case PL_FRONT:
-                front = true;
-                break;
-            case PL_BACK:
-                back = true;
-                break;
-            case PL_ONPLANE:
-                break;
-            default:
-                return PL_INVALID;
-            }
-            if (front && back)
-                return PL_SPANNING;
-        }
-        if (front)
-            return PL_FRONT;
-        return back ? PL_BACK : PL_ONPLANE;
+        return combine_locations(count, [&](int k) { return side(&pos[3 * k]); });
     }
 };
 
