@@ -134,6 +134,9 @@ int cycle_engine::load_module(const char* path)
     // Looked up below the current directory, with this platform's separators.
     char local_dir[PATH_MAX_DIR + 2], lib_path[PATH_MAX_PATH];
     snprintf(local_dir, sizeof local_dir, "./%s", dir);
+    for (char* c = local_dir; *c; ++c)
+        if (*c == '\\')
+            *c = '/';
     make_path(lib_path, nullptr, local_dir, fname, ext);
     void* lib = platform_load_library(lib_path);
     if (!lib)

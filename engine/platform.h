@@ -34,7 +34,7 @@ VANTREL_API void split_path(const char* path, char* drive, char* dir, char* fnam
 
 // Joins the parts (any may be null or empty) into out (PATH_MAX_PATH bytes): a
 // separator is added after a directory without one and a dot before an
-// extension without one. A '\\' separator is written as '/'. Cut to PATH_MAX_PATH - 1 characters.
+// extension without one. Cut to PATH_MAX_PATH - 1 characters.
 VANTREL_API void make_path(char* out, const char* drive, const char* dir, const char* fname, const char* ext);
 
 // ---- heap ------------------------------------------------------------------

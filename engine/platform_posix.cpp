@@ -76,15 +76,14 @@ void make_path(char* out, const char* drive, const char* dir, const char* fname,
     out[0] = 0;
     size_t used = 0;
     auto put = [&](const char* s) {
-        // Windows-style separators become this platform's own.
         for (; s && *s && used < PATH_MAX_PATH - 1; ++s)
-            out[used++] = *s == '\\' ? '/' : *s;
+            out[used++] = *s;
         out[used] = 0;
     };
     put(drive);
     if (dir && *dir) {
         put(dir);
-        if (out[used - 1] != '/')
+        if (out[used - 1] != '/' && out[used - 1] != '\\')
             put("/");
     }
     put(fname);

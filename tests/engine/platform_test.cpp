@@ -95,8 +95,6 @@ TEST(split_path, both_separators_and_drive_letters)
     EXPECT_STREQ(out, "bin/rlib.link");
     make_path(out, "", "a/", "b", ".c");
     EXPECT_STREQ(out, "a/b.c");
-    make_path(out, nullptr, "bin\\mods\\", "mod", ".so");
-    EXPECT_STREQ(out, "bin/mods/mod.so");
 }
 
 TEST_F(platform_test, read_line_turns_crlf_into_lf)
