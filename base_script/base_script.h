@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 #include "kdbase/s_token.h"
 #include "kdbase/unknown.h"
 

@@ -6,7 +6,7 @@
 #include "base_script/dot_config.h"
 #include "base_script/script_func.h"
 #include "base_script/script_var.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/d_list.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"

@@ -5,7 +5,7 @@
 
 #include "base_script/script_func.h"
 #include "base_script/script_sets.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
 #include "kdbase/str_const.h"

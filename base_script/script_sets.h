@@ -4,7 +4,7 @@
 // Adding a set twice to one structure fails on its first name.
 #pragma once
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

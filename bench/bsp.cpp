@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/errorlog.h"
 #include "tools/level_gen.h"
 #include "world/solid_bsp.h"

@@ -1,10 +1,10 @@
 // The small platform services the cycle engine rests on: a polled millisecond
 // timer, thread start and key-state query. Times come from get_milli_uptime
-// (engine/platform.h), which tests replace with set_milli_clock.
+// (platform/platform.h), which tests replace with set_milli_clock.
 #pragma once
 
-#include "engine/platform.h"
-#include "kdbase/export.h"
+#include "platform/platform.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

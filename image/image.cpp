@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "image/bmp/bmp.h"
 #include "image/tga/tga.h"
 #include "kdbase/cfile.h"

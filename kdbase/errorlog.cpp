@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/mem_collector.h"
 
 static vantrel::mc_init mc_guard;

@@ -5,7 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 // Priorities: smaller is more severe.
 enum {

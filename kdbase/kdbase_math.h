@@ -18,7 +18,7 @@
 
 #include <cstdio>
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cinttypes>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/str_util.h"
 

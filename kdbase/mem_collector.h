@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <new>
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
 #include "kdbase/r_struct.h"

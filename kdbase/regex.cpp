@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
 

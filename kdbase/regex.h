@@ -1,7 +1,7 @@
 // A minimal pattern matcher for names (mesh and animation selection).
 #pragma once
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

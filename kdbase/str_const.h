@@ -2,7 +2,7 @@
 // publish symbolic values to scripts and configuration files.
 #pragma once
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

@@ -2,7 +2,7 @@
 // base pointer.
 #pragma once
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 namespace vantrel {
 

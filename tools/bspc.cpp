@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/d_list.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "primitives/n_poly.h"
 
 namespace vantrel {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/g_collector.h"
 #include "kdbase/kdbase_math.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "tests/common/log_fixture.h"
 
 using namespace vantrel;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "tests/common/log_fixture.h"
 
 using namespace vantrel;

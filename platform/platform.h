@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "kdbase/export.h"
+#include "platform/export.h"
 
 // The millisecond clock keeps C linkage so hosts and module libraries find it
 // under its plain name: milliseconds since the process started, on the

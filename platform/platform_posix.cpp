@@ -1,5 +1,5 @@
 // POSIX implementation of the platform layer.
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 #include <dlfcn.h>
 #include <malloc.h>
@@ -12,10 +12,7 @@
 #include <cmath>
 #include <climits>
 #include <cstring>
-
-#include "kdbase/mem_collector.h"
-
-static vantrel::mc_init mc_guard;
+#include <new>
 
 namespace vantrel {
 
