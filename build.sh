@@ -2,6 +2,7 @@
 # One entry point for developers and CI.
 #   ./build.sh demo   set up, build, compile a sample level and write its plan as an SVG
 #   ./build.sh test   set up, build and run every test: normal build, the sanitizer build, a fuzz smoke run
+#   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
 #   ./build.sh fuzz [SECONDS]  build the libFuzzer harnesses with clang and run each for SECONDS (60)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -48,11 +49,23 @@ case "${1:-}" in
     setup
     build build
     ctest --test-dir build --output-on-failure -j "$jobs"
+    # A game builds against the installed package, not the build tree.
+    rm -rf build/install build/installed-example
+    cmake --install build --prefix build/install >/dev/null
+    cmake -S examples/configure -B build/installed-example -DCMAKE_PREFIX_PATH="$(pwd)/build/install" >/dev/null
+    cmake --build build/installed-example >/dev/null
+    build/installed-example/configure >/dev/null
+    echo "installed package: example built and ran"
     build build-asan -DVANTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1:alloc_dealloc_mismatch=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure -j "$jobs"
     # A short smoke run of every fuzz harness; ./build.sh fuzz 3600 is the long campaign.
     "$0" fuzz 30
+    ;;
+  install)
+    setup
+    build build
+    cmake --install build --prefix "${2:-/usr/local}"
     ;;
   fuzz)
     setup
@@ -77,7 +90,7 @@ case "${1:-}" in
     done
     ;;
   *)
-    echo "usage: $0 demo|test|fuzz [SECONDS]" >&2
+    echo "usage: $0 demo|test|install [PREFIX]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac
