@@ -39,7 +39,9 @@ int ce_base_module::execute()
     return 0;
 }
 
-cycle_engine::cycle_engine() : modules(0), idle(nullptr)
+cycle_engine::cycle_engine()
+    : modules(0), idle(nullptr), pass_next(nullptr), pass_last(nullptr), running(nullptr), free_running(false),
+      in_pass(false)
 {
     snprintf(name, sizeof name, "cycle_engine");
 }
@@ -64,12 +66,26 @@ void cycle_engine::set_cycle_rate(int rate)
 int cycle_engine::execute()
 {
     ce_shared[0] = get_milli_uptime();
+    if (in_pass)
+        return 0;
     if (timer.has_elapsed() <= 0) {
-        for (d_node* n = modules.first; n;) {
-            d_node* next = n->next;  // a module may take itself out
-            module_of(n)->execute();
-            n = next;
+        // The cursor lives in the engine, so remove_module can step it past
+        // whatever a module takes out of the list.
+        in_pass = true;
+        pass_next = modules.first;
+        pass_last = modules.last;
+        while (d_node* n = pass_next) {
+            pass_next = n == pass_last ? nullptr : n->next;
+            running = module_of(n);
+            running->execute();
+            if (free_running) {
+                free_running = false;
+                release(running);
+            }
         }
+        running = nullptr;
+        pass_last = nullptr;
+        in_pass = false;
     } else if (idle) {
         idle();
     }
@@ -111,6 +127,10 @@ ce_base_module* cycle_engine::remove_module(ce_base_module* m)
     d_node* n = m ? modules.get_node(object_of(m)) : nullptr;
     if (!n)
         return nullptr;
+    if (n == pass_next)
+        pass_next = n == pass_last ? nullptr : n->next;
+    if (n == pass_last)
+        pass_last = n->prev;
     modules.remove(n);
     return m;
 }
@@ -169,11 +189,20 @@ int cycle_engine::free_module(int _id)
     ce_base_module* m = remove_module(_id);
     if (!m)
         return -1;
+    // A module freeing itself still runs code of its library: wait for it.
+    if (m == running)
+        free_running = true;
+    else
+        release(m);
+    return 0;
+}
+
+void cycle_engine::release(ce_base_module* m)
+{
     void* lib = m->library;  // the module is gone after destroy
     if (m->destroy)
         m->destroy(m);
     platform_free_library(lib);
-    return 0;
 }
 
 }  // namespace vantrel

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "kdbase/mem_collector.h"
 #include "platform/platform.h"
 #include "tests/common/log_fixture.h"
 
@@ -179,6 +181,75 @@ TEST_F(engine_test, module_ids_follow_the_tail)
     EXPECT_EQ(e.remove_module("m1"), &m1);
     EXPECT_EQ(e.remove_module("m1"), nullptr);
     EXPECT_EQ(m1.runs, 0);  // removed modules are not deleted or run
+}
+
+// A heap module whose action runs in its execute() before it records its
+// name, so a module that freed itself too early shows as a use after free.
+class acting_module : public ce_base_module {
+public:
+    std::function<void()> action;
+    explicit acting_module(const char* n) { snprintf(name, sizeof name, "%s", n); destroy = destroy_acting; }
+    int execute() override
+    {
+        std::function<void()> once;
+        once.swap(action);
+        if (once)
+            once();
+        trace.push_back(name);
+        return 0;
+    }
+    static void destroy_acting(ce_base_module* m) { delete m; }
+};
+
+TEST_F(engine_test, modules_may_change_the_list_during_a_pass)
+{
+    struct change_case {
+        const char* acting;  // the module that acts, on its first run
+        const char* action;  // "remove X", "free X", "add X"
+        const char* first_pass;
+        const char* second_pass;
+    } cases[] = {
+        {"a", "free b", "a c", "a c"},
+        {"a", "remove c", "a b", "a b"},
+        {"b", "free b", "a b c", "a c"},
+        {"c", "free c", "a b c", "a b"},
+        {"b", "add d", "a b c", "a b c d"},
+        {"c", "add d", "a b c", "a b c d"},
+        {"b", "free a", "a b c", "b c"},
+        {"a", "free a", "a b c", "b c"},
+    };
+    for (const change_case& c : cases) {
+        cycle_engine e;
+        e.init();
+        std::vector<acting_module*> made;
+        for (const char* n : {"a", "b", "c", "d"})
+            made.push_back(KD_NEW acting_module(n));
+        for (int k = 0; k < 3; ++k)
+            e.add_module(made[k]);
+        std::string verb(c.action, strchr(c.action, ' ')), target(strchr(c.action, ' ') + 1);
+        acting_module* actor = made[(size_t)(c.acting[0] - 'a')];
+        actor->action = [&] {
+            if (verb == "add")
+                e.add_module(made[3]);
+            else if (verb == "remove")
+                e.remove_module(target.c_str());
+            else
+                e.free_module(e.get_module(target.c_str())->id);
+        };
+        std::string passes[2];
+        for (std::string& pass : passes) {
+            trace.clear();
+            e.execute();
+            for (const std::string& n : trace)
+                pass += (pass.empty() ? "" : " ") + n;
+        }
+        EXPECT_EQ(passes[0], c.first_pass) << c.acting << ": " << c.action;
+        EXPECT_EQ(passes[1], c.second_pass) << c.acting << ": " << c.action;
+        // What is still listed or was only removed is the test's to delete.
+        for (acting_module* m : made)
+            if (verb != "free" || target != m->name)
+                delete m;
+    }
 }
 
 TEST_F(engine_test, get_module_compares_64_characters)
