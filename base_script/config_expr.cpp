@@ -164,9 +164,9 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
             *_index = 0;
             drop_front(_expr);
         } else if (number_like(text) && is_float(text)) {
-            double d = 0;
-            scan_decimal(text, &d);
-            scratch.set(0, (float)d);
+            float f = 0;
+            scan_decimal_float(text, &f);
+            scratch.set(0, f);
             *_index = 0;
             drop_front(_expr);
         } else if (is_quoted(text)) {

@@ -595,9 +595,9 @@ int set_r_var_value(r_var* v, const char* text)
         return v->set(0, (int)n);
     }
     case r_float: {
-        double d = 0;
-        scan_decimal(text, &d);
-        return v->set(0, (float)d);
+        float f = 0;
+        scan_decimal_float(text, &f);
+        return v->set(0, f);
     }
     default:
         return v->set(0, text);

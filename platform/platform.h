@@ -53,8 +53,12 @@ VANTREL_API char* read_line(char* buf, int n, FILE* f);
 // [+|-] digits [. digits] [(e|E) [+|-] digits], with at least one digit before
 // or after the dot, no leading white space, no "inf", "nan" or hexadecimal.
 // Returns the number of characters used (0 when s does not start with a
-// number; *value is then 0). value may be null.
+// number; *value is then 0). value may be null. The value is the number
+// correctly rounded, whatever the count of digits; beyond the range it is
+// infinity or zero (with the sign), as strtod gives.
 VANTREL_API size_t scan_decimal(const char* s, double* value);
+// The same, rounded once, straight to float (as strtof; never through double).
+VANTREL_API size_t scan_decimal_float(const char* s, float* value);
 
 // The integer form: [+|-] digits. Returns characters used, 0 when none. Values
 // beyond the range of long long saturate.

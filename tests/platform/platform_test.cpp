@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "tests/common/log_fixture.h"
@@ -56,6 +58,48 @@ TEST(scan_decimal, extreme_exponents_do_not_hang_or_trap)
     EXPECT_TRUE(std::isinf(v));
     EXPECT_EQ(scan_decimal("1e-999999999", &v), 12u);
     EXPECT_EQ(v, 0);
+}
+
+// Long literals, half of them a few digits away from a float midpoint (where
+// rounding twice lands one step off), against the C library in the C locale.
+TEST(scan_decimal, long_literals_round_as_the_c_library)
+{
+    std::mt19937_64 rng(12);
+    char text[64];
+    int float_misses = 0, double_misses = 0;
+    for (int n = 0; n < 300000; ++n) {
+        if (n % 2) {
+            float f = std::ldexp((float)(rng() >> 40) / (1 << 24) + 0.5f, (int)(rng() % 200) - 100);
+            double mid = ((double)f + (double)std::nextafter(f, 2 * f)) / 2;
+            snprintf(text, sizeof text, "%.*g", 18 + (int)(rng() % 6), mid);
+        } else {
+            int len = snprintf(text, sizeof text, "%s%llu.%llu", rng() % 2 ? "-" : "", (unsigned long long)(rng() % 100000),
+                               (unsigned long long)rng());
+            snprintf(text + len, sizeof text - (size_t)len, "e%d", (int)(rng() % 600) - 300);
+        }
+        double d;
+        float f;
+        ASSERT_EQ(scan_decimal(text, &d), strlen(text)) << text;
+        ASSERT_EQ(scan_decimal_float(text, &f), strlen(text)) << text;
+        double_misses += d != strtod(text, nullptr);
+        float_misses += f != strtof(text, nullptr);
+        if (f != strtof(text, nullptr) && float_misses < 4)
+            ADD_FAILURE() << text;
+    }
+    EXPECT_EQ(double_misses, 0);
+    EXPECT_EQ(float_misses, 0);
+    float f;
+    scan_decimal_float("6.87428784370422452099", &f);
+    EXPECT_EQ(f, 6.87428808f);
+    // A leading 0 run beyond any exponent and a mantissa of 400 digits.
+    std::string tiny = "0." + std::string(400, '0') + "1", huge(400, '9');
+    double d;
+    EXPECT_EQ(scan_decimal(tiny.c_str(), &d), tiny.size());
+    EXPECT_EQ(d, 0);
+    EXPECT_EQ(scan_decimal(("-" + huge).c_str(), &d), huge.size() + 1);
+    EXPECT_EQ(d, -HUGE_VAL);
+    EXPECT_EQ(scan_decimal_float("3.5e38", &f), 6u);
+    EXPECT_TRUE(std::isinf(f));
 }
 
 TEST(scan_integer, signs_and_saturation)
