@@ -320,7 +320,31 @@ public:
     }
 };
 
+// The argument words of one call, bound before the call is made: a call in
+// the argument list of another (even of the same function) binds its own.
+struct call_frame {
+    int nargs = 0;
+    intptr_t args[VA_MAX_ARGS] = {};
+    r_type arg_types[VA_MAX_ARGS] = {};
+
+    void load_into(script_func* f) const
+    {
+        f->nargs = nargs;
+        memcpy(f->args, args, sizeof args);
+        memcpy(f->arg_types, arg_types, sizeof arg_types);
+    }
+};
+
 int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
+{
+    call_frame frame;
+    if (bind_args(_f, _args, strings, frame) != 0)
+        return -1;
+    frame.load_into(_f);
+    return 0;
+}
+
+int dot_config::bind_args(script_func* _f, d_list* _args, d_list& strings, call_frame& frame)
 {
     CHECK_PTR(_f, -1);
     if (!_args || !_args->first) {
@@ -351,8 +375,8 @@ int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
                  address_room / 4, needed == 16 ? "matrix" : needed == 4 ? "vector" : "value", needed);
             return -1;
         }
-        _f->args[i] = (intptr_t)scratch.word(0);
-        _f->arg_types[i] = scratch.type;
+        frame.args[i] = (intptr_t)scratch.word(0);
+        frame.arg_types[i] = scratch.type;
         if (scratch.type == r_string && scratch.word(0)) {
             if (strings.insert(reinterpret_cast<void*>(scratch.word(0))) != 0)
                 return -1;
@@ -370,7 +394,7 @@ int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
             ++letter;
     }
     drop_front(_args);
-    _f->nargs = i;
+    frame.nargs = i;
     bool ok = *letter == '*' ? i >= expected : i == expected;
     if (!ok) {
         ELOG(EL_MAJOR, "%s does not take %d arguments", _f->name, i);
@@ -385,8 +409,11 @@ int dot_config::_do_function_call(script_func* _f, d_list* _args)
     CHECK_PTR(_f, -1);
     CHECK_PTR(_args, -1);
     call_strings strings;
-    if (_set_args(_f, _args, strings.list) != 0)
+    call_frame frame;
+    if (bind_args(_f, _args, strings.list, frame) != 0)
         return -1;
+    // Nested calls of _f are over: its words are this call's until it returns.
+    frame.load_into(_f);
     intptr_t result = _f->call();
     int status = 0;
     switch (_f->signature ? _f->signature[0] : 0) {

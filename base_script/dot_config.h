@@ -16,6 +16,7 @@ namespace vantrel {
 class dot_config;
 class script_func;
 class script_var;
+struct call_frame;
 
 // A keyword of the configuration language: its text and how many tokens may
 // follow it when it begins a statement.
@@ -156,6 +157,9 @@ private:
     // against what an "F" or "I" argument needs.
     long address_room;
     r_var* resolve_path(d_list* tokens, int* index, r_struct* within);
+    // _set_args into a frame of the call's own, so calls nested in the
+    // argument list do not overwrite it.
+    int bind_args(script_func* _f, d_list* _args, d_list& strings, call_frame& frame);
     bool is_quoted(const char* text) const;
 };
 

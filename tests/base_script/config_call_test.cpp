@@ -162,6 +162,34 @@ TEST_F(config_call_test, nested_address_does_not_leak_its_room)
     EXPECT_EQ(m16->f_value(5), 1.0f);
 }
 
+// Each call binds its own arguments: a call of the same function in its
+// argument list leaves the outer call's words and texts alone.
+TEST_F(config_call_test, nested_calls_of_one_function_keep_their_arguments)
+{
+    struct {
+        const char* line;
+        int i;
+        std::vector<std::string> seen;
+    } cases[] = {
+        {"thing.i = f(100, f(20, 3))", 123, {"20,3", "100,23"}},
+        {"thing.i = f(f(1, 2), f(f(3, 4), 5))", 15, {"1,2", "3,4", "7,5", "3,12"}},
+        {"tail(1, \"outer\", tail(2, \"inner\", tail(3, \"deep\")), \"last\")", 0, {"3deep", "2inner", "1outer"}},
+    };
+    for (const auto& c : cases) {
+        seen.clear();
+        thing.i.set(0, 0);
+        EXPECT_EQ(run(std::string(c.line) + "\n"), 0) << c.line;
+        EXPECT_EQ(thing.i.value(0), c.i) << c.line;
+        EXPECT_EQ(seen, c.seen) << c.line;
+    }
+    clear_log();
+    EXPECT_EQ(run("slog(3, \"a %d %s\", slog(3, \"b %s\", \"x\"), \"y\")\n"), 0);
+    auto lines = log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("] b x"), std::string::npos);
+    EXPECT_NE(lines[1].find("] a 0 y"), std::string::npos);
+}
+
 TEST_F(config_call_test, argument_counts)
 {
     EXPECT_EQ(run("set_v(&thing.v, 1.0)\n"), 2);
