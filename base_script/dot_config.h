@@ -143,19 +143,30 @@ public:
     // in _f's variable. The call's status (-1: failed), or -1.
     int _do_function_call(script_func* _f, d_list* _args);
     // Binds the arguments to _f's argument words; the texts of "s" arguments
-    // are listed in strings (the caller frees them with delete[]). An "F" or
-    // "I" argument made with "&" of a variable must leave room from its
-    // element on for what the function writes there (a vector, a matrix or
-    // one int); otherwise the call is refused. 0 or -1.
+    // are listed in strings (the caller frees them with delete[]). An "F",
+    // "I" or "V" argument must not be null (an empty argument is null). An
+    // "F" or "I" pointer must have a known room that holds what the function
+    // reads or writes there (a vector, a matrix or one int): the rest of the
+    // variable from the element "&" took, the room a pointer variable was
+    // assigned with by a script ("p = &v"), or the vector an "F" function
+    // returns. A pointer of unknown room (set by engine code, not through a
+    // script) is refused. 0 or -1.
     int _set_args(script_func* _f, d_list* _args, d_list& strings);
 
 private:
     friend class nesting_guard;
     int nesting;
-    // Bytes from the element the last evaluated value's "&" pointed at to the
-    // variable's end (-1: the value was not such an address); checked
-    // against what an "F" or "I" argument needs.
+    // Bytes the last evaluated pointer value may reach (-1: unknown, or not a
+    // pointer); checked against what an "F" or "I" argument needs.
     long address_room;
+    // The rooms of pointers scripts stored in variables (pointer_room
+    // records, freed by the destructor): a pointer keeps its room as long as
+    // its variable still holds it.
+    d_list pointer_rooms;
+    void note_room(r_var* holder, int element, long room);
+    long room_of(r_var* holder, int element);
+    void forget_rooms();
+    bool pointer_fits(script_func* _f, int i, char letter, uintptr_t pointer);
     r_var* resolve_path(d_list* tokens, int* index, r_struct* within);
     // _set_args into a frame of the call's own, so calls nested in the
     // argument list do not overwrite it.

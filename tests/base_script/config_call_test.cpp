@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -151,6 +152,62 @@ TEST_F(config_call_test, matrix_functions_need_sixteen_floats)
     // The address of a pointer variable is one pointer word long.
     EXPECT_EQ(run("makeIdentityMatrix(&fp)\n"), 2);
     EXPECT_EQ(run("set_v(&fp, 1.0, 2.0, 3.0, 4.0)\n"), 2);
+}
+
+int first_int(int* p)
+{
+    return *p;
+}
+int var_count(r_var* v)
+{
+    return (int)v->count;
+}
+script_func first_int_f("first_int", first_int, "i=I");
+script_func var_count_f("var_count", var_count, "i=V");
+
+// Every pointer argument has a known room: where a script took the address,
+// what it assigned to a pointer variable, or the vector a function returned.
+// The arrays live in blocks of their own, so the sanitizer build sees any
+// access past them.
+TEST_F(config_call_test, pointer_arguments_need_a_known_room)
+{
+    share("m16", r_float, 16);
+    share("vec", r_float, 4);
+    r_var* engine_p = share("engine_p", r_float_p);
+    float engine_array[16] = {};
+    engine_p->set(0, engine_array);
+    scope.add(&first_int_f);
+    scope.add(&var_count_f);
+    ASSERT_EQ(run("dc_add p 0 r_float_p\ndc_add q 0 r_float_p\ndc_add ip 0 r_int_p\ndc_add rv 0 r_var_p\n"), 0);
+    struct {
+        const char* lines;  // the last line is the call
+        const char* refused;  // null: the call is made
+    } cases[] = {
+        {"makeIdentityMatrix(p)", "makeIdentityMatrix: argument 1 is a null pointer"},
+        {"len = len_v(p)", "len_v: argument 1 is a null pointer"},
+        {"len = len_v(,)", "len_v: argument 1 is a null pointer"},
+        {"set_v(, 1.0, 2.0, 3.0, 4.0)", "set_v: argument 1 is a null pointer"},
+        {"thing.i = first_int(ip)", "first_int: argument 1 is a null pointer"},
+        {"thing.i = var_count(rv)", "var_count: argument 1 is a null pointer"},
+        {"p = &vec\nmakeIdentityMatrix(p)", "makeIdentityMatrix: argument 1 points at 4 element(s), a matrix needs 16"},
+        {"p = &vec[3]\nset_v(p, 1.0, 2.0, 3.0, 4.0)", "set_v: argument 1 points at 1 element(s), a vector needs 4"},
+        {"p = &m16\nq = p\np = &vec\nmakeIdentityMatrix(p)", "argument 1 points at 4 element(s)"},
+        {"makeIdentityMatrix(add_vr(&vec, &vec, &vec))", "makeIdentityMatrix: argument 1 points at 4 element(s)"},
+        {"makeIdentityMatrix(engine_p)", "makeIdentityMatrix: argument 1 points at memory of unknown size"},
+        {"p = &m16\nq = p\nmakeIdentityMatrix(q)", nullptr},
+        {"p = &vec\nlen = len_v(p)", nullptr},
+        {"p = add_vr(&vec, &vec, &vec)\nset_v(p, 1.0, 2.0, 3.0, 4.0)", nullptr},
+        {"thing.i = first_int(&thing.i)", nullptr},
+        {"thing.i = var_count(%m16)", nullptr},
+    };
+    for (const auto& c : cases) {
+        clear_log();
+        std::string lines = std::string(c.lines) + "\n";
+        int last = 1 + (int)std::count(lines.begin(), lines.end(), '\n');  // after ". config"
+        EXPECT_EQ(run(lines), c.refused ? last : 0) << c.lines;
+        EXPECT_TRUE(!c.refused || log_has(c.refused)) << c.lines;
+    }
+    EXPECT_EQ(thing.i.value(0), 16);
 }
 
 // A value computed by a nested call is not the address the call was given.
