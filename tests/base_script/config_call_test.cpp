@@ -247,6 +247,22 @@ TEST_F(config_call_test, nested_calls_of_one_function_keep_their_arguments)
     EXPECT_NE(lines[1].find("] a 0 y"), std::string::npos);
 }
 
+// A published char* field set from a script holds the text after the
+// statement that gave it is over.
+TEST_F(config_call_test, text_into_r_char_p_field_outlives_the_statement)
+{
+    char* field = nullptr;
+    r_var* title = share("title", r_char_p);
+    title->set_storage(&field, sizeof field);
+    title->type = r_char_p;
+    EXPECT_EQ(run("title = \"Ada\"\nslog(3, \"one %s\", title)\n"), 0);
+    EXPECT_STREQ(field, "Ada");
+    EXPECT_EQ(run("dc_set title Grace\nslog(3, \"two %s\", title)\n"), 0);
+    EXPECT_STREQ(field, "Grace");
+    EXPECT_TRUE(log_has("] one Ada"));
+    EXPECT_TRUE(log_has("] two Grace"));
+}
+
 TEST_F(config_call_test, argument_counts)
 {
     EXPECT_EQ(run("set_v(&thing.v, 1.0)\n"), 2);
