@@ -69,6 +69,16 @@ static bool index_ok(r_var* v, int i)
     return false;
 }
 
+// An element of an array of script objects: the object's class must have
+// set its stride to step by.
+static bool object_index_ok(script_var* sv, int i)
+{
+    if (i == 0 || (i > 0 && sv->stride > 0))
+        return true;
+    ELOG(EL_MINOR, "tried to read element %d: %s is not an array of objects", i, sv->r_var::name);
+    return false;
+}
+
 // scratch = the address of element i of v, typed as a pointer to v's type.
 // An owned text word is handed out untyped, so nothing frees it twice.
 static int set_address(r_var* scratch, r_var* v, int i)
@@ -287,9 +297,16 @@ r_var* dot_config::resolve_path(d_list* tokens, int* index, r_struct* within)
         if (!tokens->first)
             return v;
         const char* next = front(tokens)->name;
+        // "obj[i].member" steps through an array of script objects by the
+        // object's stride, whatever the variable's own count.
+        bool object_step = false;
         if (is(next, "[")) {
             drop_front(tokens);
-            if (kw_index_start.process(tokens, this, index) == -1 || !index_ok(v, *index))
+            if (kw_index_start.process(tokens, this, index) == -1)
+                return nullptr;
+            object_step = tokens->first && is(front(tokens)->name, ".") && v->type == r_struct_p &&
+                          dynamic_cast<script_var*>(v);
+            if (!object_step && !index_ok(v, *index))
                 return nullptr;
         } else if (is(next, "(")) {
             drop_front(tokens);
@@ -313,7 +330,7 @@ r_var* dot_config::resolve_path(d_list* tokens, int* index, r_struct* within)
                 ELOG(EL_MAJOR, "%s is not a structure", v->name);
                 return nullptr;
             }
-            if (!index_ok(v, *index))
+            if (object_step ? !object_index_ok(sv, *index) : !index_ok(v, *index))
                 return nullptr;
             s = sv->get_array_element((unsigned int)*index);
         } else if (is(next, "->")) {

@@ -137,7 +137,10 @@ public:
     // Resolves the variable path at the front of tokens (name, "[index]",
     // "(arguments)", "." and "->" members), looking the first name up in
     // within, or else in scope. Sets *index to the element selected. The
-    // variable, or null (logged).
+    // variable, or null (logged). "obj[k].member" takes the k-th object of the
+    // array of script objects that starts at obj, by the object's stride
+    // (its count is not consulted: the host that publishes an object with a
+    // stride vouches for the array); an object with stride 0 is no array.
     r_var* get_rightmost_var(d_list* tokens, int* index, script_var* within);
     // Binds the arguments after "(" up to ")" and calls _f; stores the result
     // in _f's variable. The call's status (-1: failed), or -1.
