@@ -148,14 +148,17 @@ void slog(int priority, const char* format, ...)
 }
 
 // The log keeps the pointer it is given; the script's text lives only for the call.
-char logfile_name[PATH_MAX_PATH];
+char logfile_name[PLATFORM_PATH_MAX];
 
 void script_set_logfile(const char* name)
 {
     if (!name)
         return;
-    strncpy(logfile_name, name, sizeof logfile_name - 1);
-    logfile_name[sizeof logfile_name - 1] = 0;
+    if (strlen(name) >= sizeof logfile_name) {
+        ELOG(EL_MINOR, "set_logfile: a path of %d characters or more is too long: %s", PLATFORM_PATH_MAX, name);
+        return;
+    }
+    strcpy(logfile_name, name);
     set_logfile(logfile_name);
 }
 

@@ -149,24 +149,35 @@ int cycle_engine::load_module(const char* path)
 {
     if (!path)
         return -1;
-    char dir[PATH_MAX_DIR], fname[PATH_MAX_FNAME], ext[PATH_MAX_EXT];
-    split_path(path, nullptr, dir, fname, ext);
+    // Nothing is cut to fit a buffer: the platform refuses a path too long
+    // for the system (platform_library_error says so).
+    const char *dir, *fname, *ext;
+    path_parts(path, &dir, &fname, &ext);
+    size_t name_len = (size_t)(ext - fname);
+    char* lib_path = KD_NEW char[strlen(dir) + 3];
+    char* symbol = KD_NEW char[name_len + 16];
+    if (!lib_path || !symbol) {
+        delete[] lib_path;
+        delete[] symbol;
+        return -1;
+    }
     // Looked up below the current directory, with this platform's separators.
-    char local_dir[PATH_MAX_DIR + 2], lib_path[PATH_MAX_PATH];
-    snprintf(local_dir, sizeof local_dir, "./%s", dir);
-    for (char* c = local_dir; *c; ++c)
+    snprintf(lib_path, strlen(dir) + 3, "./%s", dir);
+    for (char* c = lib_path; *c; ++c)
         if (*c == '\\')
             *c = '/';
-    make_path(lib_path, nullptr, local_dir, fname, ext);
     void* lib = platform_load_library(lib_path);
-    if (!lib)
+    delete[] lib_path;
+    if (!lib) {
+        delete[] symbol;
         return -1;
+    }
 
-    char symbol[PATH_MAX_FNAME + 16];
-    snprintf(symbol, sizeof symbol, "create_%s", fname);
+    snprintf(symbol, name_len + 16, "create_%.*s", (int)name_len, fname);
     ce_create_func create_f = reinterpret_cast<ce_create_func>(platform_library_symbol(lib, symbol));
-    snprintf(symbol, sizeof symbol, "destroy_%s", fname);
+    snprintf(symbol, name_len + 16, "destroy_%.*s", (int)name_len, fname);
     ce_destroy_func destroy_f = reinterpret_cast<ce_destroy_func>(platform_library_symbol(lib, symbol));
+    delete[] symbol;
     ce_base_module* m = create_f && destroy_f ? create_f(shared) : nullptr;
     if (!m) {
         platform_free_library(lib);

@@ -104,7 +104,9 @@ public:
     // Loads "./" + directory + file name + extension of path (the drive is
     // dropped: always relative to the current directory), looks up
     // create_<file name> and destroy_<file name>, creates the module with the
-    // shared block and adds it. The id, or -1 with nothing left loaded.
+    // shared block and adds it. The id, or -1 with nothing left loaded;
+    // platform_library_error() then says why the library did not load (a path
+    // too long for the system is refused whole, never cut).
     int load_module(const char* path);
     // Removes the module, destroys it through its library's destroy function
     // (when it has one) and unloads its library. 0, or -1 for an unknown id.

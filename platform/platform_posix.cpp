@@ -44,28 +44,38 @@ static void copy_part(char* out, size_t cap, const char* from, size_t len)
     out[len] = 0;
 }
 
-void split_path(const char* path, char* drive, char* dir, char* fname, char* ext)
+static_assert(PLATFORM_PATH_MAX == PATH_MAX, "the path limit is the system's");
+
+void path_parts(const char* path, const char** dir, const char** fname, const char** ext)
 {
     if (!path)
         path = "";
     const char* p = path;
-    size_t drive_len = 0;
     if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
-        drive_len = 2;
-    copy_part(drive, PATH_MAX_DRIVE, p, drive_len);
-    p += drive_len;
-
-    const char* last_sep = nullptr;
+        p += 2;
+    const char* name = p;
     for (const char* c = p; *c; ++c)
         if (*c == '/' || *c == '\\')
-            last_sep = c;
-    const char* name = last_sep ? last_sep + 1 : p;
-    copy_part(dir, PATH_MAX_DIR, p, (size_t)(name - p));
-
+            name = c + 1;
     const char* dot = strrchr(name, '.');
-    size_t name_len = dot ? (size_t)(dot - name) : strlen(name);
-    copy_part(fname, PATH_MAX_FNAME, name, name_len);
-    copy_part(ext, PATH_MAX_EXT, dot ? dot : "", dot ? strlen(dot) : 0);
+    if (dir)
+        *dir = p;
+    if (fname)
+        *fname = name;
+    if (ext)
+        *ext = dot ? dot : name + strlen(name);
+}
+
+void split_path(const char* path, char* drive, char* dir, char* fname, char* ext)
+{
+    if (!path)
+        path = "";
+    const char *d, *name, *dot;
+    path_parts(path, &d, &name, &dot);
+    copy_part(drive, PATH_MAX_DRIVE, path, (size_t)(d - path));
+    copy_part(dir, PATH_MAX_DIR, d, (size_t)(name - d));
+    copy_part(fname, PATH_MAX_FNAME, name, (size_t)(dot - name));
+    copy_part(ext, PATH_MAX_EXT, dot, strlen(dot));
 }
 
 void make_path(char* out, const char* drive, const char* dir, const char* fname, const char* ext)
@@ -358,6 +368,12 @@ void* platform_load_library(const char* path)
 {
     if (!path)
         return nullptr;
+    size_t len = strlen(path);
+    if (len >= PLATFORM_PATH_MAX) {
+        snprintf(library_error, sizeof library_error, "path of %zu characters is longer than the limit of %d", len,
+                 PLATFORM_PATH_MAX - 1);
+        return nullptr;
+    }
     void* h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (!h) {
         const char* e = dlerror();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -340,6 +341,11 @@ TEST_F(config_call_test, set_logfile_keeps_its_own_copy)
     std::string other = path("other.log");
     EXPECT_EQ(run("set_logfile(\"" + other + "\")\nslog(3, \"moved\")\n"), 0);
     EXPECT_NE(read_file("other.log").find("moved"), std::string::npos);
+    // A name longer than the old 260 characters is kept whole.
+    std::string deep = "deep/" + std::string(200, 'd') + "/" + std::string(100, 'e');
+    std::filesystem::create_directories(path(deep));
+    EXPECT_EQ(run("set_logfile(\"" + path(deep + "/x.log") + "\")\nslog(3, \"deep down\")\n"), 0);
+    EXPECT_NE(read_file(deep + "/x.log").find("deep down"), std::string::npos);
 }
 
 TEST_F(config_call_test, constants_and_registration)

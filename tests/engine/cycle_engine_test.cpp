@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -330,6 +331,31 @@ TEST_F(engine_test, drive_is_dropped_and_lookup_stays_relative)
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     EXPECT_EQ(e.load_module((std::string(here) + "/good_module.so").c_str()), -1);
+}
+
+// A module path is never cut: one longer than the old 260 characters loads
+// from where it says, one beyond the system's limit is refused as it is.
+TEST_F(engine_test, long_module_paths_load_whole_or_are_refused)
+{
+    std::string deep = "deep_modules";
+    for (int k = 0; k < 3; ++k)
+        deep += "/" + std::string(100, (char)('a' + k));
+    std::filesystem::create_directories(deep);
+    std::filesystem::copy_file("good_module.so", deep + "/good_module.so",
+                               std::filesystem::copy_options::overwrite_existing);
+    cycle_engine e;
+    e.init();
+    std::string path = deep + "/good_module.so";
+    ASSERT_GT(path.size(), 300u);
+    int id = e.load_module(path.c_str());
+    EXPECT_GT(id, 0) << platform_library_error();
+    EXPECT_TRUE(platform_library_loaded(("./" + path).c_str()));
+    EXPECT_EQ(e.free_module(id), 0);
+
+    std::string too_long = std::string(PLATFORM_PATH_MAX, 'd') + "/good_module.so";
+    EXPECT_EQ(e.load_module(too_long.c_str()), -1);
+    EXPECT_NE(std::string(platform_library_error()).find("longer than the limit of 4095"), std::string::npos);
+    std::filesystem::remove_all("deep_modules");
 }
 
 TEST_F(engine_test, incomplete_or_missing_libraries_leave_nothing_loaded)
