@@ -25,10 +25,15 @@ VANTREL_API void platform_time_text(char* out, size_t n);
 // Buffer sizes for split_path, as the Windows runtime defines them.
 enum { PATH_MAX_DRIVE = 3, PATH_MAX_DIR = 256, PATH_MAX_FNAME = 256, PATH_MAX_EXT = 256, PATH_MAX_PATH = 260 };
 
-// The longest path this system opens, in bytes with the terminating zero
-// (PATH_MAX here). The library never cuts a path to fit a buffer: a longer
-// one is refused where it is given.
+// The longest path this system opens, in bytes with the terminating zero:
+// MAX_PATH of the Windows calls taking narrow texts, PATH_MAX elsewhere. The
+// library never cuts a path to fit a buffer: a longer one is refused where
+// it is given.
+#if defined(_WIN32)
+enum { PLATFORM_PATH_MAX = 260 };
+#else
 enum { PLATFORM_PATH_MAX = 4096 };
+#endif
 
 // Where the parts of path begin, without copying or cutting anything: *dir
 // just after a drive letter ("C:"), *fname after the last '/' or '\\', *ext at
@@ -79,6 +84,12 @@ VANTREL_API size_t scan_integer(const char* s, long long* value);
 // Flushes the stream and cuts its file to length bytes (a rewrite that came
 // out shorter than the old contents). 0, or -1 when the file cannot be cut.
 VANTREL_API int platform_truncate_file(FILE* f, long length);
+
+// ---- programs ----------------------------------------------------------------
+// Runs a command line through the system's shell (redirections allowed;
+// quote paths with double quotes). Returns the program's exit code, or -1
+// when it could not be run or did not exit normally.
+VANTREL_API int platform_run_command(const char* command);
 
 // ---- clock -----------------------------------------------------------------
 using ::get_milli_uptime;

@@ -316,22 +316,26 @@ TEST_F(engine_test, drive_is_dropped_and_lookup_stays_relative)
     EXPECT_EQ(e.load_module((std::string(here) + "/good_module.so").c_str()), -1);
 }
 
-// A module path is never cut: one longer than the old 260 characters loads
-// from where it says, one beyond the system's limit is refused as it is.
+// A module path is never cut: where the system allows, one longer than the
+// old 260 characters loads from where it says; one beyond the system's limit
+// is refused as it is.
 TEST_F(engine_test, long_module_paths_load_whole_or_are_refused)
 {
-    std::string deep = "deep_modules/" + std::string(200, 'a') + "/" + std::string(100, 'b');
-    std::filesystem::create_directories(deep);
-    std::filesystem::copy_file("good_module.so", deep + "/good_module.so",
-                               std::filesystem::copy_options::overwrite_existing);
     cycle_engine e;
     e.init();
-    int id = e.load_module((deep + "/good_module.so").c_str());
-    EXPECT_GT(id, 0) << platform_library_error();
-    EXPECT_EQ(e.free_module(id), 0);
+    if (PLATFORM_PATH_MAX > 400) {
+        std::string deep = "deep_modules/" + std::string(200, 'a') + "/" + std::string(100, 'b');
+        std::filesystem::create_directories(deep);
+        std::filesystem::copy_file("good_module.so", deep + "/good_module.so",
+                                   std::filesystem::copy_options::overwrite_existing);
+        int id = e.load_module((deep + "/good_module.so").c_str());
+        EXPECT_GT(id, 0) << platform_library_error();
+        EXPECT_EQ(e.free_module(id), 0);
+        std::filesystem::remove_all("deep_modules");
+    }
     EXPECT_EQ(e.load_module((std::string(PLATFORM_PATH_MAX, 'd') + "/good_module.so").c_str()), -1);
-    EXPECT_NE(std::string(platform_library_error()).find("longer than the limit of 4095"), std::string::npos);
-    std::filesystem::remove_all("deep_modules");
+    std::string limit = "longer than the limit of " + std::to_string(PLATFORM_PATH_MAX - 1);
+    EXPECT_NE(std::string(platform_library_error()).find(limit), std::string::npos);
 }
 
 TEST_F(engine_test, incomplete_or_missing_libraries_leave_nothing_loaded)
