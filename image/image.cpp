@@ -12,7 +12,6 @@
 #include "kdbase/cfile.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
-#include "kdbase/pointer.h"
 #include "kdbase/str_util.h"
 
 static vantrel::mc_init mc_guard;
@@ -298,15 +297,52 @@ bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha
     return f;
 }
 
-unsigned char* converted_pixels(image_t* img, bit_fields_t& target, pointer_t<char>& holder)
+void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up)
 {
-    if (target.nbits() == img->fields.nbits())
-        return img->bits;
-    if (img->convert(&target, &holder.p) != 0) {
-        ELOG(EL_MINOR, "unable to convert bitmap from %d bits to %d bits", img->fields.nbits(), target.nbits());
-        return nullptr;
+    bit_fields_t to = target;
+    int src_nb = img->fields.nbytes(), dst_nb = to.nbytes();
+    bool same = memcmp(&img->fields, &to, sizeof to) == 0;
+    size_t src_row = img->row_size(), pixels = (size_t)img->width * (size_t)dst_nb;
+    if (same && !bottom_up && pixels + pad == src_row) {
+        // The file holds the rows exactly as memory does: straight out.
+        const unsigned char* p = img->bits;
+        for (size_t left = src_row * (size_t)img->height; left > 0;) {
+            size_t n = std::min(left, (size_t)1 << 30);
+            f.Write(p, (int)n);
+            p += n;
+            left -= n;
+        }
+        return;
     }
-    return (unsigned char*)holder.p;
+    // One write per block, not per row: rows (converted on the way) and
+    // their padding are gathered here first.
+    unsigned char block[64 * 1024];
+    size_t used = 0;
+    auto flush = [&] {
+        if (used)
+            f.Write(block, (int)used);
+        used = 0;
+    };
+    for (int i = 0; i < img->height; ++i) {
+        int y = bottom_up ? img->height - 1 - i : i;
+        const unsigned char* src = img->bits + (size_t)y * src_row;
+        for (int x = 0; x < img->width;) {
+            if (sizeof block - used < (size_t)dst_nb)
+                flush();
+            int n = (int)std::min<size_t>((size_t)(img->width - x), (sizeof block - used) / (size_t)dst_nb);
+            if (same)
+                memcpy(block + used, src + (size_t)x * (size_t)src_nb, (size_t)n * (size_t)dst_nb);
+            else
+                convert_pixels(src + (size_t)x * (size_t)src_nb, img->fields, src_nb, block + used, to, dst_nb, n);
+            used += (size_t)n * (size_t)dst_nb;
+            x += n;
+        }
+        if (sizeof block - used < pad)
+            flush();
+        memset(block + used, 0, pad);
+        used += pad;
+    }
+    flush();
 }
 
 bool are_equal_images(image_t* _imgA, image_t* _imgB)
@@ -395,6 +431,9 @@ static int run_codec(image_t* img, const char* filename, CFileE* given, unsigned
     } catch (int) {
         r = -1;
     }
+    // What is still buffered fails only when it reaches the file.
+    if (writing && r != -1 && !given && fflush(own.fp) != 0)
+        r = -1;
     if (r == -1) {
         ELOG(EL_MINOR, "%s: unable to %s", f->Name(), verb);
         return -1;

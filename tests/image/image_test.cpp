@@ -1,6 +1,7 @@
 #include "image/image.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -247,6 +248,24 @@ TEST_F(image_test, an_open_file_is_used_as_given)
     ASSERT_EQ(ro.Open(p.c_str(), OM_RB), 1);
     EXPECT_EQ(image_write(&img, nullptr, nullptr, &ro), -1);
     EXPECT_TRUE(log_has(p + ": unable to write"));
+}
+
+// A write that fails, at once or only when the stream is flushed, is a
+// failure of image_write for both codecs and every image size.
+TEST_F(image_test, a_full_disk_fails_the_write)
+{
+    for (const char* ext : {".bmp", ".tga"})
+        for (int size : {2, 300}) {
+            SCOPED_TRACE(testing::Message() << ext << " " << size);
+            image_t img;
+            ASSERT_EQ(img.alloc_bits(size, size, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+            std::string full = path(std::string("full") + ext);
+            ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
+            clear_log();
+            EXPECT_EQ(image_write(&img, full.c_str(), nullptr, nullptr), -1);
+            EXPECT_TRUE(log_has(full + ": unable to write"));
+            unlink(full.c_str());
+        }
 }
 
 }  // namespace
