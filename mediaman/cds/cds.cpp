@@ -270,7 +270,8 @@ int cds::create(const char* _filename)
 
 void cds::_read_error(long pos, const char* what)
 {
-    ELOG(EL_MINOR, "read error on %s at byte %ld: %s", Name(), pos, what);
+    ELOG(EL_MINOR, "read error on %s at byte %ld", Name(), pos);
+    ELOG(EL_MINOR, "%s", what);
 }
 
 int cds::_read_header(chunk_header& h, long limit)
@@ -282,13 +283,14 @@ int cds::_read_header(chunk_header& h, long limit)
         if (ReadString(h.id, CDS_ID_MAX) < 0)
             throw -1;
     } catch (int) {
-        // Bytes too few for a header after the last whole top-level chunk
-        // are the end of the file, not a broken chunk: every group's size was
-        // checked against the file, so inside a group they are a broken chunk.
-        if (!Error() && !curr_group)
-            return 1;
-        _read_error(pos, Error() ? "cannot read chunk header" : "file ends inside a chunk header");
-        return -1;
+        if (Error()) {
+            _read_error(pos, "cannot read chunk header");
+            return -1;
+        }
+        // A short read is the end of the file.
+        if (pos < limit)
+            ELOG(EL_MINOR, "%s: the file ends inside the chunk header at byte %ld", Name(), pos);
+        return 1;
     }
     if (!memchr(h.id, 0, CDS_ID_MAX)) {
         h.id[CDS_ID_MAX] = 0;
@@ -300,12 +302,23 @@ int cds::_read_header(chunk_header& h, long limit)
         return -1;
     }
     long payload = GetPos();
+    // A group cut short by the end of the file keeps the contents it has;
+    // every other chunk must lie whole within the file and its group.
+    if (h.size > limit - payload && is_group_header(h)) {
+        ELOG(EL_MINOR, "%s: group %s at byte %ld runs past the end of the file, cut to %ld bytes", Name(), h.id,
+             pos, limit - payload);
+        h.size = limit - payload;
+    }
+    if (h.size > limit - payload) {
+        ELOG(EL_MINOR, "%s: chunk %.4s %s at byte %ld runs past the end of the file, dropped", Name(), h.type,
+             h.id, pos);
+        return 2;
+    }
     long end = curr_group ? curr_group->start + curr_group->size : limit;
-    if (end > limit)
-        end = limit;
     if (payload > end || h.size > end - payload) {
-        _read_error(pos, curr_group ? "chunk runs past the end of its group" : "chunk runs past the end of the file");
-        return -1;
+        ELOG(EL_MINOR, "%s: chunk %.4s %s at byte %ld runs past the end of its group %s, dropped", Name(), h.type,
+             h.id, pos, curr_group->name ? curr_group->name : "");
+        return 2;
     }
     return 0;
 }
@@ -349,7 +362,7 @@ int cds::read_all()
             chunk_header h;
             int r = _read_header(h, limit);
             if (r != 0)
-                return r < 0 ? -1 : 0;
+                return r < 0 ? -1 : 0;  // a chunk the file does not hold ends it
             chunk_io* io = get_chunk_io(types, h.type);
             if (io == &chunk_grou) {
                 if (chunk_grou.read(*this, h) < 0)
@@ -363,34 +376,40 @@ int cds::read_all()
             _close_groups();
         }
     } catch (int) {
-        _read_error(pos, "file ends inside a chunk");
+        // Every payload lies within the file: only a reader that reads past
+        // its chunk, or a failing stream, gets here.
+        _read_error(pos, Error() ? "cannot read chunk" : "chunk reader read past the end of the file");
         return -1;
     }
     return 0;
 }
 
 // Scans headers from the current position while it is not beyond end (the
-// last byte of the range). Group headers are registered on the way; the
-// payloads of other chunks are skipped. Stops behind the first header named
-// id, or (for a null id) the n-th header. 0 found, 1 not found, -1 on a read
-// error (logged).
+// last byte of the range). Group headers are registered on the way (an empty
+// one closes right behind its header); the payloads of other chunks are
+// skipped. Stops behind the first header named id, or (for a null id) the
+// n-th header. 0 found, 1 not found, -1 on a read error or when the chunk
+// found is cut short (logged).
 int cds::_scan(chunk_header& h, long end, const char* id, long n, long limit)
 {
     for (long count = 0;; ++count) {
+        _close_groups();
         long pos = GetPos();
         if (pos > end || pos >= limit)
             return 1;
         int r = _read_header(h, limit);
+        bool found = (r == 0 || r == 2) && (id ? same_name(h.id, id) : count == n);
+        if (r == 2)
+            return found ? -1 : 1;
         if (r != 0)
             return r;
         bool group = is_group_header(h);
         if (group && chunk_grou.read(*this, h) < 0)
             return -1;
-        if (id ? same_name(h.id, id) : count == n)
+        if (found)
             return 0;
         if (!group)
             Forward(h.size);
-        _close_groups();
     }
 }
 
@@ -468,7 +487,7 @@ int cds::_read_chunk(const char* id, long n, cds_location where, const char* pat
             return -1;
         return _read_payload(io, h);
     } catch (int) {
-        _read_error(GetPos(), "file ends inside a chunk");
+        _read_error(GetPos(), Error() ? "cannot read chunk" : "chunk reader read past the end of the file");
         return -1;
     }
 }
@@ -694,6 +713,12 @@ char* cds::get_group_path(group_t* _g, char* _path, int _max)
     CHECK_PTR(_path, nullptr);
     if (_max <= 0)
         return nullptr;
+    if (!_g) {
+        if (_max < 2)
+            return nullptr;
+        strcpy(_path, "/");
+        return _path;
+    }
     // Measure first so that nothing changes when the result does not fit; a
     // parent loop ends there too, since every level adds at least one byte.
     size_t tail = strlen(_path);
