@@ -68,6 +68,9 @@ enum cds_location {
     CDS_IN_GROUP = 1,  // from the current group (first located by a path)
 };
 
+// Bytes of the stream buffer a container reads and writes through.
+enum { CDS_STREAM_BUFFER = 64 * 1024 };
+
 // read_chunk flag: search only up to the end of the current group.
 enum { CDS_GROUP_ONLY = 1 };
 
@@ -181,15 +184,18 @@ public:
     // Used by the scans and by tools that walk a file chunk by chunk.
     int _read_header(chunk_header& h, long limit);
     // Leaves every current group whose contents end at or before the current
-    // position.
+    // position (or pos).
     void _close_groups();
+    void _close_groups(long pos);
 
 private:
     void _reset();
     int _scan(chunk_header& h, long end, const char* id, long n, long limit);
     int _locate(const char* path, long limit);
     int _read_chunk(const char* id, long n, cds_location where, const char* path, int flags);
-    int _read_payload(chunk_io* io, chunk_header& h);
+    int _read_header(chunk_header& h, long limit, long pos, long& payload);
+    long _read_payload(chunk_io* io, chunk_header& h, long pos);
+    void _buffer_stream();
     long _write_group(groupable_t* g, struct name_chain* chain);
     int _write_members(groupable_t* g);
     void _read_error(long pos, const char* what);
@@ -202,6 +208,7 @@ private:
     int patch_count;
     int patch_room;
     bool defer_patches;
+    char* stream_buffer;  // the open stream's buffer (see _buffer_stream)
 };
 
 // The group (group_t::dump), then "%sstart: %d\n" and "%ssize: %d\n";
