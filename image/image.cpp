@@ -121,11 +121,12 @@ namespace {
 
 // One channel's move, worked out once per conversion: extract at the source
 // position, widen or narrow by the difference of the field widths, place at
-// the destination position.
+// the destination position. Since the source field has no bits below its
+// shift and the destination mask none below its own, the three shifts come
+// to one net shift: left by lshift, then right by rshift (one of them 0).
 struct channel_move {
     uint32_t src_mask, dst_mask;
-    int src_shift, dst_shift;
-    int widen, narrow;
+    int lshift, rshift;
 };
 
 int trailing_zeros(uint32_t m)
@@ -143,40 +144,76 @@ int plan_moves(const bit_fields_t& from, const bit_fields_t& to, channel_move* m
     for (int c = 0; c < 4; ++c) {
         if (!src[c] || !dst[c])
             continue;
-        int sw = mask32_nbits(src[c]), dw = mask32_nbits(dst[c]);
-        moves[n++] = {src[c], dst[c], trailing_zeros(src[c]), trailing_zeros(dst[c]), dw > sw ? dw - sw : 0,
-                      sw > dw ? sw - dw : 0};
+        int net = trailing_zeros(dst[c]) + mask32_nbits(dst[c]) - mask32_nbits(src[c]) - trailing_zeros(src[c]);
+        moves[n++] = {src[c], dst[c], net > 0 ? net : 0, net < 0 ? -net : 0};
     }
     return n;
 }
 
+// Pixels are little-endian whatever the machine; written out byte by byte so
+// that the compiler turns them into single loads and stores where it can.
 template <int N>
 inline uint32_t load_pixel(const unsigned char* p)
 {
-    uint32_t v = 0;
-    for (int i = 0; i < N; ++i)
-        v |= (uint32_t)p[i] << (8 * i);
+    uint32_t v = p[0];
+    if constexpr (N > 1)
+        v |= (uint32_t)p[1] << 8;
+    if constexpr (N > 2)
+        v |= (uint32_t)p[2] << 16;
+    if constexpr (N > 3)
+        v |= (uint32_t)p[3] << 24;
     return v;
 }
 
 template <int N>
 inline void store_pixel(unsigned char* p, uint32_t v)
 {
-    for (int i = 0; i < N; ++i)
-        p[i] = (unsigned char)(v >> (8 * i));
+    p[0] = (unsigned char)v;
+    if constexpr (N > 1)
+        p[1] = (unsigned char)(v >> 8);
+    if constexpr (N > 2)
+        p[2] = (unsigned char)(v >> 16);
+    if constexpr (N > 3)
+        p[3] = (unsigned char)(v >> 24);
+}
+
+// The channel count is a template argument and the channels are spelled out,
+// so that the per-pixel work has no loop left: the hot path of every
+// conversion.
+template <int S, int D, int M>
+void convert_row(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves)
+{
+    uint32_t sm[4] = {0, 0, 0, 0}, dm[4] = {0, 0, 0, 0};
+    int ls[4] = {0, 0, 0, 0}, rs[4] = {0, 0, 0, 0};
+    for (int c = 0; c < M; ++c) {
+        sm[c] = moves[c].src_mask;
+        dm[c] = moves[c].dst_mask;
+        ls[c] = moves[c].lshift;
+        rs[c] = moves[c].rshift;
+    }
+    for (int i = 0; i < count; ++i, src += S, dst += D) {
+        uint32_t in = load_pixel<S>(src), out = 0;
+        if constexpr (M > 0)
+            out |= ((in & sm[0]) << ls[0] >> rs[0]) & dm[0];
+        if constexpr (M > 1)
+            out |= ((in & sm[1]) << ls[1] >> rs[1]) & dm[1];
+        if constexpr (M > 2)
+            out |= ((in & sm[2]) << ls[2] >> rs[2]) & dm[2];
+        if constexpr (M > 3)
+            out |= ((in & sm[3]) << ls[3] >> rs[3]) & dm[3];
+        store_pixel<D>(dst, out);
+    }
 }
 
 template <int S, int D>
-void convert_row(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves, int nmoves)
+void convert_row_moves(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves, int n)
 {
-    for (int i = 0; i < count; ++i, src += S, dst += D) {
-        uint32_t in = load_pixel<S>(src), out = 0;
-        for (int c = 0; c < nmoves; ++c) {
-            const channel_move& m = moves[c];
-            uint32_t v = ((in & m.src_mask) >> m.src_shift) << m.widen >> m.narrow;
-            out |= (v << m.dst_shift) & m.dst_mask;
-        }
-        store_pixel<D>(dst, out);
+    switch (n) {
+    case 0: convert_row<S, D, 0>(src, dst, count, moves); break;
+    case 1: convert_row<S, D, 1>(src, dst, count, moves); break;
+    case 2: convert_row<S, D, 2>(src, dst, count, moves); break;
+    case 3: convert_row<S, D, 3>(src, dst, count, moves); break;
+    default: convert_row<S, D, 4>(src, dst, count, moves); break;
     }
 }
 
@@ -185,10 +222,10 @@ void convert_row_to(int to_nbytes, const unsigned char* src, unsigned char* dst,
                     const channel_move* moves, int nmoves)
 {
     switch (to_nbytes) {
-    case 1: convert_row<S, 1>(src, dst, count, moves, nmoves); break;
-    case 2: convert_row<S, 2>(src, dst, count, moves, nmoves); break;
-    case 3: convert_row<S, 3>(src, dst, count, moves, nmoves); break;
-    default: convert_row<S, 4>(src, dst, count, moves, nmoves); break;
+    case 1: convert_row_moves<S, 1>(src, dst, count, moves, nmoves); break;
+    case 2: convert_row_moves<S, 2>(src, dst, count, moves, nmoves); break;
+    case 3: convert_row_moves<S, 3>(src, dst, count, moves, nmoves); break;
+    default: convert_row_moves<S, 4>(src, dst, count, moves, nmoves); break;
     }
 }
 
