@@ -251,76 +251,53 @@ TEST_F(image_test, an_open_file_is_used_as_given)
 }
 
 // A write that fails, at once or only when the stream is flushed, is a
-// failure of image_write for both codecs and every image size.
+// failure of image_write for both codecs.
 TEST_F(image_test, a_full_disk_fails_the_write)
 {
-    for (const char* ext : {".bmp", ".tga"})
+    for (std::string ext : {".bmp", ".tga"})
         for (int size : {2, 300}) {
-            SCOPED_TRACE(testing::Message() << ext << " " << size);
             image_t img;
             ASSERT_EQ(img.alloc_bits(size, size, 0xFF0000, 0xFF00, 0xFF, 0), 0);
-            std::string full = path(std::string("full") + ext);
+            std::string full = path("full" + std::to_string(size) + ext);
             ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
-            clear_log();
             EXPECT_EQ(image_write(&img, full.c_str(), nullptr, nullptr), -1);
             EXPECT_TRUE(log_has(full + ": unable to write"));
-            unlink(full.c_str());
         }
 }
 
-// Random masks of 1 to 4 bytes per pixel, random pixels: the optimised
-// conversion agrees with moving each channel by bits32_conv.
+// Random formats of 1 to 4 bytes, random pixels: the optimised conversion
+// agrees with moving each channel by bits32_conv.
 TEST_F(image_test, conversion_agrees_with_bits32_conv_for_random_formats)
 {
     unsigned int seed = 2024;
-    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
-    // Up to four disjoint runs of bits inside nbits bits, each channel absent
-    // at times; at least one bit is set so the format is not empty.
-    auto random_format = [&](bit_fields_t& f) {
-        unsigned int m[4] = {0, 0, 0, 0};
-        int nbits = 8 * (1 + (int)(next() % 4)), at = 0;
-        for (int c = 0; c < 4 && at < nbits; ++c) {
-            int width = 1 + (int)(next() % 10), skip = (int)(next() % 3);
-            if (at + skip + width > nbits)
-                width = nbits - at - skip;
-            if (width > 0 && next() % 5)
-                m[c] = (width == 32 ? 0xFFFFFFFFu : ((1u << width) - 1)) << (at + skip);
-            at += skip + (width > 0 ? width : 0);
-        }
-        if (!(m[0] | m[1] | m[2] | m[3]))
-            m[0] = 1;
-        f.set(m[0], m[1], m[2], m[3]);
+    auto next = [&](unsigned int n) { return ((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
+    auto random_format = [&] {  // channels of 1 to 8 bits packed from bit 0 in random order, some absent
+        unsigned int m[4] = {0, 0, 0, 0}, at = 0;
+        for (int k = 0, c = (int)next(4); k < 4; ++k, c = (c + 1) % 4)
+            if (k == 0 || next(4)) {
+                unsigned int w = 1 + next(8);
+                m[c] = ((1u << w) - 1) << at;
+                at += w;
+            }
+        return bit_fields_t{m[0], m[1], m[2], m[3]};
     };
-    for (int round = 0; round < 300; ++round) {
-        bit_fields_t from, to;
-        random_format(from);
-        random_format(to);
+    for (int round = 0; round < 500; ++round) {
+        bit_fields_t from = random_format(), to = random_format();
         image_t img;
-        ASSERT_EQ(img.alloc_bits(7, 2, from.red_mask, from.green_mask, from.blue_mask, from.alpha_mask), 0);
-        int snb = img.fields.nbytes(), dnb = to.nbytes();
-        for (int y = 0; y < 2; ++y)
-            for (int x = 0; x < 7 * snb; ++x)
-                img.bits[y * img.row_size() + x] = (unsigned char)next();
+        ASSERT_EQ(img.alloc_bits(7, 1, from.red_mask, from.green_mask, from.blue_mask, from.alpha_mask), 0);
+        for (size_t i = 0; i < img.row_size(); ++i)
+            img.bits[i] = (unsigned char)next(256);
         char* out = nullptr;
         ASSERT_EQ(img.convert(&to, &out), 0);
-        size_t drow = (7 * (size_t)dnb + 3) & ~(size_t)3;
-        const unsigned int src_masks[4] = {from.red_mask, from.green_mask, from.blue_mask, from.alpha_mask};
-        const unsigned int dst_masks[4] = {to.red_mask, to.green_mask, to.blue_mask, to.alpha_mask};
-        for (int y = 0; y < 2; ++y)
-            for (int x = 0; x < 7; ++x) {
-                unsigned int in = pixel_at(img.bits + y * img.row_size() + x * snb, snb), want = 0;
-                for (int c = 0; c < 4; ++c)
-                    if (src_masks[c] && dst_masks[c])
-                        bits32_conv(&want, dst_masks[c], &in, src_masks[c]);
-                // A pixel holds only its nbytes bytes (a format with gaps may
-                // name bits beyond them).
-                if (dnb < 4)
-                    want &= (1u << (8 * dnb)) - 1;
-                ASSERT_EQ(pixel_at(out + y * drow + x * dnb, dnb), want)
-                    << std::hex << "from " << from.red_mask << "/" << from.green_mask << "/" << from.blue_mask << "/"
-                    << from.alpha_mask << " to " << to.red_mask << "/" << to.green_mask << "/" << to.blue_mask
-                    << "/" << to.alpha_mask << " pixel " << in;
-            }
+        const unsigned int src[4] = {from.red_mask, from.green_mask, from.blue_mask, from.alpha_mask};
+        const unsigned int dst[4] = {to.red_mask, to.green_mask, to.blue_mask, to.alpha_mask};
+        for (int x = 0; x < 7; ++x) {
+            unsigned int in = pixel_at(img.bits + x * from.nbytes(), from.nbytes()), want = 0;
+            for (int c = 0; c < 4; ++c)
+                if (src[c] && dst[c])
+                    bits32_conv(&want, dst[c], &in, src[c]);
+            ASSERT_EQ(pixel_at(out + x * to.nbytes(), to.nbytes()), want) << round;
+        }
         delete[] out;
     }
 }

