@@ -12,6 +12,7 @@
 #include "kdbase/cfile.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
+#include "kdbase/pointer.h"
 #include "kdbase/str_util.h"
 
 static vantrel::mc_init mc_guard;
@@ -352,9 +353,17 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         return;
     }
     // One write per block, not per row: rows (converted on the way) and
-    // their padding are gathered here first.
-    unsigned char block[64 * 1024];
-    size_t used = 0;
+    // their padding are gathered here first. Each write costs the system
+    // some microseconds whatever its size, so the block is large; without
+    // the memory for it a small one on the stack does the same, slower.
+    unsigned char small[64 * 1024];
+    size_t total = (pixels + pad) * (size_t)img->height;
+    size_t room = std::min<size_t>(total, (size_t)1 << 20);
+    pointer_t<char> large;
+    if (room > sizeof small)
+        large.p = KD_NEW char[room];
+    unsigned char* block = large.p ? reinterpret_cast<unsigned char*>(large.p) : small;
+    size_t size = large.p ? room : sizeof small, used = 0;
     auto flush = [&] {
         if (used)
             f.Write(block, (int)used);
@@ -364,9 +373,9 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         int y = bottom_up ? img->height - 1 - i : i;
         const unsigned char* src = img->bits + (size_t)y * src_row;
         for (int x = 0; x < img->width;) {
-            if (sizeof block - used < (size_t)dst_nb)
+            if (size - used < (size_t)dst_nb)
                 flush();
-            int n = (int)std::min<size_t>((size_t)(img->width - x), (sizeof block - used) / (size_t)dst_nb);
+            int n = (int)std::min<size_t>((size_t)(img->width - x), (size - used) / (size_t)dst_nb);
             if (same)
                 memcpy(block + used, src + (size_t)x * (size_t)src_nb, (size_t)n * (size_t)dst_nb);
             else
@@ -374,7 +383,7 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
             used += (size_t)n * (size_t)dst_nb;
             x += n;
         }
-        if (sizeof block - used < pad)
+        if (size - used < pad)
             flush();
         memset(block + used, 0, pad);
         used += pad;
