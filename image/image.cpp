@@ -230,6 +230,51 @@ void convert_row_to(int to_nbytes, const unsigned char* src, unsigned char* dst,
     }
 }
 
+// Whole bytes to whole bytes (8-bit channels on byte boundaries, as in the
+// 24- and 32-bit formats): from_byte[j] is the source byte of destination
+// byte j, or S for none. False when some move is not such.
+bool plan_byte_moves(const channel_move* moves, int n, int from_nbytes, int to_nbytes, int* from_byte)
+{
+    for (int j = 0; j < 4; ++j)
+        from_byte[j] = from_nbytes;
+    for (int c = 0; c < n; ++c) {
+        int s = trailing_zeros(moves[c].src_mask), d = trailing_zeros(moves[c].dst_mask);
+        if (moves[c].src_mask != 0xFFu << s || moves[c].dst_mask != 0xFFu << d || s % 8 || d % 8 ||
+            s / 8 >= from_nbytes || d / 8 >= to_nbytes)
+            return false;
+        from_byte[d / 8] = s / 8;
+    }
+    return true;
+}
+
+// The pixel's bytes are taken before any is stored: src may be dst.
+template <int S, int D>
+void move_bytes(const unsigned char* src, unsigned char* dst, int count, const int* from_byte)
+{
+    int f[D];
+    for (int j = 0; j < D; ++j)
+        f[j] = from_byte[j];
+    for (int i = 0; i < count; ++i, src += S, dst += D) {
+        unsigned char px[S + 1];
+        for (int k = 0; k < S; ++k)
+            px[k] = src[k];
+        px[S] = 0;
+        for (int j = 0; j < D; ++j)
+            dst[j] = px[f[j]];
+    }
+}
+
+template <int S>
+void move_bytes_to(int to_nbytes, const unsigned char* src, unsigned char* dst, int count, const int* from_byte)
+{
+    switch (to_nbytes) {
+    case 1: move_bytes<S, 1>(src, dst, count, from_byte); break;
+    case 2: move_bytes<S, 2>(src, dst, count, from_byte); break;
+    case 3: move_bytes<S, 3>(src, dst, count, from_byte); break;
+    default: move_bytes<S, 4>(src, dst, count, from_byte); break;
+    }
+}
+
 }  // namespace
 
 void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from_nbytes, unsigned char* dst,
@@ -237,6 +282,16 @@ void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from
 {
     channel_move moves[4];
     int n = plan_moves(from, to, moves);
+    int from_byte[4];
+    if (plan_byte_moves(moves, n, from_nbytes, to_nbytes, from_byte)) {
+        switch (from_nbytes) {
+        case 1: move_bytes_to<1>(to_nbytes, src, dst, count, from_byte); break;
+        case 2: move_bytes_to<2>(to_nbytes, src, dst, count, from_byte); break;
+        case 3: move_bytes_to<3>(to_nbytes, src, dst, count, from_byte); break;
+        default: move_bytes_to<4>(to_nbytes, src, dst, count, from_byte); break;
+        }
+        return;
+    }
     switch (from_nbytes) {
     case 1: convert_row_to<1>(to_nbytes, src, dst, count, moves, n); break;
     case 2: convert_row_to<2>(to_nbytes, src, dst, count, moves, n); break;

@@ -273,11 +273,13 @@ TEST_F(image_test, conversion_agrees_with_bits32_conv_for_random_formats)
 {
     unsigned int seed = 2024;
     auto next = [&](unsigned int n) { return ((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
-    auto random_format = [&] {  // channels of 1 to 8 bits packed from bit 0 in random order, some absent
-        unsigned int m[4] = {0, 0, 0, 0}, at = 0;
+    // Channels of 1 to 8 bits (or, half the time, whole bytes) packed from bit
+    // 0 in random order, some absent.
+    auto random_format = [&] {
+        unsigned int m[4] = {0, 0, 0, 0}, at = 0, bytes = next(2);
         for (int k = 0, c = (int)next(4); k < 4; ++k, c = (c + 1) % 4)
             if (k == 0 || next(4)) {
-                unsigned int w = 1 + next(8);
+                unsigned int w = bytes ? 8 : 1 + next(8);
                 m[c] = ((1u << w) - 1) << at;
                 at += w;
             }
