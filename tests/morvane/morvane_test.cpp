@@ -38,15 +38,13 @@ protected:
         scope.empty();
         rlib_test::TearDown();
     }
-    void link(const std::string& library, const std::string& eol = "")
+    void link(const char* library) { write_file("bin/rlib.link", vantrel_test::rlib_path(library)); }
+    std::string config(const std::string& file, const std::string& lines)
     {
-        write_file("bin/rlib.link", library + eol);
+        return write_file(file, ". config\n" + lines + "./config\n");
     }
-    void startup(const std::string& lines) { write_file("bin/morvane.ds", ". config\n" + lines + "./config\n"); }
-    int cfg_run(const std::string& lines)
-    {
-        return script.process(write_file("t.ds", ". config\n" + lines + "./config\n").c_str());
-    }
+    void startup(const std::string& lines) { config("bin/morvane.ds", lines); }
+    int cfg_run(const std::string& lines) { return script.process(config("t.ds", lines).c_str()); }
     rlib_record_t* record() { return record_of(mrv.rlib.handle); }
     cam3d_t* cam(int i) { return dynamic_cast<cam3d_t*>(mrv.cams[i]); }
 };
@@ -58,21 +56,15 @@ TEST_F(morvane_test, init_refuses_missing_link_file_and_libraries)
     EXPECT_TRUE(log_has("Unable to open bin/rlib.link"));
     EXPECT_EQ(mrv.cams, nullptr);  // the start-up script never ran
 
-    const struct {
-        std::string library;
-        const char* message;
-    } cases[] = {
-        {vantrel_test::rlib_path("rlib_null_missing"), "Unable to load function lookat_v"},
-        {dir + "/none.so", "Unable to load library "},
-        {"none.so", "Unable to load library ./none.so"},
-    };
+    // A path without '/' is taken relative to the current directory.
+    const std::string cases[][2] = {{vantrel_test::rlib_path("rlib_null_missing"), "Unable to load function lookat_v"},
+                                    {"none.so", "Unable to load library ./none.so"}};
     for (const auto& c : cases) {
         mrv.cleanup();
         scope.empty();
-        clear_log();
-        link(c.library);
-        EXPECT_EQ(mrv.init(), -1) << c.library;
-        EXPECT_TRUE(log_has(c.message)) << c.message;
+        write_file("bin/rlib.link", c[0]);
+        EXPECT_EQ(mrv.init(), -1) << c[0];
+        EXPECT_TRUE(log_has(c[1])) << c[1];
         EXPECT_EQ(mrv.cams, nullptr);
     }
     mrv.shared = nullptr;
@@ -82,7 +74,7 @@ TEST_F(morvane_test, init_refuses_missing_link_file_and_libraries)
 
 TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
 {
-    link(vantrel_test::rlib_path("rlib_record"), "\r\n");
+    write_file("bin/rlib.link", vantrel_test::rlib_path("rlib_record") + "\r\n");
     startup("make_cams_array(morvane, 2)\n"
             "create_cam3d(morvane, 0)\n"
             "dc_add cam 0 r_struct_p\n"
@@ -137,7 +129,7 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
 
 TEST_F(morvane_test, frame_draws_active_cameras_and_presents_once)
 {
-    link(vantrel_test::rlib_path("rlib_record"));
+    link("rlib_record");
     startup("make_cams_array(morvane, 2)\ncreate_cam3d(morvane, 0)\ncreate_cam3d(morvane, 1)\n");
     ASSERT_EQ(mrv.init(), 0);
     cam(0)->viewport.x = 11;
@@ -161,7 +153,7 @@ TEST_F(morvane_test, frame_draws_active_cameras_and_presents_once)
 
 TEST_F(morvane_test, script_functions_refuse_slots_and_modes_beyond_their_limits)
 {
-    link(vantrel_test::rlib_path("rlib_null"));
+    link("rlib_null");
     startup("make_cams_array(morvane, 1)\ncreate_cam3d(morvane, 0)\n");
     ASSERT_EQ(mrv.init(), 0);
     cam3d_t* first = cam(0);

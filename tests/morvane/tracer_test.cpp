@@ -123,18 +123,22 @@ TEST_F(tracer_test, script_functions_create_and_push_tracers)
         return (int)f->call();
     };
     r_var holder("t", r_struct_p);
-    for (const char* name : {"create_tr_translate", "create_tr_rotate", "create_tr_ext_matrix"}) {
-        clear_log();
+    const std::string kinds[][2] = {
+        {"create_tr_translate", "trans_v"}, {"create_tr_rotate", "rot_z"}, {"create_tr_ext_matrix", "trans_m"}};
+    for (const auto& kind : kinds) {
+        const char* name = kind[0].c_str();
         EXPECT_EQ(call(name, 0, 0), -1);
-        EXPECT_TRUE(log_has(std::string(name) + "(): invalid parameters"));
+        EXPECT_TRUE(log_has(kind[0] + "(): invalid parameters"));
         mc_fail_after(0);
         EXPECT_EQ(call(name, (intptr_t)&holder, 0), -1);
         mc_fail_after(-1);
-        EXPECT_TRUE(log_has(std::string(name) + "(): unable to create object"));
+        EXPECT_TRUE(log_has(kind[0] + "(): unable to create object"));
         ASSERT_EQ(call(name, (intptr_t)&holder, 0), 0);
         auto* t = static_cast<tracer_t*>(static_cast<script_var*>(holder.rsp_value()));
+        EXPECT_NE(t->get_var(kind[1].c_str()), nullptr) << name;
         traced_m_t view;
-        EXPECT_EQ(call("tracer_stack_push", (intptr_t) static_cast<r_struct*>(&view.stack), (intptr_t)holder.rsp_value()), 0);
+        r_struct* stack = &view.stack;
+        EXPECT_EQ(call("tracer_stack_push", (intptr_t)stack, (intptr_t)holder.rsp_value()), 0);
         EXPECT_EQ(view.stack.tracers.count, 1);
         delete t;
     }
