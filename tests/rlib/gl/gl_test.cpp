@@ -1,0 +1,261 @@
+// The OpenGL render library, headless: scenes drawn through the 41
+// operations come back as PNG frames, read here with libpng.
+#include <png.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "base_script/script_var.h"
+#include "kdbase/kdbase_math.h"
+#include "kdbase/mem_collector.h"
+#include "morvane/camera.h"
+#include "morvane/morvane.h"
+#include "primitives/material.h"
+#include "primitives/n_poly.h"
+#include "tests/morvane/rlib_fixture.h"
+
+using namespace vantrel;
+
+namespace {
+
+enum { W = 64, H = 48, GL_NEAREST_ = 0x2600, GL_SRC_ALPHA_ = 0x302, GL_ONE_MINUS_SRC_ALPHA_ = 0x303 };
+typedef std::array<int, 3> rgb_t;
+
+struct frame_t {
+    std::vector<unsigned char> px;  // RGBA, top row first
+    rgb_t at(int x, int y) const
+    {
+        const unsigned char* p = &px[((size_t)y * W + x) * 4];
+        return {p[0], p[1], p[2]};
+    }
+    int count(const rgb_t& c) const
+    {
+        int n = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                n += at(x, y) == c;
+        return n;
+    }
+};
+
+bool read_png(const std::string& path, frame_t* f)
+{
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, path.c_str()))
+        return false;
+    img.format = PNG_FORMAT_RGBA;
+    f->px.resize(PNG_IMAGE_SIZE(img));
+    bool ok = img.width == W && img.height == H && png_image_finish_read(&img, nullptr, f->px.data(), 0, nullptr);
+    png_image_free(&img);
+    return ok;
+}
+
+// An axis-aligned quad at depth z facing +z, texture (0, 0) at its bottom left.
+void make_quad(n_poly* p, float x0, float y0, float x1, float y1, float z)
+{
+    ASSERT_EQ(p->_alloc_verts(4), 0);
+    const float xy[4][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}, uv[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (int i = 0; i < 4; ++i) {
+        mrv_vertex& v = p->va[i];
+        v.v[0] = xy[i][0], v.v[1] = xy[i][1], v.v[2] = z;
+        v.n[0] = v.n[1] = 0, v.n[2] = 1;
+        v.t[0] = uv[i][0], v.t[1] = uv[i][1];
+    }
+    p->normal[0] = p->normal[1] = 0, p->normal[2] = 1, p->normal[3] = 0;
+}
+
+class gl_test : public vantrel_test::rlib_test {
+protected:
+    r_imports_t r{};
+    r_struct scope{false};
+    morvane_t mrv;
+    color_shader_t red, green;
+    tex_shader_t checker;
+    n_poly left, right, middle, all;
+
+    void SetUp() override
+    {
+        rlib_test::SetUp();
+        ASSERT_EQ(load_rlib(vantrel_test::rlib_path("rlib_gl").c_str(), &r, &info), 0);
+        ASSERT_EQ(r.add_script_funcs(&scope), 0);
+        scope.get_var("gl_headless")->set(0, 1);
+        mrv.width = W;
+        mrv.height = H;
+        ASSERT_EQ(r.init(&mrv), 0);
+        for (shader_t* s : {(shader_t*)&red, (shader_t*)&green, (shader_t*)&checker})
+            ASSERT_EQ(r.set_shader_func(s), 0);
+        set_v(red.color, 1, 0, 0, 1);
+        set_v(green.color, 0, 1, 0, 0.5f);
+        green.blend_src = GL_SRC_ALPHA_;
+        green.blend_dst = GL_ONE_MINUS_SRC_ALPHA_;
+        // 2 x 2 checker, 24-bit BGR rows top first: white blue / blue white.
+        ASSERT_EQ(checker.texture.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+        const unsigned char texels[2][8] = {{255, 255, 255, 255, 0, 0}, {255, 0, 0, 255, 255, 255}};
+        for (int y = 0; y < 2; ++y)
+            memcpy(checker.texture.bits + y * checker.texture.row_size(), texels[y], 6);
+        checker.tex_param = GL_NEAREST_;
+        make_quad(&left, -2, -1.5f, -0.2f, 1.5f, 0);
+        make_quad(&right, 0.2f, -1.5f, 2, 1.5f, 0);
+        make_quad(&middle, -1, -0.5f, 1, 0.5f, 0.5f);
+        make_quad(&all, -10, -10, 10, 10, 0);
+    }
+    void TearDown() override
+    {
+        r.release_texture(&checker.texture);
+        r.release(&mrv);
+        rlib_test::TearDown();
+    }
+    // A camera at (0, 0, 5) looking at the origin through viewport (x, y, w, h).
+    void camera(int x, int y, int w, int h)
+    {
+        int token = -1;
+        r.push_state(&token);
+        r.set_viewport(x, y, w, h);
+        r.set_perspective(60, 0, 1, 100);
+        float view[16];
+        const float eye[4] = {0, 0, 5, 1}, at[4] = {0, 0, 0, 1}, up[4] = {0, 1, 0, 0};
+        r.lookat_v(view, eye, at, up);
+        r.set_view_m(view);
+        tokens.push_back(token);
+    }
+    void draw(shader_t* s, n_poly* p)
+    {
+        s->func(s);  // the renderer's set_material
+        r.render_poly(p);
+    }
+    // Presents and reads the frame back; false (test skipped) without EGL.
+    bool shoot(frame_t* f)
+    {
+        for (; !tokens.empty(); tokens.pop_back())
+            r.pop_state(tokens.back());
+        const int n = scope.get_var("gl_frame")->i_value();
+        r.swap_buffers(&mrv);
+        r.clear_buffers(0);
+        if (scope.get_var("gl_frame")->i_value() == n)
+            return false;
+        char name[64];
+        snprintf(name, sizeof name, "frames/frame_%05d.png", n);
+        return read_png(path(name), f);
+    }
+    std::vector<int> tokens;
+};
+
+#define SHOOT(f) \
+    if (!shoot(&f)) \
+        GTEST_SKIP() << "no OpenGL context here (EGL could not be initialised)";
+
+const rgb_t black{0, 0, 0}, red_c{255, 0, 0}, white{255, 255, 255}, blue{0, 0, 255};
+
+TEST_F(gl_test, known_scene_matches_the_reference_frame)
+{
+    camera(0, 0, 0, 0);
+    draw(&red, &left);
+    draw(&checker, &right);
+    r.depth_mask(0);
+    draw(&green, &middle);
+    r.depth_mask(1);
+    frame_t f, ref;
+    SHOOT(f);
+    // Independent of the reference: background, colour, texture orientation
+    // (v = 0 is the image's bottom row) and blending.
+    EXPECT_EQ(f.at(1, 1), black);
+    EXPECT_EQ(f.at(20, 14), red_c);
+    EXPECT_EQ(f.at(38, 16), white);
+    EXPECT_EQ(f.at(45, 16), blue);
+    EXPECT_EQ(f.at(38, 32), blue);
+    EXPECT_EQ(f.at(45, 32), white);
+    const rgb_t half = f.at(26, 24);
+    EXPECT_NEAR(half[0], 128, 2);
+    EXPECT_NEAR(half[1], 128, 2);
+    EXPECT_EQ(half[2], 0);
+    ASSERT_TRUE(read_png(vantrel_test::source_dir() + "/tests/rlib/gl/data/scene.png", &ref));
+    int worst = 0;
+    for (size_t i = 0; i < f.px.size(); ++i)
+        worst = std::max(worst, std::abs((int)f.px[i] - (int)ref.px[i]));
+    EXPECT_LE(worst, 8);
+}
+
+TEST_F(gl_test, each_camera_draws_only_inside_its_viewport)
+{
+    camera(0, 0, W / 2, H);
+    draw(&red, &all);
+    r.pop_state(tokens.back());
+    tokens.pop_back();
+    camera(W / 2, 0, W / 2, H / 2);  // y counts from the top
+    draw(&checker, &all);
+    frame_t f;
+    SHOOT(f);
+    EXPECT_EQ(f.count(red_c), W / 2 * H);
+    EXPECT_EQ(f.at(W - 1, H - 1), black);
+    EXPECT_NE(f.at(W - 1, 0), black);
+    EXPECT_EQ(f.count(black), W / 2 * H / 2);
+}
+
+TEST_F(gl_test, wire_mode_draws_only_the_outline)
+{
+    rmode_t wire;
+    wire.make_visible();
+    wire.get_var("polymode")->set(0, "wire");
+    ASSERT_EQ(r.set_rmode_aset(&wire), 0);
+    ASSERT_EQ(r.set_rmode_aset(&wire), 0);
+    EXPECT_EQ(wire.funcs.count, 1);
+    frame_t fill, outline;
+    camera(0, 0, 0, 0);
+    draw(&red, &left);
+    SHOOT(fill);
+    wire.exec();
+    camera(0, 0, 0, 0);
+    draw(&red, &left);
+    SHOOT(outline);
+    EXPECT_EQ(fill.at(20, 24), red_c);
+    EXPECT_EQ(outline.at(20, 24), black);
+    EXPECT_GT(outline.count(red_c), 20);
+    EXPECT_LT(outline.count(red_c) * 4, fill.count(red_c));
+}
+
+TEST_F(gl_test, directional_light_lights_what_faces_it)
+{
+    rmode_t lit;
+    lit.make_visible();
+    lit.b_lighting = 1;
+    ASSERT_EQ(r.set_rmode_aset(&lit), 0);
+    lit.exec();
+    script_var light;
+    r_var pos, color, enabled;
+    float pos_v[4] = {0, 0, 1, 0}, color_v[4] = {1, 1, 1, 1};
+    pos.set_storage(pos_v, sizeof pos_v);
+    color.set_storage(color_v, sizeof color_v);
+    light.add(&pos, "pos", r_float, 4);
+    light.add(&color, "color", r_float, 4);
+    light.add(&enabled, "enabled", r_int, 1);
+    frame_t f;
+    for (int on : {1, 0}) {
+        enabled.set(0, on);
+        camera(0, 0, 0, 0);
+        r.set_light(static_cast<r_var*>(&light));
+        draw(&red, &left);
+        SHOOT(f);
+        // Diffuse 0.8 of the colour plus the mode's ambient (0 here).
+        EXPECT_NEAR(f.at(20, 24)[0], on ? 204 : 0, 2) << "enabled " << on;
+    }
+}
+
+TEST_F(gl_test, texture_that_cannot_be_uploaded_draws_untextured_and_is_retried)
+{
+    EXPECT_EQ(r.cache_texture(nullptr), -1);
+    frame_t f;
+    for (bool fail : {true, false}) {
+        camera(0, 0, 0, 0);
+        if (fail)
+            mc_fail_after(0);
+        draw(&checker, &right);
+        mc_fail_after(-1);
+        SHOOT(f);
+        EXPECT_EQ(f.at(38, 16), white);
+        EXPECT_EQ(f.at(45, 16), fail ? white : blue);
+    }
+}
+
+}  // namespace
