@@ -127,7 +127,9 @@ void gl_surface_close(gl_surface_t* s)
             eglDestroyContext(d, s->egl_context);
         if (s->egl_surface)
             eglDestroySurface(d, s->egl_surface);
-        eglTerminate(d);
+        // The display stays initialised: terminating it unloads the driver,
+        // which loses track of what it allocated, and the next open would
+        // load it again.
     }
     if (s->gl_context)
         SDL_GL_DeleteContext(s->gl_context);

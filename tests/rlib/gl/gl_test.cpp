@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base_script/dot_config.h"
+#include "base_script/dot_script.h"
+#include "base_script/script_sets.h"
 #include "base_script/script_var.h"
 #include "kdbase/kdbase_math.h"
 #include "kdbase/mem_collector.h"
@@ -14,6 +17,8 @@
 #include "primitives/material.h"
 #include "primitives/n_poly.h"
 #include "tests/morvane/rlib_fixture.h"
+
+#include <sys/stat.h>
 
 using namespace vantrel;
 
@@ -39,7 +44,7 @@ struct frame_t {
     }
 };
 
-bool read_png(const std::string& path, frame_t* f)
+bool read_png(const std::string& path, frame_t* f, unsigned w = W, unsigned h = H)
 {
     png_image img{};
     img.version = PNG_IMAGE_VERSION;
@@ -47,7 +52,7 @@ bool read_png(const std::string& path, frame_t* f)
         return false;
     img.format = PNG_FORMAT_RGBA;
     f->px.resize(PNG_IMAGE_SIZE(img));
-    bool ok = img.width == W && img.height == H && png_image_finish_read(&img, nullptr, f->px.data(), 0, nullptr);
+    bool ok = img.width == w && img.height == h && png_image_finish_read(&img, nullptr, f->px.data(), 0, nullptr);
     png_image_free(&img);
     return ok;
 }
@@ -256,6 +261,41 @@ TEST_F(gl_test, texture_that_cannot_be_uploaded_draws_untextured_and_is_retried)
         EXPECT_EQ(f.at(38, 16), white);
         EXPECT_EQ(f.at(45, 16), fail ? white : blue);
     }
+}
+
+// The renderer module with the library named in "bin/rlib.link": the
+// start-up script's settings are in force when the first frame is drawn.
+typedef vantrel_test::rlib_test gl_module_test;
+
+TEST_F(gl_module_test, start_up_script_chooses_output_folder_and_frame_size)
+{
+    r_struct scope{false};
+    dot_script script;
+    dot_config cfg;
+    morvane_t mrv;
+    script.add_plugin(&cfg);
+    script.globals = &scope;
+    ce_set_script(ce_shared, &script);
+    ce_set_globals(ce_shared, &scope);
+    mrv.shared = ce_shared;
+    ASSERT_EQ(support_add_funcs(scope), 0);
+    ASSERT_EQ(mkdir("bin", 0755), 0);
+    write_file("bin/rlib.link", vantrel_test::rlib_path("rlib_gl"));
+    write_file("bin/morvane.ds", ". config\ngl_headless = 1\ngl_frames_dir = \"shots\"\n"
+                                 "morvane.width = 32\nmorvane.height = 24\n"
+                                 "make_cams_array(morvane, 1)\ncreate_cam3d(morvane, 0)\n./config\n");
+    ASSERT_EQ(mrv.init(), 0);
+    mrv.cams[0]->enable();
+    EXPECT_EQ(mrv.execute(), 0);
+    EXPECT_EQ(mrv.execute(), 0);
+    const bool drawn = scope.get_var("gl_frame")->i_value() == 2;
+    frame_t f;
+    EXPECT_TRUE(!drawn || read_png(path("shots/frame_00001.png"), &f, 32, 24));
+    mrv.cleanup();
+    EXPECT_EQ(scope.get_var("gl_frame"), nullptr);
+    scope.empty();
+    if (!drawn)
+        GTEST_SKIP() << "no OpenGL context here (EGL could not be initialised)";
 }
 
 }  // namespace
