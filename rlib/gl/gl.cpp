@@ -196,10 +196,11 @@ bool ensure_context()
     const int w = frame_width(), h = frame_height();
     const int choice = headless_v.type == r_int ? headless_v.i_value() : -1;
     const bool headless = choice < 0 ? !gl_display_present() : choice != 0;
-    if (gl_surface_open(&gl.surface, headless, w, h, "vantrel") != 0) {
+    const bool fullscreen = gl.mrv && gl.mrv->b_fullscreen;
+    if (gl_surface_open(&gl.surface, headless, w, h, "vantrel", fullscreen) != 0) {
         // A window that could not open falls back to frames on disk unless
         // the script asked for a window explicitly.
-        if (headless || choice == 0 || gl_surface_open(&gl.surface, true, w, h, "vantrel") != 0)
+        if (headless || choice == 0 || gl_surface_open(&gl.surface, true, w, h, "vantrel", false) != 0)
             return false;
     }
     if (gl.surface.headless) {

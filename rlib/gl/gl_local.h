@@ -17,10 +17,11 @@ struct gl_surface_t {
     void* gl_context = nullptr;   // windowed (SDL_GLContext)
 };
 
-// Opens the back end (headless, or an SDL2 window titled title) with a
-// width x height RGBA framebuffer with a depth buffer, and makes its GL
-// context current. 0; -1 after a logged message, with everything closed.
-int gl_surface_open(gl_surface_t* s, bool headless, int width, int height, const char* title);
+// Opens the back end (headless, or an SDL2 window titled title, full screen
+// when asked) with a width x height RGBA framebuffer with a depth buffer, and
+// makes its GL context current. 0; -1 after a logged message, with
+// everything closed.
+int gl_surface_open(gl_surface_t* s, bool headless, int width, int height, const char* title, bool fullscreen);
 // Closes whatever is open; safe on a closed surface.
 void gl_surface_close(gl_surface_t* s);
 // Windowed: shows the frame, then hands the window's key events to the

@@ -74,16 +74,22 @@ int open_headless(gl_surface_t* s)
     return 0;
 }
 
-int open_window(gl_surface_t* s, const char* title)
+int open_window(gl_surface_t* s, const char* title, bool fullscreen)
 {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        ELOG(EL_MAJOR, "gl: unable to start SDL video: %s", SDL_GetError());
-        return -1;
+    // Video and its GL driver stay loaded once started, for the same reason
+    // as the EGL display.
+    static bool video_started;
+    if (!video_started) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || SDL_GL_LoadLibrary(nullptr) != 0) {
+            ELOG(EL_MAJOR, "gl: unable to start SDL video: %s", SDL_GetError());
+            return -1;
+        }
+        video_started = true;
     }
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_Window* w = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, s->width, s->height,
-                                     SDL_WINDOW_OPENGL);
+                                     SDL_WINDOW_OPENGL | (fullscreen ? SDL_WINDOW_FULLSCREEN : 0));
     if (!w) {
         ELOG(EL_MAJOR, "gl: unable to open a %dx%d window: %s", s->width, s->height, SDL_GetError());
         return -1;
@@ -106,13 +112,13 @@ bool gl_display_present()
     return (x && *x) || (wayland && *wayland);
 }
 
-int gl_surface_open(gl_surface_t* s, bool headless, int width, int height, const char* title)
+int gl_surface_open(gl_surface_t* s, bool headless, int width, int height, const char* title, bool fullscreen)
 {
     gl_surface_close(s);
     s->headless = headless;
     s->width = width;
     s->height = height;
-    if ((headless ? open_headless(s) : open_window(s, title)) == 0)
+    if ((headless ? open_headless(s) : open_window(s, title, fullscreen)) == 0)
         return 0;
     gl_surface_close(s);
     return -1;
@@ -133,10 +139,8 @@ void gl_surface_close(gl_surface_t* s)
     }
     if (s->gl_context)
         SDL_GL_DeleteContext(s->gl_context);
-    if (s->window) {
+    if (s->window)
         SDL_DestroyWindow(static_cast<SDL_Window*>(s->window));
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    }
     s->egl_display = s->egl_surface = s->egl_context = s->window = s->gl_context = nullptr;
 }
 

@@ -1,6 +1,8 @@
 // The OpenGL render library, headless: scenes drawn through the 41
 // operations come back as PNG frames, read here with libpng.
+#include <SDL2/SDL.h>
 #include <png.h>
+#include <stdlib.h>
 
 #include <array>
 #include <string>
@@ -265,6 +267,41 @@ TEST_F(gl_test, texture_that_cannot_be_uploaded_draws_untextured_and_is_retried)
 
 // The renderer module with the library named in "bin/rlib.link": the
 // start-up script's settings are in force when the first frame is drawn.
+// The windowed back end on SDL's offscreen video driver: key events of the
+// window reach the platform key table, closing it raises "gl_quit".
+TEST_F(gl_test, window_feeds_keys_to_the_key_table)
+{
+    r.release(&mrv);
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    ASSERT_EQ(r.add_script_funcs(&scope), 0);
+    scope.get_var("gl_headless")->set(0, 0);
+    ASSERT_EQ(r.init(&mrv), 0);
+    r.clear_buffers(0);
+    unsetenv("SDL_VIDEODRIVER");
+    if (!SDL_WasInit(SDL_INIT_VIDEO))
+        GTEST_SKIP() << "no SDL video here";
+    const struct {
+        SDL_Keycode key;
+        int vk;
+    } keys[] = {{SDLK_a, 'A'}, {SDLK_7, '7'}, {SDLK_LEFT, 0x25}, {SDLK_ESCAPE, 0x1B}, {SDLK_F2, 0x71}};
+    for (const auto& k : keys)
+        for (Uint32 type : {SDL_KEYDOWN, SDL_KEYUP}) {
+            SDL_Event e{};
+            e.type = type;
+            e.key.keysym.sym = k.key;
+            ASSERT_EQ(SDL_PushEvent(&e), 1);
+            r.swap_buffers(&mrv);
+            EXPECT_EQ(platform_key_state(k.vk) != 0, type == SDL_KEYDOWN) << k.vk;
+        }
+    EXPECT_EQ(scope.get_var("gl_quit")->i_value(), 0);
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+    r.swap_buffers(&mrv);
+    EXPECT_EQ(scope.get_var("gl_quit")->i_value(), 1);
+    EXPECT_EQ(scope.get_var("gl_frame")->i_value(), 11);
+}
+
 typedef vantrel_test::rlib_test gl_module_test;
 
 TEST_F(gl_module_test, start_up_script_chooses_output_folder_and_frame_size)
