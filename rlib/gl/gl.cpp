@@ -297,6 +297,64 @@ void begin_lines()
     gl.dirty = true;
 }
 
+texture_entry_t* find_texture(texture_t* t)
+{
+    for (int i = 0; i < gl.ntextures; ++i)
+        if (gl.textures[i].texture == t)
+            return &gl.textures[i];
+    return nullptr;
+}
+
+bool has_pixels(const texture_t* t)
+{
+    return t->bits && t->width > 0 && t->height > 0;
+}
+
+// The table entry of t, made when new (not uploaded yet); null when the
+// table is full (logged).
+texture_entry_t* texture_entry(texture_t* t)
+{
+    if (texture_entry_t* e = find_texture(t))
+        return e;
+    if (gl.ntextures >= MAX_TEXTURES) {
+        ELOG(EL_MINOR, "gl: more than %d textures; %s not cached", MAX_TEXTURES, t->name ? t->name : "");
+        return nullptr;
+    }
+    gl.textures[gl.ntextures] = texture_entry_t{t, 0};
+    return &gl.textures[gl.ntextures++];
+}
+
+// Uploads the entry's image as RGBA once there is a context (until then it
+// waits). 0; -1 when the image cannot be converted or uploaded (tried again
+// at the next use).
+int upload(texture_entry_t* e)
+{
+    texture_t* t = e->texture;
+    if (e->id || !gl.ready)
+        return 0;
+    bit_fields_t rgba;
+    rgba.set(0xFFu, 0xFF00u, 0xFF0000u, 0xFF000000u);
+    char* pixels = nullptr;
+    if (t->convert(&rgba, &pixels) != 0)
+        return -1;
+    if (!t->fields.alpha_mask)
+        for (size_t i = 0, n = (size_t)t->width * (size_t)t->height; i < n; ++i)
+            pixels[i * 4 + 3] = (char)0xFF;
+    GLuint id = 0;
+    glGenTextures(1, &id);
+    glBindTexture(GL_TEXTURE_2D, id);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, t->width, t->height, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+    delete[] pixels;
+    gl.dirty = true;
+    if (!id || glGetError() != GL_NO_ERROR) {
+        ELOG(EL_MINOR, "gl: unable to upload texture %s", t->name ? t->name : "");
+        glDeleteTextures(1, &id);
+        return -1;
+    }
+    e->id = id;
+    return 0;
+}
+
 // The function set_shader_func gives every shader: the renderer calls it for
 // each shader of a material that becomes current, in shader order. The first
 // call after something was drawn starts the new material from the defaults.
@@ -317,8 +375,8 @@ void apply_shader(shader_t* s)
         copy_v(m.emission, c->emission);
         m.shininess = c->shininess;
     } else if (auto* t = dynamic_cast<tex_shader_t*>(s)) {
-        const int id = cache_texture(&t->texture);
-        m.texture = id > 0 ? (GLuint)id : 0;
+        texture_entry_t* e = has_pixels(&t->texture) ? texture_entry(&t->texture) : nullptr;
+        m.texture = e && ensure_context() && upload(e) == 0 ? e->id : 0;
         m.wrap_u = wrap_mode(t->wrap_u);
         m.wrap_v = wrap_mode(t->wrap_v);
         m.filter = t->tex_param == GL_NEAREST ? GL_NEAREST : GL_LINEAR;
@@ -350,14 +408,6 @@ void apply_rmode(rmode_t* r)
     gl.mode.topdown = r->b_topdown_bitmaps != 0;
     copy_v(gl.mode.ambient, r->ambient_c);
     gl.dirty = true;
-}
-
-texture_entry_t* find_texture(texture_t* t)
-{
-    for (int i = 0; i < gl.ntextures; ++i)
-        if (gl.textures[i].texture == t)
-            return &gl.textures[i];
-    return nullptr;
 }
 
 // Reads up to n floats of the structure's variable name into out; missing
@@ -713,41 +763,12 @@ int set_shader_func(shader_t* shader)
 int cache_texture(texture_t* texture)
 {
     CHECK_PTR(texture, -1);
-    if (texture_entry_t* e = find_texture(texture))
-        return (int)e->id;
-    if (!texture->bits || texture->width < 1 || texture->height < 1) {
+    if (!has_pixels(texture)) {
         ELOG(EL_MINOR, "gl: texture %s has no pixels", texture->name ? texture->name : "");
         return -1;
     }
-    if (gl.ntextures >= MAX_TEXTURES) {
-        ELOG(EL_MINOR, "gl: more than %d textures; %s not cached", MAX_TEXTURES, texture->name ? texture->name : "");
-        return -1;
-    }
-    if (!ensure_context())
-        return -1;
-    bit_fields_t rgba;
-    rgba.set(0xFFu, 0xFF00u, 0xFF0000u, 0xFF000000u);
-    char* pixels = nullptr;
-    if (texture->convert(&rgba, &pixels) != 0)
-        return -1;
-    const size_t count = (size_t)texture->width * (size_t)texture->height;
-    if (!texture->fields.alpha_mask)
-        for (size_t i = 0; i < count; ++i)
-            pixels[i * 4 + 3] = (char)0xFF;
-    GLuint id = 0;
-    glGenTextures(1, &id);
-    glBindTexture(GL_TEXTURE_2D, id);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, texture->width, texture->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 pixels);
-    delete[] pixels;
-    gl.dirty = true;
-    if (!id || glGetError() != GL_NO_ERROR) {
-        ELOG(EL_MINOR, "gl: unable to upload texture %s", texture->name ? texture->name : "");
-        glDeleteTextures(1, &id);
-        return -1;
-    }
-    gl.textures[gl.ntextures++] = texture_entry_t{texture, id};
-    return (int)id;
+    texture_entry_t* e = texture_entry(texture);
+    return e ? upload(e) : -1;
 }
 
 int assign_lights(d_list* lights)
@@ -764,9 +785,9 @@ void release_texture(texture_t* texture)
     texture_entry_t* e = find_texture(texture);
     if (!e)
         return;
-    if (gl.ready)
+    if (gl.ready && e->id)
         glDeleteTextures(1, &e->id);
-    if (gl.mat.texture == e->id) {
+    if (e->id && gl.mat.texture == e->id) {
         gl.mat.texture = 0;
         gl.dirty = true;
     }

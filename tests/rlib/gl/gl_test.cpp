@@ -251,7 +251,10 @@ TEST_F(gl_test, directional_light_lights_what_faces_it)
 
 TEST_F(gl_test, texture_that_cannot_be_uploaded_draws_untextured_and_is_retried)
 {
+    texture_t empty;
     EXPECT_EQ(r.cache_texture(nullptr), -1);
+    EXPECT_EQ(r.cache_texture(&empty), -1);
+    EXPECT_EQ(r.cache_texture(&checker.texture), 0);  // uploaded once there is a context
     frame_t f;
     for (bool fail : {true, false}) {
         camera(0, 0, 0, 0);
@@ -267,6 +270,57 @@ TEST_F(gl_test, texture_that_cannot_be_uploaded_draws_untextured_and_is_retried)
 
 // The renderer module with the library named in "bin/rlib.link": the
 // start-up script's settings are in force when the first frame is drawn.
+// The stacks keep what the renderer gives them: M multiplies in front of the
+// current matrix (row vectors), pops restore, push_state saves them all.
+TEST_F(gl_test, matrix_stacks_follow_the_renderer)
+{
+    float t[16], s2[16], got[16], saved[16], expect[16];
+    makeIdentityMatrix(t);
+    t[12] = 3;
+    makeIdentityMatrix(s2);
+    s2[0] = s2[5] = s2[10] = 2;
+    int token = -1;
+    r.set_model_m(t);
+    r.push_state(&token);
+    r.push_model_m(saved);
+    r.mult_model_m(s2);
+    r.get_model_m(got);
+    multmatrix_mr(expect, t, s2);
+    EXPECT_EQ(memcmp(got, expect, sizeof got), 0);
+    EXPECT_FLOAT_EQ(got[12], 3);  // scaled first, then moved
+    r.pop_model_m(saved);
+    r.get_model_m(got);
+    EXPECT_EQ(memcmp(got, t, sizeof got), 0);
+    r.set_model_m(s2);
+    r.set_tex_m(s2);
+    r.pop_state(token);
+    r.get_model_m(got);
+    EXPECT_EQ(memcmp(got, t, sizeof got), 0);
+    // The eye lands on the origin, the target straight ahead on -z.
+    float view[16], target[4] = {1, 2, -3, 1};
+    r.lookat(view, 1, 2, 3, 1, 2, -3, 0, 1, 0);
+    multmatrix_v(target, view);
+    EXPECT_NEAR(target[0], 0, 1e-5);
+    EXPECT_NEAR(target[1], 0, 1e-5);
+    EXPECT_NEAR(target[2], -6, 1e-5);
+    r.pop_state(token);
+    EXPECT_TRUE(log_has("pop_state with token 0 at depth 0"));
+}
+
+TEST_F(gl_test, axes_and_lines_are_drawn_in_their_colours)
+{
+    camera(0, 0, 0, 0);
+    float m[16];
+    makeIdentityMatrix(m);
+    r.render_axes(m);
+    const float from[4] = {-1, -1, 0, 1}, to[4] = {-1, 1, 0, 1};
+    r.render_line(from, to);
+    frame_t f;
+    SHOOT(f);
+    for (const rgb_t& c : {red_c, rgb_t{0, 255, 0}, rgb_t{255, 255, 0}})
+        EXPECT_GT(f.count(c), 3);
+}
+
 // The windowed back end on SDL's offscreen video driver: key events of the
 // window reach the platform key table, closing it raises "gl_quit".
 TEST_F(gl_test, window_feeds_keys_to_the_key_table)
