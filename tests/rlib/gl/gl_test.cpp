@@ -364,7 +364,7 @@ TEST_F(gl_module_test, start_up_script_chooses_output_folder_and_frame_size)
     ASSERT_EQ(mkdir("bin", 0755), 0);
     write_file("bin/rlib.link", vantrel_test::rlib_path("rlib_gl"));
     write_file("bin/morvane.ds", ". config\ngl_headless = 1\ngl_frames_dir = \"shots\"\n"
-                                 "morvane.width = 32\nmorvane.height = 24\n"
+                                 "morvane.width = 32\nmorvane.height = 24\ngl_clear_c[2] = 1.0\n"
                                  "make_cams_array(morvane, 1)\ncreate_cam3d(morvane, 0)\n./config\n");
     ASSERT_EQ(mrv.init(), 0);
     mrv.cams[0]->enable();
@@ -372,7 +372,7 @@ TEST_F(gl_module_test, start_up_script_chooses_output_folder_and_frame_size)
     EXPECT_EQ(mrv.execute(), 0);
     const bool drawn = scope.get_var("gl_frame")->i_value() == 2;
     frame_t f;
-    EXPECT_TRUE(!drawn || read_png(path("shots/frame_00001.png"), &f, 32, 24));
+    EXPECT_TRUE(!drawn || (read_png(path("shots/frame_00001.png"), &f, 32, 24) && f.px[2] == 255));
     mrv.cleanup();
     EXPECT_EQ(scope.get_var("gl_frame"), nullptr);
     scope.empty();
