@@ -13,6 +13,7 @@
 #include "kdbase/mem_collector.h"
 #include "primitives/poly_list.h"
 #include "world/bsp_plane.h"
+#include "world/bsp_sound_local.h"
 
 static vantrel::mc_init mc_guard;
 
@@ -478,7 +479,7 @@ struct bsp_fast_node {
 };
 
 solid_bsp_t::solid_bsp_t()
-    : meshes(nullptr), i_nodes(nullptr), skin(nullptr), i_nodes_cap(0), meshes_cap(0), owns_tables(true),
+    : meshes(nullptr), i_nodes(nullptr), skin(nullptr), nportals(0), nsealed(0), i_nodes_cap(0), meshes_cap(0), owns_tables(true),
       fast(nullptr), fast_count(0)
 {
 }
@@ -756,6 +757,10 @@ int solid_bsp_t::build(d_list* _meshes)
         return -1;
     if (transform_mesh_l_coords_to_world(_meshes) != 0)
         return -1;
+    nportals = 0;
+    nsealed = 0;
+    if (options.mode != BSP_MODE_LITERAL)
+        return _build_sound(_meshes);
     if (_build_solid_bsp(&root, _meshes, &stats) != 0)
         return -1;
     ELOG(EL_STATUS, "nmeshes=%d balance=%d nodes=%d empty=%d solid=%d", stats.nmeshes, stats.balance,
@@ -763,8 +768,28 @@ int solid_bsp_t::build(d_list* _meshes)
     d_list portals(1);
     if (_build_portals(0, &portals) != 0)
         return -1;
+    nportals = portals.count;
     ELOG(EL_STATUS, "portals=%d", portals.count);
     return _build_pvs(0, &portals);
+}
+
+int solid_bsp_t::_build_sound(d_list* _meshes)
+{
+    double eps = 0;
+    if (sound_build_tree(this, _meshes, options.search, &eps) != 0)
+        return -1;
+    ELOG(EL_STATUS, "nmeshes=%d balance=%d nodes=%d empty=%d solid=%d", stats.nmeshes, stats.balance,
+         stats.ni_nodes, stats.empty, stats.solid);
+    sound_portals portals;
+    if (FLAG_ISSET(root.flags, BN_ISLEAF) || sound_build_portals(this, eps, &portals) != 0)
+        return -1;
+    nportals = portals.list.n;
+    ELOG(EL_STATUS, "portals=%d", nportals);
+    if (sound_build_vis(this, &portals, eps, options.threads, &nsealed) != 0)
+        return -1;
+    if (nsealed)
+        ELOG(EL_MINOR, "%d empty leaves have no portals (sealed pockets): they see nothing", nsealed);
+    return 0;
 }
 
 int solid_bsp_t::build(char* _filename)
