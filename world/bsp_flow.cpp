@@ -125,9 +125,11 @@ struct step {
     word* might = nullptr;           // portals that might still be seen
 };
 
-// The chain steps followed from one directed portal before it is left at
-// its coarse set: bounds the time of a flow whatever the level's shape.
-enum { STEP_BUDGET = 400 };
+// The chain steps followed from one directed portal; past them, a chain's
+// next portal adds everything that might be seen beyond it (the coarse sets
+// of the portals on the chain, intersected) without going on. Bounds the
+// time of a flow whatever the level's shape.
+enum { STEP_BUDGET = 250 };
 
 struct flow_worker {
     flow_state* fs;
@@ -252,8 +254,13 @@ struct flow_worker {
             }
             if (!more && bit(bp.vis, qi))
                 continue;
-            if (steps_taken > STEP_BUDGET)
-                return true;
+            if (steps_taken > STEP_BUDGET) {
+                // Out of steps: all that might be seen beyond q counts as seen.
+                set_bit(bp.vis, qi);
+                for (int j = 0; j < f.words; ++j)
+                    bp.vis[j] |= cur.might[j];
+                continue;
+            }
             // The part of q beyond the base portal, and the part of the
             // source behind q. A portal in the plane of the base or of the
             // portal just passed passes only lines lying in that plane.
@@ -296,8 +303,7 @@ struct flow_worker {
             cur.has_pass = true;
             cur.entry = &q;
             set_bit(bp.vis, qi);
-            if (++steps_taken > STEP_BUDGET)
-                return true;  // the caller falls back to the coarse set
+            ++steps_taken;
             if (!recurse(q.to, depth + 1))
                 return false;
         }
@@ -318,14 +324,7 @@ struct flow_worker {
         s0.entry = &p;
         memcpy(s0.might, p.flood, sizeof(word) * (size_t)fs->words);
         steps_taken = 0;
-        if (!recurse(p.to, 0))
-            return false;
-        if (steps_taken > STEP_BUDGET) {
-            // Too many chains to follow: everything the flood reached counts
-            // as seen (never less than the flow would find).
-            memcpy(p.vis, p.flood, sizeof(word) * (size_t)fs->words);
-        }
-        return true;
+        return recurse(p.to, 0);
     }
 };
 
