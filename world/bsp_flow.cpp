@@ -50,6 +50,7 @@ struct flow_state {
     int* order = nullptr;
     word* bits = nullptr;  // all flood and vis sets
     double eps = 0;
+    bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
     std::atomic<int> next{0};
     std::atomic<int> failed{0};
 
@@ -246,15 +247,15 @@ struct flow_worker {
             if (!bit(prev.might, qi))
                 continue;
             // Nothing new can be seen through q: leave it.
-            const word* test = q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
+            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
             word more = 0;
             for (int j = 0; j < f.words; ++j) {
                 cur.might[j] = prev.might[j] & test[j];
                 more |= cur.might[j] & ~bp.vis[j];
             }
-            if (!more && bit(bp.vis, qi))
+            if (!more && bit(bp.vis, qi) && !f.exhaustive)
                 continue;
-            if (steps_taken > STEP_BUDGET) {
+            if (steps_taken > STEP_BUDGET && !f.exhaustive) {
                 // Out of steps: all that might be seen beyond q counts as seen.
                 set_bit(bp.vis, qi);
                 for (int j = 0; j < f.words; ++j)
@@ -349,13 +350,14 @@ unsigned int flow_thread(void* arg)
 
 }  // namespace
 
-int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int threads, int* sealed)
+int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int threads, bool exhaustive, int* sealed)
 {
     phase_timer timer(bsp_phase_times()->visibility);
     *sealed = 0;
     int n = t->stats.ni_nodes;
     flow_state fs;
     fs.eps = eps;
+    fs.exhaustive = exhaustive;
     int* leaf_of_node = KD_NEW int[n + 1];
     int* node_of_leaf = KD_NEW int[n + 1];
     if (!leaf_of_node || !node_of_leaf) {

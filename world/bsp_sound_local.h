@@ -34,8 +34,9 @@ int sound_build_tree(solid_bsp_t* t, d_list* meshes, int search, double* eps);
 // bounds of their cell. 0 / -1 (logged).
 int sound_build_portals(solid_bsp_t* t, double eps, sound_portals* out);
 // The visible sets of every empty leaf from the portals, on up to `threads`
-// workers (0: one per processor). Leaves without a portal get an empty set
-// and are counted in *sealed. 0 / -1 (logged).
-int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int threads, int* sealed);
+// workers (0: one per processor); exhaustive follows every chain to its end
+// without shortcuts (a slow reference). Leaves without a portal get an empty
+// set and are counted in *sealed. 0 / -1 (logged).
+int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int threads, bool exhaustive, int* sealed);
 
 }  // namespace vantrel

@@ -115,6 +115,12 @@ struct solid_bsp_options_t {
     int mode = BSP_MODE_SOUND;
     int search = BSP_SEARCH_BOUNDED;
     int threads = 0;  // visibility workers in the sound mode; 0: one per processor
+    // Sound mode: follow every chain of portals to its end without the
+    // shortcuts (step budget, sets of finished portals). Slow; a reference
+    // for measurements.
+    bool exhaustive_vis = false;
+    // Sound mode: false builds the tree and portals only (no visible sets).
+    bool visibility = true;
 };
 
 struct bsp_fast_node;
@@ -179,12 +185,16 @@ private:
     bool owns_tables;     // false after copy: the source tree frees the tables
     bsp_fast_node* fast;  // compact copy of the planes for point location, built on first use
     int fast_count;
+    enum { GRID = 32 };
+    int32_t* grid;        // GRID^3 cells over the root's box: where the walk starts (fast numbering)
+    double grid_lo[3], grid_scale[3];
 
     int _build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp_stats_t* _stats, n_poly* _splitter);
     int _build_sound(d_list* _meshes);
     void _release();
     void _forget();
     bool _make_fast();
+    void _make_grid();
 };
 
 // Process-wide splitter weights: each stores w unless w is -1 and returns the
