@@ -35,7 +35,7 @@ namespace {
 unsigned int start_ms, tree_ms, portals_ms;
 int portal_count = -1;
 
-void on_status(char* message)
+void on_status(const char* message)
 {
     unsigned int now = get_milli_uptime();
     if (!strncmp(message, "nmeshes=", 8)) {
@@ -61,10 +61,20 @@ int usage()
 std::string problems;
 int nwarnings;
 
+std::string details[3];  // the last debugging notes: the reason when no error says it
+int ndetails;
+
 void on_log(int priority, const char* message)
 {
-    if (priority > EL_MINOR)
+    if (priority >= EL_MINDEBUG) {
+        details[ndetails++ % 3] = message;
         return;
+    }
+    if (priority > EL_MINOR) {
+        if (priority <= EL_STATUS + 1)
+            on_status((std::string(message) + "\n").data());
+        return;
+    }
     if (priority == EL_MINOR && ++nwarnings > 5)
         return;
     problems += "  ";
@@ -229,17 +239,19 @@ int main(int argc, char** argv)
         return usage();
 
     set_logfile(log);
-    set_log_priority(EL_STATUS + 1);
-    set_display_status_func(on_status);
+    set_log_priority(EL_MINDEBUG);
     set_log_listener(on_log);
 
     fprintf(stderr, "compiling %s\n", level);
     start_ms = get_milli_uptime();
     int rc = bsp.build((char*)level);
     unsigned int end_ms = get_milli_uptime();
-    set_display_status_func(nullptr);
     set_log_listener(nullptr);
+    set_log_priority(EL_STATUS + 1);
     if (rc != 0) {
+        if (problems.empty())
+            for (int k = ndetails > 3 ? ndetails - 3 : 0; k < ndetails; ++k)
+                problems += "  " + details[k % 3] + "\n";
         fprintf(stderr, "vantrel-bspc: %s: compilation failed:\n%s", level,
                 problems.empty() ? "  (no reason was given)\n" : problems.c_str());
         return 1;

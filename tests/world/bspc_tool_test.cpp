@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "tests/common/log_fixture.h"
@@ -28,6 +30,18 @@ protected:
     {
         std::string cmd = tool + " " + args + " --log '" + path("bspc.log") + "' >'" + path("out.txt") + "' 2>'" +
                           path("err.txt") + "'";
+        int st = system(cmd.c_str());
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+
+    // The same without --log, run from the test directory.
+    int run_here(const std::string& args)
+    {
+        std::string abs = tool;
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd))
+            abs = std::string(cwd) + "/" + tool.substr(2);
+        std::string cmd = "cd '" + dir + "' && '" + abs + "' " + args + " >out.txt 2>err.txt";
         int st = system(cmd.c_str());
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     }
@@ -71,6 +85,32 @@ TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
     EXPECT_EQ(run(""), 2);
     EXPECT_EQ(run(level("two_rooms.txt") + " --leaf 1 x 2"), 2);
     EXPECT_EQ(run(level("two_rooms.txt") + " --bogus"), 2);
+}
+
+TEST_F(bspc_tool_test, check_vis_reports_misses_and_the_log_goes_only_where_asked)
+{
+    ASSERT_EQ(run(level("arena.txt") + " --check-vis 300"), 0);
+    std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("check-vis: 300 clear sightlines"), std::string::npos) << out;
+    EXPECT_NE(out.find(", 0 missed"), std::string::npos);
+    EXPECT_NE(out.find("sealed pockets: 1"), std::string::npos);
+    EXPECT_NE(read_file("bspc.log").find("portals="), std::string::npos);
+
+    EXPECT_EQ(run(level("two_rooms.txt") + " --literal --check-vis 300"), 3);
+    EXPECT_NE(read_file("out.txt").find("  missed: ("), std::string::npos);
+
+    // Without --log nothing is written beside the caller, and a failure
+    // still says why.
+    EXPECT_EQ(run_here("missing.txt"), 1);
+    std::string err = read_file("err.txt");
+    EXPECT_NE(err.find("compilation failed:"), std::string::npos);
+    EXPECT_NE(err.find("unable to open missing.txt"), std::string::npos) << err;
+    EXPECT_EQ(run_here("'" + level("corridor.txt") + "' --threads 1"), 0);
+    for (const char* name : {"errorlog", "vantrel-bspc.log"}) {
+        struct stat st;
+        EXPECT_NE(stat(path(name).c_str(), &st), 0) << name;
+    }
+    EXPECT_EQ(run(level("two_rooms.txt") + " --check-vis x"), 2);
 }
 
 }  // namespace
