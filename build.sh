@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
 #   ./build.sh demo   set up, build, compile a sample level and write its plan as an SVG
-#   ./build.sh test   set up, build and run every test: normal build, then the sanitizer build
+#   ./build.sh test   set up, build and run every test: normal build, the sanitizer build, a fuzz smoke run
+#   ./build.sh test-windows  cross-build for Windows x64 with mingw-w64 and run every test under Wine
+#   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
+#   ./build.sh fuzz [SECONDS]  build the libFuzzer harnesses with clang and run each for SECONDS (60)
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -12,7 +15,7 @@ setup() {
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
-  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev; do
+  for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
@@ -22,6 +25,34 @@ setup() {
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${need[@]}"
+  fi
+}
+
+setup_windows() {
+  # The cross compiler, Wine, and libffi built from Debian's source package
+  # for the mingw target (there is no Debian mingw package of it), cached.
+  local need=()
+  for pkg in g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
+  done
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if [ ${#need[@]} -gt 0 ]; then
+    echo "installing: ${need[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${need[@]}"
+  fi
+  local deps=$(pwd)/build-win-deps
+  if [ ! -f "$deps/lib/libffi.a" ]; then
+    if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+      printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        | $sudo tee /etc/apt/sources.list.d/vantrel-src.sources >/dev/null
+      $sudo apt-get update -q
+    fi
+    rm -rf "$deps/src" && mkdir -p "$deps/src"
+    (cd "$deps/src" && apt-get source -q libffi >/dev/null 2>&1 && cd libffi-*/ &&
+      ./configure -q --host=x86_64-w64-mingw32 CC=x86_64-w64-mingw32-gcc-posix --prefix="$deps" \
+        --disable-shared --enable-static --disable-docs >/dev/null && make -s -j "$jobs" >/dev/null && make -s install >/dev/null)
   fi
 }
 
@@ -47,12 +78,63 @@ case "${1:-}" in
     setup
     build build
     ctest --test-dir build --output-on-failure -j "$jobs"
+    # A game builds against the installed package, not the build tree.
+    rm -rf build/install build/installed-example
+    cmake --install build --prefix build/install >/dev/null
+    cmake -S examples/configure -B build/installed-example -DCMAKE_PREFIX_PATH="$(pwd)/build/install" >/dev/null
+    cmake --build build/installed-example >/dev/null
+    build/installed-example/configure >/dev/null
+    echo "installed package: example built and ran"
     build build-asan -DVANTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1:alloc_dealloc_mismatch=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    # A short smoke run of every fuzz harness; ./build.sh fuzz 3600 is the long campaign.
+    "$0" fuzz 30
+    ;;
+  test-windows)
+    setup_windows
+    deps=$(pwd)/build-win-deps
+    PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+      -DVANTREL_WIN_DEPS="$deps" -DCMAKE_BUILD_TYPE=Release
+    export WINEPREFIX=$(pwd)/build-win/wineprefix WINEDEBUG=-all
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+    # A running server before ctest and stopped after: else ctest waits for Wine's services.
+    wineserver -p
+    wine cmd /c exit >/dev/null 2>&1 || true
+    status=0
+    ctest --test-dir build-win --output-on-failure -j "$jobs" || status=$?
+    wineserver -k || true
+    exit $status
+    ;;
+  install)
+    setup
+    build build
+    cmake --install build --prefix "${2:-/usr/local}"
+    ;;
+  fuzz)
+    setup
+    CC=clang CXX=clang++ build build-fuzz -DVANTREL_FUZZ=ON -DVANTREL_TESTS=OFF
+    seconds=${2:-60}
+    testdata=../shared/testdata
+    for harness in build-fuzz/tests/fuzz/fuzz_*; do
+      name=${harness##*/fuzz_}
+      corpus=build-fuzz/corpus/$name
+      mkdir -p "$corpus"
+      # Seeds: the project's own samples and, where present, the third-party files.
+      case $name in
+        poly_list) cp data/levels/*.txt "$corpus"/; [ -d $testdata ] && cp $testdata/levels/lq_e2m1.polys.txt "$corpus"/ ;;
+        bmp) [ -d $testdata ] && find $testdata/images/bmp -name '*.bmp' -size -64k -exec cp {} "$corpus"/ \; ;;
+        tga) [ -d $testdata ] && find $testdata/images/tga -name '*.tga' -size -64k -exec cp {} "$corpus"/ \; ;;
+        *) [ -d tests/fuzz/seeds/$name ] && cp tests/fuzz/seeds/$name/* "$corpus"/ ;;
+      esac
+      echo "fuzz_$name: ${seconds} s"
+      "$harness" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=0 -artifact_prefix=build-fuzz/ 2>build-fuzz/$name.log \
+        || { tail -40 build-fuzz/$name.log; exit 1; }
+    done
     ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|test-windows|install [PREFIX]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -11,6 +11,7 @@ static vantrel::mc_init mc_guard;
 
 namespace {
 const char* log_file = "errorlog";
+FILE* log_stream;
 int log_priority = 10;
 el_display_func display_message;
 el_display_func display_status;
@@ -35,7 +36,7 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
 
     if (log_listener)
         log_listener(priority, message);
-    if (FILE* f = log_file[0] ? fopen(log_file, "a+") : nullptr) {
+    if (FILE* f = log_stream ? log_stream : (log_file[0] ? fopen(log_file, "a+") : nullptr)) {
         char stamp[vantrel::PATH_MAX_FNAME + vantrel::PATH_MAX_EXT + 64];
         vantrel::platform_time_text(stamp, 32);
         if (priority > 9) {
@@ -45,7 +46,10 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
             snprintf(stamp + len, sizeof stamp - len, ": %s%s(%d)", fname, ext, line);
         }
         fprintf(f, "[%s] %s\n", stamp, message);
-        fclose(f);
+        if (f == log_stream)
+            fflush(f);
+        else
+            fclose(f);
     }
 
     if (priority > 4 && display_status) {
@@ -65,6 +69,11 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
 void set_log_listener(el_listener_func f)
 {
     log_listener = f;
+}
+
+void set_log_stream(FILE* f)
+{
+    log_stream = f;
 }
 
 void set_logfile(const char* name)

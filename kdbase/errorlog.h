@@ -23,10 +23,13 @@ extern "C" {
 // Logs one message (cut to 255 characters) when priority <= the threshold.
 // file is the caller's source path; only its name and extension are written.
 VANTREL_API void errorlog(const char* file, int line, int priority, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+    VANTREL_PRINTF(4, 5);
 // The pointer is kept, not copied: name must stay valid. Default "errorlog";
 // an empty name writes no file.
 VANTREL_API void set_logfile(const char* name);
+// Sends the log to an open stream (stderr, say) instead of the file; the
+// stream stays the caller's. Null goes back to the file.
+VANTREL_API void set_log_stream(FILE* f);
 // Receives every message that passes the priority threshold, with its
 // priority (for tools that show failures themselves); null removes it.
 typedef void (*el_listener_func)(int priority, const char* message);

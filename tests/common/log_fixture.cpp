@@ -1,22 +1,27 @@
 #include "tests/common/log_fixture.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "kdbase/errorlog.h"
+#include "platform/platform.h"
 
 namespace vantrel_test {
 
 void log_test::SetUp()
 {
-    char templ[] = "/tmp/vantrel-test-XXXXXX";
-    char* d = mkdtemp(templ);
-    ASSERT_NE(d, nullptr);
-    dir = d;
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    std::error_code ec;
+    for (int tries = 0; dir.empty() && tries < 100; ++tries) {
+        fs::path d = fs::temp_directory_path(ec) / ("vantrel-test-" + std::to_string(seed()));
+        if (!ec && fs::create_directory(d, ec))
+            dir = d.generic_string();
+    }
+    ASSERT_FALSE(dir.empty()) << "no temporary directory";
     log_path = dir + "/errorlog";
     set_logfile(log_path.c_str());
     set_log_priority(10);
@@ -29,10 +34,19 @@ void log_test::TearDown()
     set_display_message_func(nullptr);
     set_display_status_func(nullptr);
     set_log_priority(10);
-    set_logfile("/dev/null");
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (system(cmd.c_str()) != 0)
+    // Whatever is logged between tests goes beside the test folders.
+    static const std::string between =
+        (std::filesystem::temp_directory_path() / "vantrel-test-errorlog").generic_string();
+    set_logfile(between.c_str());
+    // Read-only files (a test's own) cannot be removed on every system.
+    std::error_code ec;
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(dir, ec);
+    if (ec)
         ADD_FAILURE() << "could not remove " << dir;
+    dir.clear();
 }
 
 std::vector<std::string> log_test::log_lines() const
@@ -55,7 +69,8 @@ bool log_test::log_has(const std::string& text) const
 
 void log_test::clear_log()
 {
-    unlink(log_path.c_str());
+    std::error_code ec;
+    std::filesystem::remove(log_path, ec);
 }
 
 std::string log_test::path(const std::string& name) const
@@ -79,6 +94,54 @@ std::string log_test::read_file(const std::string& name) const
     return s.str();
 }
 
+std::string capture(const std::function<void(FILE*)>& print)
+{
+    std::string text;
+    FILE* f = std::tmpfile();
+    if (!f) {
+        ADD_FAILURE() << "no temporary file";
+        return text;
+    }
+    print(f);
+    std::rewind(f);
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+std::string program_path(const std::string& name)
+{
+    std::filesystem::path p = std::filesystem::current_path() / (name + VANTREL_EXE_SUFFIX);
+    return p.make_preferred().string();
+}
+
+bool program_built(const std::string& name)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(program_path(name), ec);
+}
+
+int run_program(const std::string& name, const std::string& args, std::string* out)
+{
+    std::string cmd = "\"" + program_path(name) + "\" " + args;
+    if (!out)
+        return vantrel::platform_run_command(cmd.c_str());
+    std::filesystem::path log = std::filesystem::temp_directory_path() /
+                                ("vantrel-run-" + std::to_string(std::random_device()()) + ".txt");
+    cmd += " >\"" + log.string() + "\" 2>&1";
+    int code = vantrel::platform_run_command(cmd.c_str());
+    std::ifstream in(log, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    in.close();
+    *out = s.str();
+    std::error_code ec;
+    std::filesystem::remove(log, ec);
+    return code;
+}
+
 std::string source_dir()
 {
     const char* d = getenv("VANTREL_SOURCE_DIR");
@@ -88,8 +151,8 @@ std::string source_dir()
 std::string testdata_dir()
 {
     std::string d = source_dir() + "/../shared/testdata";
-    struct stat st;
-    return stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? d : std::string();
+    std::error_code ec;
+    return std::filesystem::is_directory(d, ec) ? d : std::string();
 }
 
 }  // namespace vantrel_test

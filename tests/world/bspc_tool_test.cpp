@@ -2,12 +2,7 @@
 // exit codes and reasons on bad input.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <unistd.h>
-
-#include <cstdlib>
+#include <cstdio>
 
 #include "tests/common/log_fixture.h"
 
@@ -19,41 +14,43 @@ protected:
     {
         log_test::SetUp();
         // The tests run in the build directory, where the tools are built.
-        tool = "./tools/vantrel-bspc";
-        struct stat st;
-        if (stat(tool.c_str(), &st) != 0)
+        if (!vantrel_test::program_built("tools/vantrel-bspc"))
             GTEST_SKIP() << "vantrel-bspc is not built";
     }
 
     // Runs the compiler; stdout and stderr go to files in the test directory.
     int run(const std::string& args)
     {
-        std::string cmd = tool + " " + args + " --log '" + path("bspc.log") + "' >'" + path("out.txt") + "' 2>'" +
-                          path("err.txt") + "'";
-        int st = system(cmd.c_str());
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return vantrel_test::run_program("tools/vantrel-bspc", args + " --log \"" + path("bspc.log") + "\" 2>\"" +
+                                                                   path("err.txt") + "\" >\"" + path("out.txt") + "\"",
+                                         nullptr);
     }
 
-    // The same without --log, run from the test directory.
-    int run_here(const std::string& args)
+    // The same without --log.
+    int run_quiet(const std::string& args)
     {
-        std::string abs = tool;
-        char cwd[4096];
-        if (getcwd(cwd, sizeof cwd))
-            abs = std::string(cwd) + "/" + tool.substr(2);
-        std::string cmd = "cd '" + dir + "' && '" + abs + "' " + args + " >out.txt 2>err.txt";
-        int st = system(cmd.c_str());
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return vantrel_test::run_program("tools/vantrel-bspc",
+                                         args + " 2>\"" + path("err.txt") + "\" >\"" + path("out.txt") + "\"", nullptr);
+    }
+
+    // The size of a file in the current directory, -1 when absent.
+    static long size_here(const char* name)
+    {
+        FILE* f = fopen(name, "rb");
+        if (!f)
+            return -1;
+        fseek(f, 0, SEEK_END);
+        long n = ftell(f);
+        fclose(f);
+        return n;
     }
 
     std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
-
-    std::string tool;
 };
 
 TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
 {
-    ASSERT_EQ(run(level("corridor.txt") + " --leaf 4 1 4 --svg '" + path("plan.svg") + "'"), 0);
+    ASSERT_EQ(run(level("corridor.txt") + " --leaf 4 1 4 --svg \"" + path("plan.svg") + "\""), 0);
     std::string out = read_file("out.txt");
     EXPECT_NE(out.find("npolys="), std::string::npos);
     EXPECT_NE(out.find("portals: "), std::string::npos);
@@ -76,10 +73,10 @@ TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
 TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
 {
     write_file("empty.txt", "");
-    EXPECT_EQ(run("'" + path("empty.txt") + "'"), 1);
+    EXPECT_EQ(run("\"" + path("empty.txt") + "\""), 1);
     EXPECT_NE(read_file("err.txt").find("all polygons have been used as splitters"), std::string::npos);
 
-    EXPECT_EQ(run("'" + path("missing.txt") + "'"), 1);
+    EXPECT_EQ(run("\"" + path("missing.txt") + "\""), 1);
     EXPECT_NE(read_file("err.txt").find("compilation failed"), std::string::npos);
 
     EXPECT_EQ(run(""), 2);
@@ -101,15 +98,14 @@ TEST_F(bspc_tool_test, check_vis_reports_misses_and_the_log_goes_only_where_aske
 
     // Without --log nothing is written beside the caller, and a failure
     // still says why.
-    EXPECT_EQ(run_here("missing.txt"), 1);
+    long before[2] = {size_here("errorlog"), size_here("vantrel-bspc.log")};
+    EXPECT_EQ(run_quiet("\"" + path("missing.txt") + "\""), 1);
     std::string err = read_file("err.txt");
     EXPECT_NE(err.find("compilation failed:"), std::string::npos);
-    EXPECT_NE(err.find("unable to open missing.txt"), std::string::npos) << err;
-    EXPECT_EQ(run_here("'" + level("corridor.txt") + "' --threads 1"), 0);
-    for (const char* name : {"errorlog", "vantrel-bspc.log"}) {
-        struct stat st;
-        EXPECT_NE(stat(path(name).c_str(), &st), 0) << name;
-    }
+    EXPECT_NE(err.find("unable to open"), std::string::npos) << err;
+    EXPECT_EQ(run_quiet(level("corridor.txt") + " --threads 1"), 0);
+    EXPECT_EQ(size_here("errorlog"), before[0]);
+    EXPECT_EQ(size_here("vantrel-bspc.log"), before[1]);
     EXPECT_EQ(run(level("two_rooms.txt") + " --check-vis x"), 2);
 }
 
