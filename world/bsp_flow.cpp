@@ -30,6 +30,13 @@ namespace {
 
 typedef uint64_t word;
 
+// The chain steps followed from one directed portal; past them, a chain's
+// next portal adds everything that might be seen beyond it (the coarse sets
+// of the portals on the chain, intersected) without going on. The budget
+// shrinks as the portals grow in number, bounding the time of the whole
+// flow whatever the level's shape.
+const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 16, STEPS_TOTAL = 400000;
+
 struct dportal {
     const winding3* w;
     dplane plane;  // normal into `to`
@@ -51,6 +58,7 @@ struct flow_state {
     word* bits = nullptr;  // all flood and vis sets
     double eps = 0;
     bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
+    long budget = STEP_BUDGET_MAX;
     std::atomic<int> next{0};
     std::atomic<int> failed{0};
 
@@ -125,12 +133,6 @@ struct step {
     const dportal* entry = nullptr;  // the portal passed last
     word* might = nullptr;           // portals that might still be seen
 };
-
-// The chain steps followed from one directed portal; past them, a chain's
-// next portal adds everything that might be seen beyond it (the coarse sets
-// of the portals on the chain, intersected) without going on. Bounds the
-// time of a flow whatever the level's shape.
-enum { STEP_BUDGET = 250 };
 
 struct flow_worker {
     flow_state* fs;
@@ -255,7 +257,7 @@ struct flow_worker {
             }
             if (!more && bit(bp.vis, qi) && !f.exhaustive)
                 continue;
-            if (steps_taken > STEP_BUDGET && !f.exhaustive) {
+            if (steps_taken > f.budget && !f.exhaustive) {
                 // Out of steps: all that might be seen beyond q counts as seen.
                 set_bit(bp.vis, qi);
                 for (int j = 0; j < f.words; ++j)
@@ -358,6 +360,10 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     flow_state fs;
     fs.eps = eps;
     fs.exhaustive = exhaustive;
+    if (portals->list.n > 0) {
+        long b = STEPS_TOTAL / (2L * portals->list.n);
+        fs.budget = b > STEP_BUDGET_MAX ? STEP_BUDGET_MAX : (b < STEP_BUDGET_MIN ? STEP_BUDGET_MIN : b);
+    }
     int* leaf_of_node = KD_NEW int[n + 1];
     int* node_of_leaf = KD_NEW int[n + 1];
     if (!leaf_of_node || !node_of_leaf) {
