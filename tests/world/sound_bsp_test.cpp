@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -208,6 +209,46 @@ TEST_F(sound_bsp_test, search_modes_and_worker_counts_all_stay_sound)
             ASSERT_EQ(build_text(t, text), 0);
             expect_sound(t, "search " + std::to_string(search) + " threads " + std::to_string(threads));
         }
+}
+
+// The walk starts from a grid over the level's box: points on the cell
+// borders and on node planes still land where a walk from the root goes.
+TEST_F(sound_bsp_test, point_location_from_the_grid_agrees_with_a_plain_walk)
+{
+    const double far[3] = {-20000, 500, 12000};
+    solid_bsp_t t;
+    ASSERT_EQ(build_text(t, moved(vantrel_levels::arena_level(), 0.5, 0, far)), 0);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0, 1);
+    bbox_t& box = t.root.bbox;
+    for (int k = 0; k < 20000; ++k) {
+        float p[4] = {0, 0, 0, 0};
+        for (int a = 0; a < 3; ++a) {
+            double f = k % 3 == 0 ? std::floor(u(rng) * 32) / 32 : u(rng);
+            p[a] = (float)(box.min[a] + (box.max[a] - box.min[a]) * f);
+        }
+        if (k % 3 == 1) {
+            // Onto the plane of a node.
+            bsp_index_t* n = t.i_nodes[std::uniform_int_distribution<int>(0, t.stats.ni_nodes - 1)(rng)];
+            if (!FLAG_ISSET(n->flags, BN_ISLEAF)) {
+                const float* q = n->va[n->vi[0]].v;
+                double d = 0;
+                for (int a = 0; a < 3; ++a)
+                    d += ((double)p[a] - q[a]) * n->normal[a];
+                for (int a = 0; a < 3; ++a)
+                    p[a] = (float)(p[a] - d * n->normal[a]);
+            }
+        }
+        bsp_index_t* b = &t.root;
+        while (!FLAG_ISSET(b->flags, BN_ISLEAF)) {
+            const float* q = b->va[b->vi[0]].v;
+            double d = 0;
+            for (int a = 0; a < 3; ++a)
+                d += ((double)p[a] - q[a]) * b->normal[a];
+            b = t.i_nodes[d < -PL_EPSILON ? b->back : b->front];
+        }
+        ASSERT_EQ(t.get_leaf_at_pos(p), FLAG_ISSET(b->flags, BN_ISSOLID) ? nullptr : b) << k;
+    }
 }
 
 }  // namespace
