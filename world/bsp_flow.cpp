@@ -98,32 +98,69 @@ bool any_front(const winding3& w, const double* c, double r, const dplane& pl, d
 // The coarse set of a directed portal: the portals reached from its far
 // leaf through portals that lie partly in front of it and that it lies
 // partly behind.
-void flood(flow_state& fs, int pi, int* stack)
+void flood(flow_state& fs, int pi, int* stack, word* seen)
 {
     dportal& p = fs.dp[pi];
+    memset(seen, 0, sizeof(word) * (size_t)((fs.nleaves + 63) / 64));
     int top = 0;
     int leaf = p.to;
+    set_bit(seen, leaf);
     for (;;) {
+        // Each leaf is opened once: a portal's test does not depend on the way in.
         for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
             int qi = fs.leaf_list[k];
             dportal& q = fs.dp[qi];
-            if (bit(p.flood, qi) || !any_front(*q.w, q.c, q.r, p.plane, fs.eps))
+            if (!any_front(*q.w, q.c, q.r, p.plane, fs.eps))
                 continue;
             dplane qback = q.plane;
             qback.flip();
             if (!any_front(*p.w, p.c, p.r, qback, fs.eps))
                 continue;
             set_bit(p.flood, qi);
-            stack[top++] = qi;
+            if (!bit(seen, q.to)) {
+                set_bit(seen, q.to);
+                stack[top++] = q.to;
+            }
         }
         if (top == 0)
             break;
-        leaf = fs.dp[stack[--top]].to;
+        leaf = stack[--top];
     }
     int n = 0;
     for (int k = 0; k < fs.words; ++k)
         n += __builtin_popcountll(p.flood[k]);
     p.nflood = n;
+}
+
+unsigned int flood_thread(void* arg)
+{
+    flow_state& fs = *static_cast<flow_state*>(arg);
+    int* stack = KD_NEW int[fs.nleaves + 1];
+    word* seen = KD_NEW word[(fs.nleaves + 63) / 64 + 1];
+    if (!stack || !seen)
+        fs.failed.store(1);
+    for (;;) {
+        int k = fs.next.fetch_add(1);
+        if (k >= fs.ndp || fs.failed.load())
+            break;
+        flood(fs, k, stack, seen);
+    }
+    delete[] stack;
+    delete[] seen;
+    return 0;
+}
+
+// Runs f on `threads` workers (this thread one of them) until it returns.
+void run_workers(thread_func f, flow_state* fs, int threads)
+{
+    void* handle[64];
+    int started = 0;
+    for (int k = 1; k < threads && k < 64; ++k)
+        if (platform_start_thread(f, fs, &handle[started]) == 0)
+            ++started;
+    f(fs);
+    for (int k = 0; k < started; ++k)
+        platform_join_thread(handle[k]);
 }
 
 // One step of a chain, as kept on the way down.
@@ -381,6 +418,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
             node_of_leaf[nl++] = k;
     }
     fs.nleaves = nl;
+    int nthreads = threads > 0 ? threads : platform_processor_count();
+    nthreads = nthreads < 1 ? 1 : (nthreads > 64 ? 64 : nthreads);
     int np = portals->list.n;
     fs.words = (2 * np + 63) / 64;
     fs.ndp = 2 * np;
@@ -422,8 +461,9 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         memcpy(at, fs.leaf_start, sizeof(int) * (size_t)nl);
         for (int k = 0; k < fs.ndp; ++k)
             fs.leaf_list[at[fs.dp[k].from]++] = k;
-        for (int k = 0; k < fs.ndp; ++k)
-            flood(fs, k, stack);
+        fs.next.store(0);
+        run_workers(flood_thread, &fs, nthreads);
+        fs.next.store(0);
         // Portals that see least go first: their sets then bound the others.
         for (int k = 0; k < fs.ndp; ++k)
             fs.order[k] = k;
@@ -433,19 +473,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     delete[] stack;
 
     if (result == 0) {
-        int nthreads = threads > 0 ? threads : platform_processor_count();
-        if (nthreads < 1)
-            nthreads = 1;
-        if (nthreads > 64)
-            nthreads = 64;
-        void* handle[64];
-        int started = 0;
-        for (int k = 1; k < nthreads; ++k)
-            if (platform_start_thread(flow_thread, &fs, &handle[started]) == 0)
-                ++started;
-        flow_thread(&fs);
-        for (int k = 0; k < started; ++k)
-            platform_join_thread(handle[k]);
+        run_workers(flow_thread, &fs, nthreads);
         if (fs.failed.load()) {
             ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
             result = -1;
