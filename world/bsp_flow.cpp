@@ -501,8 +501,11 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
             for (int b = a + 1; b < nl; ++b) {
                 bool ab = bit(sets + (size_t)a * lw, b), ba = bit(sets + (size_t)b * lw, a);
                 if (ab != ba) {
-                    set_bit(sets + (size_t)a * lw, b);
-                    set_bit(sets + (size_t)b * lw, a);
+                    // Each direction is found from a superset of the real
+                    // sightlines, which run both ways: only what both agree
+                    // on can be real.
+                    sets[(size_t)a * lw + (b >> 6)] &= ~((word)1 << (b & 63));
+                    sets[(size_t)b * lw + (a >> 6)] &= ~((word)1 << (a & 63));
                 }
             }
         for (int a = 0; a < nl && result == 0; ++a) {
