@@ -121,6 +121,14 @@ void ts_delete_objects(d_list& l)
     l.delete_nodes();
 }
 
+void ts_unlink(d_list* l, unknown* o)
+{
+    int owning = l->delete_elements;
+    l->delete_elements = 0;
+    l->remove(o);
+    l->delete_elements = owning;
+}
+
 const uint16_t ts_joint_dof_bits[TS_JOINT_NLIMITS] = {1, 2, 4, 16, 32, 64};
 
 // ---- the reader table -----------------------------------------------------------

@@ -123,6 +123,9 @@ void ts_print_shaders(FILE* out, const char* pre, const TS_SHADERS& s);
 void ts_print_channel(FILE* out, const char* pre, const TS_CHANNEL& ch);
 void ts_print_joint(FILE* out, const char* pre, const TS_JOINT& j);
 
+// Takes o out of l without deleting it, whether or not l owns its elements.
+void ts_unlink(d_list* l, unknown* o);
+
 // Deletes every object of the list (which must not own them) and empties it.
 void ts_delete_objects(d_list& l);
 

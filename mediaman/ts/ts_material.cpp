@@ -295,15 +295,6 @@ int CTrueSpaceFile::_load_mat_shaders(material_t* mat, long chunk)
     return 0;
 }
 
-// Takes o out of l without deleting it, whether or not l owns its elements.
-static void unlink(d_list* l, unknown* o)
-{
-    int owning = l->delete_elements;
-    l->delete_elements = 0;
-    l->remove(o);
-    l->delete_elements = owning;
-}
-
 int CTrueSpaceFile::_load_mesh_materials(TS_POLYGONAL_DATA* p, d_list* _mats)
 {
     CHECK_PTR(_mats, -1);
@@ -324,7 +315,7 @@ int CTrueSpaceFile::_load_mesh_materials(TS_POLYGONAL_DATA* p, d_list* _mats)
     }
     if (!ok) {
         for (d_node* n = appended.first; n; n = n->next)
-            unlink(_mats, n->object);
+            ts_unlink(_mats, n->object);
         return -1;
     }
     made.dont_delete();

@@ -458,8 +458,10 @@ TEST_F(ts_test, unlisted_versions_are_skipped_or_kept_raw_and_never_taken_for_re
 {
     std::string data = ts_file(chunk("PolH", 6, 1, 0, polh("p", 6, {{0, 1, 2}})) +
                                chunk("Mat1", 8, 2, 1, mat1(1, 0, 0)) + chunk("PolH", 7, 3, 0, "xyz"));
+    r_struct opts;
+    ASSERT_EQ(ts_register_options(opts), 0);
     for (int all : {0, 1}) {
-        ts_loadallchunks = all;
+        opts.get_var("ts_loadallchunks")->set(0, all);
         CTrueSpaceFile f;
         ASSERT_TRUE(load(f, data));
         EXPECT_EQ(f.skipped, all ? 0 : 3);
@@ -524,6 +526,16 @@ TEST_F(ts_test, channels_joints_bones_and_axes_are_read_by_their_layouts)
     EXPECT_STREQ(f.joints[0]->linked2.str(), "body");
     EXPECT_EQ(f.get_stat(TS_STAT_AXES), 1);
     EXPECT_EQ(f.GetChildCount(0), 6);
+    // The verbose tree has one line per chunk starting with its position.
+    std::string dump = path("dump.txt");
+    FILE* out = fopen(dump.c_str(), "w");
+    f.PrintInfo(out, true);
+    fclose(out);
+    std::istringstream lines(read_file("dump.txt"));
+    int entries = 0;
+    for (std::string l; std::getline(lines, l);)
+        entries += l.find("] id=") != std::string::npos;
+    EXPECT_EQ(entries, f.chunk_count);
 }
 
 TEST_F(ts_test, hostile_sizes_counts_and_links_fail_the_file_with_a_message)
