@@ -568,7 +568,7 @@ long CTrueSpaceFile::get_object_chunk(unsigned int id)
     for (long i = 0; i < chunks.count; ++i)
         if ((unsigned int)chunks[i]->header.id == id)
             return i;
-    ELOG(EL_MINDEBUG, "unable to find the chunk for object %u", id);
+    ELOG(EL_MINDEBUG, "unable to find the chunk for object %d", (int)id);
     return -1;
 }
 

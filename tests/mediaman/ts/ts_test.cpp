@@ -452,6 +452,12 @@ TEST_F(ts_test, materials_follow_their_shader_boxes)
     EXPECT_STREQ(ts->texture.name, "c:\\maps\\wood.bmp");
     EXPECT_EQ(ts->tex_matrix[0], 2);
     EXPECT_EQ(ts->tex_matrix[5], -2);
+    // Every object, in file order, its materials after those already listed.
+    d_list meshes(1);
+    ASSERT_EQ(f.read_mesh_l(".*", &meshes, &mats), 0);
+    ASSERT_EQ(meshes.count, 3);
+    EXPECT_STREQ(static_cast<mesh_t*>(meshes.last->object)->name, "arm");
+    EXPECT_EQ(static_cast<mesh_t*>(meshes.last->object)->polys[0].mat, 5);
 }
 
 TEST_F(ts_test, unlisted_versions_are_skipped_or_kept_raw_and_never_taken_for_records)
