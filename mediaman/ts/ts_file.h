@@ -137,9 +137,18 @@ public:
     // failing conversion; what this call made below the model is released.
     int read_model(unsigned int index, model_t* model) override;
     int read_model_l(const char* pattern, d_list* models) override;
-    // Group index into anim: one channel stack per animated bone or polygon
-    // object, child animations for sub-groups.
+    // Group index into anim (what anim held is released first): named like
+    // the group, a child animation per sub-group, one channel stack per bone or
+    // polygon object with channels (named by its first channel), a keyframe
+    // per trueSpace keyframe of "Move" and "Rotate" channels at 30 frames a
+    // second; the range is the whole animation, the time 0. -1 for an index
+    // out of range ("index greater the total number of models"), a null anim,
+    // a Move channel without a bone, a Rotate channel without group and bone
+    // (the invalid-pointer message naming _bone or _group) or a failed
+    // allocation: anim then holds no stacks and no children.
     int read_CSAnimation(unsigned int index, CSAnimation* anim) override;
+    // A new animation for every group whose name matches pattern, appended to
+    // anims in file order. -1 on failure, with nothing appended.
     int read_CSAnimation_l(const char* pattern, d_list* anims) override;
     // Lights are not decoded: both leave their output alone and return 0.
     int read_light_t(unsigned int index, light_t* light) override;
@@ -226,6 +235,8 @@ private:
     int _load_mesh_materials(TS_POLYGONAL_DATA* p, d_list* mats);
     int _load_model_children(long chunk, model_t* model);
     int _load_mat_shaders(material_t* mat, long chunk);
+    int _load_child_channels(long chunk, const TS_GROUP* group, const TS_BONE* bone, d_list& stacks);
+    int _load_channel_stacks(const TS_GROUP* group, CSAnimation* anim);
 
     void print_chunk(FILE* out, long c, int depth, bool verbose);
 

@@ -13,6 +13,7 @@
 #include "mediaman/ts/ts_file.h"
 #include "primitives/material.h"
 #include "primitives/model.h"
+#include "world/animation.h"
 #include "tests/common/log_fixture.h"
 
 using namespace vantrel;
@@ -354,6 +355,21 @@ TEST_F(ts_test, a_truespace_translation_becomes_an_engine_translation)
     EXPECT_TRUE(are_equal_m(back, ts_m, 0));
 }
 
+std::string chan(int minor, const std::string& type, int flags, std::initializer_list<float> frames, int id = 0,
+                 int parent = 9)
+{
+    bytes b;
+    b.s("ch").s(type).u16(flags).u16((int)frames.size());
+    for (float fr : frames) {
+        b.f({fr, 0.5f});
+        if (flags & 1)
+            b.f({1, 2, 3});
+        for (int k = 0; k < (type == "Rotate" ? 4 : type == "Move" ? 3 : type == "Scale" ? 12 : 0); ++k)
+            b.f({(float)k + 1});
+    }
+    return chunk("Chan", minor, id ? id : 100 + minor, parent, b.b);
+}
+
 // Group 1 (centre (1, 2, 3)) holds group 2 (centre (10, 0, 0)) with a polygon
 // object, a polygon object "arm" placed by the bone "arm" (centre (0, 5, 0)).
 std::string scene()
@@ -372,6 +388,7 @@ std::string scene()
            chunk("Mat1", 6, 32, 3, mat1(0, 0, 1, "c:\\maps\\wood.bmp")) + chunk("ShBx", 3, 33, 32, tex) +
            chunk("PolH", 8, 7, 2, polh("second", 8, {{0, 1, 2}})) + chunk("Mat1", 6, 70, 7, mat1(1, 0, 0)) +
            chunk("Bone", 5, 4, 1, group("arm", bone)) + chunk("PolH", 8, 5, 4, polh("arm", 8, {{2, 1, 0}})) +
+           chan(8, "Move", 1, {0, 30}, 40, 4) +
            chunk("Mat1", 6, 50, 5, mat1(1, 1, 1)) + chunk("Unit", 1, 6, 1, bytes().u16(2).b);
 }
 
@@ -490,20 +507,6 @@ TEST_F(ts_test, unlisted_versions_are_skipped_or_kept_raw_and_never_taken_for_re
     }
 }
 
-std::string chan(int minor, const std::string& type, int flags, std::initializer_list<float> frames)
-{
-    bytes b;
-    b.s("ch").s(type).u16(flags).u16((int)frames.size());
-    for (float fr : frames) {
-        b.f({fr, 0.5f});
-        if (flags & 1)
-            b.f({1, 2, 3});
-        for (int k = 0; k < (type == "Rotate" ? 4 : type == "Move" ? 3 : type == "Scale" ? 12 : 0); ++k)
-            b.f({(float)k + 1});
-    }
-    return chunk("Chan", minor, 100 + minor, 9, b.b);
-}
-
 TEST_F(ts_test, channels_joints_bones_and_axes_are_read_by_their_layouts)
 {
     bytes joint;
@@ -620,9 +623,55 @@ TEST_F(ts_test, every_failed_allocation_is_released)
         d_list mats(1), meshes(1);
         if (f.open(path.c_str()) == 0 && f.read_model(0, &m) == 0)
             release_skins(&m);
+        CSAnimation anim;
+        d_list anims(1);
+        f.read_CSAnimation(0, &anim);
+        f.read_CSAnimation_l(".*", &anims);
         f.read_mesh_l(".*", &meshes, &mats);
         mc_fail_after(-1);
     }
+}
+
+TEST_F(ts_test, channels_below_a_group_become_an_animation_at_30_frames_a_second)
+{
+    CTrueSpaceFile f;
+    ASSERT_TRUE(load(f, ts_file(chunk("Grou", 1, 1, 0, group("walk")) + chunk("Bone", 5, 2, 1, group("leg")) +
+                                chan(8, "Move", 1, {0, 30, 45}, 20, 2) + chan(9, "Rotate", 0, {15}, 21, 2) +
+                                chan(11, "Scale", 0, {5}, 22, 2) + chunk("Grou", 1, 3, 1, group("sub")) +
+                                chunk("PolH", 8, 4, 3, polh("p", 8, {{0, 1, 2}})) + chan(11, "Scale", 0, {1}, 23, 4) +
+                                chunk("Grou", 1, 5, 0, group("bad")) +
+                                chunk("PolH", 8, 6, 5, polh("q", 8, {{0, 1, 2}})) + chan(8, "Move", 0, {1}, 24, 6))));
+    CSAnimation a;
+    ASSERT_EQ(f.read_CSAnimation(0, &a), 0);
+    EXPECT_STREQ(a.name, "walk");
+    EXPECT_EQ(a.m_unEndTime, 1500u);
+    ASSERT_EQ(a.m_nStacks, 1);
+    ASSERT_EQ(a.m_nChildren, 1);
+    EXPECT_STREQ(a.m_ppChildren[0]->name, "sub");
+    EXPECT_EQ(a.m_ppChildren[0]->m_nStacks, 1);
+    channel_stack* stack = a.m_ppStacks[0];
+    EXPECT_STREQ(stack->name, "ch");
+    ASSERT_EQ(stack->channels.count, 3);
+    channel* move = static_cast<channel*>(stack->channels.first->object);
+    ASSERT_EQ(move->count(), 3);
+    const uint32_t durations[] = {0, 1000, 500};
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(move->kfa[k]->duration, durations[k]);
+    const float delta[3] = {-1, 3, 2}, rel_q[4] = {2, 3, 4, 1};
+    EXPECT_TRUE(are_equal(static_cast<kf_mesh_mtrans_t*>(move->kfa[0])->delta_v, delta, 0));
+    channel* rotate = static_cast<channel*>(stack->channels.first->next->object);
+    EXPECT_TRUE(are_equal4(static_cast<kf_mesh_quat_t*>(rotate->kfa[0])->rel_q, rel_q, 0));
+    EXPECT_EQ(rotate->kfa[0]->duration, 500u);
+    EXPECT_EQ(static_cast<channel*>(stack->channels.last->object)->count(), 0);
+    // A polygon object is no bone: its Move channel fails the animation.
+    EXPECT_EQ(f.read_CSAnimation(2, &a), -1);
+    EXPECT_TRUE(log_has("_bone"));
+    EXPECT_EQ(a.m_nStacks, 0);
+    d_list anims(1);
+    ASSERT_EQ(f.read_CSAnimation_l("^(su)", &anims), 0);
+    EXPECT_EQ(anims.count, 1);
+    EXPECT_EQ(f.read_CSAnimation_l(".*", &anims), -1);
+    EXPECT_EQ(anims.count, 1);
 }
 
 }  // namespace
