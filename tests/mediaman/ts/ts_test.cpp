@@ -378,7 +378,7 @@ std::string scene()
                 bone[12] = {0, 5, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
     std::string shbx = slot("plain", {{"color", 7, {1, 0, 0}}}, 0) + slot("c_alpha", {{"a", 3, {0.5f}}}, 0) +
                        slot("phong", {{"ka", 3, {0.2f}}, {"kd", 3, {0.8f}}, {"r", 3, {0.25f}}, {"x", 3, {0}},
-                                      {"spec", 7, {1, 1, 1}}}, 0) + slot("none", {}, 0);
+                                      {"ks", 7, {1, 1, 1}}}, 0) + slot("none", {}, 0);
     std::string tex = slot("caligari texture", {{"file", 10, {}, "c:\\maps\\wood.bmp"}, {"su", 3, {2}},
                                                 {"sv", 3, {2}}, {"ou", 3, {0}}, {"ov", 3, {0}}}, 3) +
                       slot("x", {}, 3) + slot("x", {}, 3) + slot("x", {}, 3);
