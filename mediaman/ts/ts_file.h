@@ -197,6 +197,15 @@ public:
     bool HasTexture(long id, unsigned long& n);
     long GetMaterialID(long id, long k);
     bool GetMaterialColor(long id, long k, float* rgba);
+    // Lighting values of the k-th material from its record: ambient = the
+    // colour scaled by the ambient factor (alpha kept), diffuse = the colour,
+    // specular = the specular factor in red, green and blue with alpha 1,
+    // shininess = the highlight size, emission = (0, 0, 0, 1).
+    bool GetMaterialAmbient(long id, long k, float* rgba);
+    bool GetMaterialDiffuse(long id, long k, float* rgba);
+    bool GetMaterialSpecular(long id, long k, float* rgba);
+    bool GetMaterialShininess(long id, long k, float& shininess);
+    bool GetMaterialEmission(long id, long k, float* rgba);
     // The k-th textured material's texture path, or "Not Found" and false.
     bool GetTexturePath(long id, long k, std::string& s);
     // The same path without everything up to its last backslash.

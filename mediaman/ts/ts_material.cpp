@@ -384,6 +384,45 @@ bool CTrueSpaceFile::GetMaterialColor(long id, long k, float* rgba)
     return true;
 }
 
+bool CTrueSpaceFile::GetMaterialAmbient(long id, long k, float* rgba)
+{
+    TS_MATERIAL* m = material_of_child(id, k, false);
+    if (!m || !rgba)
+        return false;
+    set_v(rgba, m->color[0] * m->ambient, m->color[1] * m->ambient, m->color[2] * m->ambient, m->color[3]);
+    return true;
+}
+
+bool CTrueSpaceFile::GetMaterialDiffuse(long id, long k, float* rgba)
+{
+    return GetMaterialColor(id, k, rgba);
+}
+
+bool CTrueSpaceFile::GetMaterialSpecular(long id, long k, float* rgba)
+{
+    TS_MATERIAL* m = material_of_child(id, k, false);
+    if (!m || !rgba)
+        return false;
+    set_v(rgba, m->specular, m->specular, m->specular, 1);
+    return true;
+}
+
+bool CTrueSpaceFile::GetMaterialShininess(long id, long k, float& shininess)
+{
+    TS_MATERIAL* m = material_of_child(id, k, false);
+    if (m)
+        shininess = m->highlight;
+    return m != nullptr;
+}
+
+bool CTrueSpaceFile::GetMaterialEmission(long id, long k, float* rgba)
+{
+    if (!material_of_child(id, k, false) || !rgba)
+        return false;
+    set_v(rgba, 0, 0, 0, 1);
+    return true;
+}
+
 bool CTrueSpaceFile::GetTexturePath(long id, long k, std::string& s)
 {
     TS_MATERIAL* m = material_of_child(id, k, true);

@@ -443,6 +443,10 @@ TEST_F(ts_test, materials_follow_their_shader_boxes)
     EXPECT_EQ(s, "wood.bmp");
     EXPECT_FALSE(f.GetTexturePath(2, 1, s));
     EXPECT_EQ(s, "Not Found");
+    float ambient_q[4], green_ambient[4] = {0, 0.1f, 0, 0.25f};
+    ASSERT_TRUE(f.GetMaterialAmbient(2, 0, ambient_q));
+    EXPECT_TRUE(are_equal4(ambient_q, green_ambient, 1e-6f));
+    EXPECT_FALSE(f.GetMaterialAmbient(2, 2, ambient_q));
     d_list mats(1);
     mesh_t mesh;
     ASSERT_EQ(f.read_mesh(0, &mesh, &mats), 0);
