@@ -1,8 +1,8 @@
 #include "engine/cycle_engine.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include <atomic>
 #include <chrono>
@@ -222,10 +222,10 @@ TEST_F(engine_test, complete_module_library_loads_runs_and_unloads)
     e.init();
     counting_module first("first");
     e.add_module(&first);
-    int id = e.load_module("good_module.so");
+    int id = e.load_module("good_module" VANTREL_MODULE_SUFFIX);
     ASSERT_EQ(id, 2) << platform_library_error();
     EXPECT_EQ(ce_shared[4], 1u);  // create_good_module received the shared block
-    EXPECT_TRUE(platform_library_loaded("./good_module.so"));
+    EXPECT_TRUE(platform_library_loaded("./good_module" VANTREL_MODULE_SUFFIX));
     ce_base_module* m = e.get_module("good");
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->id, 2);
@@ -240,7 +240,7 @@ TEST_F(engine_test, complete_module_library_loads_runs_and_unloads)
     EXPECT_EQ(e.free_module(id), 0);
     EXPECT_EQ(ce_shared[3], 1u);  // destroy_good_module ran
     EXPECT_EQ(e.get_module("good"), nullptr);
-    EXPECT_FALSE(platform_library_loaded("./good_module.so"));
+    EXPECT_FALSE(platform_library_loaded("./good_module" VANTREL_MODULE_SUFFIX));
     EXPECT_EQ(e.free_module(id), -1);
 }
 
@@ -248,26 +248,25 @@ TEST_F(engine_test, drive_is_dropped_and_lookup_stays_relative)
 {
     cycle_engine e;
     e.init();
-    int id = e.load_module("C:good_module.so");
+    int id = e.load_module("C:good_module" VANTREL_MODULE_SUFFIX);
     ASSERT_EQ(id, 1) << platform_library_error();
     EXPECT_EQ(e.free_module(id), 0);
     // A Windows-style directory separator works too.
-    id = e.load_module(".\\good_module.so");
+    id = e.load_module(".\\good_module" VANTREL_MODULE_SUFFIX);
     ASSERT_GT(id, 0) << platform_library_error();
     EXPECT_EQ(e.free_module(id), 0);
     // An absolute directory is still taken below the current directory.
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    EXPECT_EQ(e.load_module((std::string(here) + "/good_module.so").c_str()), -1);
+    std::string here = std::filesystem::current_path().generic_string();
+    EXPECT_EQ(e.load_module((here + "/good_module" VANTREL_MODULE_SUFFIX).c_str()), -1);
 }
 
 TEST_F(engine_test, incomplete_or_missing_libraries_leave_nothing_loaded)
 {
     cycle_engine e;
     e.init();
-    EXPECT_EQ(e.load_module("half_module.so"), -1);
-    EXPECT_FALSE(platform_library_loaded("./half_module.so"));
-    EXPECT_EQ(e.load_module("no_such_module.so"), -1);
+    EXPECT_EQ(e.load_module("half_module" VANTREL_MODULE_SUFFIX), -1);
+    EXPECT_FALSE(platform_library_loaded("./half_module" VANTREL_MODULE_SUFFIX));
+    EXPECT_EQ(e.load_module("no_such_module" VANTREL_MODULE_SUFFIX), -1);
     EXPECT_EQ(e.load_module(nullptr), -1);
     EXPECT_EQ(e.modules.count, 0);
 }
@@ -299,8 +298,11 @@ TEST_F(engine_test, createthread_runs_the_function_with_its_argument)
 // Hosts and module libraries find the platform calls under their plain C names.
 TEST_F(engine_test, platform_calls_have_c_names)
 {
+    void* library = platform_load_library(VANTREL_LIBRARY_FILE);
+    ASSERT_NE(library, nullptr) << platform_library_error();
     for (const char* c_name : {"get_milli_uptime", "k_createthread", "k_get_key_state"})
-        EXPECT_NE(dlsym(RTLD_DEFAULT, c_name), nullptr) << c_name;
+        EXPECT_NE(platform_library_symbol(library, c_name), nullptr) << c_name;
+    platform_free_library(library);
 }
 
 TEST_F(engine_test, key_state_reads_the_key_table)

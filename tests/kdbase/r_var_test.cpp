@@ -513,7 +513,7 @@ TEST_F(r_struct_test, printers)
     s.add("in", &inner);
     s.add(alloc_r_var("undef"));
     std::string out_path = path("print.txt");
-    FILE* f = fopen(out_path.c_str(), "w");
+    FILE* f = fopen(out_path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     print_r_struct(&s, f);
     fclose(f);
