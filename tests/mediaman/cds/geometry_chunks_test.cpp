@@ -191,7 +191,7 @@ TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_are_refused)
         {chunk("SHAD", "", le32(1) + le32(0) + le32(2) + "abc"), "texture path without its end"},
     };
     for (auto& k : cases) {
-        write_file("b.cds", chunk("TEXT", "ok", "x") + k.bytes);
+        write_file("b.cds", chunk("TEXT", "ok", "") + k.bytes);
         clear_log();
         cds c;
         open(c, "b.cds");
