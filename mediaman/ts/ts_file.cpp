@@ -284,8 +284,18 @@ void CTrueSpaceFile::Close()
 
 int CTrueSpaceFile::open(const char* filename)
 {
+    CHECK_PTR(filename, -1);
     Close();
-    if (!Open(filename, OM_RBPLUS))
+    // Opened for update as the container files are; a file that may not be
+    // changed is still read (the reader never writes).
+    OPERATION_MODE m = OM_RBPLUS;
+    if (FILE* probe = fopen(filename, "rb+"))
+        fclose(probe);
+    else if (FILE* readable = fopen(filename, "rb")) {
+        fclose(readable);
+        m = OM_RB;
+    }
+    if (!Open(filename, m))
         return -1;
     return read_all() ? 0 : -1;
 }

@@ -106,7 +106,8 @@ public:
     ~CTrueSpaceFile() override;
 
     // Releases the records of a file read before, opens filename for binary
-    // update and reads it (read_all). 0, or -1 when it cannot be opened or read.
+    // update (for reading only when it may not be changed) and reads it
+    // (read_all). 0, or -1 when it cannot be opened or read.
     int open(const char* filename) override;
     // Reads the file already open from its start: header check, header scan,
     // data pass, hierarchy pass. A chunk whose size runs past the end of the
