@@ -111,7 +111,8 @@ public:
     int open(const char* filename) override;
     // Reads the file already open from its start: header check, header scan,
     // data pass, hierarchy pass. A chunk whose size runs past the end of the
-    // file, a file that ends inside a chunk or a failing reader fail the whole
+    // file, a file that ends inside a chunk, a failing reader, a chunk that is
+    // its own ancestor or chunks nested deeper than 256 levels fail the whole
     // file; a file cut exactly behind a chunk is read to its end. False for a
     // file that is not open ("file is not open") or on failure (valid cleared;
     // the records read so far stay until Close).
@@ -128,15 +129,22 @@ public:
     // vertex or texture vertex list, or failed allocations: mesh may then be
     // partly filled, mats holds none of this call's materials.
     int read_mesh(unsigned int index, mesh_t* mesh, d_list* mats) override;
-    // A new mesh for every polygon object whose name matches pattern, appended
-    // to meshes in file order, materials to mats. -1 at the first failure
-    // (what was appended before stays in the lists).
+    // A new mesh for every polygon object whose name matches pattern (an
+    // empty name matches none), appended to meshes in file order, materials
+    // to mats. -1 at the first failure or for null arguments
+    // ("read_mesh_l(): invalid parameters"); what was appended before stays.
     int read_mesh_l(const char* pattern, d_list* meshes, d_list* mats) override;
     // Group index into model, with its subtree (child models, meshes, one
     // material list per model level as its skin). -1 for an index out of range
     // ("index %d exceeds the number of models found"), a null model or a
     // failing conversion; what this call made below the model is released.
+    // The model owns its children and meshes; the skins are the caller's: at
+    // every model level delete_skin_mats and delete[] of the skin array.
     int read_model(unsigned int index, model_t* model) override;
+    // A new model for every group (nested ones included) whose name matches
+    // pattern, appended to models in file order. -1 at the first failure
+    // ("unable to add model to list" for a failed append; the models
+    // appended before stay).
     int read_model_l(const char* pattern, d_list* models) override;
     // Group index into anim (what anim held is released first): named like
     // the group, a child animation per sub-group, one channel stack per bone or
@@ -154,7 +162,8 @@ public:
     // Lights are not decoded: both leave their output alone and return 0.
     int read_light_t(unsigned int index, light_t* light) override;
     int read_light_t_l(const char* pattern, d_list* lights) override;
-    // A new mesh from one record (no bone, material offset 0), or null.
+    // A new mesh from one record (no bone, material offset 0, no materials),
+    // owned by the caller; null for a null record or on failure.
     mesh_t* create_mesh_from(TS_POLYGONAL_DATA* p);
     // Sum of the corner counts of the stored faces; -1 for null.
     long total_polygonal_verts(TS_POLYGONAL_DATA* p);
