@@ -100,7 +100,7 @@ case "${1:-}" in
     [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
     # A running server before ctest and stopped after: else ctest waits for Wine's services.
     wineserver -p
-    wine64 cmd /c exit >/dev/null 2>&1 || true
+    wine cmd /c exit >/dev/null 2>&1 || true
     status=0
     ctest --test-dir build-win --output-on-failure -j "$jobs" || status=$?
     wineserver -k || true

@@ -175,7 +175,7 @@ TEST_F(image_test, dump_prints_size_and_masks)
     img.set_name("pic");
     ASSERT_EQ(img.alloc_bits(2, 1, 0xF800, 0x07E0, 0x1F, 0), 0);
     std::string out = path("dump.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     img.dump(f, "..");
     fclose(f);
     std::string text = read_file("dump.txt");

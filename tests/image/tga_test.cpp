@@ -125,7 +125,7 @@ TEST_F(tga_test, header_printer)
 {
     tga_header_t h = {12, 0, 2, 0, 0, 0, 0, 0, 3, 1, 24, 0x20};
     std::string out = path("h.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     dump_tga_header_t(f, h, "  ");
     fclose(f);
     EXPECT_EQ(read_file("h.txt"),

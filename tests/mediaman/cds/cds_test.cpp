@@ -764,7 +764,7 @@ TEST_F(cds_test, listing_and_dumps)
     prepare(c);
     ASSERT_EQ(load(c, "in.cds"), 0);
     std::string out = path("list.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     c.list_files(f, "> ");
     chunk_header h = {{'M', 'E', 'S', 'H'}, 12, "m"};
     dump_chunk_header(f, h, "  ");
