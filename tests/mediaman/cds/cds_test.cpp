@@ -611,13 +611,13 @@ TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
     ASSERT_EQ(chdir(dir.c_str()), 0);
     for (const char* name : {"x.tga", "inner.cds"}) {
         cds c;
-        prepare(c);
+        test_io* io = prepare(c);
         chunk_entry_t* e = KD_NEW chunk_entry_t;
         e->set_name(name);
         c.chunk_file.objects.insert(e);
         // The outer container puts a chunk before the embedded one.
         if (strcmp(name, "inner.cds") == 0)
-            add_test(static_cast<test_io*>(c.types[3]), "pad", 1, nullptr);
+            add_test(io, "pad", 1, nullptr);
         ASSERT_EQ(c.create(strcmp(name, "x.tga") == 0 ? "inner.cds" : "outer.cds"), 0);
     }
     cds outer;
