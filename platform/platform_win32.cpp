@@ -145,6 +145,47 @@ int platform_create_thread(thread_func f, void* arg)
     return 0;
 }
 
+int platform_start_thread(thread_func f, void* arg, void** handle)
+{
+    if (!handle)
+        return EINVAL;
+    *handle = nullptr;
+    if (!f)
+        return EINVAL;
+    void* mem = ::operator new(sizeof(thread_start), std::nothrow);
+    if (!mem)
+        return ENOMEM;
+    thread_start* start = new (mem) thread_start{f, arg};
+    uintptr_t h = _beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr);
+    if (h == 0) {
+        int rc = errno ? errno : EAGAIN;
+        ::operator delete(mem);
+        return rc;
+    }
+    *handle = reinterpret_cast<void*>(h);
+    return 0;
+}
+
+int platform_join_thread(void* handle)
+{
+    if (!handle)
+        return EINVAL;
+    int rc = WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE) == WAIT_OBJECT_0 ? 0 : EINVAL;
+    CloseHandle(static_cast<HANDLE>(handle));
+    return rc;
+}
+
+int platform_processor_count()
+{
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0)
+        return 1;
+    int n = 0;
+    for (; process; process &= process - 1)
+        ++n;
+    return n;
+}
+
 // ---- dynamic libraries -----------------------------------------------------
 static char library_error[512];
 
