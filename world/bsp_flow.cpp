@@ -35,7 +35,7 @@ typedef uint64_t word;
 // of the portals on the chain, intersected) without going on. The budget
 // shrinks as the portals grow in number, bounding the time of the whole
 // flow whatever the level's shape.
-const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 16, STEPS_TOTAL = 400000;
+const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
 
 struct dportal {
     const winding3* w;

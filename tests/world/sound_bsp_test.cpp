@@ -54,6 +54,7 @@ protected:
         ASSERT_EQ(bsp_check_vis(&t, n, 7, &vc), 0) << what;
         EXPECT_GT(vc.tested, n / 2) << what;
         EXPECT_EQ(vc.missed, 0) << what << ": e.g. leaf " << vc.example[0].leaf_a << " to " << vc.example[0].leaf_b;
+        EXPECT_EQ(vc.through_solid, 0) << what << ": the level is closed";
         std::set<std::pair<int, int>> pairs;
         for (int k = 0; k < t.stats.ni_nodes; ++k) {
             bsp_index_t* b = t.i_nodes[k];
