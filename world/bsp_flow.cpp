@@ -504,6 +504,9 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 for (word b = v[j]; b; b &= b - 1)
                     set_bit(s, fs.dp[j * 64 + __builtin_ctzll(b)].to);
         }
+        // The portal sets are done with: their memory goes before the lists grow.
+        delete[] fs.bits;
+        fs.bits = nullptr;
         for (int a = 0; a < nl; ++a)
             for (int b = a + 1; b < nl; ++b) {
                 bool ab = bit(sets + (size_t)a * lw, b), ba = bit(sets + (size_t)b * lw, a);
