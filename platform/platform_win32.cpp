@@ -16,6 +16,8 @@
 
 namespace vantrel {
 
+static_assert(PLATFORM_PATH_MAX == MAX_PATH, "the path limit is the system's");
+
 void platform_time_text(char* out, size_t n)
 {
     if (!out || n == 0)
@@ -175,8 +177,10 @@ void* platform_load_library(const char* path)
     char full[MAX_PATH];
     if (!path)
         return nullptr;
-    if (!native_path(path, full, sizeof full)) {
-        snprintf(library_error, sizeof library_error, "%s: path too long", path);
+    size_t len = strlen(path);
+    if (len >= PLATFORM_PATH_MAX || !native_path(path, full, sizeof full)) {
+        snprintf(library_error, sizeof library_error, "path of %zu characters is longer than the limit of %d", len,
+                 PLATFORM_PATH_MAX - 1);
         return nullptr;
     }
     HMODULE h = LoadLibraryA(full);
