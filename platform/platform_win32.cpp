@@ -170,20 +170,16 @@ int platform_join_thread(void* handle)
 {
     if (!handle)
         return EINVAL;
-    int rc = WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE) == WAIT_OBJECT_0 ? 0 : EINVAL;
+    DWORD rc = WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE);
     CloseHandle(static_cast<HANDLE>(handle));
-    return rc;
+    return rc == WAIT_OBJECT_0 ? 0 : EINVAL;
 }
 
 int platform_processor_count()
 {
-    DWORD_PTR process = 0, system = 0;
-    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0)
-        return 1;
-    int n = 0;
-    for (; process; process &= process - 1)
-        ++n;
-    return n;
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    return si.dwNumberOfProcessors < 1 ? 1 : (int)si.dwNumberOfProcessors;
 }
 
 // ---- dynamic libraries -----------------------------------------------------
