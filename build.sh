@@ -12,7 +12,7 @@ setup() {
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
-  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev; do
+  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev libenet-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
