@@ -186,13 +186,6 @@ private:
     int transmit(user_datagram* d, sockaddr_in* to);
 };
 
-extern "C" {
-// 0: the socket calls need no start-up here.
-VANTREL_API int init_socket_api();
-// Makes the socket non-blocking. 0 / -1.
-VANTREL_API int p_set_nonblocking_socket(int sock);
-}
-
 // 1 and the address (network order) for a dotted-quad text; 0 for a text that
 // is not one (or is the broadcast address). A null addr only tests.
 VANTREL_API int inet_aton(const char* text, unsigned int* addr);
@@ -207,3 +200,10 @@ VANTREL_API void print_user_datagram(user_datagram* d);
 VANTREL_API void dump_inet_game_link_l(FILE* _f, d_list* _list, const char* prefix);
 
 }  // namespace vantrel
+
+extern "C" {
+// 0: the socket calls need no start-up here.
+VANTREL_API int init_socket_api();
+// Makes the socket non-blocking. 0 / -1.
+VANTREL_API int p_set_nonblocking_socket(int sock);
+}

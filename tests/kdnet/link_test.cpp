@@ -17,22 +17,32 @@
 
 using namespace vantrel;
 
-// Live blocks of the whole process, for the flood test.
+// Live blocks of the whole process, for the flood test: every form of the
+// operators comes here, so the sanitizers see matching pairs.
 static long live_blocks;
-[[gnu::noinline]] void* operator new(size_t n)
+[[gnu::noinline]] static void* counted(size_t n)
 {
     ++live_blocks;
-    if (void* p = malloc(n ? n : 1))
+    return malloc(n ? n : 1);
+}
+[[gnu::noinline]] static void uncounted(void* p)
+{
+    live_blocks -= p != nullptr;
+    free(p);
+}
+void* operator new(size_t n)
+{
+    if (void* p = counted(n))
         return p;
     throw std::bad_alloc();
 }
-[[gnu::noinline]] void operator delete(void* p) noexcept
-{
-    if (p)
-        --live_blocks;
-    free(p);
-}
-void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void* operator new[](size_t n) { return operator new(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void operator delete(void* p) noexcept { uncounted(p); }
+void operator delete[](void* p) noexcept { uncounted(p); }
+void operator delete(void* p, size_t) noexcept { uncounted(p); }
+void operator delete[](void* p, size_t) noexcept { uncounted(p); }
 
 namespace {
 
