@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
 #   ./build.sh demo   set up, build, compile a sample level and write its plan as an SVG
-#   ./build.sh test   set up, build and run every test: normal build, then the sanitizer build
+#   ./build.sh test   set up, build and run every test: normal build, the sanitizer build, a fuzz smoke run
+#   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
+#   ./build.sh fuzz [SECONDS]  build the libFuzzer harnesses with clang and run each for SECONDS (60)
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -12,7 +14,7 @@ setup() {
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
-  for pkg in googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev libenet-dev; do
+  for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev libenet-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
@@ -47,12 +49,48 @@ case "${1:-}" in
     setup
     build build
     ctest --test-dir build --output-on-failure -j "$jobs"
+    # A game builds against the installed package, not the build tree.
+    rm -rf build/install build/installed-example
+    cmake --install build --prefix build/install >/dev/null
+    cmake -S examples/configure -B build/installed-example -DCMAKE_PREFIX_PATH="$(pwd)/build/install" >/dev/null
+    cmake --build build/installed-example >/dev/null
+    build/installed-example/configure >/dev/null
+    echo "installed package: example built and ran"
     build build-asan -DVANTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1:alloc_dealloc_mismatch=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    # A short smoke run of every fuzz harness; ./build.sh fuzz 3600 is the long campaign.
+    "$0" fuzz 30
+    ;;
+  install)
+    setup
+    build build
+    cmake --install build --prefix "${2:-/usr/local}"
+    ;;
+  fuzz)
+    setup
+    CC=clang CXX=clang++ build build-fuzz -DVANTREL_FUZZ=ON -DVANTREL_TESTS=OFF
+    seconds=${2:-60}
+    testdata=../shared/testdata
+    for harness in build-fuzz/tests/fuzz/fuzz_*; do
+      name=${harness##*/fuzz_}
+      corpus=build-fuzz/corpus/$name
+      mkdir -p "$corpus"
+      # Seeds: the project's own samples and, where present, the third-party files.
+      case $name in
+        poly_list) cp data/levels/*.txt "$corpus"/; [ -d $testdata ] && cp $testdata/levels/lq_e2m1.polys.txt "$corpus"/ ;;
+        bmp) [ -d $testdata ] && find $testdata/images/bmp -name '*.bmp' -size -64k -exec cp {} "$corpus"/ \; ;;
+        tga) [ -d $testdata ] && find $testdata/images/tga -name '*.tga' -size -64k -exec cp {} "$corpus"/ \; ;;
+        *) [ -d tests/fuzz/seeds/$name ] && cp tests/fuzz/seeds/$name/* "$corpus"/ ;;
+      esac
+      echo "fuzz_$name: ${seconds} s"
+      "$harness" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=0 -artifact_prefix=build-fuzz/ 2>build-fuzz/$name.log \
+        || { tail -40 build-fuzz/$name.log; exit 1; }
+    done
     ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|install [PREFIX]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

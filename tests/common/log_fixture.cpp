@@ -1,10 +1,9 @@
 #include "tests/common/log_fixture.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "kdbase/errorlog.h"
@@ -13,10 +12,15 @@ namespace vantrel_test {
 
 void log_test::SetUp()
 {
-    char templ[] = "/tmp/vantrel-test-XXXXXX";
-    char* d = mkdtemp(templ);
-    ASSERT_NE(d, nullptr);
-    dir = d;
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    std::error_code ec;
+    for (int tries = 0; dir.empty() && tries < 100; ++tries) {
+        fs::path d = fs::temp_directory_path(ec) / ("vantrel-test-" + std::to_string(seed()));
+        if (!ec && fs::create_directory(d, ec))
+            dir = d.generic_string();
+    }
+    ASSERT_FALSE(dir.empty()) << "no temporary directory";
     log_path = dir + "/errorlog";
     set_logfile(log_path.c_str());
     set_log_priority(10);
@@ -29,10 +33,15 @@ void log_test::TearDown()
     set_display_message_func(nullptr);
     set_display_status_func(nullptr);
     set_log_priority(10);
-    set_logfile("/dev/null");
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (system(cmd.c_str()) != 0)
+    // Whatever is logged between tests goes beside the test folders.
+    static const std::string between =
+        (std::filesystem::temp_directory_path() / "vantrel-test-errorlog").generic_string();
+    set_logfile(between.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    if (ec)
         ADD_FAILURE() << "could not remove " << dir;
+    dir.clear();
 }
 
 std::vector<std::string> log_test::log_lines() const
@@ -55,7 +64,8 @@ bool log_test::log_has(const std::string& text) const
 
 void log_test::clear_log()
 {
-    unlink(log_path.c_str());
+    std::error_code ec;
+    std::filesystem::remove(log_path, ec);
 }
 
 std::string log_test::path(const std::string& name) const
@@ -88,8 +98,8 @@ std::string source_dir()
 std::string testdata_dir()
 {
     std::string d = source_dir() + "/../shared/testdata";
-    struct stat st;
-    return stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? d : std::string();
+    std::error_code ec;
+    return std::filesystem::is_directory(d, ec) ? d : std::string();
 }
 
 }  // namespace vantrel_test
