@@ -132,4 +132,62 @@ void entity_t::dump(FILE* f, const char* prefix)
     fprintf(f, "%sflags=%08x\n", prefix, flags);
 }
 
+// ---- entity states ----------------------------------------------------------------
+
+entity_state_t::entity_state_t() : anim_reloop_time(0), entity(nullptr)
+{
+    cycle_timer.start(0);
+}
+
+int entity_state_t::action()
+{
+    if (!entity || is_sub_state_id(id))
+        return -1;
+    entity->interpolate();
+    // The timer's period is 0: has_elapsed() is minus the ms since the last pass.
+    int dt = -cycle_timer.has_elapsed();
+    int over = UpdateFrame((unsigned int)(dt > 0 ? dt : 0));
+    int r = on_action();
+    if (r != -1 && over < 1)
+        return r;
+    SetStartTime(anim_reloop_time);
+    SetTime((unsigned int)(over > 0 ? over : 0));
+    return -1;
+}
+
+void entity_state_t::start_state()
+{
+    cycle_timer.start(0);
+    SetStartTime(0);
+    SetTime(0);
+    if (entity)
+        entity->send_state(id);
+    on_start_state();
+}
+
+void entity_state_t::end_state()
+{
+    on_end_state();
+}
+
+void entity_state_t::on_start_state() {}
+
+void entity_state_t::on_end_state() {}
+
+int entity_state_t::on_action()
+{
+    return 0;
+}
+
+void entity_state_t::dump(FILE* f, const char* prefix)
+{
+    CHECK_PTR_V(f);
+    if (!prefix)
+        prefix = "";
+    generic_state::dump(f, prefix);
+    CSAnimation::dump(f, prefix);
+    fprintf(f, "%sanim_reloop_time=%d cycle_delta=%u\n", prefix, (int)anim_reloop_time,
+            (unsigned)cycle_timer.cycle_time());
+}
+
 }  // namespace vantrel

@@ -16,9 +16,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/passive_timer.h"
 #include "kdnet/dispatcher.h"
 #include "primitives/model.h"
 #include "state_machine/state_machine.h"
+#include "world/animation.h"
 #include "world/level.h"
 #include "world/position_handler.h"
 
@@ -61,6 +63,37 @@ public:
     // radius_v = half the extent of the model's bounding box (w = 1).
     // Nothing changes when the model has no box.
     void adjust_radius();
+};
+
+// A state of an entity that plays an animation: each pass moves the entity
+// one motion step and advances the animation; when the animation runs past
+// its end it restarts at anim_reloop_time and the pass counts as a completed
+// loop. A sub-state (id with SUB_STATE_BIT) does no motion and no animation
+// and completes every pass. Owned by whoever created it, never by the entity.
+class VANTREL_API entity_state_t : public generic_state, public CSAnimation {
+public:
+    uint32_t anim_reloop_time;  // where the animation restarts when it wraps, ms
+    entity_t* entity;           // the owner (not owned); null: the state does nothing
+    passive_timer cycle_timer;  // measures the ms between passes
+
+    entity_state_t();
+
+    // One motion step and animation step (see above). -1 on a completed
+    // loop, else the result of on_action().
+    int action() override;
+    // Restarts the timer and the animation, sends the state's id when the
+    // entity is networked, then on_start_state().
+    void start_state() override;
+    // on_end_state().
+    void end_state() override;
+    // The state, the animation, then "%sanim_reloop_time=%d cycle_delta=%u\n".
+    void dump(FILE* f, const char* prefix) override;
+
+    // Hooks for derived states. on_action returns -1 to end a loop early;
+    // here it returns 0 (keep going).
+    virtual void on_start_state();
+    virtual void on_end_state();
+    virtual int on_action();
 };
 
 }  // namespace vantrel
