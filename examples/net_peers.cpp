@@ -1,8 +1,11 @@
 // Two game peers in one process, each with its own link and dispatcher, talk
-// over loopback through a relay the way entities do: every cycle each sends
-// its position and every tenth cycle a state change to its multicast group,
-// and prints what it sees of the other. With -loss N the relay drops N % of
-// the datagrams each way.
+// over loopback through a relay. Each runs its own entity (moving along a
+// circle, changing state every tenth cycle: stand, walk, run, stand ...) and
+// a remote copy of the other's entity, which follows the positions and state
+// changes that arrive. Every fifth cycle each peer prints where it sees the
+// other. With -loss N the relay drops N % of the datagrams each way: the copy
+// misses positions, and refuses a state that may not follow the one it shows
+// (logged in net_peers.log) until the next one fits.
 //   net_peers [-loss 30] [-cycles 60]
 #include <charconv>
 #include <cmath>
@@ -11,7 +14,7 @@
 #include <random>
 
 #include "kdbase/errorlog.h"
-#include "kdnet/dispatcher.h"
+#include "world/entity.h"
 
 using namespace vantrel;
 
@@ -25,33 +28,7 @@ sockaddr_in loopback(unsigned short port)
     return a;
 }
 
-// Prints every position and state it is given.
-struct viewer : igl_user {
-    const char* name = "";
-    int positions = 0, states = 0;
-    void process_datagram(char* buf, sockaddr_in*) override
-    {
-        dgram_header h;
-        get_dgram_header(buf, DGRAM_MAX_SIZE, &h);
-        user_datagram d;
-        if (h.id == GD_POSITION) {
-            d.add("x", 0.0f);
-            d.add("y", 0.0f);
-            d.add("z", 0.0f);
-            d.unpack(buf, DGRAM_HEADER_SIZE + h.data_size);
-            printf("%s sees position #%u (%.2f, %.2f, %.2f)\n", name, h.seq_num, d["x"]->f_value(), d["y"]->f_value(),
-                   d["z"]->f_value());
-            ++positions;
-        } else if (h.id == GD_STATE) {
-            d.add("state", 0);
-            d.unpack(buf, DGRAM_HEADER_SIZE + h.data_size);
-            printf("%s sees state %d\n", name, d["state"]->i_value());
-            ++states;
-        }
-    }
-};
-
-// Forwards datagrams between A and B, dropping loss % of them.
+// Forwards datagrams between the peers, dropping loss % of them.
 struct relay {
     int toward_a = platform_socket(PLATFORM_SOCK_DGRAM), toward_b = platform_socket(PLATFORM_SOCK_DGRAM);
     sockaddr_in a, b;
@@ -102,47 +79,69 @@ int option(int argc, char** argv, const char* name, int fallback)
     return fallback;
 }
 
-// One side: a link bound to its own port and connected to the relay, the
-// user that receives on it (and sends through it), and its dispatcher.
+// An entity with the three states; each state may only follow the one before.
+struct actor {
+    entity_t ent;
+    int after_run[2] = {3, 0}, after_stand[2] = {1, 0}, after_walk[2] = {2, 0};
+    entity_state_t stand, walk, run;
+    generic_state* states[4] = {&stand, &walk, &run, nullptr};
+
+    explicit actor(unsigned short id)
+    {
+        stand.set(1, after_run, 0, -1);
+        walk.set(2, after_stand, 0, -1);
+        run.set(3, after_walk, 0, -1);
+        stand.entity = walk.entity = run.entity = &ent;
+        ent.states = states;
+        ent.user_id = id;
+    }
+    int state() { return ent.current ? ent.current->id : 0; }
+};
+
+// One side: a link bound to its own port and connected to the relay, its
+// dispatcher, its own entity (sending) and the copy of the other's (receiving).
 struct peer {
     const char* name;
     inet_game_link link;
-    viewer user;
     dispatcher disp;
-    int state = 1;
+    actor own, copy;
 
-    explicit peer(const char* _name) : name(_name) {}
-    bool open()
+    peer(const char* _name, unsigned short own_id, unsigned short other_id)
+        : name(_name), own(own_id), copy(other_id)
     {
-        return link.create(PLATFORM_SOCK_DGRAM) == 0 && link.bind(0) == 0;
     }
-    bool join(unsigned short relay_port, unsigned short id)
+    bool open() { return link.create(PLATFORM_SOCK_DGRAM) == 0 && link.bind(0) == 0; }
+    bool join(unsigned short relay_port)
     {
-        user.game_link = &link;
-        user.user_id = id;
-        user.name = name;
-        return link.connect("127.0.0.1", relay_port) == 0 && user.add_to_mcast_group(&link) == 0 &&
-               disp.register_user(&user) == 0;
+        own.ent.game_link = copy.ent.game_link = &link;
+        own.ent.flags = ENTITY_NETWORKED;
+        return link.connect("127.0.0.1", relay_port) == 0 && own.ent.add_to_mcast_group(&link) == 0 &&
+               disp.register_user(&own.ent) == 0 && disp.register_user(&copy.ent) == 0;
     }
-    // What an entity sends: its position every cycle, its state when it changes.
-    void send(int cycle, unsigned short id, float phase)
+    // The host's part of a cycle for its own entity: move it, change its
+    // state now and then (the state that starts sends itself), run it.
+    void play(int cycle, float phase)
     {
-        user_datagram pos;
-        pos.set("id", GD_POSITION);
-        pos.set("user_id", id);
-        pos.add("x", (float)std::cos(cycle * 0.1 + phase));
-        pos.add("y", (float)std::sin(cycle * 0.1 + phase));
-        pos.add("z", 0.0f);
-        user.mcast_data(&pos);
-        if (cycle % 10 == 0) {
-            user_datagram change;
-            change.set("id", GD_STATE);
-            change.set("user_id", id);
-            change.add("state", state);
-            if (user.mcast_data(&change) == 0)
-                printf("%s sends state %d\n", name, state);
-            ++state;
+        if (cycle == 0)
+            own.ent.branch_to(1);
+        else if (cycle % 10 == 0)
+            own.ent.request_state_transition(own.state() % 3 + 1);
+        own.ent.pos_v[0] = (float)std::cos(cycle * 0.1 + phase);
+        own.ent.pos_v[1] = (float)std::sin(cycle * 0.1 + phase);
+        own.ent.execute();
+        own.ent.send_pos();
+    }
+    // Serves the link (a pass ends with each datagram handed over), then
+    // runs the copy once it has a state: it takes the state that arrived and
+    // lands on the last position.
+    void follow()
+    {
+        for (int pass = 0; pass < 3; ++pass) {
+            timeval budget = {0, 1000};
+            disp.process_async_rx_datagrams(&budget);
         }
+        if (copy.ent.current || copy.ent.requested_states[0])
+            copy.ent.execute();
     }
 };
 
@@ -155,32 +154,35 @@ int main(int argc, char** argv)
     int cycles = option(argc, argv, "-cycles", 60);
     init_socket_api();
 
-    // Both peers use the same user id: each is the other's remote copy.
-    const unsigned short id = 7;
-    peer a("A"), b("B");
+    peer a("A", 1, 2), b("B", 2, 1);
     if (!a.open() || !b.open()) {
         fprintf(stderr, "net_peers: no sockets (see net_peers.log)\n");
         return 1;
     }
     relay wire(loss, a.link.local_port(), b.link.local_port());
-    if (!a.join(platform_local_port(wire.toward_a), id) || !b.join(platform_local_port(wire.toward_b), id)) {
+    if (!a.join(platform_local_port(wire.toward_a)) || !b.join(platform_local_port(wire.toward_b))) {
         fprintf(stderr, "net_peers: unable to connect through the relay (see net_peers.log)\n");
         return 1;
     }
 
+    int agree = 0;
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        a.send(cycle, id, 0.0f);
-        b.send(cycle, id, 3.14159f);
+        a.play(cycle, 0.0f);
+        b.play(cycle, 3.14159f);
         wire.pump();
-        // Each peer serves its link: a pass ends with each datagram handed over.
-        for (peer* p : {&a, &b})
-            for (int pass = 0; pass < 3; ++pass) {
-                timeval budget = {0, 1000};
-                p->disp.process_async_rx_datagrams(&budget);
+        a.follow();
+        b.follow();
+        for (peer* p : {&a, &b}) {
+            peer* other = p == &a ? &b : &a;
+            agree += p->copy.state() == other->own.state();
+            if (cycle % 5 == 4) {
+                const float* at = p->copy.ent.pos_v;
+                printf("cycle %2d: %s sees %s at (%5.2f, %5.2f) in state %d (really state %d)\n", cycle, p->name,
+                       other->name, at[0], at[1], p->copy.state(), other->own.state());
             }
+        }
     }
-    printf("each sent %d positions and %d states; A saw %d positions and %d states of B, B saw %d and %d of A; "
-           "the relay dropped %d datagrams\n",
-           cycles, a.state - 1, a.user.positions, a.user.states, b.user.positions, b.user.states, wire.dropped);
+    printf("the copies showed the right state in %d of %d looks; the relay dropped %d datagrams\n", agree,
+           2 * cycles, wire.dropped);
     return 0;
 }
