@@ -38,6 +38,8 @@ public:
     // No states (the host supplies them), an empty model, not networked;
     // the body's position is the model's translation.
     entity_t();
+    // Unregister the entity from its dispatcher and take it out of its
+    // level's ents first: neither owns it, and both keep its address.
     ~entity_t() override;
 
     // Does nothing: state changes are sent by the states themselves.
