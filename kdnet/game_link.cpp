@@ -29,25 +29,6 @@ bool has_header(user_datagram* d)
     return true;
 }
 
-// The copy's variables take their names along, so the pending datagram does
-// not depend on the caller's name texts.
-bool own_names(r_struct* s)
-{
-    for (d_node* n = s->list.first; n; n = n->next) {
-        r_var* v = static_cast<r_var*>(n->object);
-        if (v->owns_name || !v->name)
-            continue;
-        size_t len = strlen(v->name);
-        char* name = KD_NEW char[len + 1];
-        if (!name)
-            return false;
-        memcpy(name, v->name, len + 1);
-        v->name = name;
-        v->owns_name = true;
-    }
-    return true;
-}
-
 }  // namespace
 
 // ---- datagrams -----------------------------------------------------------------
@@ -305,8 +286,23 @@ user_datagram* inet_game_link::_add_pending_dgram(user_datagram* d)
         ELOG(EL_MINDEBUG, "inet_game_link::add_pending_dgram(): invalid parameters");
         return nullptr;
     }
-    user_datagram* copy = KD_NEW user_datagram;
-    if (!copy || copy->copy(d) < 0 || copy->list.count != d->list.count || !own_names(copy)) {
+    // The copy is the datagram in wire form: the header fields and the
+    // payload as bytes, which pack back into the same datagram.
+    char buf[DGRAM_MAX_SIZE];
+    int size = d->size();
+    user_datagram* copy = nullptr;
+    r_var* payload = nullptr;
+    bool ok = size >= DGRAM_HEADER_SIZE && size <= DGRAM_MAX_SIZE && d->pack(buf, DGRAM_MAX_SIZE) == size &&
+              (copy = KD_NEW user_datagram) != nullptr && has_header(copy);
+    if (ok && size > DGRAM_HEADER_SIZE) {
+        payload = create_r_var("payload", size - DGRAM_HEADER_SIZE);
+        if (payload)
+            payload->type = r_uchar8;
+        ok = payload && copy->add(payload) == 0;
+        if (!ok)
+            delete payload;
+    }
+    if (!ok || copy->unpack(buf, size) != size) {
         ELOG(EL_MINDEBUG, "inet_game_link::add_pending_dgram(): unable to create new dgram");
         delete copy;
         return nullptr;

@@ -84,7 +84,7 @@ public:
     uint32_t rttvar;               // round-trip variation, ms
     uint32_t max_tx_attempts;      // 3
     uint32_t n_tx_attempts;        // transmissions of the pending datagram so far
-    user_datagram* pending_dgram;  // owned copy awaiting its acknowledgement, or null
+    user_datagram* pending_dgram;  // owned copy awaiting its acknowledgement (wire form), or null
     sockaddr_in* destination;      // where it goes: the link's peer, or null (connected socket)
     passive_timer rtt_timer;       // started with the first transmission
 
@@ -176,8 +176,9 @@ public:
     // 0 when seq is newer than the last number received (which it becomes),
     // -3 when not. Always 0 with sequencing off.
     int _validate_seq_num(unsigned short seq);
-    // Keeps a copy of d as the pending datagram. The copy (owned by the link),
-    // or null (logged).
+    // Keeps a copy of d as the pending datagram, in wire form: the header
+    // fields, then the payload as one r_uchar8 array "payload". The copy
+    // (owned by the link), or null (logged).
     user_datagram* _add_pending_dgram(user_datagram* d);
 
     void dump(FILE* _f, const char* prefix);
