@@ -12,6 +12,7 @@
 
 #include "kdbase/cfile.h"
 #include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
 #include "kdnet/dispatcher.h"
 #include "tests/common/log_fixture.h"
 
@@ -206,6 +207,24 @@ TEST_F(net_test, silent_peer_gets_three_copies_then_the_link_times_out_until_can
     link.cancel_reliable_tx();
     EXPECT_FALSE(link.flags & IGL_TIMED_OUT);
     EXPECT_EQ(link.start_reliable_tx(d, &to), 2);
+    delete d;
+}
+
+TEST_F(net_test, every_allocation_failure_while_keeping_a_datagram_leaves_nothing_pending)
+{
+    user_datagram* d = state_dgram(3, 1);
+    sockaddr_in to = peer.addr;
+    for (int k = 0;; ++k) {
+        mc_fail_after(k);
+        int r = link.start_reliable_tx(d, &to);
+        mc_fail_after(-1);
+        ASSERT_EQ(r < 0, link.tx_state.pending_dgram == nullptr) << k;
+        if (r >= 0)
+            break;
+        EXPECT_TRUE(log_has("unable to create new dgram")) << k;
+    }
+    EXPECT_EQ(link.resend_reliable_dgram(), 0);
+    EXPECT_EQ(peer.drain(), link.last_out_seq_num + 1);  // every attempt went out once, the kept one twice
     delete d;
 }
 
