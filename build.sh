@@ -2,6 +2,7 @@
 # One entry point for developers and CI.
 #   ./build.sh demo   set up, build, compile a sample level and write its plan as an SVG
 #   ./build.sh test   set up, build and run every test: normal build, the sanitizer build, a fuzz smoke run
+#   ./build.sh test-windows  cross-build for Windows x64 with mingw-w64 and run every test under Wine
 #   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
 #   ./build.sh fuzz [SECONDS]  build the libFuzzer harnesses with clang and run each for SECONDS (60)
 set -euo pipefail
@@ -24,6 +25,34 @@ setup() {
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${need[@]}"
+  fi
+}
+
+setup_windows() {
+  # The cross compiler, Wine, and libffi built from Debian's source package
+  # for the mingw target (there is no Debian mingw package of it), cached.
+  local need=()
+  for pkg in g++-mingw-w64-x86-64-posix wine64 dpkg-dev googletest; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
+  done
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if [ ${#need[@]} -gt 0 ]; then
+    echo "installing: ${need[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${need[@]}"
+  fi
+  local deps=$(pwd)/build-win-deps
+  if [ ! -f "$deps/lib/libffi.a" ]; then
+    if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+      printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        | $sudo tee /etc/apt/sources.list.d/vantrel-src.sources >/dev/null
+      $sudo apt-get update -q
+    fi
+    rm -rf "$deps/src" && mkdir -p "$deps/src"
+    (cd "$deps/src" && apt-get source -q libffi >/dev/null 2>&1 && cd libffi-*/ &&
+      ./configure -q --host=x86_64-w64-mingw32 CC=x86_64-w64-mingw32-gcc-posix --prefix="$deps" \
+        --disable-shared --enable-static --disable-docs >/dev/null && make -s -j "$jobs" >/dev/null && make -s install >/dev/null)
   fi
 }
 
@@ -62,6 +91,21 @@ case "${1:-}" in
     # A short smoke run of every fuzz harness; ./build.sh fuzz 3600 is the long campaign.
     "$0" fuzz 30
     ;;
+  test-windows)
+    setup_windows
+    deps=$(pwd)/build-win-deps
+    PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+      -DVANTREL_WIN_DEPS="$deps" -DCMAKE_BUILD_TYPE=Release
+    export WINEPREFIX=$(pwd)/build-win/wineprefix WINEDEBUG=-all
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+    # A running server before ctest and stopped after: else ctest waits for Wine's services.
+    wineserver -p
+    wine64 cmd /c exit >/dev/null 2>&1 || true
+    status=0
+    ctest --test-dir build-win --output-on-failure -j "$jobs" || status=$?
+    wineserver -k || true
+    exit $status
+    ;;
   install)
     setup
     build build
@@ -90,7 +134,7 @@ case "${1:-}" in
     done
     ;;
   *)
-    echo "usage: $0 demo|test|install [PREFIX]|fuzz [SECONDS]" >&2
+    echo "usage: $0 demo|test|test-windows|install [PREFIX]|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -11,6 +11,7 @@ static vantrel::mc_init mc_guard;
 
 namespace {
 const char* log_file = "errorlog";
+FILE* log_stream;
 int log_priority = 10;
 el_display_func display_message;
 el_display_func display_status;
@@ -32,7 +33,7 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
         va_end(args);
     }
 
-    if (FILE* f = fopen(log_file, "a+")) {
+    if (FILE* f = log_stream ? log_stream : fopen(log_file, "a+")) {
         char stamp[vantrel::PATH_MAX_FNAME + vantrel::PATH_MAX_EXT + 64];
         vantrel::platform_time_text(stamp, 32);
         if (priority > 9) {
@@ -42,7 +43,10 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
             snprintf(stamp + len, sizeof stamp - len, ": %s%s(%d)", fname, ext, line);
         }
         fprintf(f, "[%s] %s\n", stamp, message);
-        fclose(f);
+        if (f == log_stream)
+            fflush(f);
+        else
+            fclose(f);
     }
 
     if (priority > 4 && display_status) {
@@ -57,6 +61,11 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
     }
     if (priority == EL_SHOWUSER && display_message)
         display_message(message);
+}
+
+void set_log_stream(FILE* f)
+{
+    log_stream = f;
 }
 
 void set_logfile(const char* name)

@@ -23,9 +23,12 @@ extern "C" {
 // Logs one message (cut to 255 characters) when priority <= the threshold.
 // file is the caller's source path; only its name and extension are written.
 VANTREL_API void errorlog(const char* file, int line, int priority, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+    VANTREL_PRINTF(4, 5);
 // The pointer is kept, not copied: name must stay valid. Default "errorlog".
 VANTREL_API void set_logfile(const char* name);
+// Sends the log to an open stream (stderr, say) instead of the file; the
+// stream stays the caller's. Null goes back to the file.
+VANTREL_API void set_log_stream(FILE* f);
 // Messages with a priority greater than p are dropped. Default 10.
 VANTREL_API void set_log_priority(int p);
 // Callback for EL_CRITICAL and EL_SHOWUSER; null removes it.

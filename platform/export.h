@@ -1,4 +1,28 @@
-// Symbol visibility of the library's public interface.
+// Symbol visibility of the library's public interface: exported from the
+// library, imported by its users.
 #pragma once
 
+#if defined(_WIN32)
+#if defined(VANTREL_BUILDING)
+#define VANTREL_API __declspec(dllexport)
+#else
+#define VANTREL_API __declspec(dllimport)
+#endif
+#else
 #define VANTREL_API __attribute__((visibility("default")))
+#endif
+
+// printf-style checking of a function's format argument; C99 conversions
+// (%zu, %lld) are what the library's formatting accepts on every system.
+#if defined(_WIN32)
+#define VANTREL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define VANTREL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
+// The entry points of a module or render library, found by name at run time.
+#if defined(_WIN32)
+#define VANTREL_EXPORT __declspec(dllexport)
+#else
+#define VANTREL_EXPORT __attribute__((visibility("default")))
+#endif

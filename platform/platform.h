@@ -68,6 +68,12 @@ VANTREL_API size_t scan_integer(const char* s, long long* value);
 // out shorter than the old contents). 0, or -1 when the file cannot be cut.
 VANTREL_API int platform_truncate_file(FILE* f, long length);
 
+// ---- programs ----------------------------------------------------------------
+// Runs a command line through the system's shell (redirections allowed;
+// quote paths with double quotes). Returns the program's exit code, or -1
+// when it could not be run or did not exit normally.
+VANTREL_API int platform_run_command(const char* command);
+
 // ---- clock -----------------------------------------------------------------
 using ::get_milli_uptime;
 

@@ -11,11 +11,13 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -50,6 +52,15 @@ int platform_truncate_file(FILE* f, long length)
     if (!f || length < 0 || fflush(f) != 0)
         return -1;
     return ftruncate(fileno(f), (off_t)length) == 0 ? 0 : -1;
+}
+
+// ---- programs ----------------------------------------------------------------
+int platform_run_command(const char* command)
+{
+    if (!command)
+        return -1;
+    int status = system(command);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // ---- clock -----------------------------------------------------------------

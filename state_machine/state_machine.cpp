@@ -27,21 +27,21 @@ void generic_state::end_state()
 {
 }
 
-void generic_state::dump(FILE* f, const char* tabs)
+void generic_state::dump(FILE* _f, const char* tabs)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     if (!tabs)
         tabs = "";
-    fprintf(f, "%s***generic_state\n", tabs);
-    fprintf(f, "%sid=%d next=%d loop_counter=%d max_loops=%d flags=%08x\n", tabs, id, next, loop_counter,
+    fprintf(_f, "%s***generic_state\n", tabs);
+    fprintf(_f, "%sid=%d next=%d loop_counter=%d max_loops=%d flags=%08x\n", tabs, id, next, loop_counter,
             max_loops, (unsigned)flags);
-    fprintf(f, "%sallowed[]: ", tabs);
+    fprintf(_f, "%sallowed[]: ", tabs);
     if (!allowed)
-        fputs("(none)", f);
+        fputs("(none)", _f);
     else
         for (int* a = allowed; *a; ++a)
-            fprintf(f, "%d ", *a);
-    fputs("\n", f);
+            fprintf(_f, "%d ", *a);
+    fputs("\n", _f);
 }
 
 void generic_state::set(int _id, int* _allowed, int _next, int _max_loops)
@@ -257,40 +257,40 @@ void state_machine::execute()
     }
 }
 
-void dump_generic_state_l(FILE* f, d_list* _list, const char* tabs)
+void dump_generic_state_l(FILE* _f, d_list* _list, const char* tabs)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     CHECK_PTR_V(_list);
     for (d_node* n = _list->first; n; n = n->next)
-        static_cast<generic_state*>(n->object)->dump(f, tabs);
+        static_cast<generic_state*>(n->object)->dump(_f, tabs);
 }
 
-void state_machine::dump(FILE* f, const char* tabs)
+void state_machine::dump(FILE* _f, const char* tabs)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     if (!tabs)
         tabs = "";
-    fprintf(f, "%sstates:\n", tabs);
+    fprintf(_f, "%sstates:\n", tabs);
     if (!states)
-        fprintf(f, "%s(no states)\n", tabs);
+        fprintf(_f, "%s(no states)\n", tabs);
     else
         for (generic_state** s = states; *s; ++s)
-            (*s)->dump(f, tabs);
-    fprintf(f, "%scurrent: ", tabs);
+            (*s)->dump(_f, tabs);
+    fprintf(_f, "%scurrent: ", tabs);
     if (current)
-        fprintf(f, "%d\n", current->id);
+        fprintf(_f, "%d\n", current->id);
     else
-        fputs("(none)\n", f);
-    fprintf(f, "%ssub-states:\n", tabs);
-    dump_generic_state_l(f, &sub_states, tabs);
-    fprintf(f, "%srequested_states[]: ", tabs);
+        fputs("(none)\n", _f);
+    fprintf(_f, "%ssub-states:\n", tabs);
+    dump_generic_state_l(_f, &sub_states, tabs);
+    fprintf(_f, "%srequested_states[]: ", tabs);
     for (int i = 0; i < STATE_LIST_SIZE && requested_states[i]; ++i)
-        fprintf(f, "%d ", requested_states[i]);
-    fputs("\n", f);
-    fprintf(f, "%sterminated_states[]: ", tabs);
+        fprintf(_f, "%d ", requested_states[i]);
+    fputs("\n", _f);
+    fprintf(_f, "%sterminated_states[]: ", tabs);
     for (int i = 0; i < STATE_LIST_SIZE && terminated_states[i]; ++i)
-        fprintf(f, "%d ", terminated_states[i]);
-    fputs("\n", f);
+        fprintf(_f, "%d ", terminated_states[i]);
+    fputs("\n", _f);
 }
 
 }  // namespace vantrel

@@ -113,7 +113,7 @@ static int extract(const char* file, const char* entry, const char* out)
 
 int main(int argc, char** argv)
 {
-    set_logfile("/dev/stderr");
+    set_log_stream(stderr);
     set_log_priority(EL_MINOR);  // failures only, not the notes on unknown chunk types
     if (argc == 3 && strcmp(argv[1], "list") == 0)
         return list(argv[2]);

@@ -196,29 +196,29 @@ void CSAnimation::replace(CSAnimation* _anim)
     _anim->init();
 }
 
-void CSAnimation::dump(FILE* f, const char* prefix)
+void CSAnimation::dump(FILE* _f, const char* prefix)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     if (!prefix)
         prefix = "";
     unsigned int total = GetTotalDuration();
-    fprintf(f, "%sduration=%u m_unStartTime=%u m_unEndTime=%u m_unAccumulatedTime=%u\n", prefix, total,
+    fprintf(_f, "%sduration=%u m_unStartTime=%u m_unEndTime=%u m_unAccumulatedTime=%u\n", prefix, total,
             (unsigned)m_unStartTime, (unsigned)m_unEndTime, (unsigned)m_unAccumulatedTime);
     for (int i = 0; i < m_nStacks; ++i) {
         if (m_pModel && m_pModel->meshes && i < m_pModel->nmeshes && m_pModel->meshes[i])
-            fprintf(f, "%smesh: %s\n", prefix, m_pModel->meshes[i]->name ? m_pModel->meshes[i]->name : "");
-        dump_channel_stack(f, m_ppStacks[i], prefix, (int)(total > INT_MAX ? INT_MAX : total));
+            fprintf(_f, "%smesh: %s\n", prefix, m_pModel->meshes[i]->name ? m_pModel->meshes[i]->name : "");
+        dump_channel_stack(_f, m_ppStacks[i], prefix, (int)(total > INT_MAX ? INT_MAX : total));
     }
     if (m_nStacks == 0)
-        fprintf(f, "%s(no channels)\n", prefix);
+        fprintf(_f, "%s(no channels)\n", prefix);
     if (m_pModel)
-        fprintf(f, "%smodel: %s\n", prefix, m_pModel->name ? m_pModel->name : "");
+        fprintf(_f, "%smodel: %s\n", prefix, m_pModel->name ? m_pModel->name : "");
     else
-        fprintf(f, "%s(no model)\n", prefix);
+        fprintf(_f, "%s(no model)\n", prefix);
     std::string child_prefix = std::string(prefix) + "**";
     for (int j = 0; j < m_nChildren; ++j)
         if (m_ppChildren[j])
-            m_ppChildren[j]->dump(f, child_prefix.c_str());
+            m_ppChildren[j]->dump(_f, child_prefix.c_str());
 }
 
 // ---- the text format ------------------------------------------------------------

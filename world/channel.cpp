@@ -69,18 +69,18 @@ int kf_mesh_mtrans_t::interpolate_object(unknown* m, unsigned int time)
     return 0;
 }
 
-void kf_mesh_mtrans_t::dump(FILE* f, const char* prefix)
+void kf_mesh_mtrans_t::dump(FILE* _f, const char* prefix)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     if (!prefix)
         prefix = "";
-    fprintf(f, "%s-[%d ms\n", prefix, (int)duration);
-    fprintf(f, "%s..start_v ", prefix);
-    dump_v(f, start_v);
-    fprintf(f, "%s..end_v ", prefix);
-    dump_v(f, end_v);
-    fprintf(f, "%s..delta_v ", prefix);
-    dump_v(f, delta_v);
+    fprintf(_f, "%s-[%d ms\n", prefix, (int)duration);
+    fprintf(_f, "%s..start_v ", prefix);
+    dump_v(_f, start_v);
+    fprintf(_f, "%s..end_v ", prefix);
+    dump_v(_f, end_v);
+    fprintf(_f, "%s..delta_v ", prefix);
+    dump_v(_f, delta_v);
 }
 
 bool kf_mesh_mtrans_t::are_equal(keyframe* _kf)
@@ -141,18 +141,18 @@ int kf_mesh_quat_t::interpolate_object(unknown* m, unsigned int time)
     return 0;
 }
 
-void kf_mesh_quat_t::dump(FILE* f, const char* prefix)
+void kf_mesh_quat_t::dump(FILE* _f, const char* prefix)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     if (!prefix)
         prefix = "";
-    fprintf(f, "%s-[%d ms\n", prefix, (int)duration);
-    fprintf(f, "%s..start_q ", prefix);
-    dump_q(f, start_q, "");
-    fprintf(f, "%s..end_q ", prefix);
-    dump_q(f, end_q, "");
-    fprintf(f, "%s..rel_q ", prefix);
-    dump_q(f, rel_q, "");
+    fprintf(_f, "%s-[%d ms\n", prefix, (int)duration);
+    fprintf(_f, "%s..start_q ", prefix);
+    dump_q(_f, start_q, "");
+    fprintf(_f, "%s..end_q ", prefix);
+    dump_q(_f, end_q, "");
+    fprintf(_f, "%s..rel_q ", prefix);
+    dump_q(_f, rel_q, "");
 }
 
 bool kf_mesh_quat_t::are_equal(keyframe* _kf)
@@ -177,10 +177,10 @@ int kf_time_t::interpolate_object(unknown*, unsigned int)
     return 0;
 }
 
-void kf_time_t::dump(FILE* f, const char* prefix)
+void kf_time_t::dump(FILE* _f, const char* prefix)
 {
-    CHECK_PTR_V(f);
-    fprintf(f, "%s-[%d ms\n", prefix ? prefix : "", (int)duration);
+    CHECK_PTR_V(_f);
+    fprintf(_f, "%s-[%d ms\n", prefix ? prefix : "", (int)duration);
 }
 
 // ---- channels ----------------------------------------------------------------
@@ -376,49 +376,49 @@ int channel_stack::bind(unknown* _object)
 
 // ---- printers ------------------------------------------------------------------
 
-void dump_channel_stack(FILE* f, channel_stack* stack, const char* prefix, int total)
+void dump_channel_stack(FILE* _f, channel_stack* stack, const char* prefix, int total)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     CHECK_PTR_V(stack);
     if (!prefix)
         prefix = "";
     unsigned int len = stack->get_duration();
-    fprintf(f, "%sstack (nchannels=%d len=%dms):\n", prefix, stack->channels.count, (int)len);
+    fprintf(_f, "%sstack (nchannels=%d len=%dms):\n", prefix, stack->channels.count, (int)len);
     int number = stack->channels.count;
     char sub[256];
     for (d_node* n = stack->channels.last; n; n = n->prev, --number) {
         channel* c = static_cast<channel*>(n->object);
         snprintf(sub, sizeof sub, "%s+++ %03d(%06dms): ", prefix, number, (int)c->get_duration());
-        dump_channel(f, c, sub, total < 0 ? (int)len : total);
+        dump_channel(_f, c, sub, total < 0 ? (int)len : total);
     }
-    fprintf(f, "%s***end stack\n", prefix);
+    fprintf(_f, "%s***end stack\n", prefix);
 }
 
-void dump_channel(FILE* f, channel* c, const char* prefix, int total)
+void dump_channel(FILE* _f, channel* c, const char* prefix, int total)
 {
-    CHECK_PTR_V(f);
+    CHECK_PTR_V(_f);
     CHECK_PTR_V(c);
     if (!prefix)
         prefix = "";
     int64_t width = 78 - (int64_t)strlen(prefix);
     int64_t whole = total < 0 ? (int64_t)(c->count() ? c->get_duration() : 0) : total;
-    fputs(prefix, f);
+    fputs(prefix, _f);
     int64_t used = 0;
     for (int k = 0; k < c->count(); ++k) {
         // A share of nothing is drawn as its bare number.
         int64_t w = whole > 0 ? (int64_t)c->kfa[k]->duration * width / whole : 0;
         int field = w - 1 > 0 ? (int)(w - 1 > 200 ? 200 : w - 1) : 0;
-        int printed = fprintf(f, "|%-*d", field, (int)c->kfa[k]->duration);
+        int printed = fprintf(_f, "|%-*d", field, (int)c->kfa[k]->duration);
         used += printed > 0 ? printed : 0;
     }
-    fputc('<', f);
+    fputc('<', _f);
     for (++used; used < width; ++used)
-        fputc('*', f);
-    fputs(")\n", f);
-    fprintf(f, "%sprevtime=%u prevkf=%d currkf=%d\n", prefix, (unsigned)c->prevtime, (int)c->prevkf,
+        fputc('*', _f);
+    fputs(")\n", _f);
+    fprintf(_f, "%sprevtime=%u prevkf=%d currkf=%d\n", prefix, (unsigned)c->prevtime, (int)c->prevkf,
             (int)c->currkf);
     for (int k = 0; k < c->count(); ++k)
-        c->kfa[k]->dump(f, prefix);
+        c->kfa[k]->dump(_f, prefix);
 }
 
 }  // namespace vantrel

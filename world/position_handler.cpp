@@ -288,10 +288,10 @@ bool physical_body::collided_with_body(physical_body* other, float* delta)
     return hit;
 }
 
-void physical_body::dump(FILE* f, const char* prefix)
+void physical_body::dump(FILE* _f, const char* prefix)
 {
-    CHECK_PTR_V(f);
-    fprintf(f, "%sradius_v=(%.4f, %.4f, %.4f)\n", prefix ? prefix : "", (double)radius_v[0], (double)radius_v[1],
+    CHECK_PTR_V(_f);
+    fprintf(_f, "%sradius_v=(%.4f, %.4f, %.4f)\n", prefix ? prefix : "", (double)radius_v[0], (double)radius_v[1],
             (double)radius_v[2]);
 }
 

@@ -87,7 +87,10 @@ public:
     void get_perimeter_v(float* dir, float* out);
     // Cuts delta short where the moving ellipsoid first touches wall and
     // returns true; false when the move does not reach it (delta unchanged).
-    // The velocity is zeroed in both cases. The wall is read, never written.
+    // The velocity is zeroed in both cases. The wall is read, never written:
+    // it is carried into unit-sphere space on a scratch copy, its normal
+    // multiplied by the radius (the normal of the scaled plane), so slanted
+    // walls stop ellipsoids where they touch.
     // A body that already touches or cuts the wall cannot move further into
     // it (the move is cut to zero). Unusable wall, null delta, no pos_v or a
     // radius component <= 0: logged, false, nothing changes.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "kdbase/errorlog.h"
+#include "platform/platform.h"
 
 namespace vantrel_test {
 
@@ -87,6 +88,54 @@ std::string log_test::read_file(const std::string& name) const
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::string capture(const std::function<void(FILE*)>& print)
+{
+    std::string text;
+    FILE* f = std::tmpfile();
+    if (!f) {
+        ADD_FAILURE() << "no temporary file";
+        return text;
+    }
+    print(f);
+    std::rewind(f);
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+std::string program_path(const std::string& name)
+{
+    std::filesystem::path p = std::filesystem::current_path() / (name + VANTREL_EXE_SUFFIX);
+    return p.make_preferred().string();
+}
+
+bool program_built(const std::string& name)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(program_path(name), ec);
+}
+
+int run_program(const std::string& name, const std::string& args, std::string* out)
+{
+    std::string cmd = "\"" + program_path(name) + "\" " + args;
+    if (!out)
+        return vantrel::platform_run_command(cmd.c_str());
+    std::filesystem::path log = std::filesystem::temp_directory_path() /
+                                ("vantrel-run-" + std::to_string(std::random_device()()) + ".txt");
+    cmd += " >\"" + log.string() + "\" 2>&1";
+    int code = vantrel::platform_run_command(cmd.c_str());
+    std::ifstream in(log, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    in.close();
+    *out = s.str();
+    std::error_code ec;
+    std::filesystem::remove(log, ec);
+    return code;
 }
 
 std::string source_dir()

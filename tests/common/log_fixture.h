@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,19 @@ protected:
     std::string dir;
     std::string log_path;
 };
+
+// Everything print wrote to the stream it was given, as text (a diagnostic
+// printer's output).
+std::string capture(const std::function<void(FILE*)>& print);
+
+// A program built beside the tests (a path relative to the build directory
+// without its extension, e.g. "tools/vantrel-cds"), as the system writes it.
+std::string program_path(const std::string& name);
+bool program_built(const std::string& name);
+// Runs such a program with args (paths in double quotes) through the shell;
+// what it writes to both streams goes to out, or, when out is null, where
+// args redirect it. Its exit code, or -1.
+int run_program(const std::string& name, const std::string& args, std::string* out);
 
 // The root of the source tree (for data files shipped with the project).
 std::string source_dir();

@@ -126,7 +126,7 @@ TEST_F(testdata_test, every_file_is_read_or_refused_with_a_message)
         ++files;
         clear_log();
         image_t img;
-        int r = image_read(&img, e.path().c_str(), nullptr);
+        int r = image_read(&img, e.path().string().c_str(), nullptr);
         if (expected_read.count(rel)) {
             EXPECT_EQ(r, 0);
             continue;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <string>
 
 #include "kdbase/d_list.h"
@@ -253,7 +255,7 @@ TEST_F(cfile_test, view_bounds_and_arguments_are_checked)
     EXPECT_EQ(f.OpenVFile(&v, "over", 191, 10), 0);
     EXPECT_TRUE(log_has("virtual file over goes beyond " + p));
     EXPECT_EQ(f.OpenVFile(&v, "neg", -1, 5), 0);
-    EXPECT_EQ(f.OpenVFile(&v, "huge", 10, 0x7FFFFFFFFFFFFFFFL), 0);
+    EXPECT_EQ(f.OpenVFile(&v, "huge", 10, LONG_MAX), 0);
     EXPECT_EQ(f.OpenVFile(nullptr, "x", 0, 1), 0);
     EXPECT_TRUE(log_has("invalid pointer: _vfile="));
     EXPECT_EQ(f.OpenVFile(&v, nullptr, 0, 1), 0);
@@ -416,14 +418,7 @@ namespace {
 
 std::string dumped(void (*print)(FILE*, void*), void* arg)
 {
-    char* text = nullptr;
-    size_t len = 0;
-    FILE* f = open_memstream(&text, &len);
-    print(f, arg);
-    fclose(f);
-    std::string s(text, len);
-    free(text);
-    return s;
+    return vantrel_test::capture([&](FILE* f) { print(f, arg); });
 }
 
 TEST_F(cfile_test, buffer_dump_shows_name_size_and_bytes)

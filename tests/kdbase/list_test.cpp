@@ -308,13 +308,12 @@ TEST_F(list_test, group_compare_messages)
     EXPECT_EQ(c.parent, p2);
     EXPECT_STREQ(c.name, "x");
 
-    char buf[256] = {};
-    FILE* f = fmemopen(buf, sizeof buf, "w");
-    c.dump(f, "  ");
-    p1->dump(f, nullptr);
-    c.dump(f, nullptr);
-    fclose(f);
-    EXPECT_STREQ(buf, "  name=x parent=q\n(invalid group)\n(invalid groupable)\n");
+    std::string out = vantrel_test::capture([&](FILE* f) {
+        c.dump(f, "  ");
+        p1->dump(f, nullptr);
+        c.dump(f, nullptr);
+    });
+    EXPECT_EQ(out, "  name=x parent=q\n(invalid group)\n(invalid groupable)\n");
     delete p1;
     delete p2;
 }

@@ -30,14 +30,7 @@ void expect_q(const float* q, float x, float y, float z, float w, float eps = 1e
 
 std::string printed(void (*print)(FILE*))
 {
-    char* text = nullptr;
-    size_t len = 0;
-    FILE* f = open_memstream(&text, &len);
-    print(f);
-    fclose(f);
-    std::string s(text, len);
-    free(text);
-    return s;
+    return vantrel_test::capture(print);
 }
 
 TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)

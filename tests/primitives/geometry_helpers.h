@@ -8,6 +8,7 @@
 #include <string>
 
 #include "primitives/n_poly.h"
+#include "tests/common/log_fixture.h"
 
 namespace geometry_test {
 
@@ -62,19 +63,7 @@ inline void expect_pos(vantrel::base_primitive& p, int k, pt want)
     EXPECT_NEAR(v[2], want.z, 1e-5) << "vertex " << k;
 }
 
-// Everything the stream received, as text.
-template <class F>
-std::string capture(F print)
-{
-    char* buf = nullptr;
-    size_t len = 0;
-    FILE* f = open_memstream(&buf, &len);
-    print(f);
-    fclose(f);
-    std::string s(buf, len);
-    free(buf);
-    return s;
-}
+using vantrel_test::capture;
 
 }  // namespace geometry_test
 

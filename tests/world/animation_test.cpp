@@ -133,13 +133,6 @@ TEST_F(animation_test, rotation_keyframes_turn_the_axes_and_keep_their_lengths)
     }
     EXPECT_EQ(mesh.matrix[12], 5.0f);
     EXPECT_EQ(mesh.matrix[14], 7.0f);
-    kf_mesh_quat_t same;
-    same.duration = 100;
-    copy_v(same.rel_q, kf->rel_q);
-    EXPECT_TRUE(kf->are_equal(&same));
-    kf_mesh_mtrans_t other;
-    other.duration = 100;
-    EXPECT_FALSE(kf->are_equal(&other));
 }
 
 TEST_F(animation_test, model_animation_ranges_and_wraps)

@@ -2,11 +2,6 @@
 // exit codes and reasons on bad input.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-
 #include "tests/common/log_fixture.h"
 
 namespace {
@@ -17,29 +12,24 @@ protected:
     {
         log_test::SetUp();
         // The tests run in the build directory, where the tools are built.
-        tool = "./tools/vantrel-bspc";
-        struct stat st;
-        if (stat(tool.c_str(), &st) != 0)
+        if (!vantrel_test::program_built("tools/vantrel-bspc"))
             GTEST_SKIP() << "vantrel-bspc is not built";
     }
 
     // Runs the compiler; stdout and stderr go to files in the test directory.
     int run(const std::string& args)
     {
-        std::string cmd = tool + " " + args + " --log '" + path("bspc.log") + "' >'" + path("out.txt") + "' 2>'" +
-                          path("err.txt") + "'";
-        int st = system(cmd.c_str());
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return vantrel_test::run_program("tools/vantrel-bspc", args + " --log \"" + path("bspc.log") + "\" 2>\"" +
+                                                                   path("err.txt") + "\" >\"" + path("out.txt") + "\"",
+                                         nullptr);
     }
 
     std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
-
-    std::string tool;
 };
 
 TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
 {
-    ASSERT_EQ(run(level("corridor.txt") + " --leaf 4 1 4 --svg '" + path("plan.svg") + "'"), 0);
+    ASSERT_EQ(run(level("corridor.txt") + " --leaf 4 1 4 --svg \"" + path("plan.svg") + "\""), 0);
     std::string out = read_file("out.txt");
     EXPECT_NE(out.find("npolys="), std::string::npos);
     EXPECT_NE(out.find("portals: "), std::string::npos);
@@ -62,10 +52,10 @@ TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
 TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
 {
     write_file("empty.txt", "");
-    EXPECT_EQ(run("'" + path("empty.txt") + "'"), 1);
+    EXPECT_EQ(run("\"" + path("empty.txt") + "\""), 1);
     EXPECT_NE(read_file("err.txt").find("all polygons have been used as splitters"), std::string::npos);
 
-    EXPECT_EQ(run("'" + path("missing.txt") + "'"), 1);
+    EXPECT_EQ(run("\"" + path("missing.txt") + "\""), 1);
     EXPECT_NE(read_file("err.txt").find("compilation failed"), std::string::npos);
 
     EXPECT_EQ(run(""), 2);

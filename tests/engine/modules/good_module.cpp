@@ -33,14 +33,14 @@ public:
 
 }  // namespace
 
-extern "C" VANTREL_API ce_base_module* create_good_module(uintptr_t* shared)
+extern "C" VANTREL_EXPORT ce_base_module* create_good_module(uintptr_t* shared)
 {
     if (shared)
         shared[4] += 1;  // tells the test which block it was given
     return new good_module_t;
 }
 
-extern "C" VANTREL_API void destroy_good_module(ce_base_module* m)
+extern "C" VANTREL_EXPORT void destroy_good_module(ce_base_module* m)
 {
     if (m->shared)
         m->shared[3] += 1;

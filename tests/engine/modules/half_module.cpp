@@ -3,7 +3,7 @@
 
 using namespace vantrel;
 
-extern "C" VANTREL_API ce_base_module* create_half_module(uintptr_t* shared)
+extern "C" VANTREL_EXPORT ce_base_module* create_half_module(uintptr_t* shared)
 {
     (void)shared;
     return new ce_base_module;

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
@@ -11,7 +9,7 @@ namespace {
 
 // The vantrel-cds tool as built next to the tests (ctest runs them from the
 // build directory).
-const char* tool = "./tools/vantrel-cds";
+const char* tool = "tools/vantrel-cds";
 
 std::string le32(int v)
 {
@@ -31,22 +29,14 @@ protected:
     void SetUp() override
     {
         log_test::SetUp();
-        struct stat st;
-        if (stat(tool, &st) != 0)
+        if (!vantrel_test::program_built(tool))
             GTEST_SKIP() << tool << " is not built";
     }
 
     // Runs the tool; returns its exit status and what it printed (both streams).
     int run(const std::string& args, std::string* out)
     {
-        std::string cmd = std::string(tool) + " " + args + " 2>&1";
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[512];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out->append(buf, n);
-        int status = pclose(p);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return vantrel_test::run_program(tool, args, out);
     }
 };
 

@@ -1,0 +1,194 @@
+// Windows implementation of the platform layer's system calls.
+#include <io.h>
+#include <windows.h>
+#include <psapi.h>
+#include <process.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "platform/platform.h"
+#include "platform/platform_local.h"
+
+namespace vantrel {
+
+void platform_time_text(char* out, size_t n)
+{
+    if (!out || n == 0)
+        return;
+    char buf[64] = "";
+    time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_s(&local, &now) != 0 || asctime_s(buf, sizeof buf, &local) != 0)
+        buf[0] = 0;
+    size_t len = strlen(buf);
+    if (len && buf[len - 1] == '\n')
+        buf[--len] = 0;
+    snprintf(out, n, "%s", buf);
+}
+
+size_t platform_block_size(void* p)
+{
+    // ::operator new takes its blocks from the C runtime's heap.
+    return p ? _msize(p) : 0;
+}
+
+// ---- files -----------------------------------------------------------------
+
+int platform_truncate_file(FILE* f, long length)
+{
+    if (!f || length < 0 || fflush(f) != 0)
+        return -1;
+    return _chsize_s(_fileno(f), length) == 0 ? 0 : -1;
+}
+
+// ---- programs ----------------------------------------------------------------
+int platform_run_command(const char* command)
+{
+    if (!command)
+        return -1;
+    // cmd /c drops the first and the last quote of its line: one more pair
+    // keeps a quoted program path and quoted redirections intact.
+    size_t n = strlen(command);
+    char* line = static_cast<char*>(::operator new(n + 3, std::nothrow));
+    if (!line)
+        return -1;
+    line[0] = '"';
+    memcpy(line + 1, command, n);
+    line[n + 1] = '"';
+    line[n + 2] = 0;
+    int status = system(line);
+    ::operator delete(line);
+    return status;
+}
+
+// ---- clock -----------------------------------------------------------------
+static unsigned long long counter_ms()
+{
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (unsigned long long)(now.QuadPart / (frequency.QuadPart / 1000));
+}
+
+// Taken by the first reader, at load at the latest (see the POSIX source).
+static unsigned long long clock_origin()
+{
+    static const unsigned long long origin = counter_ms();
+    return origin;
+}
+[[maybe_unused]] static const unsigned long long origin_at_load = clock_origin();
+
+unsigned int system_milli_uptime()
+{
+    return (unsigned int)(counter_ms() - clock_origin());
+}
+
+double platform_cpu_seconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    auto seconds = [](const FILETIME& t) {
+        return (double)(((unsigned long long)t.dwHighDateTime << 32) | t.dwLowDateTime) * 1e-7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// ---- memory ------------------------------------------------------------------
+unsigned long long platform_peak_memory()
+{
+    PROCESS_MEMORY_COUNTERS pmc;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc))
+        return 0;
+    return (unsigned long long)pmc.PeakWorkingSetSize;
+}
+
+// ---- threads ---------------------------------------------------------------
+namespace {
+struct thread_start {
+    thread_func f;
+    void* arg;
+};
+}  // namespace
+
+static unsigned __stdcall thread_trampoline(void* p)
+{
+    thread_start start = *static_cast<thread_start*>(p);
+    ::operator delete(p);
+    return start.f(start.arg);
+}
+
+int platform_create_thread(thread_func f, void* arg)
+{
+    if (!f)
+        return EINVAL;
+    void* mem = ::operator new(sizeof(thread_start), std::nothrow);
+    if (!mem)
+        return ENOMEM;
+    thread_start* start = new (mem) thread_start{f, arg};
+    uintptr_t h = _beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr);
+    if (h == 0) {
+        int rc = errno ? errno : EAGAIN;
+        ::operator delete(mem);
+        return rc;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(h));  // detached: nobody waits for it
+    return 0;
+}
+
+// ---- dynamic libraries -----------------------------------------------------
+static char library_error[512];
+
+static void keep_error(DWORD code)
+{
+    char text[400] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                   sizeof text, nullptr);
+    size_t len = strlen(text);
+    while (len && (text[len - 1] == '\n' || text[len - 1] == '\r'))
+        text[--len] = 0;
+    snprintf(library_error, sizeof library_error, "error %lu: %s", (unsigned long)code, text);
+}
+
+void* platform_load_library(const char* path)
+{
+    if (!path)
+        return nullptr;
+    HMODULE h = LoadLibraryA(path);
+    if (!h)
+        keep_error(GetLastError());
+    return reinterpret_cast<void*>(h);
+}
+
+void* platform_library_symbol(void* library, const char* name)
+{
+    if (!library || !name)
+        return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void platform_free_library(void* library)
+{
+    if (library)
+        FreeLibrary(static_cast<HMODULE>(library));
+}
+
+bool platform_library_loaded(const char* path)
+{
+    HMODULE h = nullptr;
+    return path && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path, &h) && h;
+}
+
+const char* platform_library_error()
+{
+    return library_error;
+}
+
+}  // namespace vantrel
