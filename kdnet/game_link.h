@@ -33,7 +33,7 @@
 #include "kdbase/r_struct.h"
 #include "kdbase/unknown.h"
 #include "platform/export.h"
-#include "platform/platform.h"
+#include "platform/platform_net.h"
 
 namespace vantrel {
 

@@ -6,9 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include <netinet/in.h>  // sockaddr_in, htons: the socket calls below
-#include <sys/time.h>    // timeval: the wait of the network receive loop
-
 #include "platform/export.h"
 
 // The millisecond clock keeps C linkage so hosts and module libraries find it
@@ -112,9 +109,13 @@ VANTREL_API bool platform_library_loaded(const char* path);
 VANTREL_API const char* platform_library_error();
 
 // ---- sockets -----------------------------------------------------------------
-// IPv4 sockets for the game links. sockaddr_in, in_addr and htons/ntohs come
-// from the system's socket header. Sockets are plain ints, -1 when there is
-// none. Calls that fail return -1; platform_socket_error() then says why.
+// IPv4 sockets for the game links. The system's sockaddr_in, timeval and
+// htons/ntohs come with platform/platform_net.h, which only the network layer
+// includes. Sockets are plain ints, -1 when there is none. Calls that fail
+// return -1; platform_socket_error() then says why.
+}  // namespace vantrel
+struct sockaddr_in;
+namespace vantrel {
 
 enum { PLATFORM_SOCK_STREAM = 1, PLATFORM_SOCK_DGRAM = 2 };
 // recvfrom found nothing waiting on a non-blocking socket (not a failure).

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
 #include "platform/platform_local.h"
+#include "platform/platform_net.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
