@@ -21,6 +21,14 @@
 // forged far-ahead number cannot silence a link, and a real gap costs one
 // datagram.
 //
+// Retransmission: the time-out is srtt + 4 rttvar of the classic estimator
+// (9375 ms on a fresh link), kept within IGL_RTO_MIN .. IGL_RTO_MAX so a 0 ms
+// loopback round trip does not retransmit on every pass; only a datagram
+// acknowledged after its first transmission gives a round-trip sample, so
+// loss does not inflate the estimate. When the third transmission goes
+// unanswered the datagram stays pending (start_reliable_tx returns -2) until
+// a late acknowledgement arrives or the sender calls cancel_reliable_tx.
+//
 // Failures are logged once where detected (errors at priority 10) and
 // reported as -1 (or null); nothing throws. Sockets are non-blocking.
 #pragma once
@@ -146,7 +154,7 @@ public:
     // Sends d reliably and waits for its acknowledgement, serving this link
     // through a temporary dispatcher: other datagrams arriving meanwhile are
     // consumed and lost. Waits at most the three time-outs of the
-    // transmissions, each at most IGL_RTO_MAX (180 s in all, 28 s on a fresh
+    // transmissions, each at most IGL_RTO_MAX (180 s in all, 34.6 s on a fresh
     // link). 0; -2 while another reliable datagram is pending; -1 on failure
     // or time-out (the datagram then stays pending).
     int send_reliable_data(user_datagram* d, sockaddr_in* to);
