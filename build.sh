@@ -15,7 +15,8 @@ setup() {
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
-  for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev libenet-dev; do
+  for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev \
+             libegl-dev libgl-dev libgl1-mesa-dri libsdl2-dev libpng-dev libenet-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
@@ -100,7 +101,7 @@ case "${1:-}" in
     [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
     # A running server before ctest and stopped after: else ctest waits for Wine's services.
     wineserver -p
-    wine64 cmd /c exit >/dev/null 2>&1 || true
+    wine cmd /c exit >/dev/null 2>&1 || true
     status=0
     ctest --test-dir build-win --output-on-failure -j "$jobs" || status=$?
     wineserver -k || true

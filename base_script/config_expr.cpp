@@ -69,6 +69,16 @@ static bool index_ok(r_var* v, int i)
     return false;
 }
 
+// An element of an array of script objects: the object's class must have
+// set its stride to step by.
+static bool object_index_ok(script_var* sv, int i)
+{
+    if (i == 0 || (i > 0 && sv->stride > 0))
+        return true;
+    ELOG(EL_MINOR, "tried to read element %d: %s is not an array of objects", i, sv->r_var::name);
+    return false;
+}
+
 // scratch = the address of element i of v, typed as a pointer to v's type.
 // An owned text word is handed out untyped, so nothing frees it twice.
 static int set_address(r_var* scratch, r_var* v, int i)
@@ -89,6 +99,70 @@ static int set_address(r_var* scratch, r_var* v, int i)
     case r_undefined: return 0;
     default: return scratch->set(0, p);
     }
+}
+
+// Where a pointer stored by a script points: the holder's element, the
+// pointer stored there and the bytes it may reach.
+struct pointer_room {
+    const r_var* holder;
+    int element;
+    uintptr_t pointer;
+    long room;
+};
+
+static bool is_scratch(const r_var* v)
+{
+    return strcmp(v->name, "__noname") == 0 || strcmp(v->name, "__func_arg__") == 0;
+}
+
+static d_node* room_node(d_list& rooms, const r_var* holder, int element)
+{
+    for (d_node* n = rooms.first; n; n = n->next) {
+        pointer_room* r = static_cast<pointer_room*>(n->data);
+        if (r->holder == holder && r->element == element)
+            return n;
+    }
+    return nullptr;
+}
+
+void dot_config::note_room(r_var* holder, int element, long room)
+{
+    if (is_scratch(holder))
+        return;
+    d_node* n = room_node(pointer_rooms, holder, element);
+    pointer_room* r = n ? static_cast<pointer_room*>(n->data) : nullptr;
+    uintptr_t pointer = holder->word(element);
+    if (room < 0 || !pointer) {
+        if (n) {
+            pointer_rooms.remove(n);
+            delete r;
+        }
+        return;
+    }
+    if (!r) {
+        // Without a record the pointer's room stays unknown, and it is refused.
+        r = KD_NEW pointer_room;
+        if (!r || pointer_rooms.insert(static_cast<void*>(r)) != 0) {
+            delete r;
+            return;
+        }
+    }
+    *r = {holder, element, pointer, room};
+}
+
+long dot_config::room_of(r_var* holder, int element)
+{
+    d_node* n = room_node(pointer_rooms, holder, element);
+    pointer_room* r = n ? static_cast<pointer_room*>(n->data) : nullptr;
+    // Changed since by other code: the record no longer says where it points.
+    return r && r->pointer == holder->word(element) ? r->room : -1;
+}
+
+void dot_config::forget_rooms()
+{
+    for (d_node* n = pointer_rooms.first; n; n = n->next)
+        delete static_cast<pointer_room*>(n->data);
+    pointer_rooms.delete_nodes();
 }
 
 bool dot_config::is_quoted(const char* text) const
@@ -120,7 +194,10 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
         int second_index = 0;
         if (evaluate_expression(_expr, &second, &second_index) == -1)
             return -1;
-        return _lval->assign(*_index, &second, 0) == -1 ? -1 : 0;
+        if (_lval->assign(*_index, &second, 0) == -1)
+            return -1;
+        note_room(_lval, *_index, address_room);
+        return 0;
     }
     case ',':
         drop_front(_expr);
@@ -164,9 +241,9 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
             *_index = 0;
             drop_front(_expr);
         } else if (number_like(text) && is_float(text)) {
-            double d = 0;
-            scan_decimal(text, &d);
-            scratch.set(0, (float)d);
+            float f = 0;
+            scan_decimal_float(text, &f);
+            scratch.set(0, f);
             *_index = 0;
             drop_front(_expr);
         } else if (is_quoted(text)) {
@@ -189,6 +266,9 @@ int dot_config::evaluate_expression(d_list* _expr, r_var* _lval, int* _index)
         if (evaluate_expression(_expr, value, _index) == -1)
             return -1;
     }
+    // A pointer read from a variable has the room it was stored with.
+    if (value != &scratch)
+        room = room_of(value, *_index);
     // Set last, so a call nested in this value does not leave its own.
     address_room = room;
     return _lval->assign(0, value, *_index) == -1 ? -1 : 0;
@@ -217,9 +297,16 @@ r_var* dot_config::resolve_path(d_list* tokens, int* index, r_struct* within)
         if (!tokens->first)
             return v;
         const char* next = front(tokens)->name;
+        // "obj[i].member" steps through an array of script objects by the
+        // object's stride, whatever the variable's own count.
+        bool object_step = false;
         if (is(next, "[")) {
             drop_front(tokens);
-            if (kw_index_start.process(tokens, this, index) == -1 || !index_ok(v, *index))
+            if (kw_index_start.process(tokens, this, index) == -1)
+                return nullptr;
+            object_step = tokens->first && is(front(tokens)->name, ".") && v->type == r_struct_p &&
+                          dynamic_cast<script_var*>(v);
+            if (!object_step && !index_ok(v, *index))
                 return nullptr;
         } else if (is(next, "(")) {
             drop_front(tokens);
@@ -243,7 +330,7 @@ r_var* dot_config::resolve_path(d_list* tokens, int* index, r_struct* within)
                 ELOG(EL_MAJOR, "%s is not a structure", v->name);
                 return nullptr;
             }
-            if (!index_ok(v, *index))
+            if (object_step ? !object_index_ok(sv, *index) : !index_ok(v, *index))
                 return nullptr;
             s = sv->get_array_element((unsigned int)*index);
         } else if (is(next, "->")) {
@@ -320,7 +407,55 @@ public:
     }
 };
 
+bool dot_config::pointer_fits(script_func* _f, int i, char letter, uintptr_t pointer)
+{
+    if (letter != 'F' && letter != 'I' && letter != 'V')
+        return true;
+    if (!pointer) {
+        ELOG(EL_MAJOR, "%s: argument %d is a null pointer", _f->name, i + 1);
+        return false;
+    }
+    if (letter == 'V')
+        return true;  // "%" names a whole variable
+    // Floats and ints are both 4 bytes: room is counted in elements.
+    int needed = letter == 'F' ? _f->floats_needed(i) : 1;
+    if (address_room < 0) {
+        ELOG(EL_MAJOR, "%s: argument %d points at memory of unknown size", _f->name, i + 1);
+        return false;
+    }
+    if (address_room < needed * 4) {
+        ELOG(EL_MAJOR, "%s: argument %d points at %ld element(s), a %s needs %d", _f->name, i + 1,
+             address_room / 4, needed == 16 ? "matrix" : needed == 4 ? "vector" : "value", needed);
+        return false;
+    }
+    return true;
+}
+
+// The argument words of one call, bound before the call is made: a call in
+// the argument list of another (even of the same function) binds its own.
+struct call_frame {
+    int nargs = 0;
+    intptr_t args[VA_MAX_ARGS] = {};
+    r_type arg_types[VA_MAX_ARGS] = {};
+
+    void load_into(script_func* f) const
+    {
+        f->nargs = nargs;
+        memcpy(f->args, args, sizeof args);
+        memcpy(f->arg_types, arg_types, sizeof arg_types);
+    }
+};
+
 int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
+{
+    call_frame frame;
+    if (bind_args(_f, _args, strings, frame) != 0)
+        return -1;
+    frame.load_into(_f);
+    return 0;
+}
+
+int dot_config::bind_args(script_func* _f, d_list* _args, d_list& strings, call_frame& frame)
 {
     CHECK_PTR(_f, -1);
     if (!_args || !_args->first) {
@@ -344,15 +479,10 @@ int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
         address_room = -1;
         if (evaluate_expression(_args, &scratch, &index) == -1)
             return -1;
-        // Floats and ints are both 4 bytes: room is counted in elements.
-        int needed = *letter == 'F' ? _f->floats_needed(i) : *letter == 'I' ? 1 : 0;
-        if (needed && address_room >= 0 && address_room < needed * 4) {
-            ELOG(EL_MAJOR, "%s: argument %d points at %ld element(s), a %s needs %d", _f->name, i + 1,
-                 address_room / 4, needed == 16 ? "matrix" : needed == 4 ? "vector" : "value", needed);
+        if (!pointer_fits(_f, i, *letter, scratch.word(0)))
             return -1;
-        }
-        _f->args[i] = (intptr_t)scratch.word(0);
-        _f->arg_types[i] = scratch.type;
+        frame.args[i] = (intptr_t)scratch.word(0);
+        frame.arg_types[i] = scratch.type;
         if (scratch.type == r_string && scratch.word(0)) {
             if (strings.insert(reinterpret_cast<void*>(scratch.word(0))) != 0)
                 return -1;
@@ -370,7 +500,7 @@ int dot_config::_set_args(script_func* _f, d_list* _args, d_list& strings)
             ++letter;
     }
     drop_front(_args);
-    _f->nargs = i;
+    frame.nargs = i;
     bool ok = *letter == '*' ? i >= expected : i == expected;
     if (!ok) {
         ELOG(EL_MAJOR, "%s does not take %d arguments", _f->name, i);
@@ -385,14 +515,24 @@ int dot_config::_do_function_call(script_func* _f, d_list* _args)
     CHECK_PTR(_f, -1);
     CHECK_PTR(_args, -1);
     call_strings strings;
-    if (_set_args(_f, _args, strings.list) != 0)
+    call_frame frame;
+    if (bind_args(_f, _args, strings.list, frame) != 0)
         return -1;
+    // Nested calls of _f are over: its words are this call's until it returns.
+    frame.load_into(_f);
     intptr_t result = _f->call();
     int status = 0;
     switch (_f->signature ? _f->signature[0] : 0) {
     case 'f': _f->set(0, _f->f_result); break;
-    case 'F': _f->set(0, reinterpret_cast<float*>(result)); break;
-    case 'I': _f->set(0, reinterpret_cast<int*>(result)); break;
+    // A vector function answers with a vector (its first argument).
+    case 'F':
+        _f->set(0, reinterpret_cast<float*>(result));
+        note_room(_f, 0, 4 * 4);
+        break;
+    case 'I':
+        _f->set(0, reinterpret_cast<int*>(result));
+        note_room(_f, 0, 4);
+        break;
     case 'S': _f->set(0, reinterpret_cast<r_struct*>(result)); break;
     case 'V': _f->set(0, reinterpret_cast<r_var*>(result)); break;
     case 'p': _f->set(0, reinterpret_cast<void*>(result)); break;

@@ -152,6 +152,7 @@ dot_config::dot_config() : dot_plugin("config"), kw_table(), store(false), nesti
 dot_config::~dot_config()
 {
     delete_r_var_l(&store.list, true);
+    forget_rooms();
 }
 
 kw_config* dot_config::get_keyword(s_token* t)

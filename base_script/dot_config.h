@@ -16,6 +16,7 @@ namespace vantrel {
 class dot_config;
 class script_func;
 class script_var;
+struct call_frame;
 
 // A keyword of the configuration language: its text and how many tokens may
 // follow it when it begins a statement.
@@ -136,26 +137,43 @@ public:
     // Resolves the variable path at the front of tokens (name, "[index]",
     // "(arguments)", "." and "->" members), looking the first name up in
     // within, or else in scope. Sets *index to the element selected. The
-    // variable, or null (logged).
+    // variable, or null (logged). "obj[k].member" takes the k-th object of the
+    // array of script objects that starts at obj, by the object's stride
+    // (its count is not consulted: the host that publishes an object with a
+    // stride vouches for the array); an object with stride 0 is no array.
     r_var* get_rightmost_var(d_list* tokens, int* index, script_var* within);
     // Binds the arguments after "(" up to ")" and calls _f; stores the result
     // in _f's variable. The call's status (-1: failed), or -1.
     int _do_function_call(script_func* _f, d_list* _args);
     // Binds the arguments to _f's argument words; the texts of "s" arguments
-    // are listed in strings (the caller frees them with delete[]). An "F" or
-    // "I" argument made with "&" of a variable must leave room from its
-    // element on for what the function writes there (a vector, a matrix or
-    // one int); otherwise the call is refused. 0 or -1.
+    // are listed in strings (the caller frees them with delete[]). An "F",
+    // "I" or "V" argument must not be null (an empty argument is null). An
+    // "F" or "I" pointer must have a known room that holds what the function
+    // reads or writes there (a vector, a matrix or one int): the rest of the
+    // variable from the element "&" took, the room a pointer variable was
+    // assigned with by a script ("p = &v"), or the vector an "F" function
+    // returns. A pointer of unknown room (set by engine code, not through a
+    // script) is refused. 0 or -1.
     int _set_args(script_func* _f, d_list* _args, d_list& strings);
 
 private:
     friend class nesting_guard;
     int nesting;
-    // Bytes from the element the last evaluated value's "&" pointed at to the
-    // variable's end (-1: the value was not such an address); checked
-    // against what an "F" or "I" argument needs.
+    // Bytes the last evaluated pointer value may reach (-1: unknown, or not a
+    // pointer); checked against what an "F" or "I" argument needs.
     long address_room;
+    // The rooms of pointers scripts stored in variables (pointer_room
+    // records, freed by the destructor): a pointer keeps its room as long as
+    // its variable still holds it.
+    d_list pointer_rooms;
+    void note_room(r_var* holder, int element, long room);
+    long room_of(r_var* holder, int element);
+    void forget_rooms();
+    bool pointer_fits(script_func* _f, int i, char letter, uintptr_t pointer);
     r_var* resolve_path(d_list* tokens, int* index, r_struct* within);
+    // _set_args into a frame of the call's own, so calls nested in the
+    // argument list do not overwrite it.
+    int bind_args(script_func* _f, d_list* _args, d_list& strings, call_frame& frame);
     bool is_quoted(const char* text) const;
 };
 

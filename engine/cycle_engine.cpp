@@ -39,7 +39,9 @@ int ce_base_module::execute()
     return 0;
 }
 
-cycle_engine::cycle_engine() : modules(0), idle(nullptr)
+cycle_engine::cycle_engine()
+    : modules(0), idle(nullptr), pass_next(nullptr), pass_last(nullptr), running(nullptr), free_running(false),
+      in_pass(false)
 {
     snprintf(name, sizeof name, "cycle_engine");
 }
@@ -64,12 +66,26 @@ void cycle_engine::set_cycle_rate(int rate)
 int cycle_engine::execute()
 {
     ce_shared[0] = get_milli_uptime();
+    if (in_pass)
+        return 0;
     if (timer.has_elapsed() <= 0) {
-        for (d_node* n = modules.first; n;) {
-            d_node* next = n->next;  // a module may take itself out
-            module_of(n)->execute();
-            n = next;
+        // The cursor lives in the engine, so remove_module can step it past
+        // whatever a module takes out of the list.
+        in_pass = true;
+        pass_next = modules.first;
+        pass_last = modules.last;
+        while (d_node* n = pass_next) {
+            pass_next = n == pass_last ? nullptr : n->next;
+            running = module_of(n);
+            running->execute();
+            if (free_running) {
+                free_running = false;
+                release(running);
+            }
         }
+        running = nullptr;
+        pass_last = nullptr;
+        in_pass = false;
     } else if (idle) {
         idle();
     }
@@ -111,6 +127,10 @@ ce_base_module* cycle_engine::remove_module(ce_base_module* m)
     d_node* n = m ? modules.get_node(object_of(m)) : nullptr;
     if (!n)
         return nullptr;
+    if (n == pass_next)
+        pass_next = n == pass_last ? nullptr : n->next;
+    if (n == pass_last)
+        pass_last = n->prev;
     modules.remove(n);
     return m;
 }
@@ -129,24 +149,35 @@ int cycle_engine::load_module(const char* path)
 {
     if (!path)
         return -1;
-    char dir[PATH_MAX_DIR], fname[PATH_MAX_FNAME], ext[PATH_MAX_EXT];
-    split_path(path, nullptr, dir, fname, ext);
+    // Nothing is cut to fit a buffer: the platform refuses a path too long
+    // for the system (platform_library_error says so).
+    const char *dir, *fname, *ext;
+    path_parts(path, &dir, &fname, &ext);
+    size_t name_len = (size_t)(ext - fname);
+    char* lib_path = KD_NEW char[strlen(dir) + 3];
+    char* symbol = KD_NEW char[name_len + 16];
+    if (!lib_path || !symbol) {
+        delete[] lib_path;
+        delete[] symbol;
+        return -1;
+    }
     // Looked up below the current directory, with this platform's separators.
-    char local_dir[PATH_MAX_DIR + 2], lib_path[PATH_MAX_PATH];
-    snprintf(local_dir, sizeof local_dir, "./%s", dir);
-    for (char* c = local_dir; *c; ++c)
+    snprintf(lib_path, strlen(dir) + 3, "./%s", dir);
+    for (char* c = lib_path; *c; ++c)
         if (*c == '\\')
             *c = '/';
-    make_path(lib_path, nullptr, local_dir, fname, ext);
     void* lib = platform_load_library(lib_path);
-    if (!lib)
+    delete[] lib_path;
+    if (!lib) {
+        delete[] symbol;
         return -1;
+    }
 
-    char symbol[PATH_MAX_FNAME + 16];
-    snprintf(symbol, sizeof symbol, "create_%s", fname);
+    snprintf(symbol, name_len + 16, "create_%.*s", (int)name_len, fname);
     ce_create_func create_f = reinterpret_cast<ce_create_func>(platform_library_symbol(lib, symbol));
-    snprintf(symbol, sizeof symbol, "destroy_%s", fname);
+    snprintf(symbol, name_len + 16, "destroy_%.*s", (int)name_len, fname);
     ce_destroy_func destroy_f = reinterpret_cast<ce_destroy_func>(platform_library_symbol(lib, symbol));
+    delete[] symbol;
     ce_base_module* m = create_f && destroy_f ? create_f(shared) : nullptr;
     if (!m) {
         platform_free_library(lib);
@@ -169,11 +200,20 @@ int cycle_engine::free_module(int _id)
     ce_base_module* m = remove_module(_id);
     if (!m)
         return -1;
+    // A module freeing itself still runs code of its library: wait for it.
+    if (m == running)
+        free_running = true;
+    else
+        release(m);
+    return 0;
+}
+
+void cycle_engine::release(ce_base_module* m)
+{
     void* lib = m->library;  // the module is gone after destroy
     if (m->destroy)
         m->destroy(m);
     platform_free_library(lib);
-    return 0;
 }
 
 }  // namespace vantrel

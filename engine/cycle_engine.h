@@ -82,6 +82,13 @@ public:
     // Writes the time into word 0 of ce_shared; when the period has elapsed
     // runs every module's execute() in order (results ignored), otherwise
     // calls idle. At most one pass per call; late passes are not caught up. 0.
+    // A module may add, remove or free modules, itself included, during the
+    // pass. The pass runs the modules listed when it began that are still
+    // listed when their turn comes: a module removed or freed before its turn
+    // does not run, one added during the pass first runs on the next pass. A
+    // module that frees itself is destroyed (and its library unloaded) when
+    // its execute() has returned. A call made from inside a pass runs no
+    // modules.
     int execute() override;
 
     // Appends m with the id after the tail module's (1 for an empty list) and
@@ -97,11 +104,24 @@ public:
     // Loads "./" + directory + file name + extension of path (the drive is
     // dropped: always relative to the current directory), looks up
     // create_<file name> and destroy_<file name>, creates the module with the
-    // shared block and adds it. The id, or -1 with nothing left loaded.
+    // shared block and adds it. The id, or -1 with nothing left loaded;
+    // platform_library_error() then says why the library did not load (a path
+    // too long for the system is refused whole, never cut).
     int load_module(const char* path);
     // Removes the module, destroys it through its library's destroy function
     // (when it has one) and unloads its library. 0, or -1 for an unknown id.
     int free_module(int _id);
+
+private:
+    // The pass in progress: the next node to run and the last node listed
+    // when the pass began (both null outside a pass), and the module running
+    // now. remove_module moves them past a node it takes out.
+    d_node* pass_next;
+    d_node* pass_last;
+    ce_base_module* running;
+    bool free_running;  // the running module freed itself: destroy it after its execute()
+    bool in_pass;
+    void release(ce_base_module* m);
 };
 
 }  // namespace vantrel

@@ -122,11 +122,12 @@ namespace {
 
 // One channel's move, worked out once per conversion: extract at the source
 // position, widen or narrow by the difference of the field widths, place at
-// the destination position.
+// the destination position. Since the source field has no bits below its
+// shift and the destination mask none below its own, the three shifts come
+// to one net shift: left by lshift, then right by rshift (one of them 0).
 struct channel_move {
     uint32_t src_mask, dst_mask;
-    int src_shift, dst_shift;
-    int widen, narrow;
+    int lshift, rshift;
 };
 
 int trailing_zeros(uint32_t m)
@@ -144,40 +145,76 @@ int plan_moves(const bit_fields_t& from, const bit_fields_t& to, channel_move* m
     for (int c = 0; c < 4; ++c) {
         if (!src[c] || !dst[c])
             continue;
-        int sw = mask32_nbits(src[c]), dw = mask32_nbits(dst[c]);
-        moves[n++] = {src[c], dst[c], trailing_zeros(src[c]), trailing_zeros(dst[c]), dw > sw ? dw - sw : 0,
-                      sw > dw ? sw - dw : 0};
+        int net = trailing_zeros(dst[c]) + mask32_nbits(dst[c]) - mask32_nbits(src[c]) - trailing_zeros(src[c]);
+        moves[n++] = {src[c], dst[c], net > 0 ? net : 0, net < 0 ? -net : 0};
     }
     return n;
 }
 
+// Pixels are little-endian whatever the machine; written out byte by byte so
+// that the compiler turns them into single loads and stores where it can.
 template <int N>
 inline uint32_t load_pixel(const unsigned char* p)
 {
-    uint32_t v = 0;
-    for (int i = 0; i < N; ++i)
-        v |= (uint32_t)p[i] << (8 * i);
+    uint32_t v = p[0];
+    if constexpr (N > 1)
+        v |= (uint32_t)p[1] << 8;
+    if constexpr (N > 2)
+        v |= (uint32_t)p[2] << 16;
+    if constexpr (N > 3)
+        v |= (uint32_t)p[3] << 24;
     return v;
 }
 
 template <int N>
 inline void store_pixel(unsigned char* p, uint32_t v)
 {
-    for (int i = 0; i < N; ++i)
-        p[i] = (unsigned char)(v >> (8 * i));
+    p[0] = (unsigned char)v;
+    if constexpr (N > 1)
+        p[1] = (unsigned char)(v >> 8);
+    if constexpr (N > 2)
+        p[2] = (unsigned char)(v >> 16);
+    if constexpr (N > 3)
+        p[3] = (unsigned char)(v >> 24);
+}
+
+// The channel count is a template argument and the channels are spelled out,
+// so that the per-pixel work has no loop left: the hot path of every
+// conversion.
+template <int S, int D, int M>
+void convert_row(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves)
+{
+    uint32_t sm[4] = {0, 0, 0, 0}, dm[4] = {0, 0, 0, 0};
+    int ls[4] = {0, 0, 0, 0}, rs[4] = {0, 0, 0, 0};
+    for (int c = 0; c < M; ++c) {
+        sm[c] = moves[c].src_mask;
+        dm[c] = moves[c].dst_mask;
+        ls[c] = moves[c].lshift;
+        rs[c] = moves[c].rshift;
+    }
+    for (int i = 0; i < count; ++i, src += S, dst += D) {
+        uint32_t in = load_pixel<S>(src), out = 0;
+        if constexpr (M > 0)
+            out |= ((in & sm[0]) << ls[0] >> rs[0]) & dm[0];
+        if constexpr (M > 1)
+            out |= ((in & sm[1]) << ls[1] >> rs[1]) & dm[1];
+        if constexpr (M > 2)
+            out |= ((in & sm[2]) << ls[2] >> rs[2]) & dm[2];
+        if constexpr (M > 3)
+            out |= ((in & sm[3]) << ls[3] >> rs[3]) & dm[3];
+        store_pixel<D>(dst, out);
+    }
 }
 
 template <int S, int D>
-void convert_row(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves, int nmoves)
+void convert_row_moves(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves, int n)
 {
-    for (int i = 0; i < count; ++i, src += S, dst += D) {
-        uint32_t in = load_pixel<S>(src), out = 0;
-        for (int c = 0; c < nmoves; ++c) {
-            const channel_move& m = moves[c];
-            uint32_t v = ((in & m.src_mask) >> m.src_shift) << m.widen >> m.narrow;
-            out |= (v << m.dst_shift) & m.dst_mask;
-        }
-        store_pixel<D>(dst, out);
+    switch (n) {
+    case 0: convert_row<S, D, 0>(src, dst, count, moves); break;
+    case 1: convert_row<S, D, 1>(src, dst, count, moves); break;
+    case 2: convert_row<S, D, 2>(src, dst, count, moves); break;
+    case 3: convert_row<S, D, 3>(src, dst, count, moves); break;
+    default: convert_row<S, D, 4>(src, dst, count, moves); break;
     }
 }
 
@@ -186,10 +223,55 @@ void convert_row_to(int to_nbytes, const unsigned char* src, unsigned char* dst,
                     const channel_move* moves, int nmoves)
 {
     switch (to_nbytes) {
-    case 1: convert_row<S, 1>(src, dst, count, moves, nmoves); break;
-    case 2: convert_row<S, 2>(src, dst, count, moves, nmoves); break;
-    case 3: convert_row<S, 3>(src, dst, count, moves, nmoves); break;
-    default: convert_row<S, 4>(src, dst, count, moves, nmoves); break;
+    case 1: convert_row_moves<S, 1>(src, dst, count, moves, nmoves); break;
+    case 2: convert_row_moves<S, 2>(src, dst, count, moves, nmoves); break;
+    case 3: convert_row_moves<S, 3>(src, dst, count, moves, nmoves); break;
+    default: convert_row_moves<S, 4>(src, dst, count, moves, nmoves); break;
+    }
+}
+
+// Whole bytes to whole bytes (8-bit channels on byte boundaries, as in the
+// 24- and 32-bit formats): from_byte[j] is the source byte of destination
+// byte j, or S for none. False when some move is not such.
+bool plan_byte_moves(const channel_move* moves, int n, int from_nbytes, int to_nbytes, int* from_byte)
+{
+    for (int j = 0; j < 4; ++j)
+        from_byte[j] = from_nbytes;
+    for (int c = 0; c < n; ++c) {
+        int s = trailing_zeros(moves[c].src_mask), d = trailing_zeros(moves[c].dst_mask);
+        if (moves[c].src_mask != 0xFFu << s || moves[c].dst_mask != 0xFFu << d || s % 8 || d % 8 ||
+            s / 8 >= from_nbytes || d / 8 >= to_nbytes)
+            return false;
+        from_byte[d / 8] = s / 8;
+    }
+    return true;
+}
+
+// The pixel's bytes are taken before any is stored: src may be dst.
+template <int S, int D>
+void move_bytes(const unsigned char* src, unsigned char* dst, int count, const int* from_byte)
+{
+    int f[D];
+    for (int j = 0; j < D; ++j)
+        f[j] = from_byte[j];
+    for (int i = 0; i < count; ++i, src += S, dst += D) {
+        unsigned char px[S + 1];
+        for (int k = 0; k < S; ++k)
+            px[k] = src[k];
+        px[S] = 0;
+        for (int j = 0; j < D; ++j)
+            dst[j] = px[f[j]];
+    }
+}
+
+template <int S>
+void move_bytes_to(int to_nbytes, const unsigned char* src, unsigned char* dst, int count, const int* from_byte)
+{
+    switch (to_nbytes) {
+    case 1: move_bytes<S, 1>(src, dst, count, from_byte); break;
+    case 2: move_bytes<S, 2>(src, dst, count, from_byte); break;
+    case 3: move_bytes<S, 3>(src, dst, count, from_byte); break;
+    default: move_bytes<S, 4>(src, dst, count, from_byte); break;
     }
 }
 
@@ -200,6 +282,16 @@ void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from
 {
     channel_move moves[4];
     int n = plan_moves(from, to, moves);
+    int from_byte[4];
+    if (plan_byte_moves(moves, n, from_nbytes, to_nbytes, from_byte)) {
+        switch (from_nbytes) {
+        case 1: move_bytes_to<1>(to_nbytes, src, dst, count, from_byte); break;
+        case 2: move_bytes_to<2>(to_nbytes, src, dst, count, from_byte); break;
+        case 3: move_bytes_to<3>(to_nbytes, src, dst, count, from_byte); break;
+        default: move_bytes_to<4>(to_nbytes, src, dst, count, from_byte); break;
+        }
+        return;
+    }
     switch (from_nbytes) {
     case 1: convert_row_to<1>(to_nbytes, src, dst, count, moves, n); break;
     case 2: convert_row_to<2>(to_nbytes, src, dst, count, moves, n); break;
@@ -298,15 +390,60 @@ bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha
     return f;
 }
 
-unsigned char* converted_pixels(image_t* img, bit_fields_t& target, pointer_t<char>& holder)
+void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up)
 {
-    if (target.nbits() == img->fields.nbits())
-        return img->bits;
-    if (img->convert(&target, &holder.p) != 0) {
-        ELOG(EL_MINOR, "unable to convert bitmap from %d bits to %d bits", img->fields.nbits(), target.nbits());
-        return nullptr;
+    bit_fields_t to = target;
+    int src_nb = img->fields.nbytes(), dst_nb = to.nbytes();
+    bool same = memcmp(&img->fields, &to, sizeof to) == 0;
+    size_t src_row = img->row_size(), pixels = (size_t)img->width * (size_t)dst_nb;
+    if (same && !bottom_up && pixels + pad == src_row) {
+        // The file holds the rows exactly as memory does: straight out.
+        const unsigned char* p = img->bits;
+        for (size_t left = src_row * (size_t)img->height; left > 0;) {
+            size_t n = std::min(left, (size_t)1 << 30);
+            f.Write(p, (int)n);
+            p += n;
+            left -= n;
+        }
+        return;
     }
-    return (unsigned char*)holder.p;
+    // One write per block, not per row: rows (converted on the way) and
+    // their padding are gathered here first. Each write costs the system
+    // some microseconds whatever its size, so the block is large; without
+    // the memory for it a small one on the stack does the same, slower.
+    unsigned char small[64 * 1024];
+    size_t total = (pixels + pad) * (size_t)img->height;
+    size_t room = std::min<size_t>(total, (size_t)1 << 20);
+    pointer_t<char> large;
+    if (room > sizeof small)
+        large.p = KD_NEW char[room];
+    unsigned char* block = large.p ? reinterpret_cast<unsigned char*>(large.p) : small;
+    size_t size = large.p ? room : sizeof small, used = 0;
+    auto flush = [&] {
+        if (used)
+            f.Write(block, (int)used);
+        used = 0;
+    };
+    for (int i = 0; i < img->height; ++i) {
+        int y = bottom_up ? img->height - 1 - i : i;
+        const unsigned char* src = img->bits + (size_t)y * src_row;
+        for (int x = 0; x < img->width;) {
+            if (size - used < (size_t)dst_nb)
+                flush();
+            int n = (int)std::min<size_t>((size_t)(img->width - x), (size - used) / (size_t)dst_nb);
+            if (same)
+                memcpy(block + used, src + (size_t)x * (size_t)src_nb, (size_t)n * (size_t)dst_nb);
+            else
+                convert_pixels(src + (size_t)x * (size_t)src_nb, img->fields, src_nb, block + used, to, dst_nb, n);
+            used += (size_t)n * (size_t)dst_nb;
+            x += n;
+        }
+        if (size - used < pad)
+            flush();
+        memset(block + used, 0, pad);
+        used += pad;
+    }
+    flush();
 }
 
 bool are_equal_images(image_t* _imgA, image_t* _imgB)
@@ -395,6 +532,9 @@ static int run_codec(image_t* img, const char* filename, CFileE* given, unsigned
     } catch (int) {
         r = -1;
     }
+    // What is still buffered fails only when it reaches the file.
+    if (writing && r != -1 && !given && fflush(own.fp) != 0)
+        r = -1;
     if (r == -1) {
         ELOG(EL_MINOR, "%s: unable to %s", f->Name(), verb);
         return -1;

@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "kdbase/group.h"
-#include "kdbase/pointer.h"
 
 namespace vantrel {
 
@@ -120,10 +119,11 @@ int read_pixel_rows(image_t* img, CFileE& f, int width, int height, const bit_fi
 // winning; else the image's own format.
 bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha16);
 
-// For the writers: the image's pixels in the format target. The image's own
-// bits when the bit count is the same (the masks are not compared); else a
-// converted copy left in holder. Null after logging "unable to convert bitmap
-// from %d bits to %d bits" when the conversion fails.
-unsigned char* converted_pixels(image_t* img, bit_fields_t& target, pointer_t<char>& holder);
+// For the writers: writes the image's rows in the format target (converted
+// on the way when its masks differ from the image's), each followed by pad
+// zero bytes, from the top row down or from the bottom up, in blocks of many
+// rows (up to 1 MiB; 64 KiB on the stack when that much memory cannot be
+// had). Cannot fail otherwise; a short write throws the int -1.
+void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up);
 
 }  // namespace vantrel

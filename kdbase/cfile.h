@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "kdbase/group.h"
 
 namespace vantrel {
@@ -116,7 +117,8 @@ enum OPERATION_MODE {
     OM_COUNT
 };
 
-enum { CFILE_MAX_PATH = 260 };
+// Paths are kept whole up to the system's limit; longer ones are refused.
+enum { CFILE_MAX_PATH = PLATFORM_PATH_MAX };
 
 // A C stream whose 16- and 32-bit values are converted between the file's byte
 // order (little-endian unless set) and the machine's. Failures are results
@@ -150,8 +152,9 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     // Closes any open stream and opens path. 1, or 0 after logging
-    // "unable to open %s: %s" at EL_MINOR (also for paths of 260 characters or
-    // more and for an invalid mode).
+    // "unable to open %s: %s" at EL_MINOR (also for an invalid mode, and for a
+    // path of CFILE_MAX_PATH characters or more: "File name too long", never
+    // opened under a cut name).
     int Open(const char* path, OPERATION_MODE m);
     // Closes the stream; name, mode and the virtual view are cleared.
     void Close();

@@ -174,6 +174,8 @@ bool store_var(r_var* v, char* buf, int region)
                 buf[at + len] = 0;  // cuts a longer text in the input
             if (v->type == r_string)
                 ok = v->set(idx, (const char*)(buf + at));
+            else if (v->keeps_text(idx))  // a copy of its own length: replaced
+                ok = v->keep(idx, (const char*)(buf + at));
             else
                 memcpy(const_cast<char*>(text_of(v, i)), buf + at, (size_t)len + 1);
             at += len + 1;
@@ -416,6 +418,8 @@ int r_struct::unpack(CFileE* f)
                 text[max_text] = 0;
                 if (v->type == r_string) {
                     ok = v->set(idx, (const char*)text);
+                } else if (v->keeps_text(idx)) {
+                    ok = v->keep(idx, (const char*)text);
                 } else if (char* dst = const_cast<char*>(text_of(v, i))) {
                     memcpy(dst, text, strlen(text) + 1);
                 } else {

@@ -98,6 +98,15 @@ public:
     // Text: r_char_p stores the pointer; r_string (or r_undefined, which becomes
     // r_string) stores a private copy (null stores null) and frees the old one.
     int set(int i, const char* s);
+    // Text from a script or a message into an r_char_p element: the element
+    // points at a private copy that the variable keeps until the element is
+    // set again, its type changes or the variable goes (so an engine field
+    // published as r_char_p never points at a statement's temporary). 0, or -1
+    // (logged) for a range error, another type or a failed copy, with the
+    // element unchanged.
+    int keep(int i, const char* s);
+    // Whether element i of an r_char_p points at a text kept by keep().
+    bool keeps_text(int i) const;
     int set(int i, void* v);
     int set(int i, r_struct* v);
     int set(int i, unsigned char* v);
@@ -145,6 +154,8 @@ public:
     // room for src's type (nothing changed). Null src: 0, no change.
     int copy(r_var* src);
     // Copies element j of src into element i (see the type rules); 0 or -1.
+    // A text src owns (r_string, or kept by keep()) is copied, never shared:
+    // into an r_char_p element with keep(), into others with set().
     int assign(r_var* src) { return assign(0, src, 0); }
     int assign(int i, r_var* src, int j);
 
@@ -159,9 +170,13 @@ private:
     size_t storage_bytes;
     bool owns_storage;
     uintptr_t slot;
+    char** kept;  // kept_count texts of keep(), or null
+    unsigned int kept_count;
 
     void put_word(int i, uintptr_t w);
     void release_strings();
+    void release_kept();
+    void drop_kept(int i, uintptr_t unless);
     bool range_ok(int i, const char* what);
     int write_word(int i, r_type t, uintptr_t w);
     bool read_word(int i, r_type t, uintptr_t* w);

@@ -58,7 +58,7 @@ static uintptr_t ptr_word(P* p)
 
 r_var::r_var()
     : name(noname), type(r_undefined), count(1), owns_name(false), storage(&slot), storage_bytes(sizeof slot),
-      owns_storage(false), slot(0)
+      owns_storage(false), slot(0), kept(nullptr), kept_count(0)
 {
     r_var::init();
 }
@@ -96,6 +96,7 @@ R_VAR_VALUE_CTOR(r_var*)
 r_var::~r_var()
 {
     release_strings();
+    release_kept();
     if (owns_name)
         delete[] const_cast<char*>(name);
     if (owns_storage)
@@ -105,6 +106,7 @@ r_var::~r_var()
 int r_var::init()
 {
     release_strings();
+    release_kept();
     if (owns_name)
         delete[] const_cast<char*>(name);
     owns_name = false;
@@ -118,6 +120,7 @@ int r_var::init()
 void r_var::set_storage(void* p, size_t bytes)
 {
     release_strings();
+    release_kept();
     if (owns_storage)
         delete[] static_cast<uintptr_t*>(storage);
     owns_storage = false;
@@ -140,6 +143,65 @@ void r_var::release_strings()
         delete[] reinterpret_cast<char*>(word((int)i));
         put_word((int)i, 0);
     }
+}
+
+// Frees the texts keep() made; the words that pointed at them are left to
+// whoever replaces them.
+void r_var::release_kept()
+{
+    if (!kept)
+        return;
+    for (unsigned int i = 0; i < kept_count; ++i)
+        delete[] kept[i];
+    delete[] kept;
+    kept = nullptr;
+    kept_count = 0;
+}
+
+// Frees the kept text of element i unless the element goes on pointing at it.
+void r_var::drop_kept(int i, uintptr_t unless)
+{
+    if (!kept || i < 0 || (unsigned int)i >= kept_count || !kept[i] || ptr_word(kept[i]) == unless)
+        return;
+    delete[] kept[i];
+    kept[i] = nullptr;
+}
+
+bool r_var::keeps_text(int i) const
+{
+    return type == r_char_p && kept && i >= 0 && (unsigned int)i < kept_count && kept[i] &&
+           ptr_word(kept[i]) == word(i);
+}
+
+int r_var::keep(int i, const char* s)
+{
+    if (!range_ok(i, "set"))
+        return -1;
+    if (type != r_char_p) {
+        ELOG(EL_MINOR, "tried to set r_var %s(%s) to type %s", name, type_name(type), type_name(r_char_p));
+        return -1;
+    }
+    if (kept_count < count) {
+        char** more = KD_NEW char*[count]();
+        if (!more) {
+            ELOG(EL_MINDEBUG, "r_var::keep(): unable to keep the texts of %s", name);
+            return -1;
+        }
+        for (unsigned int k = 0; k < kept_count; ++k)
+            more[k] = kept[k];
+        delete[] kept;
+        kept = more;
+        kept_count = count;
+    }
+    char* copy = nullptr;
+    if (s && !(copy = alloc_str(s, -1))) {
+        ELOG(EL_MINDEBUG, "r_var::keep(): unable to copy the text of %s", name);
+        return -1;
+    }
+    delete[] kept[i];  // after the copy: s may be this very text
+    kept[i] = copy;
+    put_word(i, ptr_word(copy));
+    return 0;
 }
 
 // ---- element words -----------------------------------------------------------
@@ -264,6 +326,7 @@ int r_var::set(int i, const char* s)
     if (!range_ok(i, "set"))
         return -1;
     if (type == r_char_p) {
+        drop_kept(i, ptr_word(s));
         put_word(i, ptr_word(s));
         return 0;
     }
@@ -381,7 +444,17 @@ int r_var::copy(r_var* src)
         return 0;
     }
     release_strings();
+    release_kept();
     type = src->type;
+    if (type == r_char_p) {
+        // Shared, except what src keeps itself: that may go before this does.
+        for (unsigned int i = 0; i < count; ++i)
+            put_word((int)i, src->word((int)i));
+        for (unsigned int i = 0; i < count; ++i)
+            if (src->keeps_text((int)i) && keep((int)i, reinterpret_cast<const char*>(src->word((int)i))) != 0)
+                return -1;
+        return 0;
+    }
     if (type == r_string) {
         for (unsigned int i = 0; i < count; ++i)
             put_word((int)i, 0);
@@ -408,6 +481,11 @@ int r_var::assign(int i, r_var* src, int j)
     uintptr_t w;
     if (!src->read_word(j, src->type, &w))
         return -1;
+    bool owned = src->type == r_string || src->keeps_text(j);
+    if (owned && type == r_char_p)
+        return keep(i, reinterpret_cast<const char*>(w));
+    if (owned)
+        return set(i, reinterpret_cast<const char*>(w));
     if (src->type == r_char_p) {
         if (!range_ok(i, "set"))
             return -1;
@@ -424,11 +502,10 @@ int r_var::assign(int i, r_var* src, int j)
             for (unsigned int k = 0; k < count; ++k)
                 put_word((int)k, 0);
         }
+        drop_kept(i, w);
         put_word(i, w);
         return 0;
     }
-    if (src->type == r_string)
-        return set(i, reinterpret_cast<const char*>(w));
     return write_word(i, src->type, w);
 }
 
@@ -595,12 +672,13 @@ int set_r_var_value(r_var* v, const char* text)
         return v->set(0, (int)n);
     }
     case r_float: {
-        double d = 0;
-        scan_decimal(text, &d);
-        return v->set(0, (float)d);
+        float f = 0;
+        scan_decimal_float(text, &f);
+        return v->set(0, f);
     }
     default:
-        return v->set(0, text);
+        // The text lives only as long as the statement that gives it.
+        return v->type == r_char_p ? v->keep(0, text) : v->set(0, text);
     }
 }
 

@@ -7,12 +7,20 @@ static vantrel::mc_init mc_guard;
 
 namespace vantrel {
 
-chunk_node::chunk_node() : data(nullptr), parent(nullptr), children(1) {}
+chunk_node::chunk_node() : data(nullptr), parent(nullptr), children(1), data_deleter(nullptr) {}
 
 chunk_node::~chunk_node()
 {
     header.empty();
     children.delete_nodes();
+}
+
+void chunk_node::set_data(void* d, void (*del)(void*))
+{
+    if (data && data != d && data_deleter)
+        data_deleter(data);
+    data = d;
+    data_deleter = del;
 }
 
 chunk_proc::chunk_proc(unsigned short _id) : id(_id) {}
@@ -88,8 +96,11 @@ void _delete_hierarchy_data(chunk_node* node)
         ELOG(EL_MINDEBUG, "_delete_hierarchy_data(): invalid parameters");
         return;
     }
-    delete[] static_cast<char*>(node->data);
+    // Each block goes back the way its processor made it.
+    if (node->data && node->data_deleter)
+        node->data_deleter(node->data);
     node->data = nullptr;
+    node->data_deleter = nullptr;
     for (d_node* n = node->children.first; n; n = n->next)
         _delete_hierarchy_data(static_cast<chunk_node*>(n->object));
 }

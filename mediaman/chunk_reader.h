@@ -18,18 +18,31 @@ enum { CHUNK_MAX_DEPTH = 1024 };
 class VANTREL_API chunk_node : public unknown {
 public:
     r_struct header;   // a copy of the client's template, filled from the file
-    // The chunk's decoded data, as its processor stored it: a block from
-    // KD_NEW char[n] or null. Not freed by the destructor; see
-    // _delete_hierarchy_data.
+    // The chunk's decoded data, as its processor stored it (set_data or
+    // set_object), or null. The destructor leaves it alone; the reader frees
+    // it with data_deleter when it frees the tree (_delete_hierarchy_data).
     void* data;
     chunk_node* parent;  // null for the root
     d_list children;     // chunk_node, in file order; owned
+    // Frees data; null when the tree does not own it (data stored directly
+    // without a deleter stays the processor's to free).
+    void (*data_deleter)(void*);
 
     chunk_node();
     // Deletes the header variables and every child.
     ~chunk_node() override;
     chunk_node(const chunk_node&) = delete;
     chunk_node& operator=(const chunk_node&) = delete;
+
+    // Stores d as the data; the tree frees it with del (null: not freed).
+    // Data stored before is freed first.
+    void set_data(void* d, void (*del)(void*));
+    // Stores an object made with plain KD_NEW T; the tree frees it with
+    // plain delete.
+    template <class T> void set_object(T* o)
+    {
+        set_data(o, [](void* p) { delete static_cast<T*>(p); });
+    }
 };
 
 // Reads the own data of the chunks of one id.
@@ -39,7 +52,8 @@ public:
 
     explicit chunk_proc(unsigned short _id = 0);
     // Called with f just behind the chunk's header: reads the chunk's own data
-    // (not its sub-chunks), may store a result in node->data. 0 or -1.
+    // (not its sub-chunks), may store a result with node->set_object or
+    // node->set_data. 0 or -1; on -1 the reader frees what was stored.
     virtual int read_data(CFileE& f, chunk_node* node) = 0;
     virtual ~chunk_proc();
 };
@@ -71,8 +85,9 @@ public:
     data_container& operator=(const data_container&) = delete;
 
     // Receives the complete tree; -1 on failure. To keep a node's data, copy
-    // the pointer and set node->data to null: the data left in the tree is
-    // freed with it after this returns.
+    // the pointer and set node->data to null (it is then the client's, to be
+    // freed as its processor made it): the data left in the tree is freed
+    // with it after this returns.
     virtual int process_tree(chunk_node* root) = 0;
     virtual ~data_container();
     // The first processor for id, or null.
@@ -88,8 +103,8 @@ VANTREL_API int read_chunk_file(CFileE& f, data_container* dc);
 VANTREL_API chunk_node* _read_chunk(CFileE& f, data_container* dc);
 // Unpacks node->header from f: 0 when all of its bytes were read, else -1.
 VANTREL_API int _read_chunk_header(CFileE& f, chunk_node* node);
-// Frees (delete[]) and clears the data of node and of all its descendants.
-// The nodes stay.
+// Frees the data of node and of all its descendants, each with the deleter
+// its processor gave, and clears data and deleter. The nodes stay.
 VANTREL_API void _delete_hierarchy_data(chunk_node* node);
 
 }  // namespace vantrel

@@ -25,6 +25,22 @@ VANTREL_API void platform_time_text(char* out, size_t n);
 // Buffer sizes for split_path, as the Windows runtime defines them.
 enum { PATH_MAX_DRIVE = 3, PATH_MAX_DIR = 256, PATH_MAX_FNAME = 256, PATH_MAX_EXT = 256, PATH_MAX_PATH = 260 };
 
+// The longest path this system opens, in bytes with the terminating zero:
+// MAX_PATH of the Windows calls taking narrow texts, PATH_MAX elsewhere. The
+// library never cuts a path to fit a buffer: a longer one is refused where
+// it is given.
+#if defined(_WIN32)
+enum { PLATFORM_PATH_MAX = 260 };
+#else
+enum { PLATFORM_PATH_MAX = 4096 };
+#endif
+
+// Where the parts of path begin, without copying or cutting anything: *dir
+// just after a drive letter ("C:"), *fname after the last '/' or '\\', *ext at
+// the last dot of the file name (or its end). Any output may be null; a null
+// path is taken as "".
+VANTREL_API void path_parts(const char* path, const char** dir, const char** fname, const char** ext);
+
 // Splits a path into drive, directory, file name and extension. Both '/' and
 // '\\' separate directories; a leading drive letter ("C:") goes to drive (on
 // this platform it is only split off, never used). The directory keeps its
@@ -53,8 +69,12 @@ VANTREL_API char* read_line(char* buf, int n, FILE* f);
 // [+|-] digits [. digits] [(e|E) [+|-] digits], with at least one digit before
 // or after the dot, no leading white space, no "inf", "nan" or hexadecimal.
 // Returns the number of characters used (0 when s does not start with a
-// number; *value is then 0). value may be null.
+// number; *value is then 0). value may be null. The value is the number
+// correctly rounded, whatever the count of digits; beyond the range it is
+// infinity or zero (with the sign), as strtod gives.
 VANTREL_API size_t scan_decimal(const char* s, double* value);
+// The same, rounded once, straight to float (as strtof; never through double).
+VANTREL_API size_t scan_decimal_float(const char* s, float* value);
 
 // The integer form: [+|-] digits. Returns characters used, 0 when none. Values
 // beyond the range of long long saturate.
@@ -100,7 +120,8 @@ VANTREL_API void platform_set_key_state(int vkey, bool down);
 
 // ---- dynamic libraries -----------------------------------------------------
 // Loads a shared library (symbols resolved at once, kept local). Returns the
-// handle, or null; platform_library_error() then says why.
+// handle, or null; platform_library_error() then says why (also for a path of
+// PLATFORM_PATH_MAX characters or more, refused as it is).
 VANTREL_API void* platform_load_library(const char* path);
 VANTREL_API void* platform_library_symbol(void* library, const char* name);
 VANTREL_API void platform_free_library(void* library);

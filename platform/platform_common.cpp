@@ -1,8 +1,10 @@
 // The part of the platform layer that is the same on every system: paths,
 // line reading, the number scanners, the key table and the clock switch.
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "platform/platform.h"
 #include "platform/platform_local.h"
@@ -19,28 +21,36 @@ static void copy_part(char* out, size_t cap, const char* from, size_t len)
     out[len] = 0;
 }
 
-void split_path(const char* path, char* drive, char* dir, char* fname, char* ext)
+void path_parts(const char* path, const char** dir, const char** fname, const char** ext)
 {
     if (!path)
         path = "";
     const char* p = path;
-    size_t drive_len = 0;
     if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
-        drive_len = 2;
-    copy_part(drive, PATH_MAX_DRIVE, p, drive_len);
-    p += drive_len;
-
-    const char* last_sep = nullptr;
+        p += 2;
+    const char* name = p;
     for (const char* c = p; *c; ++c)
         if (*c == '/' || *c == '\\')
-            last_sep = c;
-    const char* name = last_sep ? last_sep + 1 : p;
-    copy_part(dir, PATH_MAX_DIR, p, (size_t)(name - p));
-
+            name = c + 1;
     const char* dot = strrchr(name, '.');
-    size_t name_len = dot ? (size_t)(dot - name) : strlen(name);
-    copy_part(fname, PATH_MAX_FNAME, name, name_len);
-    copy_part(ext, PATH_MAX_EXT, dot ? dot : "", dot ? strlen(dot) : 0);
+    if (dir)
+        *dir = p;
+    if (fname)
+        *fname = name;
+    if (ext)
+        *ext = dot ? dot : name + strlen(name);
+}
+
+void split_path(const char* path, char* drive, char* dir, char* fname, char* ext)
+{
+    if (!path)
+        path = "";
+    const char *d, *name, *dot;
+    path_parts(path, &d, &name, &dot);
+    copy_part(drive, PATH_MAX_DRIVE, path, (size_t)(d - path));
+    copy_part(dir, PATH_MAX_DIR, d, (size_t)(name - d));
+    copy_part(fname, PATH_MAX_FNAME, name, (size_t)(dot - name));
+    copy_part(ext, PATH_MAX_EXT, dot, strlen(dot));
 }
 
 void make_path(char* out, const char* drive, const char* dir, const char* fname, const char* ext)
@@ -91,82 +101,101 @@ char* read_line(char* buf, int n, FILE* f)
     return buf;
 }
 
-size_t scan_decimal(const char* s, double* value)
+// The length of the decimal number at s by the scanner's grammar (0 for
+// none); *digits is where the number after its sign begins.
+static size_t decimal_span(const char* s, const char** digits)
+{
+    const char* p = s;
+    if (*p == '+' || *p == '-')
+        ++p;
+    *digits = p;
+    size_t whole = 0, frac = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        ++whole;
+    if (*p == '.') {
+        const char* q = p + 1;
+        for (; *q >= '0' && *q <= '9'; ++q)
+            ++frac;
+        if (whole + frac > 0)
+            p = q;
+    }
+    if (whole + frac == 0)
+        return 0;
+    if (*p == 'e' || *p == 'E') {
+        const char* q = p + 1;
+        if (*q == '+' || *q == '-')
+            ++q;
+        if (*q >= '0' && *q <= '9') {
+            while (*q >= '0' && *q <= '9')
+                ++q;
+            p = q;
+        }
+    }
+    return (size_t)(p - s);
+}
+
+// Roughly the power of ten of a nonzero number in [digits, end): enough to
+// tell a number too large from one too small.
+static long decimal_magnitude(const char* digits, const char* end)
+{
+    const char* p = digits;
+    long mag = 0;
+    bool seen = false;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p)
+        if (seen || *p != '0') {
+            seen = true;
+            ++mag;
+        }
+    if (p < end && *p == '.')
+        for (++p; p < end && *p >= '0' && *p <= '9'; ++p) {
+            if (*p != '0')
+                seen = true;
+            else if (!seen)
+                --mag;
+        }
+    long e = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        bool neg = *++p == '-';
+        if (*p == '+' || *p == '-')
+            ++p;
+        for (; p < end; ++p)
+            if (e < 100000000)
+                e = e * 10 + (*p - '0');
+        e = neg ? -e : e;
+    }
+    return mag + e;
+}
+
+// Converts the accepted span, correctly rounded (from_chars is locale-free
+// and reads any number of digits). Out of range gives infinity or zero as
+// strtod does; from_chars leaves the value alone then.
+template <class T>
+static size_t scan_decimal_as(const char* s, T* value)
 {
     if (value)
         *value = 0;
     if (!s)
         return 0;
-    const char* p = s;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    // Digits are gathered as an integer mantissa with a decimal exponent and
-    // converted once, so the result does not depend on the locale.
-    unsigned long long mantissa = 0;
-    int exponent = 0, digits = 0;
-    for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
-        if (mantissa < 100000000000000000ULL)
-            mantissa = mantissa * 10 + (unsigned)(*p - '0');
-        else
-            ++exponent;
-    }
-    if (*p == '.') {
-        const char* q = p + 1;
-        int frac = 0;
-        for (; *q >= '0' && *q <= '9'; ++q, ++frac) {
-            if (mantissa < 100000000000000000ULL) {
-                mantissa = mantissa * 10 + (unsigned)(*q - '0');
-                --exponent;
-            }
-        }
-        if (digits + frac > 0) {
-            digits += frac;
-            p = q;
-        }
-    }
-    if (digits == 0)
-        return 0;
-    if (*p == 'e' || *p == 'E') {
-        const char* q = p + 1;
-        bool eneg = false;
-        if (*q == '+' || *q == '-')
-            eneg = *q++ == '-';
-        if (*q >= '0' && *q <= '9') {
-            int e = 0;
-            for (; *q >= '0' && *q <= '9'; ++q)
-                if (e < 100000)
-                    e = e * 10 + (*q - '0');
-            exponent += eneg ? -e : e;
-            p = q;
-        }
-    }
-    // Exact powers of ten up to 1e22 keep the common cases correctly rounded.
-    static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    double v = (double)mantissa;
-    if (mantissa != 0) {
-        while (exponent > 22 && v < 1e300) {
-            v *= 1e22;
-            exponent -= 22;
-        }
-        while (exponent < -22 && v > 1e-300) {
-            v /= 1e22;
-            exponent += 22;
-        }
-        if (exponent > 22)
-            v = HUGE_VAL;
-        else if (exponent < -22)
-            v = 0;
-        else if (exponent >= 0)
-            v *= pow10[exponent];
-        else
-            v /= pow10[-exponent];
-    }
-    if (value)
-        *value = negative ? -v : v;
-    return (size_t)(p - s);
+    const char* digits;
+    size_t used = decimal_span(s, &digits);
+    if (!used || !value)
+        return used;
+    T v = 0;
+    std::from_chars_result r = std::from_chars(digits, s + used, v, std::chars_format::general);
+    if (r.ec == std::errc::result_out_of_range)
+        v = decimal_magnitude(digits, s + used) > 0 ? std::numeric_limits<T>::infinity() : (T)0;
+    *value = *s == '-' ? -v : v;
+    return used;
+}
+
+size_t scan_decimal(const char* s, double* value)
+{
+    return scan_decimal_as(s, value);
+}
+
+size_t scan_decimal_float(const char* s, float* value)
+{
+    return scan_decimal_as(s, value);
 }
 
 size_t scan_integer(const char* s, long long* value)

@@ -24,6 +24,8 @@
 
 namespace vantrel {
 
+static_assert(PLATFORM_PATH_MAX == PATH_MAX, "the path limit is the system's");
+
 void platform_time_text(char* out, size_t n)
 {
     if (!out || n == 0)
@@ -144,6 +146,12 @@ void* platform_load_library(const char* path)
 {
     if (!path)
         return nullptr;
+    size_t len = strlen(path);
+    if (len >= PLATFORM_PATH_MAX) {
+        snprintf(library_error, sizeof library_error, "path of %zu characters is longer than the limit of %d", len,
+                 PLATFORM_PATH_MAX - 1);
+        return nullptr;
+    }
     void* h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (!h) {
         const char* e = dlerror();

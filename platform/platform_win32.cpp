@@ -19,6 +19,8 @@
 
 namespace vantrel {
 
+static_assert(PLATFORM_PATH_MAX == MAX_PATH, "the path limit is the system's");
+
 void platform_time_text(char* out, size_t n)
 {
     if (!out || n == 0)
@@ -160,11 +162,31 @@ static void keep_error(DWORD code)
     snprintf(library_error, sizeof library_error, "error %lu: %s", (unsigned long)code, text);
 }
 
+// The full path with Windows separators, as the loader compares it; false
+// when it does not fit.
+static bool native_path(const char* path, char* out, DWORD n)
+{
+    DWORD len = GetFullPathNameA(path, n, out, nullptr);
+    if (len == 0 || len >= n)
+        return false;
+    for (char* c = out; *c; ++c)
+        if (*c == '/')
+            *c = '\\';
+    return true;
+}
+
 void* platform_load_library(const char* path)
 {
+    char full[MAX_PATH];
     if (!path)
         return nullptr;
-    HMODULE h = LoadLibraryA(path);
+    size_t len = strlen(path);
+    if (len >= PLATFORM_PATH_MAX || !native_path(path, full, sizeof full)) {
+        snprintf(library_error, sizeof library_error, "path of %zu characters is longer than the limit of %d", len,
+                 PLATFORM_PATH_MAX - 1);
+        return nullptr;
+    }
+    HMODULE h = LoadLibraryA(full);
     if (!h)
         keep_error(GetLastError());
     return reinterpret_cast<void*>(h);
@@ -185,8 +207,10 @@ void platform_free_library(void* library)
 
 bool platform_library_loaded(const char* path)
 {
+    char full[MAX_PATH];
     HMODULE h = nullptr;
-    return path && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path, &h) && h;
+    return path && native_path(path, full, sizeof full) &&
+           GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, full, &h) && h;
 }
 
 const char* platform_library_error()

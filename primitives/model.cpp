@@ -18,13 +18,12 @@ void delete_mesh_array(model_t* m)
         for (int i = 0; i < m->nmeshes; ++i)
             delete m->meshes[i];
     delete[] m->meshes;
-    m->meshes = nullptr;
-    m->nmeshes = 0;
 }
 
 }  // namespace
 
-model_t::model_t() : children(nullptr), meshes(nullptr), nchildren(0), nmeshes(0), skin(nullptr)
+model_t::model_t()
+    : children(nullptr), meshes(nullptr), nchildren(0), nmeshes(0), skin(nullptr), shared_meshes(nullptr)
 {
     makeIdentityMatrix(matrix);
 }
@@ -42,7 +41,11 @@ void model_t::delete_meshes()
     delete[] children;
     children = nullptr;
     nchildren = 0;
-    delete_mesh_array(this);
+    if (owns_meshes())
+        delete_mesh_array(this);
+    meshes = nullptr;
+    nmeshes = 0;
+    shared_meshes = nullptr;
 }
 
 int model_t::alloc_meshes(int n)
@@ -91,9 +94,13 @@ int model_t::copy(model_t* _m)
     if (_m == this)
         return 0;
     group_t::copy(_m);
-    if (meshes != _m->meshes)
-        delete_mesh_array(this);
-    meshes = _m->meshes;
+    // The same array (shared either way round) keeps its one owner; another
+    // one is let go of, and freed only when it was ours.
+    if (meshes != _m->meshes) {
+        if (owns_meshes())
+            delete_mesh_array(this);
+        meshes = shared_meshes = _m->meshes;
+    }
     nmeshes = _m->nmeshes;
     skin = _m->skin;
     copy_m(matrix, _m->matrix);
@@ -105,7 +112,11 @@ int model_t::replace(model_t* _m)
     CHECK_PTR(_m, -1);
     if (_m == this)
         return 0;
+    bool owner = _m->owns_meshes();
     copy(_m);
+    if (owner)
+        shared_meshes = nullptr;
+    _m->shared_meshes = nullptr;
     _m->meshes = nullptr;
     _m->nmeshes = 0;
     _m->skin = nullptr;

@@ -29,8 +29,8 @@ static int depth_of(cds_group_t* g)
     return d;
 }
 
-// Every chunk in file order, indented by group depth; a malformed chunk ends
-// the walk with its read error.
+// Every chunk in file order, indented by group depth; a malformed or cut
+// chunk ends the walk with its message.
 static int list_chunks(cds& c)
 {
     long limit = c.GetSize();
@@ -42,7 +42,7 @@ static int list_chunks(cds& c)
         long offset = c.GetPos();
         chunk_header h;
         int r = c._read_header(h, limit);
-        if (r < 0)
+        if (r < 0 || r == 2)
             return -1;
         if (r > 0) {
             printf("%ld trailing byte(s), too few for a chunk header\n", limit - offset);

@@ -1,12 +1,12 @@
 #include "image/bmp/bmp.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "kdbase/cfile.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
-#include "kdbase/pointer.h"
 
 static vantrel::mc_init mc_guard;
 
@@ -47,18 +47,65 @@ bool contiguous(unsigned int m)
     return (m & (m + (m & (0u - m)))) == 0;
 }
 
-// Bit-field masks from a file: each one run of bits inside the pixel, no two
-// overlapping, at least one channel.
-bool masks_usable(const bit_fields_t& m, int bit_count)
+// Why the pixel conversion cannot use the masks of a file, or null when it
+// can: each channel one run of bits inside the pixel, no two overlapping, at
+// least one channel.
+const char* masks_problem(const bit_fields_t& m, int bit_count)
 {
     const unsigned int rgb[3] = {m.red_mask, m.green_mask, m.blue_mask};
     unsigned int seen = 0;
     for (unsigned int mask : rgb) {
-        if (!contiguous(mask) || (mask & seen) || (bit_count < 32 && (mask >> bit_count)))
-            return false;
+        if (!contiguous(mask))
+            return "a mask is not one run of bits";
+        if (bit_count < 32 && (mask >> bit_count))
+            return "a mask lies beyond the pixel";
+        if (mask & seen)
+            return "masks overlap";
         seen |= mask;
     }
-    return seen != 0;
+    return seen ? nullptr : "no colour channel";
+}
+
+// The in-memory format for pixels of the file's format: the file's own when
+// it describes pixels of the file's size, else the standard format of that
+// depth (a 16-bit layout whose channels do not fit 5-6-5 becomes 8-8-8). A
+// 32-bit image always has its alpha in the top byte.
+bit_fields_t image_format(const bit_fields_t& file, int bit_count)
+{
+    bit_fields_t f = file;
+    if (bit_count == 32) {
+        if (file.alpha_mask != 0xFF000000u || f.nbytes() != 4)
+            f.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+    } else if (bit_count == 16 && f.nbytes() != 2) {
+        if (mask32_nbits(file.red_mask) <= 5 && mask32_nbits(file.green_mask) <= 6 &&
+            mask32_nbits(file.blue_mask) <= 5)
+            f.set(0xF800, 0x07E0, 0x001F, 0);
+        else
+            f.set(0xFF0000, 0xFF00, 0xFF, 0);
+    }
+    return f;
+}
+
+// Reads the rows as the file stores them, then converts them into img's
+// format; img unchanged on failure.
+int read_converted_rows(image_t* img, CFileE& f, const bmp_info_t& info, const bit_fields_t& file_fields,
+                        const bit_fields_t& image_fields, bool top_down)
+{
+    int nbytes = info.bit_count / 8, rows = top_down ? -info.height : info.height;
+    size_t pixels = (size_t)info.width * (size_t)nbytes;
+    bit_fields_t raw;  // any format of the file's pixel size
+    raw.set(nbytes == 4 ? 0xFFFFFFFFu : 0xFFFFu, 0, 0, 0);
+    image_t file_rows, out;
+    if (read_pixel_rows(&file_rows, f, info.width, rows, raw, pixels + (4 - pixels % 4) % 4, top_down) != 0)
+        return -1;
+    if (out.alloc_bits(info.width, rows, image_fields.red_mask, image_fields.green_mask, image_fields.blue_mask,
+                       image_fields.alpha_mask) != 0)
+        return -1;
+    for (int y = 0; y < rows; ++y)
+        convert_pixels(file_rows.bits + (size_t)y * file_rows.row_size(), file_fields, nbytes,
+                       out.bits + (size_t)y * out.row_size(), out.fields, out.fields.nbytes(), info.width);
+    img->take_bits(&out);
+    return 0;
 }
 
 }  // namespace
@@ -93,17 +140,15 @@ int bmp_read(image_t* img, CFileE& f)
         ELOG(EL_MINOR, "%s: compression %u not supported", name, info.compression);
         return -1;
     }
-    // The file's format, and the image's: they differ only when the file's
-    // masks leave no room for the alpha byte of a 32-bit image.
-    bit_fields_t file_fields, image_fields;
+    bit_fields_t file_fields;
     if (bit_fields) {
         file_fields.red_mask = (unsigned int)f.ReadInt();
         file_fields.green_mask = (unsigned int)f.ReadInt();
         file_fields.blue_mask = (unsigned int)f.ReadInt();
         file_fields.alpha_mask = 0;
-        if (!masks_usable(file_fields, bit_count)) {
-            ELOG(EL_MINOR, "%s: invalid bit-field masks %08x %08x %08x", name, file_fields.red_mask,
-                 file_fields.green_mask, file_fields.blue_mask);
+        if (const char* why = masks_problem(file_fields, bit_count)) {
+            ELOG(EL_MINOR, "%s: invalid bit-field masks %08x %08x %08x: %s", name, file_fields.red_mask,
+                 file_fields.green_mask, file_fields.blue_mask, why);
             return -1;
         }
     } else if (bit_count == 16) {
@@ -111,20 +156,10 @@ int bmp_read(image_t* img, CFileE& f)
     } else {
         file_fields.set(0xFF0000, 0xFF00, 0xFF, 0);
     }
-    image_fields = file_fields;
-    if (bit_count == 32) {
-        unsigned int rgb = file_fields.red_mask | file_fields.green_mask | file_fields.blue_mask;
-        bool alpha_free = !(rgb & 0xFF000000u);
-        if (alpha_free)
-            file_fields.alpha_mask = 0xFF000000u;
-        image_fields = file_fields;
-        if (!alpha_free || image_fields.nbytes() != 4)
-            image_fields.set(0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
-    }
-    if (image_fields.nbytes() != bit_count / 8) {
-        ELOG(EL_MINOR, "%s: bit-field masks do not fill %d bits", name, bit_count);
-        return -1;
-    }
+    // A 32-bit file keeps its alpha in the top byte when the colours leave it free.
+    if (bit_count == 32 && !((file_fields.red_mask | file_fields.green_mask | file_fields.blue_mask) & 0xFF000000u))
+        file_fields.alpha_mask = 0xFF000000u;
+    bit_fields_t image_fields = image_format(file_fields, bit_count);
     if (info.width <= 0 || info.height == 0 || info.height == INT_MIN) {
         ELOG(EL_MINOR, "%s: invalid image size %dx%d", name, info.width, info.height);
         return -1;
@@ -135,16 +170,13 @@ int bmp_read(image_t* img, CFileE& f)
         ELOG(EL_MINOR, "%s: data offset %u beyond the end of the file", name, fh.data_offset);
         return -1;
     }
-    int nbytes = bit_count / 8;
-    size_t pixels = (size_t)info.width * (size_t)nbytes;
     f.SetPos((long)fh.data_offset);
-    if (read_pixel_rows(img, f, info.width, rows, image_fields, pixels + (4 - pixels % 4) % 4, top_down) != 0)
+    size_t pixels = (size_t)info.width * (size_t)(bit_count / 8);
+    int r = memcmp(&file_fields, &image_fields, sizeof file_fields) == 0
+                ? read_pixel_rows(img, f, info.width, rows, image_fields, pixels + (4 - pixels % 4) % 4, top_down)
+                : read_converted_rows(img, f, info, file_fields, image_fields, top_down);
+    if (r != 0)
         return -1;
-    if (memcmp(&file_fields, &image_fields, sizeof file_fields) != 0)
-        for (int y = 0; y < rows; ++y) {
-            unsigned char* row = img->bits + (size_t)y * img->row_size();
-            convert_pixels(row, file_fields, nbytes, row, image_fields, nbytes, info.width);
-        }
     img->set_name(name);
     return 0;
 }
@@ -174,6 +206,15 @@ void write_info(CFileE& f, const bmp_info_t& i)
     f.WriteInt((int)i.colors_important);
 }
 
+// The format a reader assumes for a plain file of that many bytes per pixel.
+bit_fields_t plain_format(int nbytes)
+{
+    bit_fields_t f;
+    f.set(nbytes == 2 ? 0x7C00 : 0xFF0000, nbytes == 2 ? 0x03E0 : 0xFF00, nbytes == 2 ? 0x001F : 0xFF,
+          nbytes == 4 ? 0xFF000000u : 0);
+    return f;
+}
+
 }  // namespace
 
 int bmp_write(image_t* img, CFileE& f, unsigned int* options)
@@ -186,40 +227,37 @@ int bmp_write(image_t* img, CFileE& f, unsigned int* options)
         return -1;
     }
     bit_fields_t target = write_format(img, opt, 0);
-    bool own_format = !(opt & 7);
-    unsigned int compression = own_format && (opt & 8) && own_nbytes != 3 ? compression_bit_fields : compression_plain;
     int nbytes = target.nbytes();
-
-    bmp_file_header_t fh = {{'B', 'M'}, 0, 0, 0};
+    bit_fields_t plain = plain_format(nbytes);
+    bool is_plain = memcmp(&target, &plain, sizeof target) == 0;
+    // Masks in the file say what is not the default for the depth. A 24-bit
+    // file has none, and a 32-bit one none for alpha: those pixels are
+    // converted to the default instead.
+    if (!is_plain && (nbytes == 3 || (nbytes == 4 && target.alpha_mask && target.alpha_mask != 0xFF000000u))) {
+        target = plain;
+        is_plain = true;
+    }
+    bool with_masks = nbytes != 3 && (!is_plain || (!(opt & 7) && (opt & 8)));
+    size_t pixels = (size_t)img->width * (size_t)nbytes, pad = (4 - pixels % 4) % 4;
+    long data_offset = f.GetPos() + 14 + (long)info_header_size + (with_masks ? 12 : 0);
+    uint64_t file_size = (uint64_t)data_offset + (uint64_t)(pixels + pad) * (uint64_t)img->height;
+    if (file_size > UINT32_MAX) {
+        ELOG(EL_MINOR, "%s: %dx%d too large for a .bmp file", img->name ? img->name : "", img->width, img->height);
+        return -1;
+    }
+    // Sizes known up front: no seeking back once the pixels are written.
+    bmp_file_header_t fh = {{'B', 'M'}, (uint32_t)file_size, 0, (uint32_t)data_offset};
     write_file_header(f, fh);
-    bmp_info_t info = {info_header_size, img->width, img->height, 1, (uint16_t)(nbytes * 8), compression,
-                       (uint32_t)((size_t)nbytes * (size_t)img->width * (size_t)img->height), 0, 0, 0, 0};
+    bmp_info_t info = {info_header_size, img->width, img->height, 1, (uint16_t)(nbytes * 8),
+                       with_masks ? compression_bit_fields : compression_plain,
+                       (uint32_t)((uint64_t)pixels * (uint64_t)img->height), 0, 0, 0, 0};
     write_info(f, info);
-    if (compression == compression_bit_fields) {
+    if (with_masks) {
         f.WriteInt((int)target.red_mask);
         f.WriteInt((int)target.green_mask);
         f.WriteInt((int)target.blue_mask);
     }
-    long data_offset = f.GetPos();
-
-    pointer_t<char> converted;
-    unsigned char* data = converted_pixels(img, target, converted);
-    if (!data)
-        return -1;
-    size_t pixels = (size_t)img->width * (size_t)nbytes;
-    size_t row = (pixels + 3) & ~(size_t)3;
-    char padding[3] = {0, 0, 0};
-    for (int y = img->height - 1; y >= 0; --y) {
-        f.Write(data + (size_t)y * row, (int)pixels);
-        if (row > pixels)
-            f.Write(padding, (int)(row - pixels));
-    }
-    long end = f.GetPos();
-    f.SetPos(2);
-    f.WriteInt((int)end);
-    f.SetPos(10);
-    f.WriteInt((int)data_offset);
-    f.SetPos(end);
+    write_pixel_rows(img, f, target, pad, true);
     return 0;
 }
 

@@ -112,7 +112,9 @@ int tga_write(image_t* img, CFileE& f, unsigned int* options)
     tga_header_t h = {12, 0, type_true_colour, 0, 0, 0, 0, 0, (uint16_t)img->width, (uint16_t)img->height,
                       (uint8_t)depth, 0};
     switch (depth) {
-    case 16: h.desc = own.alpha_mask == 0x8000 ? 1 : 0; break;
+    // The attribute bit tells readers the pixels are 1-5-5-5, not 5-6-5: it
+    // follows what is written, also when a 24- or 32-bit image is converted.
+    case 16: h.desc = target.alpha_mask == 0x8000 ? 1 : 0; break;
     case 24: h.desc = 0; break;
     case 32: h.desc = 8; break;
     default: ELOG(EL_MINOR, "unknown bit depth: %d", depth); return -1;
@@ -122,16 +124,7 @@ int tga_write(image_t* img, CFileE& f, unsigned int* options)
     write_header(f, h);
     f.Write(identification, (int)sizeof identification);
 
-    pointer_t<char> converted;
-    unsigned char* data = converted_pixels(img, target, converted);
-    if (!data)
-        return -1;
-    size_t row = ((size_t)img->width * (size_t)(depth / 8) + 3) & ~(size_t)3;
-    int pixels = img->width * (depth / 8);
-    for (int i = 0; i < img->height; ++i) {
-        int y = (opt & option_top_down) ? i : img->height - 1 - i;
-        f.Write(data + (size_t)y * row, pixels);
-    }
+    write_pixel_rows(img, f, target, 0, !(opt & option_top_down));
     return 0;
 }
 

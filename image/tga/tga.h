@@ -32,8 +32,10 @@ VANTREL_API int tga_read(image_t* img, CFileE& f);
 
 // Writes img, whose masks must be 1-5-5-5 (0x8000 alpha), 8-8-8 or 8-8-8-8.
 // options (null: 24): 1 16 bits, 2 24 bits, 4 32 bits (the first set wins),
-// else the image's own depth; 16: rows top to bottom. 0 or -1 (logged); a
-// failed write leaves what was written.
+// else the image's own depth; 16: rows top to bottom. 16-bit pixels are
+// always written as 1-5-5-5 with one attribute bit in the descriptor, so they
+// read back as such. 0 or -1 (logged); a failed write throws the int -1 and
+// leaves what was written.
 VANTREL_API int tga_write(image_t* img, CFileE& f, unsigned int* options);
 
 VANTREL_API void dump_tga_header_t(FILE* f, tga_header_t& h, const char* tabs);

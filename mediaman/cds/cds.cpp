@@ -190,7 +190,7 @@ struct size_patch {
 
 cds::cds()
     : chunk_io(cdsi_type), curr_group(nullptr), patches(nullptr), patch_count(0), patch_room(0),
-      defer_patches(false)
+      defer_patches(false), stream_buffer(nullptr)
 {
     types[0] = &chunk_grou;
     types[1] = this;
@@ -202,6 +202,19 @@ cds::~cds()
 {
     delete_chunk_io_types(types);
     delete[] patches;
+    Close();  // the stream goes before the buffer it uses
+    delete[] stream_buffer;
+}
+
+// Chunks are small and many: a stream buffer of the default size (a page or
+// so) costs a system call every few chunks. A larger one, made once and used
+// by every stream the container opens; without it the stream keeps its own.
+void cds::_buffer_stream()
+{
+    if (!stream_buffer)
+        stream_buffer = KD_NEW char[CDS_STREAM_BUFFER];
+    if (stream_buffer && fp)
+        setvbuf(fp, stream_buffer, _IOFBF, CDS_STREAM_BUFFER);
 }
 
 int cds::init()
@@ -247,6 +260,7 @@ int cds::open(const char* _filename)
         ELOG(EL_MINOR, "unable to open %s", _filename);
         return -1;
     }
+    _buffer_stream();
     _reset();
     return 0;
 }
@@ -265,30 +279,59 @@ int cds::create(const char* _filename)
         ELOG(EL_MINOR, "unable to create %s", _filename);
         return -1;
     }
+    _buffer_stream();
     return write_all();
 }
 
 void cds::_read_error(long pos, const char* what)
 {
-    ELOG(EL_MINOR, "read error on %s at byte %ld: %s", Name(), pos, what);
+    ELOG(EL_MINOR, "read error on %s at byte %ld", Name(), pos);
+    ELOG(EL_MINOR, "%s", what);
 }
 
 int cds::_read_header(chunk_header& h, long limit)
 {
-    long pos = GetPos();
-    try {
-        Read(h.type, 4);
-        h.size = ReadInt();
-        if (ReadString(h.id, CDS_ID_MAX) < 0)
-            throw -1;
-    } catch (int) {
-        // Bytes too few for a header after the last whole top-level chunk
-        // are the end of the file, not a broken chunk: every group's size was
-        // checked against the file, so inside a group they are a broken chunk.
-        if (!Error() && !curr_group)
-            return 1;
-        _read_error(pos, Error() ? "cannot read chunk header" : "file ends inside a chunk header");
-        return -1;
+    long payload = 0;
+    return _read_header(h, limit, GetPos(), payload);
+}
+
+// The header is read straight from the stream (one block read and one
+// character read per id byte) and its position worked out rather than asked
+// for: this runs once per chunk.
+int cds::_read_header(chunk_header& h, long limit, long pos, long& payload)
+{
+    // A container opened as a view of another file reads through the view.
+    auto next = [this]() -> int {
+        unsigned char c;
+        if (!is_virtual)
+            return getc(fp);
+        return CFile::Read(&c, 1) == 1 ? c : EOF;
+    };
+    unsigned char fixed[8];
+    bool whole = false;
+    int n = 0;
+    if (fp && (is_virtual ? CFile::Read(fixed, (int)sizeof fixed) == (int)sizeof fixed
+                          : fread(fixed, 1, sizeof fixed, fp) == sizeof fixed)) {
+        memcpy(h.type, fixed, 4);
+        h.size = (int32_t)get_le32(fixed + 4);
+        for (int c; n < CDS_ID_MAX && (c = next()) != EOF;) {
+            h.id[n++] = (char)c;
+            if (c == 0) {
+                whole = true;
+                break;
+            }
+        }
+        whole = whole || n == CDS_ID_MAX;
+    }
+    if (!whole) {
+        if (!fp || Error()) {
+            _read_error(pos, "cannot read chunk header");
+            return -1;
+        }
+        // A short read is the end of the file.
+        if (pos < limit)
+            ELOG(EL_MINOR, "%s: the file ends inside the chunk header at byte %ld", Name(), pos);
+        return 1;
     }
     if (!memchr(h.id, 0, CDS_ID_MAX)) {
         h.id[CDS_ID_MAX] = 0;
@@ -299,28 +342,44 @@ int cds::_read_header(chunk_header& h, long limit)
         _read_error(pos, "negative chunk size");
         return -1;
     }
-    long payload = GetPos();
+    payload = pos + (long)sizeof fixed + n;
+    // A group cut short by the end of the file keeps the contents it has;
+    // every other chunk must lie whole within the file and its group.
+    if (h.size > limit - payload && is_group_header(h)) {
+        ELOG(EL_MINOR, "%s: group %s at byte %ld runs past the end of the file, cut to %ld bytes", Name(), h.id,
+             pos, limit - payload);
+        h.size = limit - payload;
+    }
+    if (h.size > limit - payload) {
+        ELOG(EL_MINOR, "%s: chunk %.4s %s at byte %ld runs past the end of the file, dropped", Name(), h.type,
+             h.id, pos);
+        return 2;
+    }
     long end = curr_group ? curr_group->start + curr_group->size : limit;
-    if (end > limit)
-        end = limit;
     if (payload > end || h.size > end - payload) {
-        _read_error(pos, curr_group ? "chunk runs past the end of its group" : "chunk runs past the end of the file");
-        return -1;
+        ELOG(EL_MINOR, "%s: chunk %.4s %s at byte %ld runs past the end of its group %s, dropped", Name(), h.type,
+             h.id, pos, curr_group->name ? curr_group->name : "");
+        return 2;
     }
     return 0;
 }
 
 void cds::_close_groups()
 {
-    long pos = GetPos();
+    _close_groups(GetPos());
+}
+
+void cds::_close_groups(long pos)
+{
     int bound = chunk_grou.objects.count;
     while (curr_group && curr_group->start + curr_group->size <= pos && bound-- >= 0)
         curr_group = dynamic_cast<cds_group_t*>(curr_group->parent);
 }
 
-int cds::_read_payload(chunk_io* io, chunk_header& h)
+// Runs the reader of the chunk whose payload starts at pos and leaves the
+// file at the payload's end: the new position, or -1.
+long cds::_read_payload(chunk_io* io, chunk_header& h, long pos)
 {
-    long pos = GetPos();
     long end = pos + h.size;
     if (io->read(*this, h) < 0)
         return -1;
@@ -331,7 +390,7 @@ int cds::_read_payload(chunk_io* io, chunk_header& h)
     }
     if (now < end)
         SetPos(end);
-    return 0;
+    return end;
 }
 
 int cds::read_all()
@@ -345,52 +404,61 @@ int cds::read_all()
     SetPos(0);
     long pos = 0;
     try {
-        while ((pos = GetPos()) < limit) {
+        while (pos < limit) {
             chunk_header h;
-            int r = _read_header(h, limit);
+            long payload = 0;
+            int r = _read_header(h, limit, pos, payload);
             if (r != 0)
-                return r < 0 ? -1 : 0;
+                return r < 0 ? -1 : 0;  // a chunk the file does not hold ends it
             chunk_io* io = get_chunk_io(types, h.type);
             if (io == &chunk_grou) {
                 if (chunk_grou.read(*this, h) < 0)
                     return -1;
+                pos = payload;
             } else if (io) {
-                if (_read_payload(io, h) < 0)
+                if ((pos = _read_payload(io, h, payload)) < 0)
                     return -1;
             } else {
                 Forward(h.size);
+                pos = payload + h.size;
             }
-            _close_groups();
+            _close_groups(pos);
         }
     } catch (int) {
-        _read_error(pos, "file ends inside a chunk");
+        // Every payload lies within the file: only a reader that reads past
+        // its chunk, or a failing stream, gets here.
+        _read_error(pos, Error() ? "cannot read chunk" : "chunk reader read past the end of the file");
         return -1;
     }
     return 0;
 }
 
 // Scans headers from the current position while it is not beyond end (the
-// last byte of the range). Group headers are registered on the way; the
-// payloads of other chunks are skipped. Stops behind the first header named
-// id, or (for a null id) the n-th header. 0 found, 1 not found, -1 on a read
-// error (logged).
+// last byte of the range). Group headers are registered on the way (an empty
+// one closes right behind its header); the payloads of other chunks are
+// skipped. Stops behind the first header named id, or (for a null id) the
+// n-th header. 0 found, 1 not found, -1 on a read error or when the chunk
+// found is cut short (logged).
 int cds::_scan(chunk_header& h, long end, const char* id, long n, long limit)
 {
     for (long count = 0;; ++count) {
+        _close_groups();
         long pos = GetPos();
         if (pos > end || pos >= limit)
             return 1;
         int r = _read_header(h, limit);
+        bool found = (r == 0 || r == 2) && (id ? same_name(h.id, id) : count == n);
+        if (r == 2)
+            return found ? -1 : 1;
         if (r != 0)
             return r;
         bool group = is_group_header(h);
         if (group && chunk_grou.read(*this, h) < 0)
             return -1;
-        if (id ? same_name(h.id, id) : count == n)
+        if (found)
             return 0;
         if (!group)
             Forward(h.size);
-        _close_groups();
     }
 }
 
@@ -466,9 +534,9 @@ int cds::_read_chunk(const char* id, long n, cds_location where, const char* pat
         chunk_io* io = get_chunk_io(types, h.type);
         if (!io)
             return -1;
-        return _read_payload(io, h);
+        return _read_payload(io, h, GetPos()) < 0 ? -1 : 0;
     } catch (int) {
-        _read_error(GetPos(), "file ends inside a chunk");
+        _read_error(GetPos(), Error() ? "cannot read chunk" : "chunk reader read past the end of the file");
         return -1;
     }
 }
@@ -694,6 +762,12 @@ char* cds::get_group_path(group_t* _g, char* _path, int _max)
     CHECK_PTR(_path, nullptr);
     if (_max <= 0)
         return nullptr;
+    if (!_g) {
+        if (_max < 2)
+            return nullptr;
+        strcpy(_path, "/");
+        return _path;
+    }
     // Measure first so that nothing changes when the result does not fit; a
     // parent loop ends there too, since every level adds at least one byte.
     size_t tail = strlen(_path);

@@ -68,6 +68,9 @@ enum cds_location {
     CDS_IN_GROUP = 1,  // from the current group (first located by a path)
 };
 
+// Bytes of the stream buffer a container reads and writes through.
+enum { CDS_STREAM_BUFFER = 64 * 1024 };
+
 // read_chunk flag: search only up to the end of the current group.
 enum { CDS_GROUP_ONLY = 1 };
 
@@ -110,15 +113,20 @@ public:
     // -1 with "unable to create %s" or when writing fails.
     int create(const char* _filename);
 
-    // Reads every chunk of the file from its start. 0 at the end of the file
-    // (also when it ends inside a top-level chunk header); -1 on a failing
-    // reader, a malformed or truncated chunk ("read error on %s at byte %d"),
-    // or an unopened file. Objects read so far stay listed.
+    // Reads every chunk of the file from its start. 0 at the end of the file,
+    // also where the file is cut short: a chunk whose payload runs past the
+    // end of the file (or of its group) is dropped with a warning naming its
+    // byte offset and reading ends there, keeping what was read; a group cut
+    // short keeps the contents the file has. -1 on a failing reader, a
+    // malformed chunk or a stream error ("read error on %s at byte %d", then
+    // the reason), or an unopened file. Objects read so far stay listed.
     int read_all();
     // Reads the first chunk named _idstr within the range that where, _path
     // and _flags (CDS_GROUP_ONLY) select. Group headers met on the way are
-    // registered; a group found is registered and becomes current. 0, or -1
-    // when not found ("%s: not found"), on a read error or a failing reader.
+    // registered and closed again behind their contents (an empty one right
+    // behind its header); a group found is registered and becomes current.
+    // 0, or -1 when not found ("%s: not found"), cut short by the end of the
+    // file, on a read error or a failing reader.
     int read_chunk(const char* _idstr, cds_location where, const char* _path, int _flags);
     // The same for the n-th header of the range (from 0; group headers count).
     // -1 with "chunk %d not found".
@@ -139,7 +147,8 @@ public:
     void set_group(groupable_t* _child);
     // Prefixes _path (a buffer of _max bytes) with "/" and the names of _g and
     // its ancestors, outermost first: "" in group b inside a gives "/a/b/".
-    // Returns _path, or null (buffer unchanged) when the result would not fit.
+    // A null _g makes the buffer just "/". Returns _path, or null (buffer
+    // unchanged) when the result would not fit.
     static char* get_group_path(group_t* _g, char* _path, int _max);
     // The embedded file of that name, or null.
     chunk_entry_t* _get_file_entry(const char* _fname);
@@ -166,22 +175,27 @@ public:
     int write_size_at_pos(long pos, long start);
 
     // Reads the header at the current position and checks it: the id must end
-    // within CDS_ID_MAX bytes, the size must not be negative nor run past
-    // limit (the file's size) or the current group's end. 0; 1 when the file
-    // ends inside a header outside any group (the end of the file, not
-    // logged); or -1 with "read error on %s at byte %d: ...". Used by the
-    // scans and by tools that walk a file chunk by chunk.
+    // within CDS_ID_MAX bytes and the size must not be negative (else -1 with
+    // "read error on %s at byte %d" and the reason). A group header whose
+    // contents run past limit (the file's size) is cut to the file. 0; 1 when
+    // the file ends inside the header (the end of the file; a warning when
+    // some of it is there); 2 when the payload runs past limit or the current
+    // group's end (a warning naming the offset: the chunk is to be dropped).
+    // Used by the scans and by tools that walk a file chunk by chunk.
     int _read_header(chunk_header& h, long limit);
     // Leaves every current group whose contents end at or before the current
-    // position.
+    // position (or pos).
     void _close_groups();
+    void _close_groups(long pos);
 
 private:
     void _reset();
     int _scan(chunk_header& h, long end, const char* id, long n, long limit);
     int _locate(const char* path, long limit);
     int _read_chunk(const char* id, long n, cds_location where, const char* path, int flags);
-    int _read_payload(chunk_io* io, chunk_header& h);
+    int _read_header(chunk_header& h, long limit, long pos, long& payload);
+    long _read_payload(chunk_io* io, chunk_header& h, long pos);
+    void _buffer_stream();
     long _write_group(groupable_t* g, struct name_chain* chain);
     int _write_members(groupable_t* g);
     void _read_error(long pos, const char* what);
@@ -194,6 +208,7 @@ private:
     int patch_count;
     int patch_room;
     bool defer_patches;
+    char* stream_buffer;  // the open stream's buffer (see _buffer_stream)
 };
 
 // The group (group_t::dump), then "%sstart: %d\n" and "%ssize: %d\n";

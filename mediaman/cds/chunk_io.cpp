@@ -5,6 +5,7 @@
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
 #include "mediaman/cds/cds.h"
+#include "mediaman/cds/geometry_chunks.h"
 
 static vantrel::mc_init mc_guard;
 
@@ -17,6 +18,11 @@ namespace vantrel {
 static const chunk_io_creator creators[] = {
     create_grou,
     create_file,
+    create_text,
+    create_mesh,
+    create_modl,
+    create_matl,
+    create_shad,
     nullptr,
 };
 // Index of the first creator that create_chunk_io_types calls.

@@ -29,6 +29,9 @@ protected:
     void SetUp() override
     {
         config_test_base::SetUp();
+        // "thing[k].member" steps by the stride through an array of objects;
+        // this one stands alone, and says so.
+        thing.stride = 0;
         scope.add(&thing);
         share("a", r_int, 4);
         share("v", r_float, 4);

@@ -38,7 +38,11 @@ void log_test::TearDown()
     static const std::string between =
         (std::filesystem::temp_directory_path() / "vantrel-test-errorlog").generic_string();
     set_logfile(between.c_str());
+    // Read-only files (a test's own) cannot be removed on every system.
     std::error_code ec;
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(dir, ec);
     if (ec)
         ADD_FAILURE() << "could not remove " << dir;

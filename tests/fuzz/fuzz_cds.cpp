@@ -1,4 +1,5 @@
-// The CDS container: a whole read, then searches by id, number and path.
+// The CDS container: a whole read with the media chunk types, then searches
+// by id, number and path.
 #include "fuzz_util.h"
 #include "mediaman/cds/cds.h"
 
@@ -10,6 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string path = vantrel_fuzz::as_file(data, size, ".cds");
     {
         cds c;
+        c.init();
         c.load(path.c_str());
         c.delete_type_objects();
     }

@@ -29,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     script.add_plugin(&cfg);
     script.globals = &scope;
     vantrel_test::published_t thing("thing", "i", "v", "s");
+    // "thing[k].member" steps by the stride through an array of objects;
+    // this one stands alone, and says so.
+    thing.stride = 0;
     std::unique_ptr<r_var> a(create_r_var("a", 4)), v(create_r_var("v", 4));
     a->type = r_int;
     v->type = r_float;

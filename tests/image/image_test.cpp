@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "kdbase/mem_collector.h"
@@ -174,7 +175,7 @@ TEST_F(image_test, dump_prints_size_and_masks)
     img.set_name("pic");
     ASSERT_EQ(img.alloc_bits(2, 1, 0xF800, 0x07E0, 0x1F, 0), 0);
     std::string out = path("dump.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     img.dump(f, "..");
     fclose(f);
     std::string text = read_file("dump.txt");
@@ -247,6 +248,62 @@ TEST_F(image_test, an_open_file_is_used_as_given)
     ASSERT_EQ(ro.Open(p.c_str(), OM_RB), 1);
     EXPECT_EQ(image_write(&img, nullptr, nullptr, &ro), -1);
     EXPECT_TRUE(log_has(p + ": unable to write"));
+}
+
+// A write that fails, at once or only when the stream is flushed, is a
+// failure of image_write for both codecs (a device that is always full).
+TEST_F(image_test, a_full_disk_fails_the_write)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    for (std::string ext : {".bmp", ".tga"})
+        for (int size : {2, 300}) {
+            image_t img;
+            ASSERT_EQ(img.alloc_bits(size, size, 0xFF0000, 0xFF00, 0xFF, 0), 0);
+            std::string full = path("full" + std::to_string(size) + ext);
+            std::filesystem::create_symlink("/dev/full", full);
+            EXPECT_EQ(image_write(&img, full.c_str(), nullptr, nullptr), -1);
+            EXPECT_TRUE(log_has(full + ": unable to write"));
+        }
+}
+
+// Random formats of 1 to 4 bytes, random pixels: the optimised conversion
+// agrees with moving each channel by bits32_conv.
+TEST_F(image_test, conversion_agrees_with_bits32_conv_for_random_formats)
+{
+    unsigned int seed = 2024;
+    auto next = [&](unsigned int n) { return ((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
+    // Channels of 1 to 8 bits (or, half the time, whole bytes) packed from bit
+    // 0 in random order, some absent.
+    auto random_format = [&] {
+        unsigned int m[4] = {0, 0, 0, 0}, at = 0, bytes = next(2);
+        for (int k = 0, c = (int)next(4); k < 4; ++k, c = (c + 1) % 4)
+            if (k == 0 || next(4)) {
+                unsigned int w = bytes ? 8 : 1 + next(8);
+                m[c] = ((1u << w) - 1) << at;
+                at += w;
+            }
+        return bit_fields_t{m[0], m[1], m[2], m[3]};
+    };
+    for (int round = 0; round < 500; ++round) {
+        bit_fields_t from = random_format(), to = random_format();
+        image_t img;
+        ASSERT_EQ(img.alloc_bits(7, 1, from.red_mask, from.green_mask, from.blue_mask, from.alpha_mask), 0);
+        for (size_t i = 0; i < img.row_size(); ++i)
+            img.bits[i] = (unsigned char)next(256);
+        char* out = nullptr;
+        ASSERT_EQ(img.convert(&to, &out), 0);
+        const unsigned int src[4] = {from.red_mask, from.green_mask, from.blue_mask, from.alpha_mask};
+        const unsigned int dst[4] = {to.red_mask, to.green_mask, to.blue_mask, to.alpha_mask};
+        for (int x = 0; x < 7; ++x) {
+            unsigned int in = pixel_at(img.bits + x * from.nbytes(), from.nbytes()), want = 0;
+            for (int c = 0; c < 4; ++c)
+                if (src[c] && dst[c])
+                    bits32_conv(&want, dst[c], &in, src[c]);
+            ASSERT_EQ(pixel_at(out + x * to.nbytes(), to.nbytes()), want) << round;
+        }
+        delete[] out;
+    }
 }
 
 }  // namespace

@@ -121,7 +121,7 @@ TEST_F(testdata_test, every_file_is_read_or_refused_with_a_message)
         std::string ext = e.path().extension().string();
         if (!e.is_regular_file() || (ext != ".bmp" && ext != ".tga"))
             continue;
-        std::string rel = e.path().string().substr(root.size());
+        std::string rel = e.path().generic_string().substr(root.size());
         SCOPED_TRACE(rel);
         ++files;
         clear_log();

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "kdbase/mem_collector.h"
 #include "tests/common/log_fixture.h"
 #include "tests/image/image_util.h"
 
@@ -47,18 +46,22 @@ TEST_F(tga_test, sixteen_bits_read_as_565_without_attribute_bits)
     EXPECT_EQ(img.fields.alpha_mask, 0x8000u);
 }
 
+// A colour map stores each entry in whole bytes: a 15-bit entry takes 2
+// bytes (its top bit unused), so the map skipped is entries times the entry
+// size rounded up to bytes; 15 / 8 = 1 byte would start the pixels inside it.
 TEST_F(tga_test, row_order_identification_and_colour_map_are_honoured)
 {
     std::string rows = "\x01\x02\x03\x04\x05\x06";  // two rows of one 24-bit pixel
-    std::string map(9, '\x7F');                      // three 24-bit entries, skipped
-    for (uint8_t desc : {0x00, 0x20}) {
-        image_t img;
-        ASSERT_EQ(read_bytes("o.tga", make_tga(2, 24, desc, 1, 2, "hello", map, 24, rows), &img), 0);
-        uint32_t top = pixel_at(img.bits, 3), bottom = pixel_at(img.bits + 4, 3);
-        EXPECT_EQ(top, desc ? 0x030201u : 0x060504u);
-        EXPECT_EQ(bottom, desc ? 0x060504u : 0x030201u);
-        EXPECT_EQ(img.bits[3], 0);  // padding
-    }
+    for (uint8_t desc : {0x00, 0x20})
+        for (uint8_t entry_bits : {15, 16, 24, 32}) {
+            std::string map(3 * ((entry_bits + 7) / 8), '\x7F');  // three entries, skipped
+            image_t img;
+            ASSERT_EQ(read_bytes("o.tga", make_tga(2, 24, desc, 1, 2, "hello", map, entry_bits, rows), &img), 0);
+            uint32_t top = pixel_at(img.bits, 3), bottom = pixel_at(img.bits + 4, 3);
+            EXPECT_EQ(top, desc ? 0x030201u : 0x060504u) << (int)entry_bits;
+            EXPECT_EQ(bottom, desc ? 0x060504u : 0x030201u);
+            EXPECT_EQ(img.bits[3], 0);  // padding
+        }
 }
 
 TEST_F(tga_test, only_uncompressed_true_colour_is_read)
@@ -94,11 +97,9 @@ TEST_F(tga_test, every_write_option_reads_back)
             uint8_t depth = (uint8_t)file[16], desc = (uint8_t)file[17];
             EXPECT_EQ(depth, expected.fields.nbytes() * 8);
             EXPECT_EQ(desc & 0x20, (opt & 16) ? 0x20 : 0);
-            // The attribute bits follow the image's own alpha: a 16-bit file
-            // made from an image without one has none and reads as 5-6-5.
-            EXPECT_EQ(desc & 15, depth == 32 ? 8 : depth == 16 && fmt[3] == 0x8000 ? 1 : 0);
-            if ((desc & 15) == 0 && depth == 16)
-                expected.fields.set(0xF800, 0x07E0, 0x1F, 0);
+            // 16 bits are always written 1-5-5-5, converted or not: the
+            // attribute bit says so, or readers take them as 5-6-5.
+            EXPECT_EQ(desc & 15, depth == 32 ? 8 : depth == 16 ? 1 : 0);
             EXPECT_TRUE(are_equal_images(&expected, &back));
         }
 }
@@ -118,21 +119,13 @@ TEST_F(tga_test, writer_refuses_other_formats)
     EXPECT_EQ(image_write(&wide, path("w.tga").c_str(), nullptr, nullptr), -1);
     EXPECT_TRUE(log_has("wide: 70000x1 too large for a .tga file"));
 
-    image_t ok;
-    ASSERT_EQ(ok.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0), 0);
-    unsigned int thirty_two = 4;
-    mc_fail_after(0);
-    EXPECT_EQ(image_write(&ok, path("w.tga").c_str(), &thirty_two, nullptr), -1);
-    mc_fail_after(-1);
-    EXPECT_TRUE(log_has("unable to convert bitmap from 24 bits to 32 bits"));
-    EXPECT_EQ(read_file("w.tga").size(), 30u);  // header and identification only
 }
 
 TEST_F(tga_test, header_printer)
 {
     tga_header_t h = {12, 0, 2, 0, 0, 0, 0, 0, 3, 1, 24, 0x20};
     std::string out = path("h.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     dump_tga_header_t(f, h, "  ");
     fclose(f);
     EXPECT_EQ(read_file("h.txt"),

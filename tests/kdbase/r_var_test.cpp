@@ -140,6 +140,44 @@ TEST_F(r_var_test, string_ownership_differs_between_r_string_and_r_char_p)
     EXPECT_STREQ(ref.str_value(), "Shared");
 }
 
+// An r_char_p element given a text that dies (a statement's temporary, a
+// message buffer) points at a copy of its own; the sanitizer build sees any
+// read of the dead text or write past a kept copy.
+TEST_F(r_var_test, r_char_p_never_keeps_a_pointer_to_a_temporary)
+{
+    char* field = nullptr;  // an engine object's published char*
+    r_var title("title", r_char_p), other("other", r_char_p), copied("copied");
+    title.set_storage(&field, sizeof field);
+    title.type = r_char_p;
+    EXPECT_EQ(set_r_var_value(&title, std::string("from text").c_str()), 0);  // as dc_set
+    EXPECT_STREQ(field, "from text");
+    {
+        r_var statement_value("__noname", "assigned");  // as 'title = "assigned"'
+        EXPECT_EQ(title.assign(&statement_value), 0);
+    }
+    // Variables given a kept text keep copies of their own.
+    EXPECT_EQ(other.assign(&title), 0);
+    EXPECT_EQ(copied.copy(&title), 0);
+    EXPECT_EQ(set_r_var_value(&title, "replaced"), 0);
+    EXPECT_STREQ(other.str_value(), "assigned");
+    EXPECT_STREQ(copied.str_value(), "assigned");
+    // A longer text unpacked into a kept one replaces it, never overruns it.
+    r_struct rs(false);
+    rs.add(&title);
+    char packed[] = "a text much longer than the kept one";
+    EXPECT_EQ(rs.unpack(packed, sizeof packed), (int)sizeof packed);
+    EXPECT_STREQ(field, packed);
+    rs.empty();
+    // A pointer the engine sets is shared again; the kept copy is given up.
+    char own[] = "own";
+    EXPECT_EQ(title.set(own), 0);
+    EXPECT_FALSE(title.keeps_text(0));
+    mc_fail_after(0);
+    EXPECT_EQ(other.keep(0, "lost"), -1);
+    mc_fail_after(-1);
+    EXPECT_STREQ(other.str_value(), "assigned");
+}
+
 TEST_F(r_var_test, size_of_mixed_string_array_counts_non_null_texts)
 {
     r_var* v = create_r_var("texts", 3);
@@ -513,7 +551,7 @@ TEST_F(r_struct_test, printers)
     s.add("in", &inner);
     s.add(alloc_r_var("undef"));
     std::string out_path = path("print.txt");
-    FILE* f = fopen(out_path.c_str(), "w");
+    FILE* f = fopen(out_path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     print_r_struct(&s, f);
     fclose(f);

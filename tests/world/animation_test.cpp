@@ -241,7 +241,7 @@ TEST_F(animation_test, dumps_show_every_stack_channel_and_keyframe)
     rig r(1);
     r.model.meshes[0]->set_name("arm");
     r.anim.UpdateFrame(600);
-    FILE* f = fopen(path("dump.txt").c_str(), "w");
+    FILE* f = fopen(path("dump.txt").c_str(), "wb");
     ASSERT_NE(f, nullptr);
     r.anim.dump(f, "> ");
     // A channel of zero length draws without dividing by zero.

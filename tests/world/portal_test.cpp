@@ -374,7 +374,7 @@ TEST_F(portal_test, dump_portal_prints_polygon_and_leaves)
     d_list l(1);
     l.insert(p);
     std::string out = path("portals.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     dump_portal_list(f, &l, "  ", true);
     dump_portal_list(f, nullptr, "  ", true);

@@ -358,7 +358,7 @@ TEST_F(solid_bsp_test, printers)
     solid_bsp_t t;
     ASSERT_EQ(build_tree(t, &meshes), 0);
     std::string out = path("dump.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     t.dump(f);
     dump_tree_stats(f, nullptr);
@@ -391,7 +391,7 @@ TEST_F(solid_bsp_test, deep_trees_print_without_overflowing_the_prefix)
         }
     }
     std::string out = path("deep.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     dump_tree_indexes(f, table.data(), 0, "");
     fclose(f);

@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kdbase/mem_collector.h"
 #include "mediaman/cds/cds.h"
@@ -369,51 +371,76 @@ TEST_F(cds_test, an_unknown_type_is_skipped)
     EXPECT_TRUE(log_has("unable to find chunk_io object for ZZZZ"));
 }
 
-TEST_F(cds_test, truncation_at_every_byte_fails_or_reads_whole_chunks)
+// A file cut at any byte reads up to the cut: nothing kept claims bytes past
+// it, and a warning names the offset of what was cut (none when the file ends
+// between whole chunks).
+TEST_F(cds_test, truncation_at_every_byte_keeps_only_what_the_file_holds)
 {
     std::string g = golden();
-    // The top-level chunks CDSI, group a, group tex and t, as [start, end of
-    // header): a file that ends inside one of these headers ends there, one
-    // that ends behind a header cuts a chunk short.
-    const size_t head = 41 + 14 + tga.size();
-    const size_t headers[][2] = {{0, 9}, {9, 19}, {29, 41}, {head, head + 10}};
-    for (size_t len = 0; len < g.size(); ++len) {
+    const size_t tex_end = 41 + 14 + tga.size(), whole[] = {0, 9, 29, tex_end, g.size()};
+    for (size_t len = 0; len <= g.size(); ++len) {
+        SCOPED_TRACE(testing::Message() << "length " << len);
         write_file("t.cds", g.substr(0, len));
         clear_log();
         cds c;
         test_io* io = prepare(c);
-        bool ok = false;
-        for (auto& h : headers)
-            ok = ok || (len >= h[0] && len < h[1]);
-        EXPECT_EQ(load(c, "t.cds"), ok ? 0 : -1) << "length " << len;
-        EXPECT_EQ(log_has("read error on"), !ok) << "length " << len;
-        EXPECT_EQ(io->objects.count, 0);
+        EXPECT_EQ(load(c, "t.cds"), 0);
+        EXPECT_EQ(log_has(" at byte "), std::count(std::begin(whole), std::end(whole), len) == 0);
+        for (d_node* n = c.chunk_grou.objects.first; n; n = n->next) {
+            cds_group_t* grp = static_cast<cds_group_t*>(n->object);
+            EXPECT_LE(grp->start + grp->size, (long)len);
+        }
+        chunk_entry_t* e = c._get_file_entry("/tex/x.tga");
+        EXPECT_EQ(e != nullptr, len >= tex_end);
+        EXPECT_EQ(io->objects.count, len == g.size() ? 1 : 0);
     }
 }
 
-TEST_F(cds_test, hostile_sizes_and_ids_fail_with_the_read_error)
+// Chunks that claim bytes the file does not have are dropped with a warning
+// and reading ends there with 0; malformed ones fail with the read error,
+// "read error on <file> at byte <offset>", the reason on a line of its own.
+TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail)
 {
     struct {
-        const char* what;
         std::string bytes;
+        int result;
         const char* message;
+        int kept;  // TEST objects kept
     } cases[] = {
-        {"negative size", test_chunk("a", 1) + hdr("ZZZZ", -5, "n"), "at byte 14: negative chunk size"},
-        {"size past the end", hdr("ZZZZ", 100, "big") + "xy", "past the end of the file"},
-        {"huge size", hdr("FILE", INT32_MAX, "big") + "xy", "past the end of the file"},
-        {"member past its group", hdr("GROU", 10, "g") + test_chunk("a", 1), "past the end of its group"},
-        {"id without NUL", "ZZZZ" + le32(0) + std::string(300, 'i'), "chunk id without its end"},
-        {"group inside its namesake", hdr("GROU", 10, "g") + hdr("GROU", 0, "g"), "same name"},
+        {test_chunk("a", 1) + hdr("ZZZZ", -5, "n"), -1, "negative chunk size", 1},
+        {"ZZZZ" + le32(0) + std::string(300, 'i'), -1, "chunk id without its end", 0},
+        {hdr("GROU", 10, "g") + hdr("GROU", 0, "g"), -1, "same name", 0},
+        {test_chunk("a", 1) + hdr("ZZZZ", 100, "big") + "xy", 0,
+         "chunk ZZZZ big at byte 14 runs past the end of the file, dropped", 1},
+        {hdr("FILE", INT32_MAX, "big") + "xy", 0, "chunk FILE big at byte 0 runs past the end of the file, dropped", 0},
+        {hdr("GROU", 10, "g") + test_chunk("a", 1) + test_chunk("b", 2), 0,
+         "chunk TEST a at byte 10 runs past the end of its group g, dropped", 0},
+        {hdr("GROU", 500, "g") + test_chunk("a", 1), 0,
+         "group g at byte 0 runs past the end of the file, cut to 14 bytes", 1},
+        {hdr("GROU", 8, "g") + "ZZZZ" + le32(0), 0, "the file ends inside the chunk header at byte 10", 0},
     };
     for (auto& k : cases) {
+        SCOPED_TRACE(k.message);
         write_file("h.cds", k.bytes);
         clear_log();
         cds c;
-        prepare(c);
-        EXPECT_EQ(load(c, "h.cds"), -1) << k.what;
-        EXPECT_TRUE(log_has(k.message)) << k.what;
-        EXPECT_EQ(c.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1) << k.what;
+        test_io* io = prepare(c);
+        EXPECT_EQ(load(c, "h.cds"), k.result);
+        EXPECT_TRUE(log_has(k.message));
+        EXPECT_EQ(io->objects.count, k.kept);
+        EXPECT_EQ(c.chunk_file.objects.count, 0);
+        if (&k == &cases[0]) {  // the read error line, then its reason
+            EXPECT_TRUE(log_has("read error on " + path("h.cds") + " at byte 14"));
+            EXPECT_FALSE(log_has("at byte 14: "));
+        }
+        EXPECT_EQ(c.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1);
     }
+    // The chunk searched for is cut short: it cannot be read.
+    write_file("s.cds", test_chunk("a", 1) + hdr("TEST", 4, "b") + "xy");
+    cds c;
+    prepare(c);
+    ASSERT_EQ(open(c, "s.cds"), 0);
+    EXPECT_EQ(c.read_chunk("b", CDS_IN_FILE, nullptr, 0), -1);
 }
 
 TEST_F(cds_test, a_file_ending_inside_a_top_level_header_ends_there)
@@ -426,13 +453,23 @@ TEST_F(cds_test, a_file_ending_inside_a_top_level_header_ends_there)
     EXPECT_FALSE(log_has("read error on"));
     EXPECT_EQ(c.read_chunk(1u, CDS_IN_FILE, nullptr, 0), -1);
     EXPECT_TRUE(log_has("chunk 1 not found"));
+}
 
-    // Inside a group the header runs past the group's end: an error.
-    write_file("g.cds", hdr("GROU", 8, "g") + "ZZZZ" + le32(0));
-    cds in_group;
-    prepare(in_group);
-    EXPECT_EQ(load(in_group, "g.cds"), -1);
-    EXPECT_TRUE(log_has("read error on"));
+// The golden container's /a/b is an empty group: a search from it goes on to
+// the end of the file, and finds nothing within it with CDS_GROUP_ONLY.
+TEST_F(cds_test, a_search_from_an_empty_group_scans_on_to_the_end)
+{
+    write_file("in.cds", golden());
+    cds c;
+    test_io* io = prepare(c);
+    ASSERT_EQ(open(c, "in.cds"), 0);
+    ASSERT_EQ(c.read_chunk("x.tga", CDS_IN_GROUP, "/a/b", 0), 0);
+    EXPECT_NE(c._get_file_entry("/tex/x.tga"), nullptr);
+    ASSERT_EQ(c.read_chunk(0u, CDS_IN_GROUP, "/a/b", 0), 0);
+    EXPECT_STREQ(c.curr_group->name, "tex");
+    ASSERT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", 0), 0);
+    EXPECT_EQ(io->objects.count, 1);
+    EXPECT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", CDS_GROUP_ONLY), -1);
 }
 
 TEST_F(cds_test, an_id_of_254_characters_is_the_longest)
@@ -574,13 +611,13 @@ TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
     ASSERT_EQ(chdir(dir.c_str()), 0);
     for (const char* name : {"x.tga", "inner.cds"}) {
         cds c;
-        prepare(c);
+        test_io* io = prepare(c);
         chunk_entry_t* e = KD_NEW chunk_entry_t;
         e->set_name(name);
         c.chunk_file.objects.insert(e);
         // The outer container puts a chunk before the embedded one.
         if (strcmp(name, "inner.cds") == 0)
-            add_test(static_cast<test_io*>(c.types[3]), "pad", 1, nullptr);
+            add_test(io, "pad", 1, nullptr);
         ASSERT_EQ(c.create(strcmp(name, "x.tga") == 0 ? "inner.cds" : "outer.cds"), 0);
     }
     cds outer;
@@ -635,8 +672,10 @@ TEST_F(cds_test, group_paths)
     EXPECT_EQ(c.add_group("a"), a);
     char buf[16] = "";
     EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/");
-    strcpy(buf, "");
-    EXPECT_STREQ(cds::get_group_path(nullptr, buf, sizeof buf), "/");
+    for (const char* before : {"", "x.tga"}) {
+        strcpy(buf, before);
+        EXPECT_STREQ(cds::get_group_path(nullptr, buf, sizeof buf), "/");
+    }
     strcpy(buf, "x.tga");
     EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/x.tga");
     strcpy(buf, "long.tga");
@@ -725,7 +764,7 @@ TEST_F(cds_test, listing_and_dumps)
     prepare(c);
     ASSERT_EQ(load(c, "in.cds"), 0);
     std::string out = path("list.txt");
-    FILE* f = fopen(out.c_str(), "w");
+    FILE* f = fopen(out.c_str(), "wb");
     c.list_files(f, "> ");
     chunk_header h = {{'M', 'E', 'S', 'H'}, 12, "m"};
     dump_chunk_header(f, h, "  ");

@@ -1,0 +1,164 @@
+// Cameras: UI output views that are script objects with a viewport, a
+// projection, position and orientation tracers, distance-dependent render
+// modes and debug switches. The renderer module frames every active camera
+// once per pass (morvane/morvane.h).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "kdbase/d_list.h"
+#include "morvane/tracer.h"
+#include "ui/ui.h"
+
+namespace vantrel {
+
+class level_t;
+class material_t;
+class model_t;
+class mesh_t;
+
+class VANTREL_API viewport_t : public script_var {
+public:
+    int x = 0, y = 0, width = 0, height = 0;
+
+    viewport_t();  // publishes "x", "y", "width", "height"
+    void make_visible();
+
+private:
+    r_var vars[4];
+};
+
+enum { RMODE_MAX = 32 };
+
+// A render mode, chosen by distance. The render library receives each mode
+// in use through "set_rmode_aset" and reads its text fields; it may also add
+// functions to run whenever the mode becomes current.
+class VANTREL_API rmode_t : public script_var {
+public:
+    uint32_t cache_slot = 0;  // the render library's; never read here
+    float minz = 0, maxz = 0;
+    int b_topdown_bitmaps = 0, b_lighting = 0;
+    float ambient_c[4] = {0, 0, 0, 0};
+    d_list funcs{1};  // of va_func, owned: run by exec()
+
+    // Unpublished until make_visible (add_rmode publishes the next free mode).
+    rmode_t() = default;
+    // Publishes "minz", "maxz", "b_topdown_bitmaps", "b_lighting",
+    // "polymode", "shademodel", "tex_quality", "ambient_c",
+    // "lighting_quality" (the text fields are owned by their variables).
+    void make_visible();
+    // Calls each function of funcs in order.
+    void exec();
+    const char* polymode() { return text(polymode_v); }
+    const char* shademodel() { return text(shademodel_v); }
+    const char* tex_quality() { return text(tex_quality_v); }
+    const char* lighting_quality() { return text(lighting_quality_v); }
+
+private:
+    r_var vars[5];
+    r_var polymode_v, shademodel_v, tex_quality_v, lighting_quality_v;
+    static const char* text(r_var& v) { return v.type == r_string ? v.str_value() : nullptr; }
+};
+
+// The camera interface. Its structure publishes "viewp" (the viewport).
+class VANTREL_API camera_t : public output_view_t, public script_var {
+public:
+    viewport_t viewport;
+
+    camera_t();
+    // Publishes "viewp" after emptying the structure.
+    void make_visible();
+
+    virtual int start() = 0;
+    virtual int load_config(char* file) = 0;
+    virtual int save_config(char* file) = 0;
+    virtual void setup_frame() = 0;
+    virtual void render_frame() = 0;
+    virtual void start_stats(unsigned int now) = 0;
+    virtual void show_stats() = 0;
+    virtual void dump_stats(FILE* f, char* tabs) = 0;
+
+    // The structure scripts see the camera as.
+    r_struct* as_struct() { return static_cast<script_var*>(this); }
+    // The camera behind a structure that as_struct gave out.
+    static camera_t* of(r_struct* s) { return static_cast<camera_t*>(static_cast<script_var*>(s)); }
+
+private:
+    r_struct* viewport_s;
+    r_var viewp_v;
+};
+
+// Statistics: counters of the current second and their running averages.
+enum { STAT_FRAMES, STAT_POLYS, STAT_MESHES, STAT_MODELS, STAT_RMODES, STAT_MATS, STAT_COUNT };
+struct _stats_t {
+    unsigned int last = 0;  // time of the last roll-over, ms
+    int counters[STAT_COUNT] = {};
+    int averages[STAT_COUNT] = {};
+};
+
+enum { TRANS_MESHES_MAX = 1024 };
+
+// What a camera keeps while drawing one frame; reset by setup_frame.
+struct _state_t {
+    material_t** skin = nullptr;
+    struct {
+        model_t* model;
+        mesh_t* mesh;
+    } deferred[TRANS_MESHES_MAX];
+    int deferred_count = 0;
+    model_t* cur_model = nullptr;
+    mesh_t* cur_mesh = nullptr;
+    int cur_rmode = -1;
+    int cur_mat = -1;
+};
+
+// The camera. Its tracers are its own; "view_m" holds the tracer stack the
+// view matrix is built with (empty after construction: scripts push onto it).
+class VANTREL_API cam3d_t : public camera_t {
+public:
+    float fov = 0;  // vertical field of view, degrees
+    float aspect = 0, clip_near = 0, clip_far = 0;
+    tr_trans_t lpos;
+    tr_trans_t wpos;  // its vector is the camera's world position
+    tr_matrix_t orient;
+    cam_follow_t follow;
+    traced_m_t view_m;
+    int d_draw_leafbbox = 0, d_draw_axes = 0, d_draw_normals = 0;
+    rmode_t rmodes[RMODE_MAX];
+    int rmode_count = 0;
+    level_t* world = nullptr;  // the level viewed; not owned
+    _state_t _state;
+    _stats_t stats;
+
+    // Everything 0; the structure stays empty until make_visible.
+    cam3d_t();
+    // Publishes "viewp", then "fov" .. "d_draw_normals".
+    void make_visible();
+
+    void activated() override {}
+    void active() override {}
+    void deactivated() override {}
+
+    // Hands every render mode in use to "set_rmode_aset", in order. 0.
+    int start() override;
+    int load_config(char*) override { return 0; }
+    int save_config(char*) override { return 0; }
+    // Resets the render state, makes render mode 0 current, sets viewport,
+    // perspective and the view matrix (identity changed by the tracer stack).
+    void setup_frame() override;
+    // With a world, counts one frame; without, logs and draws nothing.
+    void render_frame() override;
+    // At least 1000 ms after the last roll-over: each average becomes
+    // (counter + average) / 2, the counters restart and now is the new
+    // roll-over time.
+    void start_stats(unsigned int now) override;
+    void show_stats() override {}
+    void dump_stats(FILE* f, char* tabs) override;
+
+private:
+    r_struct* tracer_s[5];
+    r_var vars[12];
+};
+
+}  // namespace vantrel
