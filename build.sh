@@ -15,7 +15,7 @@ setup() {
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
-  for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev \
+  for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev libenet-dev \
              libegl-dev libgl-dev libgl1-mesa-dri libsdl2-dev libpng-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
