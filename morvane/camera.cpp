@@ -136,8 +136,14 @@ void cam3d_t::render_tree(float* _pos_v)
     _state.cur_model = nullptr;
     if (world->skin)
         set_skin(world->skin);
-    _render_leaf(leaf);
-    _render_leaf_pvs(leaf);
+    if (d_all_leaves) {
+        for (int i = 0; world->i_nodes && i < world->stats.ni_nodes; ++i)
+            if (world->i_nodes[i] && world->i_nodes[i]->meshes)
+                _render_leaf(world->i_nodes[i]);
+    } else {
+        _render_leaf(leaf);
+        _render_leaf_pvs(leaf);
+    }
     set_skin(old_skin);
 }
 

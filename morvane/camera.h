@@ -134,6 +134,9 @@ public:
     cam_follow_t follow;
     traced_m_t view_m;
     int d_draw_leafbbox = 0, d_draw_axes = 0, d_draw_normals = 0;
+    // Not published: draw every open leaf instead of the camera leaf's
+    // visible set, to measure what the visible sets save.
+    bool d_all_leaves = false;
     rmode_t rmodes[RMODE_MAX];
     int rmode_count = 0;
     level_t* world = nullptr;  // the level viewed; not owned
