@@ -64,9 +64,9 @@ public:
             s->texture.alloc_bits(8, 8, 0xFF0000, 0xFF00, 0xFF, 0);
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x) {
-                    const unsigned char* c = colours[m][((x / 4) + (y / 4)) & 1];
+                    const unsigned char* rgb = colours[m][((x / 4) + (y / 4)) & 1];
                     unsigned char* p = s->texture.bits + y * s->texture.row_size() + x * 3;
-                    p[0] = c[2], p[1] = c[1], p[2] = c[0];  // BGR
+                    p[0] = rgb[2], p[1] = rgb[1], p[2] = rgb[0];  // BGR
                 }
             mats[m].shaders.insert(s);
         }

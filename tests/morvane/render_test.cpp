@@ -182,6 +182,18 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     }
     EXPECT_EQ(cam.stats.counters[STAT_MATS], (int)g_shader_calls.size());
 
+    // Without visible sets every open leaf is drawn, room C too.
+    cam.d_all_leaves = true;
+    frame();
+    std::set<const void*> all;
+    for (int i = 0; i < r->count; ++i)
+        if (!strcmp(r->calls[i].op, "render_poly"))
+            all.insert(r->calls[i].ptr);
+    for (const void* p : polys_of({c_leaf}))
+        EXPECT_TRUE(all.count(p));
+    EXPECT_EQ(cam._state.leaves_drawn, level.stats.empty);
+    cam.d_all_leaves = false;
+
     // The debug switches: a normal per polygon, eight axes per leaf visit.
     cam.d_draw_normals = cam.d_draw_leafbbox = 1;
     frame();
