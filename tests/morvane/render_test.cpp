@@ -126,7 +126,10 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     light_t sun, lamp;
     level.lights.insert(static_cast<r_var*>(&sun));
     level.lights.insert(static_cast<r_var*>(&lamp));
+    mc_fail_after(0);  // a frame allocates nothing: the next allocation would fail
     frame();
+    mc_fail_after(-1);
+    EXPECT_FALSE(log_has("allocation failed"));
     level.lights.delete_nodes();
     EXPECT_EQ(r->dropped, 0);
 
