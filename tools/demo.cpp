@@ -1,7 +1,7 @@
 // vantrel-demo: flies a camera through a level and writes what it sees as
 // PNG frames plus one contact sheet of them all.
 //   vantrel-demo [LEVEL] [-frames N] [-out DIR] [-size W H] [-all-leaves]
-// LEVEL defaults to the shipped dog-leg; the camera follows LEVEL's ".path"
+// LEVEL defaults to the shipped arena; the camera follows LEVEL's ".path"
 // file beside it, or turns round once inside the level when there is none.
 // -all-leaves draws every open leaf instead of the visible sets.
 #include <png.h>
@@ -58,7 +58,7 @@ int contact_sheet(const std::vector<std::string>& frames, const std::string& out
 
 int main(int argc, char** argv)
 {
-    std::string level = std::string(VANTREL_DATA_DIR) + "/levels/dog_leg.txt", out = "demo";
+    std::string level = std::string(VANTREL_DATA_DIR) + "/levels/arena.txt", out = "demo";
     int frames = 48, width = 640, height = 480;
     bool all_leaves = false;
     for (int i = 1; i < argc; ++i) {
@@ -82,13 +82,14 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string out_abs = vantrel_demo::absolute(out);
+    level = vantrel_demo::absolute(level);  // the host works in a folder of its own
     vantrel_demo::demo_host host;
     if (!host.start(out_abs, std::string(VANTREL_RLIB_DIR) + "/rlib_gl.so",
                     std::string(VANTREL_DATA_DIR) + "/demo/demo.ds", level, width, height))
         return 1;
     host.cam->d_all_leaves = all_leaves;
     vantrel_demo::camera_path path;
-    if (!path.load(vantrel_demo::absolute(level)) && !path.spin_in(&host.level)) {
+    if (!path.load(level) && !path.spin_in(&host.level)) {
         fprintf(stderr, "vantrel-demo: no open space to put the camera in\n");
         return 1;
     }

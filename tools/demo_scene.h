@@ -74,13 +74,22 @@ public:
     }
 };
 
+// The largest extent of the level's bounds (its root node's box).
+inline float level_extent(vantrel::level_t* level)
+{
+    const vantrel::bbox_t& b = level->root.bbox;
+    return std::max({b.max[0] - b.min[0], b.max[1] - b.min[1], b.max[2] - b.min[2], 1.0f});
+}
+
 // Gives every polygon of the level's meshes its material by the axis its
 // normal mostly follows, and texture coordinates from its world position on
-// the other two axes (one checker square per world unit). Polygons get
-// vertex arrays of their own, since a corner shared by a floor and a wall
-// needs different coordinates in each. 0 / -1.
+// the other two axes (a checker square per twentieth of the level's extent,
+// rounded to whole units). Polygons get vertex arrays of their own, since a
+// corner shared by a floor and a wall needs different coordinates in each.
+// 0 / -1.
 inline int dress_level(vantrel::level_t* level, level_skin* skin)
 {
+    const float square = std::max(1.0f, std::round(level_extent(level) / 20));
     for (int i = 0; i < level->stats.nmeshes; ++i) {
         vantrel::mesh_t* mesh = level->meshes[i];
         for (int k = 0; mesh && k < mesh->npolys; ++k) {
@@ -102,8 +111,8 @@ inline int dress_level(vantrel::level_t* level, level_skin* skin)
                 p->va[j] = v[j];
                 for (int c = 0; c < 3; ++c)
                     p->va[j].n[c] = nv[c];
-                p->va[j].t[0] = v[j].v[u] / 2;  // 2 units per texture: 1 unit per square
-                p->va[j].t[1] = v[j].v[w] / 2;
+                p->va[j].t[0] = v[j].v[u] / (2 * square);  // a texture holds 2 x 2 squares
+                p->va[j].t[1] = v[j].v[w] / (2 * square);
             }
         }
     }

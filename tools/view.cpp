@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv)
 {
-    std::string level = std::string(VANTREL_DATA_DIR) + "/levels/dog_leg.txt";
+    std::string level = std::string(VANTREL_DATA_DIR) + "/levels/arena.txt";
     int width = 800, height = 600;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "-size") && i + 2 < argc)
@@ -23,12 +23,13 @@ int main(int argc, char** argv)
         }
     }
     const char* tmp = getenv("TMPDIR");
+    level = vantrel_demo::absolute(level);  // the host works in a folder of its own
     vantrel_demo::demo_host host;
     if (!host.start(std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel-view", std::string(VANTREL_RLIB_DIR) + "/rlib_gl.so",
                     std::string(VANTREL_DATA_DIR) + "/demo/view.ds", level, width, height))
         return 1;
     vantrel_demo::camera_path path;
-    if (!path.load(vantrel_demo::absolute(level)) && !path.spin_in(&host.level)) {
+    if (!path.load(level) && !path.spin_in(&host.level)) {
         fprintf(stderr, "vantrel-view: no open space to put the camera in\n");
         return 1;
     }
