@@ -3,12 +3,10 @@
 // dressed by demo_scene.h that the camera looks at. Header only.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "base_script/dot_config.h"
 #include "base_script/dot_script.h"
@@ -23,10 +21,9 @@ namespace vantrel_demo {
 // An absolute path for p (relative to the current directory).
 inline std::string absolute(const std::string& p)
 {
-    if (!p.empty() && p[0] == '/')
-        return p;
-    char cwd[4096];
-    return std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/" + p;
+    std::error_code ec;
+    std::filesystem::path a = std::filesystem::absolute(p, ec);
+    return ec ? p : a.string();
 }
 
 inline bool copy_file(const std::string& from, const std::string& to)
@@ -65,8 +62,11 @@ public:
                const std::string& level_path, int width, int height)
     {
         const std::string script_abs = absolute(startup_script), level_abs = absolute(level_path);
-        mkdir(dir.c_str(), 0755);
-        if (chdir(dir.c_str()) != 0 || (mkdir("bin", 0755) != 0 && errno != EEXIST))
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(dir) / "bin", ec);
+        if (!ec)
+            std::filesystem::current_path(dir, ec);
+        if (ec)
             return fail("cannot work in " + dir);
         set_logfile("vantrel-demo.log");
         FILE* link = fopen("bin/rlib.link", "wb");

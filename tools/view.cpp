@@ -22,10 +22,11 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    const char* tmp = getenv("TMPDIR");
+    std::error_code ec;
+    const std::string dir = (std::filesystem::temp_directory_path(ec) / "vantrel-view").string();
     level = vantrel_demo::absolute(level);  // the host works in a folder of its own
     vantrel_demo::demo_host host;
-    if (!host.start(std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel-view", std::string(VANTREL_RLIB_DIR) + "/rlib_gl.so",
+    if (!host.start(dir, std::string(VANTREL_RLIB_DIR) + "/rlib_gl.so",
                     std::string(VANTREL_DATA_DIR) + "/demo/view.ds", level, width, height))
         return 1;
     vantrel_demo::camera_path path;
@@ -50,8 +51,7 @@ int main(int argc, char** argv)
         pose.pos[1] += (vantrel::platform_key_state('Q') ? step : 0) - (vantrel::platform_key_state('E') ? step : 0);
         host.frame(pose);
         if (host.setting("gl_frame", 0) == first) {
-            fprintf(stderr, "vantrel-view: no window could be opened (see the log in %s/vantrel-view)\n",
-                    tmp && *tmp ? tmp : "/tmp");
+            fprintf(stderr, "vantrel-view: no window could be opened (see the log in %s)\n", dir.c_str());
             return 1;
         }
     }
