@@ -9,6 +9,10 @@
 // portals) with the visible set of the leaf under the --leaf point (or of the
 // first empty leaf) highlighted. Progress goes to standard error; on failure
 // the logged reason is printed there and the exit code is 1 (2: bad usage).
+//
+// --cds FILE writes the compiled level as a container that the media loader
+// reads (mediaman_t::read_level): the tree, its meshes and a text naming the
+// material library, --matlib NAME (default "materials.cds", relative to FILE).
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include "kdbase/d_list.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
+#include "mediaman/mediaman.h"
 #include "world/bsp_portal.h"
 #include "world/solid_bsp.h"
 
@@ -46,7 +51,8 @@ void on_status(char* message)
 
 int usage()
 {
-    fprintf(stderr, "usage: vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE]\n");
+    fprintf(stderr,
+            "usage: vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE] [--cds FILE [--matlib NAME]]\n");
     return 2;
 }
 
@@ -187,7 +193,17 @@ int main(int argc, char** argv)
     const char* log = "vantrel-bspc.log";
     float point[4] = {0, 0, 0, 0};
     bool have_point = false;
+    const char* cds_out = nullptr;
+    const char* matlib = "materials.cds";
     for (int k = 1; k < argc; ++k) {
+        if (!strcmp(argv[k], "--cds") && k + 1 < argc) {
+            cds_out = argv[++k];
+            continue;
+        }
+        if (!strcmp(argv[k], "--matlib") && k + 1 < argc) {
+            matlib = argv[++k];
+            continue;
+        }
         if (!strcmp(argv[k], "--leaf")) {
             if (k + 3 >= argc || !parse_float(argv[k + 1], &point[0]) || !parse_float(argv[k + 2], &point[1]) ||
                 !parse_float(argv[k + 3], &point[2]))
@@ -221,6 +237,10 @@ int main(int argc, char** argv)
     if (rc != 0) {
         fprintf(stderr, "vantrel-bspc: %s: compilation failed; the log (%s) says:\n", level, log);
         print_log_since(log, log_start);
+        return 1;
+    }
+    if (cds_out && write_level(cds_out, &bsp, matlib) != 0) {
+        fprintf(stderr, "vantrel-bspc: could not write the container %s\n", cds_out);
         return 1;
     }
 
