@@ -126,6 +126,7 @@ case "${1:-}" in
         poly_list) cp data/levels/*.txt "$corpus"/; [ -d $testdata ] && cp $testdata/levels/lq_e2m1.polys.txt "$corpus"/ ;;
         bmp) [ -d $testdata ] && find $testdata/images/bmp -name '*.bmp' -size -64k -exec cp {} "$corpus"/ \; ;;
         tga) [ -d $testdata ] && find $testdata/images/tga -name '*.tga' -size -64k -exec cp {} "$corpus"/ \; ;;
+        truespace) cp tests/fuzz/seeds/truespace/* "$corpus"/; [ -d $testdata ] && cp $testdata/trueSpace/*.cob "$corpus"/ ;;
         *) [ -d tests/fuzz/seeds/$name ] && cp tests/fuzz/seeds/$name/* "$corpus"/ ;;
       esac
       echo "fuzz_$name: ${seconds} s"
