@@ -10,6 +10,7 @@
 #include "kdbase/mem_collector.h"
 #include "kdbase/pointer.h"
 #include "mediaman/cds/cds.h"
+#include "mediaman/ts/ts_file.h"
 #include "primitives/material.h"
 #include "primitives/model.h"
 #include "world/animation.h"
@@ -72,6 +73,11 @@ const char* extension_of(const char* fname)
     const char* ext = "";
     path_parts(fname, nullptr, nullptr, &ext);
     return ext;
+}
+
+bool is_ts_file(const char* ext)
+{
+    return !strcmp(ext, ".scn") || !strcmp(ext, ".obj");
 }
 
 // The file a TEXT chunk names, relative to the directory of fname. False
@@ -244,6 +250,8 @@ int mediaman_t::read_model(const char* _fname, model_t* _model, int flags)
     const char* ext = extension_of(_fname);
     if (!strcmp(ext, ".model"))
         return _cds_read_model(_fname, _model, flags);
+    if (is_ts_file(ext))
+        return _ts_read_model(_fname, _model, flags);
     ELOG(EL_MINOR, "%s: unsupported model format", _fname);
     return -1;
 }
@@ -282,6 +290,16 @@ int mediaman_t::_cds_read_model(const char* _fname, model_t* _model, int flags)
     return 0;
 }
 
+int mediaman_t::_ts_read_model(const char* _fname, model_t* _model, int flags)
+{
+    CTrueSpaceFile f;
+    if (open_file(f, _fname) < 0 || !f.read_all() || f.read_model(0, _model) < 0)
+        return -1;
+    if (!(flags & MM_NO_SKIN) && _model->skin)
+        load_skin_textures(_model->skin, MM_IGNORE_TEX_ERRORS);
+    return 0;
+}
+
 // ---- animations --------------------------------------------------------------------
 
 int mediaman_t::read_anim(const char* _fname, d_list* _anims, int flags)
@@ -291,6 +309,8 @@ int mediaman_t::read_anim(const char* _fname, d_list* _anims, int flags)
     const char* ext = extension_of(_fname);
     if (!strcmp(ext, ".anim"))
         return _cds_read_anim(_fname, _anims, flags);
+    if (is_ts_file(ext))
+        return _ts_read_anim(_fname, _anims, flags);
     ELOG(EL_MINOR, "%s: unsupported animation format", _fname);
     return -1;
 }
@@ -321,6 +341,23 @@ int mediaman_t::_cds_read_anim(const char* _fname, d_list* _anims, int)
     }
     anims->objects.delete_elements = 0;
     anims->objects.delete_nodes();
+    return 0;
+}
+
+int mediaman_t::_ts_read_anim(const char* _fname, d_list* _anims, int)
+{
+    CTrueSpaceFile f;
+    if (open_file(f, _fname) < 0 || !f.read_all())
+        return -1;
+    pointer_t<CSAnimation> anim;
+    anim.p = KD_NEW CSAnimation;
+    if (!anim || f.read_CSAnimation(0, anim) < 0)
+        return -1;
+    if (_anims->insert(anim) < 0) {
+        ELOG(EL_MINDEBUG, "unable to add animation to _anims list");
+        return -1;
+    }
+    anim.dont_delete();
     return 0;
 }
 

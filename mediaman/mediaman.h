@@ -121,6 +121,11 @@ public:
 
     int _cds_read_model(const char* _fname, model_t* _model, int flags);
     int _cds_read_anim(const char* _fname, d_list* _anims, int flags);
+    // The trueSpace paths: the file's first group (index 0). The model is
+    // filled in place, so a failure may leave it partly filled (what the
+    // failing conversion made below it is released).
+    int _ts_read_model(const char* _fname, model_t* _model, int flags);
+    int _ts_read_anim(const char* _fname, d_list* _anims, int flags);
 
 private:
     int _open_cds(cds& c, const char* _fname);

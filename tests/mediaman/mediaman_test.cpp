@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "image/image.h"
@@ -159,6 +160,28 @@ TEST_F(mediaman_test, a_failed_read_leaves_the_callers_objects_and_texture_list_
     EXPECT_EQ(mm.read_anim(path("ship.model").c_str(), &anims, 0), -1);
     EXPECT_EQ(mm.read_anim(path("skin.cds").c_str(), &anims, 0), -1);
     EXPECT_EQ(anims.count, 2);
+}
+
+TEST_F(mediaman_test, truespace_scenes_load_from_disk_and_from_containers)
+{
+    if (vantrel_test::testdata_dir().empty())
+        GTEST_SKIP() << "../shared/testdata is absent";
+    std::filesystem::copy_file(vantrel_test::testdata_dir() + "/trueSpace/molecule.cob", path("m.scn"));
+    write_file("m.cds", chunk("FILE", "m.scn", read_file("m.scn")));
+    ASSERT_EQ(mounted[0].init(), 0);
+    ASSERT_EQ(mounted[0].load(path("m.cds").c_str()), 0);
+    ASSERT_EQ(mm.mount(&mounted[0]), 0);
+    for (const std::string& name : {path("m.scn"), std::string("/m.scn")}) {
+        model_t m;
+        ASSERT_EQ(mm.read_model(name.c_str(), &m, MM_NO_SKIN), 0) << name;
+        EXPECT_GT(m.nmeshes + m.nchildren, 0) << name;
+        delete_skin_mats(&m.skin);
+        delete[] m.skin;
+        d_list anims(1);
+        ASSERT_EQ(mm.read_anim(name.c_str(), &anims, 0), 0) << name;
+        EXPECT_EQ(anims.count, 1);
+    }
+    EXPECT_EQ(mm.textures.count, 0);
 }
 
 class level_test : public mediaman_test {
