@@ -186,7 +186,11 @@ int mediaman_t::load_mat_textures(material_t* _mat)
         tex_shader_t* t = dynamic_cast<tex_shader_t*>(n->object);
         if (!t)
             continue;
-        if (!t->texture.name || read_image(t->texture.name, &t->texture, 0) < 0)
+        if (!t->texture.name) {
+            ELOG(EL_MINOR, "texture shader without an image name");
+            return -1;
+        }
+        if (read_image(t->texture.name, &t->texture, 0) < 0)
             return -1;
         if (textures.insert(t) < 0) {
             ELOG(EL_MINDEBUG, "unable to add texture to list");

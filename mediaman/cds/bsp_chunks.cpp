@@ -220,7 +220,7 @@ int chunk_bspt::write(cds& c, groupable_t* o)
     }
     for (int i = 0; i < n; ++i) {
         bsp_index_t* b = _object->i_nodes[i];
-        if (!b || (!is_leaf(b) && !VALID_PRIMITIVE(b))) {
+        if (!b || (!is_leaf(b) && (!VALID_PRIMITIVE(b) || b->vi[0] >= (uint32_t)b->vasize))) {
             ELOG(EL_MINDEBUG, "%s: node %d cannot be stored", name, i);
             return -1;
         }
