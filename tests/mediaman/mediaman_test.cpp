@@ -22,57 +22,61 @@ namespace {
 
 std::string chunk(const char* type, const std::string& id, const std::string& payload)
 {
-    std::string size(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        size[i] = (char)(payload.size() >> (8 * i));
-    return std::string(type, 4) + size + id + '\0' + payload;
+    uint32_t n = (uint32_t)payload.size();
+    return std::string(type, 4) + std::string{(char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)} + id +
+           '\0' + payload;
 }
 
+// A material of one texture shader, or of one colour shader for "".
 material_t* new_material(const std::string& texture)
 {
     material_t* m = KD_NEW material_t;
-    if (texture.empty()) {
-        m->shaders.insert(KD_NEW color_shader_t);
-    } else {
-        tex_shader_t* t = KD_NEW tex_shader_t;
+    tex_shader_t* t = texture.empty() ? nullptr : KD_NEW tex_shader_t;
+    if (t)
         t->texture.set_name(texture.c_str());
-        m->shaders.insert(t);
-    }
+    m->shaders.insert(t ? (shader_t*)t : KD_NEW color_shader_t);
     return m;
 }
+
+model_t* new_model()
+{
+    model_t* m = KD_NEW model_t;
+    m->set_name("ship");
+    m->alloc_meshes(1);
+    m->meshes[0] = KD_NEW mesh_t;
+    geometry_test::make_mesh(*m->meshes[0], {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
+    return m;
+}
+
+void free_skin(material_t**& skin)
+{
+    delete_skin_mats(&skin);
+    delete[] skin;
+    skin = nullptr;
+}
+
+// A container owning what is put in it.
+struct writer : cds {
+    writer() { init(), delete_type_objects(); }
+    writer& add(const char* _type, groupable_t* o)
+    {
+        get_chunk_io(types, _type)->objects.insert(o);
+        return *this;
+    }
+    writer& text(const char* s)
+    {
+        buffer_t* b = alloc_buffer((int)strlen(s));
+        memcpy(b->data(), s, strlen(s));
+        return add("TEXT", b);
+    }
+};
 
 class mediaman_test : public vantrel_test::log_test {
 protected:
     mediaman_t mm;
     cds mounted[2];
 
-    // A container whose lists own what is put in them, written to name.
-    struct writer : cds {
-        writer() { init(), delete_type_objects(); }
-        writer& add(const char* type, groupable_t* o)
-        {
-            get_chunk_io(types, type)->objects.insert(o);
-            return *this;
-        }
-        writer& text(const char* s)
-        {
-            buffer_t* b = alloc_buffer((int)strlen(s));
-            memcpy(b->data(), s, strlen(s));
-            b->set_name("t");
-            return add("TEXT", b);
-        }
-    };
-
-    static model_t* new_model()
-    {
-        model_t* m = KD_NEW model_t;
-        m->set_name("ship");
-        m->alloc_meshes(1);
-        m->meshes[0] = KD_NEW mesh_t;
-        geometry_test::make_mesh(*m->meshes[0], {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
-        return m;
-    }
-
+    // A texture, a skin using it, and a model naming the skin in a TEXT chunk.
     void SetUp() override
     {
         log_test::SetUp();
@@ -82,54 +86,50 @@ protected:
         writer().add("MATL", new_material(path("t.tga"))).create(path("skin.cds").c_str());
         writer().add("MODL", new_model()).text("skin.cds").create(path("ship.model").c_str());
     }
+    void mount(int i, const std::string& name)
+    {
+        ASSERT_EQ(mounted[i].init(), 0);
+        ASSERT_EQ(mounted[i].load(path(name).c_str()), 0);
+        ASSERT_EQ(mm.mount(&mounted[i]), 0);
+    }
 };
 
 TEST_F(mediaman_test, names_are_found_in_the_first_container_holding_them_then_on_disk)
 {
     write_file("a.cds", chunk("FILE", "x.txt", "one"));
     write_file("b.cds", chunk("FILE", "x.txt", "two") + chunk("GROU", "tex", chunk("FILE", "x.txt", "three")));
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(mounted[i].init(), 0);
-        ASSERT_EQ(mounted[i].load(path(i ? "b.cds" : "a.cds").c_str()), 0);
-        ASSERT_EQ(mm.mount(&mounted[i]), 0);
-    }
-    const std::pair<std::string, std::string> cases[] = {
-        {"/x.txt", "one"}, {"/tex/x.txt", "three"}, {path("a.cds"), std::string("FILE", 4)}};
-    for (auto& k : cases) {
+    mount(0, "a.cds");
+    mount(1, "b.cds");
+    for (auto& k : {std::make_pair(std::string("/x.txt"), "one"), {"/tex/x.txt", "three"}, {path("a.cds"), "FILE"}}) {
         CFile f;
         ASSERT_EQ(mm.open_file(f, k.first.c_str()), 0) << k.first;
-        char got[8] = {};
-        f.Read(got, (int)k.second.size());
-        EXPECT_EQ(std::string(got, k.second.size()), k.second);
+        char got[6] = {};
+        f.Read(got, (int)strlen(k.second));
+        EXPECT_STREQ(got, k.second);
     }
     CFile f;
     EXPECT_EQ(mm.open_file(f, "x.txt"), -1);
     EXPECT_TRUE(log_has("unable to find x.txt"));
 }
 
-TEST_F(mediaman_test, a_model_takes_its_skin_from_the_file_a_text_chunk_names)
+TEST_F(mediaman_test, a_model_takes_its_skin_from_its_materials_or_the_file_a_text_chunk_names)
 {
     model_t m;
     ASSERT_EQ(mm.read_model(path("ship.model").c_str(), &m, 0), 0);
     EXPECT_STREQ(m.name, "ship");
     ASSERT_EQ(m.nmeshes, 1);
     ASSERT_TRUE(m.skin && m.skin[0] && !m.skin[1]);
-    auto* t = static_cast<tex_shader_t*>(m.skin[0]->shaders.first->object);
-    EXPECT_EQ(t->texture.width, 2);
+    EXPECT_EQ(static_cast<tex_shader_t*>(m.skin[0]->shaders.first->object)->texture.width, 2);
     EXPECT_EQ(mm.textures.count, 1);
-    delete_skin_mats(&m.skin);
-    delete[] m.skin;
+    free_skin(m.skin);
 
-    // Materials in the model's own file win over the TEXT chunk.
-    writer().add("MODL", new_model()).add("MATL", new_material("")).text("skin.cds").create(path("both.model").c_str());
-    model_t both;
-    ASSERT_EQ(mm.read_model(path("both.model").c_str(), &both, MM_NO_SKIN | 8), 0);
-    EXPECT_EQ(both.skin, nullptr);
-    ASSERT_EQ(mm.read_model(path("both.model").c_str(), &both, 0), 0);
+    writer().add("MODL", new_model()).add("MATL", new_material("")).text("skin.cds").create(path("b.model").c_str());
+    ASSERT_EQ(mm.read_model(path("b.model").c_str(), &m, MM_NO_SKIN | 8), 0);
+    EXPECT_EQ(m.skin, nullptr);
+    ASSERT_EQ(mm.read_model(path("b.model").c_str(), &m, 0), 0);
     EXPECT_TRUE(log_has("two skins specified. using first one."));
-    EXPECT_EQ(both.skin[0]->shaders.count, 1);
-    delete_skin_mats(&both.skin);
-    delete[] both.skin;
+    EXPECT_EQ(m.skin[0]->shaders.count, 1);
+    free_skin(m.skin);
 
     for (const char* name : {"ship.MODEL", "ship.cob", "ship"}) {
         EXPECT_EQ(mm.read_model(path(name).c_str(), &m, 0), -1);
@@ -147,18 +147,15 @@ TEST_F(mediaman_test, a_failed_read_leaves_the_callers_objects_and_texture_list_
     EXPECT_STREQ(m.name, "mine");
     EXPECT_EQ(m.meshes, nullptr);
     EXPECT_EQ(mm.textures.count, 0);
-    // Unless texture failures are to be ignored.
     ASSERT_EQ(mm.read_model(path("ship.model").c_str(), &m, MM_IGNORE_TEX_ERRORS), 0);
     EXPECT_EQ(mm.textures.count, 1);
-    delete_skin_mats(&m.skin);
-    delete[] m.skin;
+    free_skin(m.skin);
 
     d_list anims(1);
     writer().add("ANIM", KD_NEW CSAnimation).add("ANIM", KD_NEW CSAnimation).create(path("walk.anim").c_str());
     ASSERT_EQ(mm.read_anim(path("walk.anim").c_str(), &anims, 0), 0);
-    EXPECT_EQ(anims.count, 2);
     EXPECT_EQ(mm.read_anim(path("ship.model").c_str(), &anims, 0), -1);
-    EXPECT_EQ(mm.read_anim(path("skin.cds").c_str(), &anims, 0), -1);
+    EXPECT_EQ(mm.read_anim(path("skin.anim").c_str(), &anims, 0), -1);
     EXPECT_EQ(anims.count, 2);
 }
 
@@ -168,15 +165,11 @@ TEST_F(mediaman_test, truespace_scenes_load_from_disk_and_from_containers)
         GTEST_SKIP() << "../shared/testdata is absent";
     std::filesystem::copy_file(vantrel_test::testdata_dir() + "/trueSpace/molecule.cob", path("m.scn"));
     write_file("m.cds", chunk("FILE", "m.scn", read_file("m.scn")));
-    ASSERT_EQ(mounted[0].init(), 0);
-    ASSERT_EQ(mounted[0].load(path("m.cds").c_str()), 0);
-    ASSERT_EQ(mm.mount(&mounted[0]), 0);
+    mount(0, "m.cds");
     for (const std::string& name : {path("m.scn"), std::string("/m.scn")}) {
         model_t m;
         ASSERT_EQ(mm.read_model(name.c_str(), &m, MM_NO_SKIN), 0) << name;
         EXPECT_GT(m.nmeshes + m.nchildren, 0) << name;
-        delete_skin_mats(&m.skin);
-        delete[] m.skin;
         d_list anims(1);
         ASSERT_EQ(mm.read_anim(name.c_str(), &anims, 0), 0) << name;
         EXPECT_EQ(anims.count, 1);
@@ -187,13 +180,15 @@ TEST_F(mediaman_test, truespace_scenes_load_from_disk_and_from_containers)
 class level_test : public mediaman_test {
 protected:
     solid_bsp_t built;
+    level_t lv;
     void SetUp() override
     {
         mediaman_test::SetUp();
         ASSERT_EQ(built.build((char*)(vantrel_test::source_dir() + "/data/levels/two_rooms.txt").c_str()), 0);
         writer().add("MATL", new_material("")).create(path("lib.cds").c_str());
+        ASSERT_EQ(write_level(path("level.cds").c_str(), &built, "lib.cds"), 0);
     }
-    int leaf_number(solid_bsp_t& t, float x, float y, float z)
+    static int leaf_number(solid_bsp_t& t, float x, float y, float z)
     {
         float p[4] = {x, y, z, 0};
         bsp_index_t* leaf = t.get_leaf_at_pos(p);
@@ -207,63 +202,49 @@ protected:
 TEST_F(level_test, a_compiled_level_loads_with_its_meshes_and_material_library)
 {
     std::string out;
-    bool tool = vantrel_test::program_built("tools/vantrel-bspc");
-    if (tool)
+    if (vantrel_test::program_built("tools/vantrel-bspc")) {
         ASSERT_EQ(vantrel_test::run_program("tools/vantrel-bspc", "\"" + vantrel_test::source_dir() +
                                                 "/data/levels/two_rooms.txt\" --cds \"" + path("level.cds") +
                                                 "\" --matlib lib.cds", &out), 0) << out;
-    else
-        ASSERT_EQ(write_level(path("level.cds").c_str(), &built, "lib.cds"), 0);
-    level_t lv;
+    }
     ASSERT_EQ(mm.read_level(path("level.cds").c_str(), &lv, 0), 0);
-    EXPECT_EQ(lv.stats.nmeshes, built.stats.nmeshes);
+    ASSERT_EQ(lv.stats.nmeshes, built.stats.nmeshes);
     EXPECT_EQ(lv.meshes[lv.stats.nmeshes - 1]->npolys, built.meshes[built.stats.nmeshes - 1]->npolys);
     ASSERT_TRUE(lv.skin && lv.skin[0] && !lv.skin[1]);
     EXPECT_GE(leaf_number(lv, 4, 1, 4), 1);
     EXPECT_EQ(leaf_number(lv, 4, 1, 4), leaf_number(built, 4, 1, 4));
     EXPECT_EQ(leaf_number(lv, -5, 1, 4), -1);
-    delete_skin_mats(&lv.skin);
-    delete[] lv.skin;
+    free_skin(lv.skin);
 }
 
 TEST_F(level_test, an_incomplete_level_is_refused_and_the_level_kept)
 {
-    mesh_t* first = built.meshes[0];
     writer w;
     w.keep_type_objects();
-    w.add("BSPT", &built).add("MESH", first).text("lib.cds").create(path("short.cds").c_str());
+    w.add("BSPT", &built).add("MESH", built.meshes[0]).text("lib.cds").create(path("short.cds").c_str());
     writer().add("MESH", new_model()->meshes[0]).text("lib.cds").create(path("flat.cds").c_str());
-    const std::pair<const char*, const char*> cases[] = {
-        {"short.cds", "mesh number 1 of node"},
-        {"flat.cds", "unable to find level"},
-        {"skin.cds", "unable to find level"},
-    };
-    level_t lv;
-    for (auto& k : cases) {
+    ASSERT_EQ(write_level(path("nolib.cds").c_str(), &built, "none.cds"), 0);
+    for (auto& k : {std::make_pair("short.cds", "mesh number 1 of node"), {"flat.cds", "unable to find level"},
+                    {"nolib.cds", "unable to find"}, {"ship.model", "unable to find level"}}) {
         EXPECT_EQ(mm.read_level(path(k.first).c_str(), &lv, 0), -1) << k.first;
         EXPECT_TRUE(log_has(k.second)) << k.second;
-        EXPECT_EQ(lv.stats.ni_nodes, 0);
+        EXPECT_EQ(lv.stats.ni_nodes + lv.stats.nmeshes, 0);
     }
-    ASSERT_EQ(write_level(path("level.cds").c_str(), &built, "none.cds"), 0);
-    EXPECT_EQ(mm.read_level(path("level.cds").c_str(), &lv, 0), -1);
-    EXPECT_EQ(lv.stats.ni_nodes + lv.stats.nmeshes, 0);
 }
 
 TEST_F(level_test, every_failed_allocation_of_the_loaders_fails_cleanly)
 {
-    ASSERT_EQ(write_level(path("level.cds").c_str(), &built, "lib.cds"), 0);
     for (int what = 0; what < 2; ++what) {
         for (int n = 0;; ++n) {
-            level_t lv;
+            level_t l;
             model_t m;
             int listed = mm.textures.count;
             clear_log();
             mc_fail_after(n);
             int r = what ? mm.read_model(path("ship.model").c_str(), &m, 0)
-                         : mm.read_level(path("level.cds").c_str(), &lv, 0);
+                         : mm.read_level(path("level.cds").c_str(), &l, 0);
             mc_fail_after(-1);
-            delete_skin_mats(what ? &m.skin : &lv.skin);
-            delete[](what ? m.skin : lv.skin);
+            free_skin(what ? m.skin : l.skin);
             if (!log_has("allocation failed")) {
                 EXPECT_EQ(r, 0);
                 EXPECT_GT(n, 20);
@@ -272,7 +253,7 @@ TEST_F(level_test, every_failed_allocation_of_the_loaders_fails_cleanly)
             // A name that cannot be copied is not a failed load.
             if (r == 0)
                 continue;
-            EXPECT_EQ(lv.stats.ni_nodes + m.nmeshes, 0) << "allocation " << n;
+            EXPECT_EQ(l.stats.ni_nodes + m.nmeshes, 0) << "allocation " << n;
             EXPECT_EQ(mm.textures.count, listed) << "allocation " << n;
         }
     }
