@@ -294,13 +294,26 @@ int mediaman_t::_cds_read_model(const char* _fname, model_t* _model, int flags)
     return 0;
 }
 
+// Texture failures are ignored: a trueSpace file names its textures by the
+// paths of the machine it was made on.
+void mediaman_t::_load_model_textures(model_t* _model)
+{
+    for (int k = 0; k < _model->nchildren; ++k)
+        if (_model->children[k])
+            _load_model_textures(_model->children[k]);
+    if (_model->skin)
+        load_skin_textures(_model->skin, MM_IGNORE_TEX_ERRORS);
+}
+
 int mediaman_t::_ts_read_model(const char* _fname, model_t* _model, int flags)
 {
     CTrueSpaceFile f;
     if (open_file(f, _fname) < 0 || !f.read_all() || f.read_model(0, _model) < 0)
         return -1;
-    if (!(flags & MM_NO_SKIN) && _model->skin)
-        load_skin_textures(_model->skin, MM_IGNORE_TEX_ERRORS);
+    if (flags & MM_NO_SKIN)
+        delete_model_skins(_model);
+    else
+        _load_model_textures(_model);
     return 0;
 }
 
@@ -411,6 +424,17 @@ int mediaman_t::read_level(const char* _fname, level_t* _level, int)
     _level->stats.nmeshes = nmeshes;
     _level->skin = skin.release();
     return 0;
+}
+
+void delete_model_skins(model_t* _model)
+{
+    CHECK_PTR_V(_model);
+    for (int k = 0; k < _model->nchildren; ++k)
+        if (_model->children[k])
+            delete_model_skins(_model->children[k]);
+    delete_skin_mats(&_model->skin);
+    delete[] _model->skin;
+    _model->skin = nullptr;
 }
 
 // ---- writing a level ---------------------------------------------------------------

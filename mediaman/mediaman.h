@@ -83,9 +83,10 @@ public:
     // chunk names relative to the model's directory ("%s: two skins
     // specified. using first one." when there are both); its textures are
     // loaded once, failures failing the read unless flags has
-    // MM_IGNORE_TEX_ERRORS. A trueSpace model is the file's first group,
-    // texture failures ignored. The skin array and its materials become the
-    // caller's (release them with delete_skin_mats and delete[]).
+    // MM_IGNORE_TEX_ERRORS. A trueSpace model is the file's first group with
+    // its child models, each with a skin of its own (none with MM_NO_SKIN),
+    // texture failures ignored. The skin arrays and their materials become
+    // the caller's (delete_model_skins releases them).
     int read_model(const char* _fname, model_t* _model, int flags);
     // Appends the animations of the file to _anims in file order (all the
     // "ANIM" chunks of a CDS file, "%s: no animations found" without; the
@@ -126,12 +127,17 @@ public:
     // failing conversion made below it is released).
     int _ts_read_model(const char* _fname, model_t* _model, int flags);
     int _ts_read_anim(const char* _fname, d_list* _anims, int flags);
+    void _load_model_textures(model_t* _model);
 
 private:
     int _open_cds(cds& c, const char* _fname);
     int _read_named_skin(cds& c, const char* _fname, material_t*** skin, int flags);
     void _forget_textures(int count);
 };
+
+// Deletes the skins (materials and arrays) of _model and of its child models,
+// leaving each skin null. Null _model: logged.
+VANTREL_API void delete_model_skins(model_t* _model);
 
 // Writes a compiled level as a container that read_level accepts: the tree
 // as "BSPT", its mesh table as "MESH" chunks in table order (meshes whose

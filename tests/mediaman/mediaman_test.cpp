@@ -38,13 +38,19 @@ material_t* new_material(const std::string& texture)
     return m;
 }
 
+mesh_t* new_triangle()
+{
+    mesh_t* m = KD_NEW mesh_t;
+    geometry_test::make_mesh(*m, {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
+    return m;
+}
+
 model_t* new_model()
 {
     model_t* m = KD_NEW model_t;
     m->set_name("ship");
     m->alloc_meshes(1);
-    m->meshes[0] = KD_NEW mesh_t;
-    geometry_test::make_mesh(*m->meshes[0], {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
+    m->meshes[0] = new_triangle();
     return m;
 }
 
@@ -90,6 +96,7 @@ protected:
     {
         ASSERT_EQ(mounted[i].init(), 0);
         ASSERT_EQ(mounted[i].load(path(name).c_str()), 0);
+        mounted[i].delete_type_objects();
         ASSERT_EQ(mm.mount(&mounted[i]), 0);
     }
 };
@@ -170,6 +177,7 @@ TEST_F(mediaman_test, truespace_scenes_load_from_disk_and_from_containers)
         model_t m;
         ASSERT_EQ(mm.read_model(name.c_str(), &m, MM_NO_SKIN), 0) << name;
         EXPECT_GT(m.nmeshes + m.nchildren, 0) << name;
+        EXPECT_EQ(m.skin, nullptr);
         d_list anims(1);
         ASSERT_EQ(mm.read_anim(name.c_str(), &anims, 0), 0) << name;
         EXPECT_EQ(anims.count, 1);
@@ -219,10 +227,11 @@ TEST_F(level_test, a_compiled_level_loads_with_its_meshes_and_material_library)
 
 TEST_F(level_test, an_incomplete_level_is_refused_and_the_level_kept)
 {
-    writer w;
-    w.keep_type_objects();
+    writer w;  // the tree and its first mesh only: they stay the tree's
+    get_chunk_io(w.types, "BSPT")->objects.delete_elements = 0;
+    get_chunk_io(w.types, "MESH")->objects.delete_elements = 0;
     w.add("BSPT", &built).add("MESH", built.meshes[0]).text("lib.cds").create(path("short.cds").c_str());
-    writer().add("MESH", new_model()->meshes[0]).text("lib.cds").create(path("flat.cds").c_str());
+    writer().add("MESH", new_triangle()).text("lib.cds").create(path("flat.cds").c_str());
     ASSERT_EQ(write_level(path("nolib.cds").c_str(), &built, "none.cds"), 0);
     for (auto& k : {std::make_pair("short.cds", "mesh number 1 of node"), {"flat.cds", "unable to find level"},
                     {"nolib.cds", "unable to find"}, {"ship.model", "unable to find level"}}) {
