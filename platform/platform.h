@@ -111,6 +111,14 @@ VANTREL_API unsigned long long platform_peak_memory();
 // Starts a detached thread running f(arg). Returns 0, or the system's error code.
 typedef unsigned int (*thread_func)(void* arg);
 VANTREL_API int platform_create_thread(thread_func f, void* arg);
+// Starts a thread running f(arg) that must be joined: *handle receives it.
+// Returns 0, or the system's error code (*handle is then null).
+VANTREL_API int platform_start_thread(thread_func f, void* arg, void** handle);
+// Waits for a thread from platform_start_thread to end and releases its
+// handle. 0, or the system's error code.
+VANTREL_API int platform_join_thread(void* handle);
+// The number of processors the process may run on (at least 1).
+VANTREL_API int platform_processor_count();
 
 // ---- key state -------------------------------------------------------------
 // The keyboard as a table of 256 virtual keys that the host (or a test) fills;

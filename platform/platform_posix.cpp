@@ -133,6 +133,47 @@ int platform_create_thread(thread_func f, void* arg)
     return rc;
 }
 
+int platform_start_thread(thread_func f, void* arg, void** handle)
+{
+    if (!handle)
+        return EINVAL;
+    *handle = nullptr;
+    if (!f)
+        return EINVAL;
+    void* mem = ::operator new(sizeof(thread_start), std::nothrow);
+    pthread_t* id = static_cast<pthread_t*>(::operator new(sizeof(pthread_t), std::nothrow));
+    if (!mem || !id) {
+        ::operator delete(mem);
+        ::operator delete(id);
+        return ENOMEM;
+    }
+    thread_start* start = new (mem) thread_start{f, arg};
+    int rc = pthread_create(id, nullptr, thread_trampoline, start);
+    if (rc != 0) {
+        ::operator delete(mem);
+        ::operator delete(id);
+        return rc;
+    }
+    *handle = id;
+    return 0;
+}
+
+int platform_join_thread(void* handle)
+{
+    if (!handle)
+        return EINVAL;
+    pthread_t* id = static_cast<pthread_t*>(handle);
+    int rc = pthread_join(*id, nullptr);
+    ::operator delete(id);
+    return rc;
+}
+
+int platform_processor_count()
+{
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : (n > 1024 ? 1024 : (int)n);
+}
+
 // ---- dynamic libraries -----------------------------------------------------
 static char library_error[512];
 

@@ -183,7 +183,7 @@ TEST_F(cfile_test, open_failures_are_logged)
     // Paths are never cut: where the system allows, one longer than the old
     // 260 opens whole; one at the system's limit is refused, and nothing is
     // made under a cut name.
-    std::string deep = PLATFORM_PATH_MAX > 400 ? dir + "/" + std::string(200, 'a') + "/" + std::string(100, 'b') : dir;
+    std::string deep = dir + "/" + (PLATFORM_PATH_MAX > 400 ? std::string(200, 'a') + "/" + std::string(100, 'b') : "d");
     std::filesystem::create_directories(deep);
     EXPECT_EQ(f.Open((deep + "/file").c_str(), OM_WB), 1);
     EXPECT_EQ(f.Name(), deep + "/file");
