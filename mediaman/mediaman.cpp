@@ -200,10 +200,10 @@ int mediaman_t::load_mat_textures(material_t* _mat)
     return 0;
 }
 
-int mediaman_t::load_skin_textures(material_t**& skin, int flags)
+int mediaman_t::load_skin_textures(material_t**& _skin, int flags)
 {
-    CHECK_PTR(skin, -1);
-    for (material_t** m = skin; *m; ++m)
+    CHECK_PTR(_skin, -1);
+    for (material_t** m = _skin; *m; ++m)
         if (load_mat_textures(*m) < 0 && !(flags & MM_IGNORE_TEX_ERRORS))
             return -1;
     return 0;
@@ -414,11 +414,14 @@ int mediaman_t::read_level(const char* _fname, level_t* _level, int)
         return -1;
     }
     skin_guard skin;
+    int listed_before = textures.count;
     if (_read_named_skin(c, _fname, &skin.skin, MM_LOAD_TEXTURES | MM_IGNORE_TEX_ERRORS) < 0)
         return -1;
     mesh_t** table = take_all<mesh_t>(meshes);
-    if (!table)
+    if (!table) {
+        _forget_textures(listed_before);
         return -1;
+    }
     _level->replace(tree);
     _level->meshes = table;
     _level->stats.nmeshes = nmeshes;

@@ -118,7 +118,7 @@ public:
     int load_mat_textures(material_t* _mat);
     // load_mat_textures for each material of the null-terminated skin; with
     // MM_IGNORE_TEX_ERRORS a failing material does not fail the call.
-    int load_skin_textures(material_t**& skin, int flags);
+    int load_skin_textures(material_t**& _skin, int flags);
 
     int _cds_read_model(const char* _fname, model_t* _model, int flags);
     int _cds_read_anim(const char* _fname, d_list* _anims, int flags);

@@ -193,7 +193,7 @@ protected:
     {
         mediaman_test::SetUp();
         ASSERT_EQ(built.build((char*)(vantrel_test::source_dir() + "/data/levels/two_rooms.txt").c_str()), 0);
-        writer().add("MATL", new_material("")).create(path("lib.cds").c_str());
+        writer().add("MATL", new_material(path("t.tga"))).create(path("lib.cds").c_str());
         ASSERT_EQ(write_level(path("level.cds").c_str(), &built, "lib.cds"), 0);
     }
     static int leaf_number(solid_bsp_t& t, float x, float y, float z)
