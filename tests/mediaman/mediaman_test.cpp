@@ -162,7 +162,9 @@ TEST_F(mediaman_test, a_failed_read_leaves_the_callers_objects_and_texture_list_
     writer().add("ANIM", KD_NEW CSAnimation).add("ANIM", KD_NEW CSAnimation).create(path("walk.anim").c_str());
     ASSERT_EQ(mm.read_anim(path("walk.anim").c_str(), &anims, 0), 0);
     EXPECT_EQ(mm.read_anim(path("ship.model").c_str(), &anims, 0), -1);
-    EXPECT_EQ(mm.read_anim(path("skin.anim").c_str(), &anims, 0), -1);
+    writer().text("x").create(path("none.anim").c_str());
+    EXPECT_EQ(mm.read_anim(path("none.anim").c_str(), &anims, 0), -1);
+    EXPECT_TRUE(log_has("no animations found"));
     EXPECT_EQ(anims.count, 2);
 }
 
