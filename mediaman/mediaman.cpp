@@ -235,7 +235,7 @@ int mediaman_t::read_skin(const char* _fname, material_t*** _skin, int flags)
     return 0;
 }
 
-// The skin that a TEXT chunk of c names relative to _fname, without textures.
+// The skin that a TEXT chunk of c names relative to _fname (read_skin with flags).
 int mediaman_t::_read_named_skin(cds& c, const char* _fname, material_t*** skin, int flags)
 {
     buffer_t* text = static_cast<buffer_t*>(get_chunk_io(c.types, "TEXT")->objects.first->object);
