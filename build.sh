@@ -16,7 +16,7 @@ setup() {
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
   for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev \
-             libegl-dev libgl-dev libgl1-mesa-dri libsdl2-dev libpng-dev; do
+             libegl-dev libgl-dev libgl1-mesa-dri libsdl2-dev libpng-dev libenet-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
