@@ -433,11 +433,17 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         return;
     }
     // One write per block, not per row: rows (converted on the way) and
-    // their padding are gathered here first. The block stays in the
-    // processor's cache between conversion and write, and needs no
-    // allocation; at this size a write's fixed cost is small.
-    unsigned char block[64 * 1024];
-    size_t size = sizeof block, used = 0;
+    // their padding are gathered here first. Each write has a fixed cost far
+    // above that of copying a row, so the block is large; without the memory
+    // for it a small one on the stack does the same, slower.
+    unsigned char small[64 * 1024];
+    size_t total = (pixels + pad) * (size_t)img->height;
+    size_t room = std::min<size_t>(total, (size_t)4 << 20);
+    pointer_t<char> large;
+    if (room > sizeof small)
+        large.p = KD_NEW char[room];
+    unsigned char* block = large.p ? reinterpret_cast<unsigned char*>(large.p) : small;
+    size_t size = large.p ? room : sizeof small, used = 0;
     auto flush = [&] {
         if (used)
             f.Write(block, (int)used);
