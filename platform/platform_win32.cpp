@@ -145,6 +145,43 @@ int platform_create_thread(thread_func f, void* arg)
     return 0;
 }
 
+int platform_start_thread(thread_func f, void* arg, void** handle)
+{
+    if (!handle)
+        return EINVAL;
+    *handle = nullptr;
+    if (!f)
+        return EINVAL;
+    void* mem = ::operator new(sizeof(thread_start), std::nothrow);
+    if (!mem)
+        return ENOMEM;
+    thread_start* start = new (mem) thread_start{f, arg};
+    uintptr_t h = _beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr);
+    if (h == 0) {
+        int rc = errno ? errno : EAGAIN;
+        ::operator delete(mem);
+        return rc;
+    }
+    *handle = reinterpret_cast<void*>(h);
+    return 0;
+}
+
+int platform_join_thread(void* handle)
+{
+    if (!handle)
+        return EINVAL;
+    DWORD rc = WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE);
+    CloseHandle(static_cast<HANDLE>(handle));
+    return rc == WAIT_OBJECT_0 ? 0 : EINVAL;
+}
+
+int platform_processor_count()
+{
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    return si.dwNumberOfProcessors < 1 ? 1 : (int)si.dwNumberOfProcessors;
+}
+
 // ---- dynamic libraries -----------------------------------------------------
 static char library_error[512];
 

@@ -291,6 +291,10 @@ int main(int argc, char** argv)
         printf("check-vis: %d clear sightlines (%d between nearby points), %d missed (%.2f %%) in %.2f s\n",
                vc.tested, vc.local, vc.missed, vc.tested ? 100.0 * vc.missed / vc.tested : 0.0,
                (get_milli_uptime() - t0) / 1000.0);
+        if (vc.through_solid)
+            printf("  %d more are not seen and pass through solid space on the way: the level has gaps there "
+                   "(surfaces left out) that the tree closed\n",
+                   vc.through_solid);
         for (int k = 0; k < vc.missed && k < bsp_vis_check_t::EXAMPLES; ++k)
             printf("  missed: (%g, %g, %g) in leaf %d to (%g, %g, %g) in leaf %d\n", vc.example[k].a[0],
                    vc.example[k].a[1], vc.example[k].a[2], vc.example[k].leaf_a, vc.example[k].b[0],

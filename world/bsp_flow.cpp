@@ -35,7 +35,7 @@ typedef uint64_t word;
 // of the portals on the chain, intersected) without going on. The budget
 // shrinks as the portals grow in number, bounding the time of the whole
 // flow whatever the level's shape.
-const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 16, STEPS_TOTAL = 400000;
+const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
 
 struct dportal {
     const winding3* w;
@@ -169,6 +169,7 @@ struct step {
     bool has_pass = false;
     const dportal* entry = nullptr;  // the portal passed last
     word* might = nullptr;           // portals that might still be seen
+    grow_array<dplane> seps;         // the separating planes of source and pass
 };
 
 struct flow_worker {
@@ -207,6 +208,12 @@ struct flow_worker {
     // every plane through an edge of one and a point of the other that has
     // them on opposite sides. flip: the planes are made with pass as the first.
     bool separate(const winding3& source, const winding3& pass, winding3& target, bool flip)
+    {
+        return separate(source, pass, &target, flip, nullptr);
+    }
+
+    // The same planes collected into out instead (target null).
+    bool separate(const winding3& source, const winding3& pass, winding3* target, bool flip, grow_array<dplane>* out)
     {
         double eps = fs->eps;
         for (int i = 0; i < source.n; ++i) {
@@ -260,9 +267,14 @@ struct flow_worker {
                     continue;
                 if (flip)
                     pl.flip();
-                if (!winding_chop(target, pl, eps, scratch))
+                if (!target) {
+                    if (!out->push(pl))
+                        return false;
+                    continue;
+                }
+                if (!winding_chop(*target, pl, eps, scratch))
                     return false;
-                if (target.n < 3)
+                if (target->n < 3)
                     return true;
             }
         }
@@ -280,6 +292,14 @@ struct flow_worker {
             return false;
         step& prev = *pp;
         step& cur = *cp;
+        // What can be seen through the passage from the source, as planes
+        // made once for every portal leaving this leaf. The source is cut
+        // further for each portal; the planes of the whole one keep more.
+        prev.seps.n = 0;
+        if (prev.has_pass &&
+            (!separate(prev.source, prev.pass, nullptr, false, &prev.seps) ||
+             !separate(prev.pass, prev.source, nullptr, true, &prev.seps)))
+            return false;
         for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
             int qi = f.leaf_list[k];
             dportal& q = f.dp[qi];
@@ -321,23 +341,10 @@ struct flow_worker {
             if (cur.source.n < 3)
                 continue;
             if (prev.has_pass) {
-                if (!separate(cur.source, prev.pass, cur.pass, false))
-                    return false;
+                for (int j = 0; j < prev.seps.n && cur.pass.n >= 3; ++j)
+                    if (!winding_chop(cur.pass, prev.seps[j], f.eps, scratch))
+                        return false;
                 if (cur.pass.n < 3)
-                    continue;
-                if (!separate(prev.pass, cur.source, cur.pass, true))
-                    return false;
-                if (cur.pass.n < 3)
-                    continue;
-                // Only the part of the source that sees the new passage
-                // through the last one matters further on.
-                if (!separate(cur.pass, prev.pass, cur.source, false))
-                    return false;
-                if (cur.source.n < 3)
-                    continue;
-                if (!separate(prev.pass, cur.pass, cur.source, true))
-                    return false;
-                if (cur.source.n < 3)
                     continue;
             }
             cur.has_pass = true;
@@ -497,6 +504,9 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 for (word b = v[j]; b; b &= b - 1)
                     set_bit(s, fs.dp[j * 64 + __builtin_ctzll(b)].to);
         }
+        // The portal sets are done with: their memory goes before the lists grow.
+        delete[] fs.bits;
+        fs.bits = nullptr;
         for (int a = 0; a < nl; ++a)
             for (int b = a + 1; b < nl; ++b) {
                 bool ab = bit(sets + (size_t)a * lw, b), ba = bit(sets + (size_t)b * lw, a);

@@ -45,7 +45,6 @@ struct tree_builder {
     int search;
     grow_array<source_poly> src;
     grow_array<fragment*> frags;  // every fragment made (owned)
-    int nmeshes_in = 0;
     int* mark = nullptr;          // per input mesh, for counting discarded meshes
     int mark_round = 0;
 
@@ -134,7 +133,6 @@ int tree_builder::load(d_list* meshes)
                 return -1;
         }
     }
-    nmeshes_in = mi;
     eps = level_epsilon(max_abs);
     mark = KD_NEW int[mi + 1];
     if (!mark)

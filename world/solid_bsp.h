@@ -233,8 +233,10 @@ VANTREL_API int _adjust_bounding_box(bbox_t* _bbox, n_poly* _poly);
 struct bsp_vis_check_t {
     enum { EXAMPLES = 5 };
     int tested;      // clear sightlines sampled
-    int missed;      // of them, between leaves that do not see each other
+    int missed;      // of them, between leaves that do not see each other through open space
     int local;       // of the tested, pairs drawn near each other
+    int through_solid;  // of the tested, not seen and passing through solid space on the way
+                        // (a gap in the level the tree closed); not in missed
     struct {
         float a[3], b[3];
         int leaf_a, leaf_b;

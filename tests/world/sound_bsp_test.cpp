@@ -54,6 +54,7 @@ protected:
         ASSERT_EQ(bsp_check_vis(&t, n, 7, &vc), 0) << what;
         EXPECT_GT(vc.tested, n / 2) << what;
         EXPECT_EQ(vc.missed, 0) << what << ": e.g. leaf " << vc.example[0].leaf_a << " to " << vc.example[0].leaf_b;
+        EXPECT_EQ(vc.through_solid, 0) << what << ": the level is closed";
         std::set<std::pair<int, int>> pairs;
         for (int k = 0; k < t.stats.ni_nodes; ++k) {
             bsp_index_t* b = t.i_nodes[k];
@@ -145,10 +146,11 @@ TEST_F(sound_bsp_test, sealed_pocket_sees_nothing_and_is_warned)
 TEST_F(sound_bsp_test, many_sided_polygons_are_split)
 {
     const int sides = 100;
+    const double pi = 3.14159265358979323846;
     std::string floor = "[poly]\n", ceiling = "[poly]\n", walls;
     char b[160];
     for (int k = 0; k < sides; ++k) {
-        double a0 = 2 * M_PI * k / sides, a1 = 2 * M_PI * (k + 1) / sides;
+        double a0 = 2 * pi * k / sides, a1 = 2 * pi * (k + 1) / sides;
         snprintf(b, sizeof b, "v %.6f 0 %.6f\n", 3000 + 20 * cos(-a0), 2000 + 20 * sin(-a0));
         floor += b;
         snprintf(b, sizeof b, "v %.6f 6 %.6f\n", 3000 + 20 * cos(a0), 2000 + 20 * sin(a0));
