@@ -247,26 +247,51 @@ bool plan_byte_moves(const channel_move* moves, int n, int from_nbytes, int to_n
     return true;
 }
 
-// The pixel's bytes are taken before any is stored: src may be dst.
+// The pixel's bytes are taken before any is stored: src may be dst. Each
+// destination byte is a shift of the loaded pixel under a byte mask (zero
+// for a byte without a source), so the loop has no table look-ups left and
+// the compiler can widen it.
 template <int S, int D>
 void move_bytes(const unsigned char* src, unsigned char* dst, int count, const int* from_byte)
 {
-    int f[D];
-    for (int j = 0; j < D; ++j)
-        f[j] = from_byte[j];
-    for (int i = 0; i < count; ++i, src += S, dst += D) {
-        unsigned char px[S + 1];
-        for (int k = 0; k < S; ++k)
-            px[k] = src[k];
-        px[S] = 0;
-        for (int j = 0; j < D; ++j)
-            dst[j] = px[f[j]];
+    uint32_t mask[D];
+    int shift[D];
+    for (int j = 0; j < D; ++j) {
+        mask[j] = from_byte[j] < S ? 0xFFu << (8 * j) : 0;
+        shift[j] = 8 * (from_byte[j] < S ? from_byte[j] : 0) - 8 * j;
     }
+    for (int i = 0; i < count; ++i, src += S, dst += D) {
+        uint32_t in = load_pixel<S>(src), out = 0;
+        for (int j = 0; j < D; ++j)
+            out |= (shift[j] >= 0 ? in >> shift[j] : in << -shift[j]) & mask[j];
+        store_pixel<D>(dst, out);
+    }
+}
+
+// 24 bits to 32 in the same byte order, the fourth byte 0: four pixels are
+// three source words and four destination words.
+void expand_24_to_32(const unsigned char* src, unsigned char* dst, int count)
+{
+    int i = 0;
+    for (; i + 4 <= count; i += 4, src += 12, dst += 16) {
+        uint32_t w0 = load_pixel<4>(src), w1 = load_pixel<4>(src + 4), w2 = load_pixel<4>(src + 8);
+        store_pixel<4>(dst, w0 & 0xFFFFFFu);
+        store_pixel<4>(dst + 4, (w0 >> 24 | w1 << 8) & 0xFFFFFFu);
+        store_pixel<4>(dst + 8, (w1 >> 16 | w2 << 16) & 0xFFFFFFu);
+        store_pixel<4>(dst + 12, w2 >> 8);
+    }
+    for (; i < count; ++i, src += 3, dst += 4)
+        store_pixel<4>(dst, load_pixel<3>(src));
 }
 
 template <int S>
 void move_bytes_to(int to_nbytes, const unsigned char* src, unsigned char* dst, int count, const int* from_byte)
 {
+    if (S == 3 && to_nbytes == 4 && from_byte[0] == 0 && from_byte[1] == 1 && from_byte[2] == 2 &&
+        from_byte[3] == 3) {
+        expand_24_to_32(src, dst, count);
+        return;
+    }
     switch (to_nbytes) {
     case 1: move_bytes<S, 1>(src, dst, count, from_byte); break;
     case 2: move_bytes<S, 2>(src, dst, count, from_byte); break;
@@ -408,12 +433,12 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         return;
     }
     // One write per block, not per row: rows (converted on the way) and
-    // their padding are gathered here first. Each write costs the system
-    // some microseconds whatever its size, so the block is large; without
-    // the memory for it a small one on the stack does the same, slower.
+    // their padding are gathered here first. Each write has a fixed cost far
+    // above that of copying a row, so the block is large; without the memory
+    // for it a small one on the stack does the same, slower.
     unsigned char small[64 * 1024];
     size_t total = (pixels + pad) * (size_t)img->height;
-    size_t room = std::min<size_t>(total, (size_t)1 << 20);
+    size_t room = std::min<size_t>(total, (size_t)4 << 20);
     pointer_t<char> large;
     if (room > sizeof small)
         large.p = KD_NEW char[room];

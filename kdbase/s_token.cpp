@@ -26,16 +26,22 @@ s_token::~s_token()
 
 bool s_token::owns_name() const
 {
-    return name && name != out_of_memory_name;
+    return name && name != out_of_memory_name && name != short_name;
 }
 
 void s_token::set_name(const char* _name)
 {
-    // Copy first: _name may be this token's own name.
-    char* copy = _name ? alloc_str(_name, -1) : nullptr;
-    if (owns_name())
-        delete[] name;
-    name = _name ? (copy ? copy : out_of_memory_name) : nullptr;
+    // Copy first: _name may be (part of) this token's own name.
+    char* old = owns_name() ? name : nullptr;
+    size_t len = _name ? strlen(_name) : 0;
+    if (_name && len < sizeof short_name) {
+        memmove(short_name, _name, len + 1);
+        name = short_name;
+    } else {
+        char* copy = _name ? alloc_str(_name, -1) : nullptr;
+        name = _name ? (copy ? copy : out_of_memory_name) : nullptr;
+    }
+    delete[] old;
 }
 
 s_token& s_token::operator=(const char* _name)

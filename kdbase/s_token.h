@@ -11,14 +11,18 @@ class d_list;
 
 class VANTREL_API s_token : public unknown {
 public:
-    char* name;  // owned heap copy (delete[]), or null; see set_name
+    // Null, this token's own short-name room, or an owned heap copy
+    // (delete[]); see set_name.
+    char* name;
 
     explicit s_token(const char* _name = nullptr);
     ~s_token() override;
     s_token(const s_token&) = delete;
 
-    // Stores a fresh copy of _name. When the copy cannot be allocated the name
-    // becomes the fixed text "out of memory" (not owned). Null clears (and frees) it.
+    // Stores a copy of _name: in the token itself when it is shorter than
+    // short_name_room, else on the heap. When a heap copy cannot be allocated
+    // the name becomes the fixed text "out of memory" (not owned). Null
+    // clears (and frees) it.
     void set_name(const char* _name);
     s_token& operator=(const char* _name);
     s_token& operator=(const s_token&) = delete;
@@ -29,7 +33,14 @@ public:
     // set_name(_tok->name); null _tok logs the invalid-pointer message.
     void copy(s_token* _tok);
 
+    // Characters (with the terminating NUL) a name may have to be kept in
+    // the token, without an allocation of its own.
+    enum { short_name_room = 24 };
+
 private:
+    // Most names are short ids read by the thousand: they live here.
+    char short_name[short_name_room];
+
     bool owns_name() const;
 };
 

@@ -191,12 +191,24 @@ TEST_F(list_test, token_names_and_comparison)
 
 TEST_F(list_test, failed_name_copy_falls_back_to_a_fixed_name)
 {
+    // Short names live in the token and need no allocation.
     s_token t("first");
     mc_fail_after(0);
     t.set_name("second");
+    EXPECT_STREQ(t.name, "second");
+    mc_fail_after(-1);
+    t.set_name("a name too long to be kept in the token");
+    mc_fail_after(0);
+    t.set_name("another name too long for the token itself");
     EXPECT_STREQ(t.name, "out of memory");
     t.set_name("third");  // the fixed name is not freed (ASan would see it)
     EXPECT_STREQ(t.name, "third");
+    t.set_name(t.name + 1);  // a part of its own name
+    EXPECT_STREQ(t.name, "hird");
+    t.set_name("a long name read back from itself, past the token's room");
+    t.set_name(t.name + 2);
+    EXPECT_STREQ(t.name, "long name read back from itself, past the token's room");
+    mc_fail_after(-1);
 }
 
 TEST_F(list_test, alloc_str_cuts_to_max_minus_one)
