@@ -15,6 +15,8 @@
 #include "mediaman/ts/ts_file.h"
 #include "primitives/material.h"
 #include "primitives/model.h"
+#include "world/animation.h"
+#include "world/channel.h"
 
 using namespace vantrel;
 
@@ -28,7 +30,9 @@ static int usage()
             "one model per polygon object, named like the object, holding its one mesh\n"
             "with the matrices of the groups above it applied (the group tree is\n"
             "flattened), and every material as a chunk of its own, named \"mat<n>\" by\n"
-            "its number n, the number the polygons use.\n");
+            "its number n, the number the polygons use. Each group with animation\n"
+            "channels becomes an animation chunk named like the group; channels\n"
+            "without keyframes are left out.\n");
     return 2;
 }
 
@@ -37,6 +41,7 @@ static int usage()
 struct output {
     d_list models{1};
     d_list mats{1};
+    d_list anims{1};
 };
 
 // A model of its own for mesh, which then belongs to the model. An object
@@ -142,6 +147,34 @@ static int collect(CTrueSpaceFile& ts, output& out)
     return 0;
 }
 
+// The animations of every group, without the channels that hold no
+// keyframes (a channel chunk cannot store them); animations left without
+// any keyframe are dropped.
+static int collect_animations(CTrueSpaceFile& ts, output& out)
+{
+    if (ts.read_CSAnimation_l(".*", &out.anims) < 0)
+        return -1;
+    for (d_node* d = out.anims.first; d;) {
+        CSAnimation* anim = static_cast<CSAnimation*>(d->object);
+        d = d->next;
+        int kept = 0;
+        for (int k = 0; k < anim->m_nStacks; ++k) {
+            d_list& channels = anim->m_ppStacks[k]->channels;
+            for (d_node* c = channels.first; c;) {
+                d_node* next = c->next;
+                if (static_cast<channel*>(c->object)->count() == 0)
+                    channels.remove(c->object);
+                else
+                    ++kept;
+                c = next;
+            }
+        }
+        if (kept == 0)
+            out.anims.remove(anim);
+    }
+    return 0;
+}
+
 // Hands the list's objects to the container's list of type.
 static int hand_over(cds& c, const char* type, d_list& l)
 {
@@ -168,7 +201,7 @@ static int convert(const char* in, const char* out_path)
     }
     output out;
     cds c;
-    if (c.init() < 0 || collect(ts, out) < 0) {
+    if (c.init() < 0 || collect(ts, out) < 0 || collect_animations(ts, out) < 0) {
         fprintf(stderr, "%s: conversion failed\n", in);
         return 1;
     }
@@ -179,18 +212,20 @@ static int convert(const char* in, const char* out_path)
         static_cast<material_t*>(d->object)->set_name(name);
     }
     c.delete_type_objects();
-    if (hand_over(c, "MATL", out.mats) < 0 || hand_over(c, "MODL", out.models) < 0 || c.create(out_path) < 0) {
+    if (hand_over(c, "MATL", out.mats) < 0 || hand_over(c, "MODL", out.models) < 0 ||
+        hand_over(c, "ANIM", out.anims) < 0 || c.create(out_path) < 0) {
         fprintf(stderr, "%s: cannot write the container\n", out_path);
         return 1;
     }
-    printf("%s: %d model(s), %d material(s)\n", out_path, get_chunk_io(c.types, "MODL")->objects.count,
-           get_chunk_io(c.types, "MATL")->objects.count);
+    printf("%s: %d model(s), %d material(s), %d animation(s)\n", out_path,
+           get_chunk_io(c.types, "MODL")->objects.count, get_chunk_io(c.types, "MATL")->objects.count,
+           get_chunk_io(c.types, "ANIM")->objects.count);
     return 0;
 }
 
 int main(int argc, char** argv)
 {
-    set_logfile("/dev/stderr");
+    set_log_stream(stderr);
     set_log_priority(EL_MINDEBUG);  // the reader says why it refuses a file at this priority
     if (argc == 3 && strcmp(argv[1], "--stats") == 0) {
         CTrueSpaceFile ts;
