@@ -149,11 +149,14 @@ static int collect(CTrueSpaceFile& ts, output& out)
 
 // The animations of every group, without the channels that hold no
 // keyframes (a channel chunk cannot store them); animations left without
-// any keyframe are dropped.
-static int collect_animations(CTrueSpaceFile& ts, output& out)
+// any keyframe are dropped. A file whose channels cannot be converted still
+// gives its models and materials.
+static void collect_animations(CTrueSpaceFile& ts, output& out)
 {
-    if (ts.read_CSAnimation_l(".*", &out.anims) < 0)
-        return -1;
+    if (ts.read_CSAnimation_l(".*", &out.anims) < 0) {
+        fprintf(stderr, "animation channels left out: they cannot be converted\n");
+        return;
+    }
     for (d_node* d = out.anims.first; d;) {
         CSAnimation* anim = static_cast<CSAnimation*>(d->object);
         d = d->next;
@@ -172,7 +175,6 @@ static int collect_animations(CTrueSpaceFile& ts, output& out)
         if (kept == 0)
             out.anims.remove(anim);
     }
-    return 0;
 }
 
 // Hands the list's objects to the container's list of type.
@@ -201,10 +203,11 @@ static int convert(const char* in, const char* out_path)
     }
     output out;
     cds c;
-    if (c.init() < 0 || collect(ts, out) < 0 || collect_animations(ts, out) < 0) {
+    if (c.init() < 0 || collect(ts, out) < 0) {
         fprintf(stderr, "%s: conversion failed\n", in);
         return 1;
     }
+    collect_animations(ts, out);
     int n = 0;
     for (d_node* d = out.mats.first; d; d = d->next) {
         char name[32];
