@@ -201,12 +201,13 @@ struct walker {
     vantrel::entity_t ent;
     vantrel::entity_state_t walk, turn;
     vantrel::generic_state* states[3] = {&walk, &turn, nullptr};
+    int after_turn[2] = {STATE_TURN, 0}, after_walk[2] = {STATE_WALK, 0};  // each may follow the other
     float heading = 0;  // degrees about y; 0 walks down -z
 
     walker()
     {
-        walk.set(STATE_WALK, nullptr, 0, -1);
-        turn.set(STATE_TURN, nullptr, STATE_WALK, 1);
+        walk.set(STATE_WALK, after_turn, 0, -1);
+        turn.set(STATE_TURN, after_walk, STATE_WALK, 1);
         walk.entity = turn.entity = &ent;
         ent.states = states;
     }
