@@ -119,7 +119,7 @@ int main(int argc, char** argv)
     vantrel_demo::actors actors;
     if (actors.start(&host.level, out_abs,
                      {{2280, 34, -2720, 180}, {2350, 34, -2900, 0}, {2420, 34, -2790, -90}, {2480, 34, -2640, 90},
-                      {2950, 98, -2700, 0}, {3150, 98, -2450, 180}, {3120, 162, -2050, 90}}) != 0) {
+                      {2950, 98, -2700, 0}, {3150, 98, -2450, 180}, {3180, 98, -2640, 90}, {3000, 98, -2900, -90}, {3120, 162, -2050, 90}}) != 0) {
         fprintf(stderr, "vantrel-demo: cannot read the walkers' media (see %s/vantrel-demo.log)\n", out_abs.c_str());
         return 1;
     }
