@@ -97,8 +97,9 @@ int main(int argc, char** argv)
     level = vantrel_demo::absolute(level);  // the host works in a folder of its own
     std::error_code ec;
     std::filesystem::create_directories(out_abs, ec);
+    static const std::string log = out_abs + "/vantrel-demo.log";  // the log keeps the name, not a copy
     if (!ec)
-        set_logfile((out_abs + "/vantrel-demo.log").c_str());
+        set_logfile(log.c_str());
     if (ec || vantrel_demo::write_media(out_abs) != 0) {
         fprintf(stderr, "vantrel-demo: cannot write the media into %s (see vantrel-demo.log there)\n", out_abs.c_str());
         return 1;
