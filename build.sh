@@ -75,8 +75,11 @@ case "${1:-}" in
     ./build/tools/vantrel-bspc data/levels/dog_leg.txt --leaf 4 1 4 \
       --svg build/demo/dog_leg.svg --log build/demo/vantrel-bspc.log
     echo "open $(pwd)/build/demo/dog_leg.svg in a browser to see the plan"
-    # The arena (three halls, stairs, pillars) drawn headless by the OpenGL render library, 48 frames.
-    ./build/tools/vantrel-demo data/levels/arena.txt -frames 48 -out build/demo
+    # The arena (three halls, stairs, pillars) compiled into a container, read through the media
+    # loader with walkers in it, drawn headless by the OpenGL render library, 48 frames.
+    ./build/tools/vantrel-bspc data/levels/arena.txt --cds build/demo/arena.cds --log build/demo/vantrel-bspc.log >/dev/null
+    cp data/levels/arena.path build/demo/
+    ./build/tools/vantrel-demo build/demo/arena.cds -frames 48 -out build/demo
     ;;
   test)
     setup

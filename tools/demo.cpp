@@ -3,16 +3,28 @@
 //   vantrel-demo [LEVEL] [-frames N] [-out DIR] [-size W H] [-all-leaves]
 // LEVEL defaults to the shipped arena; the camera follows LEVEL's ".path"
 // file beside it, or turns round once inside the level when there is none.
-// -all-leaves draws every open leaf instead of the visible sets.
+// -all-leaves draws every open leaf instead of the visible sets. LEVEL may be
+// a container written by "vantrel-bspc --cds", read through the media loader.
+// Walkers (media written into DIR first) move and animate in the level on a
+// clock of 80 ms per frame.
 #include <png.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "platform/platform.h"
+#include "tools/demo_actors.h"
 #include "tools/demo_host.h"
 
 namespace {
+
+// The demo's clock: 80 ms per frame, so the frames do not depend on the machine.
+unsigned int demo_clock_ms = 1000;
+unsigned int demo_clock(void*)
+{
+    return demo_clock_ms;
+}
 
 // Thumbnails of the frames, in rows of cols, as one PNG. 0 / -1.
 int contact_sheet(const std::vector<std::string>& frames, const std::string& out, int cols, int tw, int th)
@@ -83,6 +95,16 @@ int main(int argc, char** argv)
     }
     const std::string out_abs = vantrel_demo::absolute(out);
     level = vantrel_demo::absolute(level);  // the host works in a folder of its own
+    std::error_code ec;
+    std::filesystem::create_directories(out_abs, ec);
+    static const std::string log = out_abs + "/vantrel-demo.log";  // the log keeps the name, not a copy
+    if (!ec)
+        set_logfile(log.c_str());
+    if (ec || vantrel_demo::write_media(out_abs) != 0) {
+        fprintf(stderr, "vantrel-demo: cannot write the media into %s (see vantrel-demo.log there)\n", out_abs.c_str());
+        return 1;
+    }
+    vantrel::set_milli_clock(demo_clock, nullptr);
     vantrel_demo::demo_host host;
     if (!host.start(out_abs, std::string(VANTREL_RLIB_DIR) + "/rlib_gl.so",
                     std::string(VANTREL_DATA_DIR) + "/demo/demo.ds", level, width, height))
@@ -93,9 +115,26 @@ int main(int argc, char** argv)
         fprintf(stderr, "vantrel-demo: no open space to put the camera in\n");
         return 1;
     }
+    // Walkers in each hall of the arena, heading (degrees) last; points in
+    // the walls of other levels are skipped.
+    vantrel_demo::actors actors;
+    if (actors.start(&host.level, out_abs,
+                     {{2280, 34, -2720, 180}, {2350, 34, -2900, 0}, {2420, 34, -2790, -90}, {2480, 34, -2640, 90},
+                      {2950, 98, -2700, 0}, {3150, 98, -2450, 180}, {3180, 98, -2640, 90}, {3000, 98, -2900, -90}, {3120, 162, -2050, 90}}) != 0) {
+        fprintf(stderr, "vantrel-demo: cannot read the walkers' media (see %s/vantrel-demo.log)\n", out_abs.c_str());
+        return 1;
+    }
+    // The walkers' materials are drawn by the render library too.
+    for (vantrel_demo::walker* w : actors.walkers)
+        for (vantrel::material_t** m = w->ent.model.skin; m && *m; ++m)
+            for (vantrel::d_node* n = (*m)->shaders.first; n; n = n->next)
+                vantrel::r_imports.set_shader_func(static_cast<vantrel::shader_t*>(n->object));
     const int first = host.setting("gl_frame", 0);
-    for (int i = 0; i < frames; ++i)
+    for (int i = 0; i < frames; ++i) {
+        demo_clock_ms += 80;
+        actors.step(80);
         host.frame(path.at(frames > 1 ? (float)i / (float)(frames - 1) : 0));
+    }
     if (host.setting("gl_frame", 0) - first != frames) {
         fprintf(stderr, "vantrel-demo: no frames were written (no OpenGL here? see %s/vantrel-demo.log)\n",
                 out_abs.c_str());
@@ -113,6 +152,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "vantrel-demo: cannot write %s\n", sheet.c_str());
         return 1;
     }
+    printf("%d walkers; ", (int)actors.walkers.size());
     printf("%d frames of %s in %s/frames; open %s\n", frames, level.c_str(), out_abs.c_str(), sheet.c_str());
     host.cam->dump_frame(stdout, "last frame: ");
     return 0;

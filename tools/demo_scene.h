@@ -14,17 +14,28 @@
 
 #include "kdbase/kdbase_math.h"
 #include "kdbase/mem_collector.h"
+#include "mediaman/mediaman.h"
 #include "primitives/material.h"
 #include "world/level.h"
 
 namespace vantrel_demo {
 
-// Loads the level at path into level. The one place that knows where levels
-// come from: a loader reading compiled levels from a container replaces it.
-// 0 / -1 (logged by the builder).
+// Loads the level at path into level: a container written by
+// "vantrel-bspc --cds" (".cds") through the media loader, else a polygon
+// list compiled here. The container's material library is dropped: the demo
+// dresses the level with a skin of its own. 0 / -1 (logged by the loader or
+// the builder).
 inline int load_level(vantrel::level_t* level, const std::string& path)
 {
-    return level->build((char*)path.c_str());
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".cds") != 0)
+        return level->build((char*)path.c_str());
+    vantrel::mediaman_t loader;
+    if (loader.read_level(path.c_str(), level, 0) != 0)
+        return -1;
+    vantrel::delete_skin_mats(&level->skin);
+    delete[] level->skin;
+    level->skin = nullptr;
+    return 0;
 }
 
 enum { MAT_FLOOR, MAT_CEILING, MAT_WALL_X, MAT_WALL_Z, NMATS };
