@@ -54,7 +54,7 @@ double average_set(solid_bsp_t& t)
     long visible = 0;
     for (int k = 0; k < t.stats.ni_nodes; ++k) {
         bsp_index_t* b = t.i_nodes[k];
-        if (FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID))
+        if ((b->flags & BN_ISLEAF) && !(b->flags & BN_ISSOLID))
             visible += b->visible_leafs.count;
     }
     return t.stats.empty ? (double)visible / t.stats.empty : 0;

@@ -130,7 +130,7 @@ void cam3d_t::render_tree(float* _pos_v)
     CHECK_PTR_V(_pos_v);
     CHECK_PTR_V(world);
     bsp_index_t* leaf = world->get_leaf_at_pos(_pos_v);
-    if (!leaf || FLAG_ISSET(leaf->flags, BN_ISSOLID))
+    if (!leaf || (leaf->flags & BN_ISSOLID))
         return;
     material_t** old_skin = _state.skin;
     _state.cur_model = nullptr;

@@ -170,7 +170,7 @@ int write_svg(const char* name, solid_bsp_t& bsp, d_list* portals, float* point,
     for (int pass = 0; pass < 2; ++pass) {
         for (int k = 0; k < bsp.stats.ni_nodes; ++k) {
             bsp_index_t* leaf = bsp.i_nodes[k];
-            if (!FLAG_ISSET(leaf->flags, BN_ISLEAF) || FLAG_ISSET(leaf->flags, BN_ISSOLID) || !leaf->meshes)
+            if (!(leaf->flags & BN_ISLEAF) || (leaf->flags & BN_ISSOLID) || !leaf->meshes)
                 continue;
             int cls = leaf_class(chosen, chosen_num, k);
             for (int m = 0; leaf->meshes[m] != -1; ++m) {
@@ -283,7 +283,7 @@ int main(int argc, char** argv)
     long total = 0;
     for (int k = 0; k < bsp.stats.ni_nodes; ++k) {
         bsp_index_t* b = bsp.i_nodes[k];
-        if (FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID)) {
+        if ((b->flags & BN_ISLEAF) && !(b->flags & BN_ISSOLID)) {
             total += b->visible_leafs.count;
             if (b->visible_leafs.count > largest)
                 largest = b->visible_leafs.count;
@@ -340,7 +340,7 @@ int main(int argc, char** argv)
             // Without a point the plan shows what the first empty leaf sees.
             for (int k = 0; k < bsp.stats.ni_nodes && !chosen; ++k) {
                 bsp_index_t* b = bsp.i_nodes[k];
-                if (FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID)) {
+                if ((b->flags & BN_ISLEAF) && !(b->flags & BN_ISSOLID)) {
                     chosen = b;
                     b->bbox.get_center_v(point);
                 }

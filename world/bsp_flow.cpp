@@ -20,6 +20,7 @@
 #include "kdbase/mem_collector.h"
 #include "platform/platform.h"
 #include "world/bsp_plane.h"
+#include "world/bsp_local.h"
 #include "world/bsp_sound_local.h"
 
 static vantrel::mc_init mc_guard;

@@ -1,4 +1,5 @@
 #include "world/bsp_portal.h"
+#include "world/bsp_local.h"
 
 #include <cstdint>
 #include <cstdlib>

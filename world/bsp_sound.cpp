@@ -12,6 +12,7 @@
 #include "kdbase/kdbase_math.h"
 #include "kdbase/mem_collector.h"
 #include "world/bsp_plane.h"
+#include "world/bsp_local.h"
 #include "world/bsp_sound_local.h"
 
 static vantrel::mc_init mc_guard;

@@ -1,4 +1,5 @@
 #include "world/solid_bsp.h"
+#include "world/bsp_local.h"
 
 #include <cfloat>
 #include <cmath>

@@ -26,20 +26,6 @@ enum { BN_ISLEAF = 0x8000, BN_ISSOLID = 0x4000 };
 // Bit of a level polygon's flags: it served (or can no longer serve) as a splitter.
 enum { BSP_USED_AS_SPLITTER = 2 };
 
-#define FLAG_ISSET(flags, bit) (((flags) & (bit)) != 0)
-#define VALID_NODE(n) ((n) >= 0)
-#ifndef VALID_POLY
-#define VALID_POLY(p) VALID_PRIMITIVE(p)
-#endif
-// The argument check for conditions whose logged text is not the expression itself.
-#define CHECK_NAMED(cond, text, retval)                                                \
-    do {                                                                               \
-        if (!(cond)) {                                                                 \
-            ELOG(EL_MINDEBUG, "invalid pointer: %s=%" PRIxPTR, text, (uintptr_t)0); \
-            return retval;                                                             \
-        }                                                                              \
-    } while (0)
-
 // An axis-aligned box; min and max are four-float vectors (w unused, 0).
 class VANTREL_API bbox_t {
 public:

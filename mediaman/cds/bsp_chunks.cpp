@@ -33,7 +33,7 @@ int32_t* stat_fields(solid_bsp_stats_t& s, int k)
 
 bool is_leaf(bsp_index_t* b)
 {
-    return FLAG_ISSET(b->flags, BN_ISLEAF);
+    return (b->flags & BN_ISLEAF) != 0;
 }
 
 void read_vector3(cds& c, float* v, float w)

@@ -12,6 +12,7 @@
 #include "primitives/poly_list.h"
 #include "tests/common/log_fixture.h"
 #include "world/bsp_portal.h"
+#include "world/bsp_local.h"
 #include "world/solid_bsp.h"
 
 namespace bsp_test {

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "world/bsp_local.h"
 #include "kdbase/mem_collector.h"
 #include "tests/world/bsp_test_util.h"
 #include "tools/level_gen.h"

@@ -7,6 +7,7 @@
 #include "tests/world/bsp_test_util.h"
 #include "tools/level_gen.h"
 #include "world/bsp_plane.h"
+#include "world/bsp_local.h"
 
 using namespace vantrel;
 using namespace bsp_test;

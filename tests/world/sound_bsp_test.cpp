@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "world/bsp_local.h"
 #include "tests/world/bsp_test_util.h"
 #include "tools/level_gen.h"
 
