@@ -48,8 +48,18 @@ struct dportal {
     std::atomic<int> done;
 };
 
+// What the flood reads of a portal, kept in the order of leaf_list so that
+// the portals leaving one leaf lie together.
+struct flood_entry {
+    dplane plane;
+    double c[3], r;
+    const winding3* w;
+    int qi, to;
+};
+
 struct flow_state {
     dportal* dp = nullptr;
+    flood_entry* fl = nullptr;  // parallel to leaf_list
     int ndp = 0;
     int nleaves = 0, words = 0;
     int* leaf_start = nullptr;  // directed portals leaving each leaf
@@ -65,6 +75,7 @@ struct flow_state {
     ~flow_state()
     {
         delete[] dp;
+        delete[] fl;
         delete[] leaf_start;
         delete[] leaf_list;
         delete[] order;
@@ -108,15 +119,14 @@ void flood(flow_state& fs, int pi, int* stack, word* seen)
     for (;;) {
         // Each leaf is opened once: a portal's test does not depend on the way in.
         for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
-            int qi = fs.leaf_list[k];
-            dportal& q = fs.dp[qi];
+            const flood_entry& q = fs.fl[k];
             if (!any_front(*q.w, q.c, q.r, p.plane, fs.eps))
                 continue;
             dplane qback = q.plane;
             qback.flip();
             if (!any_front(*p.w, p.c, p.r, qback, fs.eps))
                 continue;
-            set_bit(p.flood, qi);
+            set_bit(p.flood, q.qi);
             if (!bit(seen, q.to)) {
                 set_bit(seen, q.to);
                 stack[top++] = q.to;
@@ -433,11 +443,12 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.dp = KD_NEW dportal[fs.ndp + 1];
     fs.leaf_start = KD_NEW int[nl + 2];
     fs.leaf_list = KD_NEW int[fs.ndp + 1];
+    fs.fl = KD_NEW flood_entry[fs.ndp + 1];
     fs.order = KD_NEW int[fs.ndp + 1];
     fs.bits = KD_NEW word[2 * (size_t)fs.ndp * fs.words + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.leaf_start || !fs.leaf_list || !fs.order || !fs.bits || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.leaf_list || !fs.order || !fs.bits || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
@@ -468,6 +479,16 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         memcpy(at, fs.leaf_start, sizeof(int) * (size_t)nl);
         for (int k = 0; k < fs.ndp; ++k)
             fs.leaf_list[at[fs.dp[k].from]++] = k;
+        for (int k = 0; k < fs.ndp; ++k) {
+            const dportal& d = fs.dp[fs.leaf_list[k]];
+            flood_entry& e = fs.fl[k];
+            e.plane = d.plane;
+            memcpy(e.c, d.c, sizeof e.c);
+            e.r = d.r;
+            e.w = d.w;
+            e.qi = fs.leaf_list[k];
+            e.to = d.to;
+        }
         fs.next.store(0);
         run_workers(flood_thread, &fs, nthreads);
         fs.next.store(0);
