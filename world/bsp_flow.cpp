@@ -36,6 +36,10 @@ typedef uint64_t word;
 // shrinks as the portals grow in number, bounding the time of the whole
 // flow whatever the level's shape.
 const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
+// Chains are followed this many portals past the first one alone; further
+// portals take the coarse set. Spending the steps on the many short chains
+// rather than on the first long one gives tighter sets for less time.
+const int CHAIN_DEPTH_MAX = 2;
 
 struct dportal {
     const winding3* w;
@@ -315,31 +319,18 @@ struct flow_worker {
             dportal& q = f.dp[qi];
             if (!bit(prev.might, qi))
                 continue;
-            // Nothing new can be seen through q: leave it.
-            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
-            word more = 0;
-            for (int j = 0; j < f.words; ++j) {
-                cur.might[j] = prev.might[j] & test[j];
-                more |= cur.might[j] & ~bp.vis[j];
-            }
-            if (!more && bit(bp.vis, qi) && !f.exhaustive)
-                continue;
-            if (steps_taken > f.budget && !f.exhaustive) {
-                // Out of steps: all that might be seen beyond q counts as seen.
-                set_bit(bp.vis, qi);
-                for (int j = 0; j < f.words; ++j)
-                    bp.vis[j] |= cur.might[j];
-                continue;
-            }
-            // The part of q beyond the base portal, and the part of the
-            // source behind q. A portal in the plane of the base or of the
-            // portal just passed passes only lines lying in that plane.
+            // A portal behind the base portal, or in the plane of the base or
+            // of the portal just passed, passes only lines lying in that
+            // plane: nothing is seen through it.
             double d = bp.plane.dist(q.c);
             if (d < -q.r - f.eps)
                 continue;
             if (winding_side(*q.w, bp.plane, f.eps) == PL_ONPLANE ||
                 (prev.entry && winding_side(*q.w, prev.entry->plane, f.eps) == PL_ONPLANE))
                 continue;
+            // The part of q beyond the base portal, and the part of the
+            // source behind q. The geometry goes first: a chain that ends
+            // at q adds nothing, even once out of steps.
             if (!cur.pass.assign(*q.w) || !winding_chop(cur.pass, bp.plane, f.eps, scratch))
                 return false;
             if (cur.pass.n < 3)
@@ -357,6 +348,23 @@ struct flow_worker {
                 if (cur.pass.n < 3)
                     continue;
             }
+            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
+            if ((steps_taken > f.budget || depth >= CHAIN_DEPTH_MAX) && !f.exhaustive) {
+                // Out of steps: q is seen, and all that might be seen
+                // beyond it counts as seen.
+                set_bit(bp.vis, qi);
+                for (int j = 0; j < f.words; ++j)
+                    bp.vis[j] |= prev.might[j] & test[j];
+                continue;
+            }
+            // Nothing new can be seen through q: leave it.
+            word more = 0;
+            for (int j = 0; j < f.words; ++j) {
+                cur.might[j] = prev.might[j] & test[j];
+                more |= cur.might[j] & ~bp.vis[j];
+            }
+            if (!more && bit(bp.vis, qi) && !f.exhaustive)
+                continue;
             cur.has_pass = true;
             cur.entry = &q;
             set_bit(bp.vis, qi);
