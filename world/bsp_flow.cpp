@@ -46,6 +46,7 @@ struct dportal {
     dplane plane;  // normal into `to`
     int from, to;  // leaf indices
     double c[3], r;
+    double bc[3], bh[3];  // bounding box: centre and half sizes
     word* flood;   // directed portals that might be seen through it
     word* vis;     // directed portals seen through it (valid once done)
     int nflood;
@@ -57,6 +58,7 @@ struct dportal {
 struct flood_entry {
     dplane plane;
     double c[3], r;
+    double bc[3], bh[3];
     const winding3* w;
     int qi, to;
 };
@@ -96,18 +98,42 @@ inline void set_bit(word* s, int k)
     s[k >> 6] |= (word)1 << (k & 63);
 }
 
-// Whether some point of w lies in front of pl (beyond eps).
-bool any_front(const winding3& w, const double* c, double r, const dplane& pl, double eps)
+// Whether some point of w lies in front of pl (beyond eps). The sphere
+// (c, r) and the box (bc, bh) hold w: most portals are decided by them.
+bool any_front(const winding3& w, const double* c, double r, const double* bc, const double* bh, const dplane& pl,
+               double eps)
 {
     double d = pl.dist(c);
     if (d > r + eps)
         return true;
     if (d < eps - r)
         return false;
+    double e = std::fabs(pl.n[0]) * bh[0] + std::fabs(pl.n[1]) * bh[1] + std::fabs(pl.n[2]) * bh[2];
+    d = pl.dist(bc);
+    if (d > e + eps)
+        return true;
+    if (d < eps - e)
+        return false;
     for (int k = 0; k < w.n; ++k)
         if (pl.dist(w.at(k)) > eps)
             return true;
     return false;
+}
+
+// The box of w, widened a little against rounding.
+void box_of(const winding3& w, double* bc, double* bh)
+{
+    double mn[3] = {0, 0, 0}, mx[3] = {0, 0, 0};
+    for (int k = 0; k < w.n; ++k)
+        for (int a = 0; a < 3; ++a) {
+            double v = w.at(k)[a];
+            mn[a] = k == 0 || v < mn[a] ? v : mn[a];
+            mx[a] = k == 0 || v > mx[a] ? v : mx[a];
+        }
+    for (int a = 0; a < 3; ++a) {
+        bc[a] = 0.5 * (mn[a] + mx[a]);
+        bh[a] = 0.5 * (mx[a] - mn[a]) + 1e-9 * (1.0 + std::fabs(mn[a]) + std::fabs(mx[a]));
+    }
 }
 
 // The coarse set of a directed portal: the portals reached from its far
@@ -124,11 +150,11 @@ void flood(flow_state& fs, int pi, int* stack, word* seen)
         // Each leaf is opened once: a portal's test does not depend on the way in.
         for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
             const flood_entry& q = fs.fl[k];
-            if (!any_front(*q.w, q.c, q.r, p.plane, fs.eps))
+            if (!any_front(*q.w, q.c, q.r, q.bc, q.bh, p.plane, fs.eps))
                 continue;
             dplane qback = q.plane;
             qback.flip();
-            if (!any_front(*p.w, p.c, p.r, qback, fs.eps))
+            if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
                 continue;
             set_bit(p.flood, q.qi);
             if (!bit(seen, q.to)) {
@@ -475,6 +501,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 if (dir)
                     d.plane.flip();
                 sp->w.sphere(d.c, &d.r);
+                box_of(sp->w, d.bc, d.bh);
                 d.flood = fs.bits + (size_t)(2 * k + dir) * 2 * fs.words;
                 d.vis = d.flood + fs.words;
                 d.done.store(0);
@@ -493,6 +520,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
             e.plane = d.plane;
             memcpy(e.c, d.c, sizeof e.c);
             e.r = d.r;
+            memcpy(e.bc, d.bc, sizeof e.bc);
+            memcpy(e.bh, d.bh, sizeof e.bh);
             e.w = d.w;
             e.qi = fs.leaf_list[k];
             e.to = d.to;
