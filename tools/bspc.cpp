@@ -14,6 +14,10 @@
 // every splitter candidate, --threads sets the visibility workers. Progress
 // goes to standard error; on failure the reason is printed there and the exit
 // code is 1 (2: bad usage). The log is written only to the --log file.
+//
+// --cds FILE writes the compiled level as a container that the media loader
+// reads (mediaman_t::read_level): the tree, its meshes and a text naming the
+// material library, --matlib NAME (default "materials.cds", relative to FILE).
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +28,7 @@
 #include "kdbase/d_list.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
+#include "mediaman/mediaman.h"
 #include "world/bsp_portal.h"
 #include "world/solid_bsp.h"
 
@@ -53,7 +58,7 @@ int usage()
 {
     fprintf(stderr,
             "usage: vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE] [--check-vis N] [--literal] "
-            "[--full-search] [--threads N]\n");
+            "[--full-search] [--threads N] [--cds FILE [--matlib NAME]]\n");
     return 2;
 }
 
@@ -206,7 +211,17 @@ int main(int argc, char** argv)
     bool have_point = false;
     int check = -1;
     solid_bsp_t bsp;
+    const char* cds_out = nullptr;
+    const char* matlib = "materials.cds";
     for (int k = 1; k < argc; ++k) {
+        if (!strcmp(argv[k], "--cds") && k + 1 < argc) {
+            cds_out = argv[++k];
+            continue;
+        }
+        if (!strcmp(argv[k], "--matlib") && k + 1 < argc) {
+            matlib = argv[++k];
+            continue;
+        }
         if (!strcmp(argv[k], "--leaf")) {
             if (k + 3 >= argc || !parse_float(argv[k + 1], &point[0]) || !parse_float(argv[k + 2], &point[1]) ||
                 !parse_float(argv[k + 3], &point[2]))
@@ -254,6 +269,10 @@ int main(int argc, char** argv)
                 problems += "  " + details[k % 3] + "\n";
         fprintf(stderr, "vantrel-bspc: %s: compilation failed:\n%s", level,
                 problems.empty() ? "  (no reason was given)\n" : problems.c_str());
+        return 1;
+    }
+    if (cds_out && write_level(cds_out, &bsp, matlib) != 0) {
+        fprintf(stderr, "vantrel-bspc: could not write the container %s\n", cds_out);
         return 1;
     }
     if (!problems.empty())
