@@ -529,6 +529,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         fs.next.store(0);
         run_workers(flood_thread, &fs, nthreads);
         fs.next.store(0);
+        delete[] fs.fl;  // only the flood reads it
+        fs.fl = nullptr;
         // Portals that see least go first: their sets then bound the others.
         for (int k = 0; k < fs.ndp; ++k)
             fs.order[k] = k;
