@@ -37,20 +37,36 @@ typedef uint64_t word;
 // shrinks as the portals grow in number, bounding the time of the whole
 // flow whatever the level's shape.
 const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
+// Chains are followed this many portals past the first one alone; further
+// portals take the coarse set. Spending the steps on the many short chains
+// rather than on the first long one gives tighter sets for less time.
+const int CHAIN_DEPTH_MAX = 2;
 
 struct dportal {
     const winding3* w;
     dplane plane;  // normal into `to`
     int from, to;  // leaf indices
     double c[3], r;
+    double bc[3], bh[3];  // bounding box: centre and half sizes
     word* flood;   // directed portals that might be seen through it
     word* vis;     // directed portals seen through it (valid once done)
     int nflood;
     std::atomic<int> done;
 };
 
+// What the flood reads of a portal, kept in the order of leaf_list so that
+// the portals leaving one leaf lie together.
+struct flood_entry {
+    dplane plane;
+    double c[3], r;
+    double bc[3], bh[3];
+    const winding3* w;
+    int qi, to;
+};
+
 struct flow_state {
     dportal* dp = nullptr;
+    flood_entry* fl = nullptr;  // parallel to leaf_list
     int ndp = 0;
     int nleaves = 0, words = 0;
     int* leaf_start = nullptr;  // directed portals leaving each leaf
@@ -66,6 +82,7 @@ struct flow_state {
     ~flow_state()
     {
         delete[] dp;
+        delete[] fl;
         delete[] leaf_start;
         delete[] leaf_list;
         delete[] order;
@@ -82,18 +99,42 @@ inline void set_bit(word* s, int k)
     s[k >> 6] |= (word)1 << (k & 63);
 }
 
-// Whether some point of w lies in front of pl (beyond eps).
-bool any_front(const winding3& w, const double* c, double r, const dplane& pl, double eps)
+// Whether some point of w lies in front of pl (beyond eps). The sphere
+// (c, r) and the box (bc, bh) hold w: most portals are decided by them.
+bool any_front(const winding3& w, const double* c, double r, const double* bc, const double* bh, const dplane& pl,
+               double eps)
 {
     double d = pl.dist(c);
     if (d > r + eps)
         return true;
     if (d < eps - r)
         return false;
+    double e = std::fabs(pl.n[0]) * bh[0] + std::fabs(pl.n[1]) * bh[1] + std::fabs(pl.n[2]) * bh[2];
+    d = pl.dist(bc);
+    if (d > e + eps)
+        return true;
+    if (d < eps - e)
+        return false;
     for (int k = 0; k < w.n; ++k)
         if (pl.dist(w.at(k)) > eps)
             return true;
     return false;
+}
+
+// The box of w, widened a little against rounding.
+void box_of(const winding3& w, double* bc, double* bh)
+{
+    double mn[3] = {0, 0, 0}, mx[3] = {0, 0, 0};
+    for (int k = 0; k < w.n; ++k)
+        for (int a = 0; a < 3; ++a) {
+            double v = w.at(k)[a];
+            mn[a] = k == 0 || v < mn[a] ? v : mn[a];
+            mx[a] = k == 0 || v > mx[a] ? v : mx[a];
+        }
+    for (int a = 0; a < 3; ++a) {
+        bc[a] = 0.5 * (mn[a] + mx[a]);
+        bh[a] = 0.5 * (mx[a] - mn[a]) + 1e-9 * (1.0 + std::fabs(mn[a]) + std::fabs(mx[a]));
+    }
 }
 
 // The coarse set of a directed portal: the portals reached from its far
@@ -109,15 +150,14 @@ void flood(flow_state& fs, int pi, int* stack, word* seen)
     for (;;) {
         // Each leaf is opened once: a portal's test does not depend on the way in.
         for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
-            int qi = fs.leaf_list[k];
-            dportal& q = fs.dp[qi];
-            if (!any_front(*q.w, q.c, q.r, p.plane, fs.eps))
+            const flood_entry& q = fs.fl[k];
+            if (!any_front(*q.w, q.c, q.r, q.bc, q.bh, p.plane, fs.eps))
                 continue;
             dplane qback = q.plane;
             qback.flip();
-            if (!any_front(*p.w, p.c, p.r, qback, fs.eps))
+            if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
                 continue;
-            set_bit(p.flood, qi);
+            set_bit(p.flood, q.qi);
             if (!bit(seen, q.to)) {
                 set_bit(seen, q.to);
                 stack[top++] = q.to;
@@ -306,31 +346,18 @@ struct flow_worker {
             dportal& q = f.dp[qi];
             if (!bit(prev.might, qi))
                 continue;
-            // Nothing new can be seen through q: leave it.
-            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
-            word more = 0;
-            for (int j = 0; j < f.words; ++j) {
-                cur.might[j] = prev.might[j] & test[j];
-                more |= cur.might[j] & ~bp.vis[j];
-            }
-            if (!more && bit(bp.vis, qi) && !f.exhaustive)
-                continue;
-            if (steps_taken > f.budget && !f.exhaustive) {
-                // Out of steps: all that might be seen beyond q counts as seen.
-                set_bit(bp.vis, qi);
-                for (int j = 0; j < f.words; ++j)
-                    bp.vis[j] |= cur.might[j];
-                continue;
-            }
-            // The part of q beyond the base portal, and the part of the
-            // source behind q. A portal in the plane of the base or of the
-            // portal just passed passes only lines lying in that plane.
+            // A portal behind the base portal, or in the plane of the base or
+            // of the portal just passed, passes only lines lying in that
+            // plane: nothing is seen through it.
             double d = bp.plane.dist(q.c);
             if (d < -q.r - f.eps)
                 continue;
             if (winding_side(*q.w, bp.plane, f.eps) == PL_ONPLANE ||
                 (prev.entry && winding_side(*q.w, prev.entry->plane, f.eps) == PL_ONPLANE))
                 continue;
+            // The part of q beyond the base portal, and the part of the
+            // source behind q. The geometry goes first: a chain that ends
+            // at q adds nothing, even once out of steps.
             if (!cur.pass.assign(*q.w) || !winding_chop(cur.pass, bp.plane, f.eps, scratch))
                 return false;
             if (cur.pass.n < 3)
@@ -348,6 +375,23 @@ struct flow_worker {
                 if (cur.pass.n < 3)
                     continue;
             }
+            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
+            if ((steps_taken > f.budget || depth >= CHAIN_DEPTH_MAX) && !f.exhaustive) {
+                // Out of steps: q is seen, and all that might be seen
+                // beyond it counts as seen.
+                set_bit(bp.vis, qi);
+                for (int j = 0; j < f.words; ++j)
+                    bp.vis[j] |= prev.might[j] & test[j];
+                continue;
+            }
+            // Nothing new can be seen through q: leave it.
+            word more = 0;
+            for (int j = 0; j < f.words; ++j) {
+                cur.might[j] = prev.might[j] & test[j];
+                more |= cur.might[j] & ~bp.vis[j];
+            }
+            if (!more && bit(bp.vis, qi) && !f.exhaustive)
+                continue;
             cur.has_pass = true;
             cur.entry = &q;
             set_bit(bp.vis, qi);
@@ -434,11 +478,12 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.dp = KD_NEW dportal[fs.ndp + 1];
     fs.leaf_start = KD_NEW int[nl + 2];
     fs.leaf_list = KD_NEW int[fs.ndp + 1];
+    fs.fl = KD_NEW flood_entry[fs.ndp + 1];
     fs.order = KD_NEW int[fs.ndp + 1];
     fs.bits = KD_NEW word[2 * (size_t)fs.ndp * fs.words + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.leaf_start || !fs.leaf_list || !fs.order || !fs.bits || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.leaf_list || !fs.order || !fs.bits || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
@@ -457,6 +502,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 if (dir)
                     d.plane.flip();
                 sp->w.sphere(d.c, &d.r);
+                box_of(sp->w, d.bc, d.bh);
                 d.flood = fs.bits + (size_t)(2 * k + dir) * 2 * fs.words;
                 d.vis = d.flood + fs.words;
                 d.done.store(0);
@@ -469,9 +515,23 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         memcpy(at, fs.leaf_start, sizeof(int) * (size_t)nl);
         for (int k = 0; k < fs.ndp; ++k)
             fs.leaf_list[at[fs.dp[k].from]++] = k;
+        for (int k = 0; k < fs.ndp; ++k) {
+            const dportal& d = fs.dp[fs.leaf_list[k]];
+            flood_entry& e = fs.fl[k];
+            e.plane = d.plane;
+            memcpy(e.c, d.c, sizeof e.c);
+            e.r = d.r;
+            memcpy(e.bc, d.bc, sizeof e.bc);
+            memcpy(e.bh, d.bh, sizeof e.bh);
+            e.w = d.w;
+            e.qi = fs.leaf_list[k];
+            e.to = d.to;
+        }
         fs.next.store(0);
         run_workers(flood_thread, &fs, nthreads);
         fs.next.store(0);
+        delete[] fs.fl;  // only the flood reads it
+        fs.fl = nullptr;
         // Portals that see least go first: their sets then bound the others.
         for (int k = 0; k < fs.ndp; ++k)
             fs.order[k] = k;
