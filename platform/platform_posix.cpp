@@ -120,25 +120,6 @@ static void* thread_trampoline(void* p)
     return nullptr;
 }
 
-int platform_create_thread(thread_func f, void* arg)
-{
-    if (!f)
-        return EINVAL;
-    void* mem = ::operator new(sizeof(thread_start), std::nothrow);
-    if (!mem)
-        return ENOMEM;
-    thread_start* start = new (mem) thread_start{f, arg};
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t id;
-    int rc = pthread_create(&id, &attr, thread_trampoline, start);
-    pthread_attr_destroy(&attr);
-    if (rc != 0)
-        ::operator delete(mem);
-    return rc;
-}
-
 int platform_start_thread(thread_func f, void* arg, void** handle)
 {
     if (!handle)
@@ -162,6 +143,18 @@ int platform_start_thread(thread_func f, void* arg, void** handle)
     }
     *handle = id;
     return 0;
+}
+
+int platform_create_thread(thread_func f, void* arg)
+{
+    void* handle = nullptr;
+    int rc = platform_start_thread(f, arg, &handle);
+    if (rc == 0) {
+        pthread_t* id = static_cast<pthread_t*>(handle);
+        pthread_detach(*id);  // nobody waits for it
+        ::operator delete(id);
+    }
+    return rc;
 }
 
 int platform_join_thread(void* handle)

@@ -130,24 +130,6 @@ static unsigned __stdcall thread_trampoline(void* p)
     return start.f(start.arg);
 }
 
-int platform_create_thread(thread_func f, void* arg)
-{
-    if (!f)
-        return EINVAL;
-    void* mem = ::operator new(sizeof(thread_start), std::nothrow);
-    if (!mem)
-        return ENOMEM;
-    thread_start* start = new (mem) thread_start{f, arg};
-    uintptr_t h = _beginthreadex(nullptr, 0, thread_trampoline, start, 0, nullptr);
-    if (h == 0) {
-        int rc = errno ? errno : EAGAIN;
-        ::operator delete(mem);
-        return rc;
-    }
-    CloseHandle(reinterpret_cast<HANDLE>(h));  // detached: nobody waits for it
-    return 0;
-}
-
 int platform_start_thread(thread_func f, void* arg, void** handle)
 {
     if (!handle)
@@ -167,6 +149,15 @@ int platform_start_thread(thread_func f, void* arg, void** handle)
     }
     *handle = reinterpret_cast<void*>(h);
     return 0;
+}
+
+int platform_create_thread(thread_func f, void* arg)
+{
+    void* handle = nullptr;
+    int rc = platform_start_thread(f, arg, &handle);
+    if (rc == 0)
+        CloseHandle(static_cast<HANDLE>(handle));  // detached: nobody waits for it
+    return rc;
 }
 
 int platform_join_thread(void* handle)
