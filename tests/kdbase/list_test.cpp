@@ -102,18 +102,6 @@ TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
     EXPECT_EQ(destroyed, std::vector<int>({2, 1, 3, 4}));
 }
 
-TEST_F(list_test, non_owning_list_never_touches_elements)
-{
-    tracked t(9);
-    {
-        d_list l(0);
-        l.insert(&t);
-        l.insert(&t);
-        EXPECT_EQ(l.remove(&t), static_cast<void*>(static_cast<unknown*>(&t)));
-    }
-    EXPECT_TRUE(destroyed.empty());
-}
-
 TEST_F(list_test, cat_appends_shared_elements_and_self_once)
 {
     tracked a(1), b(2);
@@ -132,73 +120,6 @@ TEST_F(list_test, cat_appends_shared_elements_and_self_once)
     check_invariants(l);
 }
 
-TEST_F(list_test, array_conversions)
-{
-    d_list empty(0);
-    void** r = make_ref_array(&empty, true);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r[0], nullptr);
-    delete[] r;
-    EXPECT_EQ(make_ref_array(&empty, false), nullptr);
-    EXPECT_TRUE(log_has("make_ref_array(): invalid parameters"));
-    EXPECT_EQ(make_ref_array(nullptr, true), nullptr);
-    EXPECT_TRUE(log_has("invalid pointer: _elements="));
-    EXPECT_EQ(make_array(&empty, 4), nullptr);
-    EXPECT_TRUE(log_has("make_vert_array(): invalid parameters"));
-
-    int v[3] = {10, 20, 30};
-    d_list l(0);
-    for (int& i : v)
-        l.insert(static_cast<void*>(&i));
-    int* copy = static_cast<int*>(make_array(&l, sizeof(int)));
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy[0] + copy[1] + copy[2], 60);
-    EXPECT_EQ(copy[2], 30);
-    delete[] reinterpret_cast<char*>(copy);
-
-    void** refs = make_ref_array(&l, true);
-    EXPECT_EQ(get_nelements(refs), 3);
-    d_list back(0);
-    EXPECT_EQ(make_list(&back, refs), 0);
-    EXPECT_EQ(back.count, 3);
-    EXPECT_EQ(static_cast<void*>(back.first->object), &v[0]);
-    delete[] refs;
-    EXPECT_EQ(get_nelements(nullptr), 0);
-    EXPECT_TRUE(log_has("invalid pointer: _ra="));
-}
-
-TEST_F(list_test, token_names_and_comparison)
-{
-    s_token a("alpha"), b("alpha"), c;
-    EXPECT_TRUE(a == b);
-    EXPECT_FALSE(a == c);
-    EXPECT_TRUE(log_has("s_token::==(): token names not set"));
-    a.set_name(a.name);  // its own name
-    EXPECT_STREQ(a.name, "alpha");
-    a = nullptr;
-    EXPECT_EQ(a.name, nullptr);
-    c.copy(&b);
-    EXPECT_STREQ(c.name, "alpha");
-    EXPECT_NE(c.name, b.name);
-    c.copy(nullptr);
-    EXPECT_TRUE(log_has("invalid pointer: _tok=0"));
-
-    std::string long_a(300, 'a'), long_b = long_a;
-    long_b[280] = 'b';
-    s_token la(long_a.c_str()), lb(long_b.c_str());
-    EXPECT_TRUE(la == lb);  // only 255 characters count
-}
-
-TEST_F(list_test, failed_name_copy_falls_back_to_a_fixed_name)
-{
-    s_token t("first");
-    mc_fail_after(0);
-    t.set_name("second");
-    EXPECT_STREQ(t.name, "out of memory");
-    t.set_name("third");  // the fixed name is not freed (ASan would see it)
-    EXPECT_STREQ(t.name, "third");
-}
-
 TEST_F(list_test, alloc_str_cuts_to_max_minus_one)
 {
     char* s = alloc_str("abcdef", 4);
@@ -207,8 +128,6 @@ TEST_F(list_test, alloc_str_cuts_to_max_minus_one)
     s = alloc_str("abc", -1);
     EXPECT_STREQ(s, "abc");
     delete[] s;
-    EXPECT_EQ(alloc_str(nullptr, 3), nullptr);
-    EXPECT_TRUE(log_has("invalid parameters"));
 }
 
 TEST_F(list_test, get_token_prefix_order_and_list_lookup)
@@ -219,8 +138,6 @@ TEST_F(list_test, get_token_prefix_order_and_list_lookup)
     s_token* reversed[] = {&t_ifelse, &t_if, nullptr};
     EXPECT_EQ(get_token("ifelse x", reversed), &t_ifelse);
     EXPECT_EQ(get_token("for", tokens), nullptr);
-    EXPECT_EQ(get_token(nullptr, tokens), nullptr);
-    EXPECT_TRUE(log_has("get_token(): invalid parameters"));
 
     d_list l(0);
     l.insert(&t_if);
