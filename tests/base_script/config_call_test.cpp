@@ -301,26 +301,6 @@ TEST_F(config_call_test, slog_formats_its_arguments)
     EXPECT_FALSE(log_has("hidden"));
 }
 
-TEST_F(config_call_test, set_logfile_keeps_its_own_copy)
-{
-    std::string other = path("other.log");
-    EXPECT_EQ(run("set_logfile(\"" + other + "\")\nslog(3, \"moved\")\n"), 0);
-    EXPECT_NE(read_file("other.log").find("moved"), std::string::npos);
-}
-
-TEST_F(config_call_test, constants_and_registration)
-{
-    EXPECT_EQ(run("thing.i = get_const(\"r_float\")\n"), 0);
-    EXPECT_EQ(thing.i.value(0), 6);
-    EXPECT_EQ(run("thing.i = get_const(\"nothing\")\n"), 2);
-    EXPECT_TRUE(log_has("did not find the constant named nothing"));
-    EXPECT_EQ(support_add_funcs(scope), -1);
-    EXPECT_TRUE(log_has("support_script_funcs: unable to export all functions"));
-    EXPECT_TRUE(log_has("add(r_var *): r_var set_v already exist"));
-    EXPECT_EQ(errorlog_add_funcs(scope), -1);
-    EXPECT_TRUE(log_has("errorlog_add_funcs(): unable to export all functions"));
-}
-
 TEST_F(config_call_test, cameras_through_a_declared_pointer)
 {
     module_t morvane;
@@ -351,26 +331,5 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
 namespace {
 
 using vantrel_test::player_t;
-
-// The example of the README, as written there.
-TEST_F(config_call_test, readme_example)
-{
-    player_t player;
-    scope.add(&player);
-    std::string file = write_file("game.ds", ". config\n"
-                                             "# declared here, shared with every later block\n"
-                                             "dc_add start_health 80\n"
-                                             "player.health = start_health\n"
-                                             "player.title = \"Ada\"\n"
-                                             "set_v(&player.pos, 1.0, 0.0, -2.5, 1.0)\n"
-                                             "slog(get_const(\"EL_STATUS\"), \"player %s ready\", player.title)\n"
-                                             "./config\n");
-    EXPECT_EQ(script.process(file.c_str()), 0);
-    EXPECT_EQ(player.i.value(0), 80);
-    EXPECT_STREQ(player.s.str_value(0), "Ada");
-    EXPECT_EQ(std::vector<float>(player.vec, player.vec + 4), (std::vector<float>{1.0f, 0.0f, -2.5f, 1.0f}));
-    EXPECT_TRUE(log_has("] player Ada ready"));
-    scope.empty();
-}
 
 }  // namespace

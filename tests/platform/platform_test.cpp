@@ -180,14 +180,6 @@ TEST(platform_clock, test_clock_replaces_the_real_one)
     EXPECT_LT(a, 3600u * 1000u);  // counts from process start
 }
 
-TEST(platform_time, ctime_shape_without_newline)
-{
-    char t[64];
-    platform_time_text(t, sizeof t);
-    EXPECT_EQ(std::string(t).size(), 24u) << t;
-    EXPECT_EQ(t[3], ' ');
-}
-
 TEST(platform_keys, table_defaults_to_up)
 {
     EXPECT_EQ(platform_key_state(65), 0);
