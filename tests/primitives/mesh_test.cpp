@@ -47,19 +47,6 @@ void expect_unified(mesh_t& m)
         EXPECT_LT(m.vi[k], (uint32_t)m.vasize);
 }
 
-TEST_F(mesh_test, construction)
-{
-    mesh_t m;
-    float id[16];
-    makeIdentityMatrix(id);
-    EXPECT_TRUE(are_equal_m(m.matrix, id, 0));
-    EXPECT_EQ(m.polys, nullptr);
-    EXPECT_EQ(m.npolys, 0);
-    EXPECT_EQ(m._alloc_polys(0), 0);
-    EXPECT_EQ(m.polys, nullptr);
-    EXPECT_EQ(m._count_poly_verts(), 0);
-}
-
 TEST_F(mesh_test, two_triangles_share_an_edge)
 {
     mesh_t m;
@@ -362,22 +349,6 @@ TEST_F(mesh_test, split_cube_in_half)
     expect_unified(cube);
 }
 
-TEST_F(mesh_test, split_mesh_entirely_in_front)
-{
-    mesh_t cube, front, back;
-    make_mesh(cube, cube_faces());
-    make_mesh(back, {{{9, 9, 9}, {8, 9, 9}, {9, 8, 9}}});  // old contents are released
-    n_poly plane;
-    make_plane(plane, {0, 0, -5}, {0, 0, 1});
-    ASSERT_EQ(split_mesh(&cube, &plane, &front, &back), 0);
-    EXPECT_EQ(front.npolys, 6);
-    EXPECT_EQ(front.vasize, 8);
-    EXPECT_EQ(back.npolys, 0);
-    EXPECT_EQ(back.polys, nullptr);
-    EXPECT_EQ(back.va, nullptr);
-    EXPECT_EQ(back.nverts, 0);
-}
-
 TEST_F(mesh_test, split_mesh_failures)
 {
     mesh_t cube, front, back, none;
@@ -462,23 +433,6 @@ TEST_F(mesh_test, mesh_comparisons)
     mesh_t nov;
     EXPECT_FALSE(are_equal_va(&a, &nov));
     EXPECT_TRUE(log_has("invalid pointer: _m2->va=0"));
-}
-
-TEST_F(mesh_test, dumps)
-{
-    mesh_t m;
-    make_mesh(m, {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
-    m.set_name("tri");
-    std::string s = capture([&](FILE* f) { m.dump(f, "-"); });
-    EXPECT_EQ(s.rfind("-+++mesh: tri\n-name=tri parent=none\n-type=0 mat=0 flags=0x00000001\n", 0), 0u) << s;
-    EXPECT_NE(s.find("-polygon array: 1 polygons\n-+++polygon: 3 vertices\n"), std::string::npos);
-    EXPECT_NE(s.find("-+++4x4 matrix\n"), std::string::npos);
-    EXPECT_NE(s.find("---end matrix\n----end mesh\n"), std::string::npos);
-
-    d_list l;
-    l.insert(&m);
-    s = capture([&](FILE* f) { dump_mesh_l(f, &l, ""); });
-    EXPECT_EQ(s.rfind("+++mesh list: 1 meshes\n+++mesh: tri\n", 0), 0u);
 }
 
 }  // namespace

@@ -210,22 +210,4 @@ TEST_F(model_test, matrix_pushed_into_meshes)
     delete m;
 }
 
-TEST_F(model_test, dump)
-{
-    model_t* m = new_model(1, {new_model(0)});
-    m->set_name("root");
-    m->children[0]->set_name("kid");
-    m->meshes[0]->set_name("box");
-    std::string s = capture([&](FILE* f) { m->dump(f, "  "); });
-    EXPECT_EQ(s.rfind("  name=root parent=none\n  +++4x4 matrix\n", 0), 0u) << s;
-    EXPECT_NE(s.find("  ..name=kid parent=none\n"), std::string::npos);
-    EXPECT_NE(s.find("  +++mesh: box\n"), std::string::npos);
-    const std::string tail = "  ---end mesh\n  \n+++end model\n";
-    ASSERT_GE(s.size(), tail.size());
-    EXPECT_EQ(s.substr(s.size() - tail.size()), tail);
-    m->dump(nullptr, "");
-    EXPECT_TRUE(log_has("invalid pointer: _f && _tabs=0"));
-    delete m;
-}
-
 }  // namespace
