@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
 #   ./build.sh demo   set up, build, compile a sample level and write its plan as an SVG
-#   ./build.sh test   set up, build and run every test: normal build, the sanitizer build, a fuzz smoke run
+#   ./build.sh test   set up, build and run every test: normal build, sanitizer build, Windows build under Wine, fuzz smoke run
 #   ./build.sh test-windows  cross-build for Windows x64 with mingw-w64 and run every test under Wine
 #   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
 #   ./build.sh fuzz [SECONDS]  build the libFuzzer harnesses with clang and run each for SECONDS (60)
@@ -89,6 +89,8 @@ case "${1:-}" in
     build build-asan -DVANTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1:alloc_dealloc_mismatch=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    # The same suite cross-built for Windows and run under Wine.
+    "$0" test-windows
     # A short smoke run of every fuzz harness; ./build.sh fuzz 3600 is the long campaign.
     "$0" fuzz 30
     ;;

@@ -2,15 +2,14 @@
 // the exported C functions a render library defines, so the compiler checks
 // every definition against the interface. Build the library with hidden
 // visibility and link it with -Bsymbolic; only these names (and whatever the
-// library marks RLIB_EXPORT itself) are exported.
+// library marks VANTREL_EXPORT itself) are exported.
 #pragma once
 
 #include "morvane/rlib.h"
-
-#define RLIB_EXPORT __attribute__((visibility("default")))
+#include "platform/export.h"
 
 extern "C" {
-#define VANTREL_RLIB_DECLARE(result, name, params) RLIB_EXPORT result name params;
+#define VANTREL_RLIB_DECLARE(result, name, params) VANTREL_EXPORT result name params;
 VANTREL_RLIB_OPS(VANTREL_RLIB_DECLARE)
 #undef VANTREL_RLIB_DECLARE
 }

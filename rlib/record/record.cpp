@@ -97,7 +97,7 @@ void mult_m(const char* op, int which, const float* m)
 
 }  // namespace
 
-extern "C" RLIB_EXPORT rlib_record_t* rlib_record_log()
+extern "C" VANTREL_EXPORT rlib_record_t* rlib_record_log()
 {
     start();
     return &record;

@@ -310,14 +310,14 @@ TEST_F(engine_test, long_module_paths_load_whole_or_are_refused)
     if (PLATFORM_PATH_MAX > 400) {
         std::string deep = "deep_modules/" + std::string(200, 'a') + "/" + std::string(100, 'b');
         std::filesystem::create_directories(deep);
-        std::filesystem::copy_file("good_module.so", deep + "/good_module.so",
+        std::filesystem::copy_file("good_module" VANTREL_MODULE_SUFFIX, deep + "/good_module" VANTREL_MODULE_SUFFIX,
                                    std::filesystem::copy_options::overwrite_existing);
-        int id = e.load_module((deep + "/good_module.so").c_str());
+        int id = e.load_module((deep + "/good_module" VANTREL_MODULE_SUFFIX).c_str());
         EXPECT_GT(id, 0) << platform_library_error();
         EXPECT_EQ(e.free_module(id), 0);
         std::filesystem::remove_all("deep_modules");
     }
-    EXPECT_EQ(e.load_module((std::string(PLATFORM_PATH_MAX, 'd') + "/good_module.so").c_str()), -1);
+    EXPECT_EQ(e.load_module((std::string(PLATFORM_PATH_MAX, 'd') + "/good_module" VANTREL_MODULE_SUFFIX).c_str()), -1);
     std::string limit = "longer than the limit of " + std::to_string(PLATFORM_PATH_MAX - 1);
     EXPECT_NE(std::string(platform_library_error()).find(limit), std::string::npos);
 }

@@ -150,6 +150,30 @@ TEST_F(cfile_test, strings_are_cut_and_terminated)
     EXPECT_EQ(r.ReadString(buf, 8), -1);  // nothing left
 }
 
+TEST_F(cfile_test, open_failures_are_logged)
+{
+    CFile f;
+    EXPECT_EQ(f.Open(path("missing").c_str(), OM_RB), 0);
+    EXPECT_TRUE(log_has("unable to open " + path("missing") + ": No such file or directory"));
+    // Paths are never cut: where the system allows, one longer than the old
+    // 260 opens whole; one at the system's limit is refused, and nothing is
+    // made under a cut name.
+    std::string deep = dir + "/" + (PLATFORM_PATH_MAX > 400 ? std::string(200, 'a') + "/" + std::string(100, 'b') : "d");
+    std::filesystem::create_directories(deep);
+    EXPECT_EQ(f.Open((deep + "/file").c_str(), OM_WB), 1);
+    EXPECT_EQ(f.Name(), deep + "/file");
+    std::string too_long = deep + "/" + std::string(PLATFORM_PATH_MAX - deep.size(), 'z');
+    EXPECT_EQ(f.Open(too_long.c_str(), OM_WB), 0);
+    EXPECT_TRUE(log_has("unable to open " + too_long.substr(0, 200)));  // the log line is cut, the path not
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(deep), {}), 1);
+    EXPECT_EQ(f.Open(path("x").c_str(), (OPERATION_MODE)12), 0);
+    EXPECT_EQ(f.Open(path("x").c_str(), OM_WB), 1);
+    EXPECT_STREQ(f.Name(), path("x").c_str());
+    f.Close();
+    EXPECT_STREQ(f.Name(), "");
+    EXPECT_STREQ(CFile::m_aszOperationMode[OM_RBPLUS], "rb+");
+}
+
 TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
 {
     std::string p = counting_file("c", 200);

@@ -1,5 +1,5 @@
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <cstring>
 
 #include "base_script/dot_config.h"
@@ -30,7 +30,7 @@ protected:
         ASSERT_EQ(support_add_funcs(scope), 0);
         ASSERT_EQ(tracer_add_funcs(scope), 0);
         ASSERT_EQ(transform_basic_add_funcs(scope), 0);
-        ASSERT_EQ(mkdir("bin", 0755), 0);
+        ASSERT_TRUE(std::filesystem::create_directory("bin"));
     }
     void TearDown() override
     {

@@ -2,8 +2,7 @@
 // the test runs), with the recording render library at hand.
 #pragma once
 
-#include <unistd.h>
-
+#include <filesystem>
 #include <string>
 
 #include "morvane/rlib.h"
@@ -15,7 +14,7 @@ namespace vantrel_test {
 
 inline std::string rlib_path(const char* name)
 {
-    return std::string(RLIB_DIR) + "/" + name + ".so";
+    return std::string(RLIB_DIR) + "/" + name + RLIB_SUFFIX;
 }
 
 class rlib_test : public log_test {
@@ -26,15 +25,13 @@ protected:
     void SetUp() override
     {
         log_test::SetUp();
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        old_dir = cwd;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        old_dir = std::filesystem::current_path().string();
+        std::filesystem::current_path(dir);
     }
     void TearDown() override
     {
         vantrel::free_rlib(&info, &vantrel::r_imports);
-        EXPECT_EQ(chdir(old_dir.c_str()), 0);
+        std::filesystem::current_path(old_dir);
         log_test::TearDown();
     }
     // The record of the library loaded into info (or by the module, into handle).

@@ -3,9 +3,9 @@
 #include <SDL2/SDL.h>
 #include <png.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <array>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -367,7 +367,7 @@ TEST_F(gl_module_test, start_up_script_chooses_output_folder_and_frame_size)
     ce_set_globals(ce_shared, &scope);
     mrv.shared = ce_shared;
     ASSERT_EQ(support_add_funcs(scope), 0);
-    ASSERT_EQ(mkdir("bin", 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory("bin"));
     write_file("bin/rlib.link", vantrel_test::rlib_path("rlib_gl"));
     write_file("bin/morvane.ds", ". config\ngl_headless = 1\ngl_frames_dir = \"shots\"\n"
                                  "morvane.width = 32\nmorvane.height = 24\ngl_clear_c[2] = 1.0\n"
