@@ -141,52 +141,6 @@ TEST_F(image_test, failed_conversion_leaves_the_image_unchanged)
     EXPECT_EQ(img.convert(&to, nullptr), -1);
 }
 
-TEST_F(image_test, equality_names_the_first_difference)
-{
-    image_t a, b;
-    a.set_name("a");
-    b.set_name("b");
-    ASSERT_EQ(a.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
-    ASSERT_EQ(b.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
-    EXPECT_TRUE(are_equal_images(&a, &b));
-    b.bits[15] = 1;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different bits"));
-    b.fields.alpha_mask = 0xFE000000u;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different bit fields"));
-    b.height = 1;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different height"));
-    b.width = 1;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different width"));
-
-    image_t empty;
-    EXPECT_FALSE(are_equal_images(nullptr, &b));
-    EXPECT_TRUE(log_has("invalid pointer: _imgA="));
-    EXPECT_FALSE(are_equal_images(&a, &empty));
-    EXPECT_TRUE(log_has("invalid pointer: _imgB->bits"));
-}
-
-TEST_F(image_test, dump_prints_size_and_masks)
-{
-    image_t img;
-    img.set_name("pic");
-    ASSERT_EQ(img.alloc_bits(2, 1, 0xF800, 0x07E0, 0x1F, 0), 0);
-    std::string out = path("dump.txt");
-    FILE* f = fopen(out.c_str(), "wb");
-    img.dump(f, "..");
-    fclose(f);
-    std::string text = read_file("dump.txt");
-    EXPECT_NE(text.find("..width=2 height=1\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("..red_mask=0000f800 green_mask=000007e0 blue_mask=0000001f alpha_mask=00000000\n"),
-              std::string::npos)
-        << text;
-    img.dump(nullptr, "");
-    EXPECT_TRUE(log_has("invalid pointer: _f"));
-}
-
 TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case)
 {
     image_io_t* io = get_extension_io(".BmP");

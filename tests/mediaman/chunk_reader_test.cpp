@@ -305,29 +305,6 @@ TEST_F(chunk_reader_test, the_header_layout_is_the_clients)
     EXPECT_EQ(f.GetPos(), 9);
 }
 
-TEST_F(chunk_reader_test, invalid_arguments)
-{
-    client c;
-    CFileE closed;
-    EXPECT_EQ(read_chunk_file(closed, nullptr), -1);
-    EXPECT_TRUE(log_has("read_chunk_file(CFileE): invalid parameters"));
-    EXPECT_EQ(read_chunk_file(closed, &c), -1);
-    EXPECT_TRUE(log_has("read_chunk_file(CFileE): file is not open"));
-    EXPECT_EQ(_read_chunk(closed, nullptr), nullptr);
-    EXPECT_TRUE(log_has("_read_chunk(): invalid parameters"));
-    EXPECT_EQ(_read_chunk_header(closed, nullptr), -1);
-    EXPECT_TRUE(log_has("_read_chunk_header(): invalid parameters"));
-    _delete_hierarchy_data(nullptr);
-    EXPECT_TRUE(log_has("_delete_hierarchy_data(): invalid parameters"));
-    vantrel::default_proc skip;
-    EXPECT_EQ(skip.read_data(closed, nullptr), -1);
-    EXPECT_TRUE(log_has("default_proc::read_data(): invalid parameters"));
-    EXPECT_EQ(c.get_chunk_proc(1), nullptr);
-    c.procs = procs;
-    EXPECT_EQ(c.get_chunk_proc(2), &p2);
-    EXPECT_EQ(c.get_chunk_proc(4), nullptr);
-}
-
 TEST_F(chunk_reader_test, allocation_failures_release_everything)
 {
     for (int i = 0; i < 60; ++i) {

@@ -757,30 +757,6 @@ TEST_F(cds_test, the_type_table)
     EXPECT_EQ(types[2], &c.chunk_file);
 }
 
-TEST_F(cds_test, listing_and_dumps)
-{
-    write_file("in.cds", golden());
-    cds c;
-    prepare(c);
-    ASSERT_EQ(load(c, "in.cds"), 0);
-    std::string out = path("list.txt");
-    FILE* f = fopen(out.c_str(), "wb");
-    c.list_files(f, "> ");
-    chunk_header h = {{'M', 'E', 'S', 'H'}, 12, "m"};
-    dump_chunk_header(f, h, "  ");
-    dump_cds_group_t(f, c.add_group("b"), "  ");
-    dump_cds_group_t(f, nullptr, "");
-    fclose(f);
-    EXPECT_EQ(read_file("list.txt"),
-              "> " + path("in.cds") + ": 1 file(s)\n"
-              "> ../tex/x.tga (pos=55 size=11)\n"
-              "  MESH size=12 id=m\n"
-              "  name=b parent=a\n"
-              "  start: 29\n"
-              "  size: 0\n"
-              "invalid cds_group_t\n");
-}
-
 TEST_F(cds_test, allocation_failures_while_reading_release_everything)
 {
     write_file("in.cds", golden());
