@@ -261,23 +261,6 @@ TEST_F(list_test, g_collector_releases_newest_first_unless_kept)
     EXPECT_TRUE(log_has("was not allocated with this allocator"));
 }
 
-TEST_F(list_test, pointer_guard_deletes_unless_released)
-{
-    {
-        pointer_t<tracked> p;
-        p.p = KD_NEW tracked(7);
-    }
-    EXPECT_EQ(destroyed, std::vector<int>({7}));
-    tracked* t;
-    {
-        pointer_t<tracked> p;
-        p.p = t = KD_NEW tracked(8);
-        p.dont_delete();
-    }
-    EXPECT_EQ(destroyed.size(), 1u);
-    delete t;
-}
-
 TEST_F(list_test, collector_ledger_and_realloc)
 {
     mem_collector* mc = mc_global();

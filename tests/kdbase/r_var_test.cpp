@@ -268,23 +268,6 @@ TEST_F(r_var_test, assign_follows_the_source_type)
     delete arr;
 }
 
-TEST_F(r_var_test, equality_compares_texts_by_content)
-{
-    char a[] = "same", b[] = "same";
-    r_var x("v", (const char*)a), y("v", (const char*)b);
-    EXPECT_TRUE(x == y);
-    y.set("other");
-    EXPECT_TRUE(x != y);
-    r_var z("w", (const char*)a);
-    EXPECT_FALSE(x == z);  // names differ
-    r_var u1("u"), u2("u");
-    EXPECT_TRUE(u1 == u2);
-    r_var n1("n", 1), n2("n", 1u);
-    EXPECT_FALSE(n1 == n2);  // types differ
-    r_var nul("v", r_string);
-    EXPECT_FALSE(x == nul);  // null text against a text
-}
-
 TEST_F(r_var_test, valstr_type_table)
 {
     EXPECT_EQ(get_valstr_type("1.5e3"), r_float);

@@ -541,40 +541,4 @@ TEST_F(polygon_test, bounds_and_closest_point)
     EXPECT_EQ(keep[0], 9);
 }
 
-TEST_F(polygon_test, sphere_space_round_trip)
-{
-    n_poly tri;
-    make_poly(tri, {{2, 0, 0}, {0, 4, 0}, {0, 0, 6}});
-    n_poly orig;
-    ASSERT_EQ(orig.duplicate(&tri), 0);
-    float radius[3] = {2, 4, 6};
-    ASSERT_EQ(tri.transform_to_sphere(radius), 0);
-    expect_pos(tri, 1, {0, 1, 0});
-    // The normal is divided by the radius too, then renormalised.
-    float n[3] = {orig.normal[0] / 2, orig.normal[1] / 4, orig.normal[2] / 6};
-    normalize_v(n);
-    EXPECT_TRUE(are_equal(tri.normal, n, 1e-6f));
-    ASSERT_EQ(tri.untransform_from_sphere(radius), 0);
-    for (int k = 0; k < 3; ++k)
-        EXPECT_TRUE(are_equal(pos(tri, k), pos(orig, k), 1e-6f));
-}
-
-TEST_F(polygon_test, polygon_equality)
-{
-    n_poly a, b;
-    make_poly(a, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-    make_poly(b, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-    EXPECT_TRUE(are_equal_polys(&a, &b));
-    b.normal[2] += 0.00005f;
-    EXPECT_TRUE(are_equal_polys(&a, &b));
-    b.normal[2] += 0.001f;
-    EXPECT_FALSE(are_equal_polys(&a, &b));
-    b.normal[2] = a.normal[2];
-    b.mat = 1;
-    EXPECT_FALSE(are_equal_polys(&a, &b));
-    b.mat = 0;
-    b.va[2].t[0] = 0.5f;
-    EXPECT_FALSE(are_equal_polys(&a, &b));
-}
-
 }  // namespace

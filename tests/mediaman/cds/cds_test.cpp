@@ -634,35 +634,6 @@ TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
     EXPECT_EQ(bytes, tga);
 }
 
-TEST_F(cds_test, a_read_only_container_still_loads)
-{
-    std::string p = write_file("ro.cds", golden());
-    ASSERT_EQ(chmod(p.c_str(), 0444), 0);
-    cds c;
-    prepare(c);
-    EXPECT_EQ(load(c, "ro.cds"), 0);
-    EXPECT_EQ(c.chunk_file.objects.count, 1);
-    EXPECT_FALSE(log_has("unable to open"));
-}
-
-TEST_F(cds_test, files_that_cannot_be_opened)
-{
-    cds c;
-    prepare(c);
-    EXPECT_EQ(c.read_all(), -1);
-    EXPECT_TRUE(log_has("read_all(): trying to read an unopened file"));
-    EXPECT_EQ(c.open(path("missing.cds").c_str()), -1);
-    EXPECT_TRUE(log_has("unable to open"));
-    EXPECT_EQ(c.create(path("no/such/dir.cds").c_str()), -1);
-    EXPECT_TRUE(log_has("unable to create"));
-
-    chunk_entry_t* e = KD_NEW chunk_entry_t;
-    e->set_name(path("gone.tga").c_str());
-    c.chunk_file.objects.insert(e);
-    EXPECT_EQ(c.create(path("f.cds").c_str()), -1);
-    EXPECT_TRUE(log_has("gone.tga: No such file or directory"));
-}
-
 TEST_F(cds_test, group_paths)
 {
     cds c;
@@ -703,58 +674,6 @@ TEST_F(cds_test, a_file_entry_deeper_than_a_path_fails)
     prepare(c);
     EXPECT_EQ(load(c, "d.cds"), -1);
     EXPECT_TRUE(log_has("unable to add entry for f"));
-}
-
-TEST_F(cds_test, the_type_table)
-{
-    chunk_io* types[CDS_MAX_TYPES] = {};
-    cds c;
-    types[0] = &c.chunk_grou;
-    types[1] = &c;
-    types[2] = &c.chunk_file;
-    EXPECT_EQ(create_chunk_io_types(types), 0);
-    EXPECT_EQ(get_chunk_io(types, "GROUP"), &c.chunk_grou);
-    EXPECT_EQ(get_chunk_io(types, "CDSI"), static_cast<chunk_io*>(&c));
-    EXPECT_EQ(get_chunk_io(types, "NOPE"), nullptr);
-    EXPECT_TRUE(log_has("unable to find chunk_io object for NOPE"));
-    // A shorter name is compared as the type padded with zero bytes.
-    char* shorter = KD_NEW char[3];
-    strcpy(shorter, "GR");
-    EXPECT_EQ(get_chunk_io(types, shorter), nullptr);
-    chunk_grou padded;
-    memcpy(padded.type, "GR\0\0", 4);
-    int at = 0;
-    while (types[at])
-        ++at;
-    EXPECT_NE(add_type(types, &padded), 0);
-    EXPECT_EQ(get_chunk_io(types, shorter), &padded);
-    types[at] = nullptr;  // this test's own, not the table's
-    delete[] shorter;
-
-    test_io* io = KD_NEW test_io;
-    EXPECT_NE(add_type(types, io), 0);
-    test_io dup;
-    EXPECT_EQ(add_type(types, &dup), 0);
-    EXPECT_EQ(get_chunk_io(types, "TEST"), io);
-    int n = 0;
-    while (types[n])
-        ++n;
-    // Fill the table: the last slot stays null.
-    for (int i = n; i < CDS_MAX_TYPES - 1; ++i) {
-        char t[5];
-        snprintf(t, sizeof t, "%04d", i);
-        chunk_grou* g = KD_NEW chunk_grou;
-        memcpy(g->type, t, 4);
-        ASSERT_NE(add_type(types, g), 0) << i;
-    }
-    chunk_grou last;
-    memcpy(last.type, "LAST", 4);
-    EXPECT_EQ(add_type(types, &last), 0);
-    EXPECT_EQ(types[CDS_MAX_TYPES - 1], nullptr);
-    EXPECT_TRUE(log_has("type table is full"));
-    delete_chunk_io_types(types);
-    EXPECT_EQ(types[3], nullptr);
-    EXPECT_EQ(types[2], &c.chunk_file);
 }
 
 TEST_F(cds_test, allocation_failures_while_reading_release_everything)
