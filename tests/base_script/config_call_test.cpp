@@ -110,22 +110,6 @@ protected:
     }
 };
 
-TEST_F(config_call_test, vector_functions)
-{
-    EXPECT_EQ(run("set_v(&thing.v, 1.0, -2.5, 3.25, 4.0)\n"), 0);
-    EXPECT_EQ(std::vector<float>(thing.vec, thing.vec + 4), (std::vector<float>{1.0f, -2.5f, 3.25f, 4.0f}));
-    EXPECT_EQ(run("set_v(&thing.v, 0.0, 3.0, 4.0, 0.0)\nlen = len_v(&thing.v)\n"), 0);
-    EXPECT_FLOAT_EQ(len->f_value(0), 5.0f);
-    EXPECT_EQ(run("thing.i = is_zero_v(&thing.v)\n"), 0);
-    EXPECT_EQ(thing.i.value(0), 0);
-    // From element 1 on there is no room for a vector.
-    EXPECT_EQ(run("multscalar_v(&thing.v[1], 2.0)\n"), 2);
-    EXPECT_TRUE(log_has("multscalar_v: argument 1 points at 3 element(s), a vector needs 4"));
-    EXPECT_EQ(run("multscalar_v(&len, 2.0)\n"), 2);
-    EXPECT_EQ(run("set_v(&thing.v, 1, 2, 3, 4)\n"), 2);
-    EXPECT_TRUE(log_has("tried to set r_var __func_arg__(r_float) to type r_int"));
-}
-
 // The arrays live in blocks of their own, so the sanitizer build sees any
 // write past them.
 TEST_F(config_call_test, matrix_functions_need_sixteen_floats)

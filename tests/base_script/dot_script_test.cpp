@@ -157,21 +157,4 @@ TEST_F(dot_script_test, nesting_is_limited)
     expect_script_settings();
 }
 
-TEST_F(dot_script_test, plugin_table_ends_at_first_empty_slot)
-{
-    rec_plugin others[15] = {rec_plugin("p1"), rec_plugin("p2"), rec_plugin("p3"), rec_plugin("p4"),
-                             rec_plugin("p5"), rec_plugin("p6"), rec_plugin("p7"), rec_plugin("p8"),
-                             rec_plugin("p9"), rec_plugin("p10"), rec_plugin("p11"), rec_plugin("p12"),
-                             rec_plugin("p13"), rec_plugin("p14"), rec_plugin("p15")};
-    for (rec_plugin& p : others)
-        EXPECT_EQ(script.add_plugin(&p), 0);
-    rec_plugin extra("extra");
-    EXPECT_EQ(script.add_plugin(&extra), -1);
-    s_token name("p15");
-    EXPECT_EQ(script.get_plugin(&name), &others[14]);
-    script.plugins[3] = nullptr;
-    EXPECT_EQ(script.get_plugin(&name), nullptr);
-    EXPECT_EQ(script.get_plugin(nullptr), nullptr);
-}
-
 }  // namespace

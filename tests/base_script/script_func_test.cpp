@@ -207,19 +207,6 @@ TEST_F(script_var_test, object_is_a_variable_pointing_at_its_members)
     EXPECT_EQ(n, 3);
 }
 
-TEST_F(script_var_test, published_matrix_is_the_object_array)
-{
-    camera_t cam;
-    r_var* m = cam.get_var("matrix");
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->set(12, 7.5f), 0);
-    EXPECT_EQ(cam.matrix[12], 7.5f);
-    cam.matrix[3] = 2.0f;
-    EXPECT_EQ(m->f_value(3), 2.0f);
-    EXPECT_EQ((*m)[0], static_cast<void*>(cam.matrix));
-    EXPECT_EQ(m->set(16, 1.0f), -1);
-}
-
 TEST_F(script_var_test, duplicate_member_throws_it)
 {
     camera_t cam;

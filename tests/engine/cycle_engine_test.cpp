@@ -357,17 +357,4 @@ TEST_F(engine_test, createthread_runs_the_function_with_its_argument)
     EXPECT_NE(k_createthread(nullptr, nullptr, nullptr), 0);
 }
 
-TEST_F(engine_test, key_state_reads_the_key_table)
-{
-    EXPECT_EQ(k_get_key_state(0x41), 0);
-    platform_set_key_state(0x41, true);
-    EXPECT_EQ(k_get_key_state(0x41), 1);
-    EXPECT_EQ(k_get_key_state(0x42), 0);
-    platform_set_key_state(0x41, false);
-    EXPECT_EQ(k_get_key_state(0x41), 0);
-    platform_set_key_state(0xff, true);
-    EXPECT_EQ(k_get_key_state(0xff), 1);
-    platform_set_key_state(0xff, false);
-}
-
 }  // namespace

@@ -180,30 +180,6 @@ TEST_F(image_test, read_and_write_through_the_extension)
     EXPECT_TRUE(log_has("unable to open"));
 }
 
-TEST_F(image_test, an_open_file_is_used_as_given)
-{
-    image_t img;
-    ASSERT_EQ(img.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
-    fill_pattern(&img);
-    std::string p = path("given.tga");
-    {
-        CFileE f;
-        ASSERT_EQ(f.Open(p.c_str(), OM_WB), 1);
-        ASSERT_EQ(image_write(&img, nullptr, nullptr, &f), 0);
-    }
-    CFileE f;
-    ASSERT_EQ(f.Open(p.c_str(), OM_RB), 1);
-    image_t back;
-    ASSERT_EQ(image_read(&back, "ignored.gif", &f), 0);
-    EXPECT_TRUE(are_equal_images(&img, &back));
-
-    // A file opened for reading cannot be written: the short write is a failure.
-    CFileE ro;
-    ASSERT_EQ(ro.Open(p.c_str(), OM_RB), 1);
-    EXPECT_EQ(image_write(&img, nullptr, nullptr, &ro), -1);
-    EXPECT_TRUE(log_has(p + ": unable to write"));
-}
-
 // A write that fails, at once or only when the stream is flushed, is a
 // failure of image_write for both codecs (a device that is always full).
 TEST_F(image_test, a_full_disk_fails_the_write)

@@ -140,66 +140,6 @@ TEST_F(polygon_test, copy_shares_and_duplicate_owns)
     EXPECT_TRUE(log_has("n_poly::_copy_verts(): _poly is invalid"));
 }
 
-TEST_F(polygon_test, copy_verts_keeps_only_indexed_vertices_in_order)
-{
-    // Five vertices in the array, a triangle that uses three of them backwards.
-    n_poly src;
-    ASSERT_EQ(src._alloc_verts(5, 3), 0);
-    for (int k = 0; k < 5; ++k)
-        src.va[k] = vert((float)k, 0, 0);
-    src.vi[0] = 4;
-    src.vi[1] = 2;
-    src.vi[2] = 0;
-    n_poly d;
-    ASSERT_EQ(d.duplicate(&src), 0);
-    EXPECT_EQ(d.vasize, 3);
-    EXPECT_EQ(d.nverts, 3);
-    EXPECT_EQ(d.va[0].v[0], 4);
-    EXPECT_EQ(d.va[1].v[0], 2);
-    EXPECT_EQ(d.va[2].v[0], 0);
-
-    // A polygon may copy its own vertices (compacting them).
-    ASSERT_EQ(src._copy_verts(&src), 0);
-    EXPECT_EQ(src.vasize, 3);
-    EXPECT_EQ(src.va[0].v[0], 4);
-
-    // A failing copy leaves the polygon without vertices, nothing leaked.
-    mc_fail_after(0);
-    EXPECT_EQ(d._copy_verts(&src), -1);
-    EXPECT_EQ(d.va, nullptr);
-}
-
-TEST_F(polygon_test, set_verts_picks_by_index)
-{
-    mrv_vertex pool[4] = {vert(0, 0, 0), vert(1, 0, 0), vert(2, 0, 0), vert(3, 0, 0)};
-    n_poly p;
-    EXPECT_EQ(p.set_verts(pool, 2, 0, 1), -1);  // not usable yet
-    EXPECT_TRUE(log_has("n_poly::set_verts(): invalid parameters"));
-    make_poly(p, {{5, 5, 5}});
-    ASSERT_EQ(p.set_verts(pool, 3, 3, 1, 2), 0);
-    EXPECT_EQ(p.nverts, 3);
-    expect_pos(p, 0, {3, 0, 0});
-    expect_pos(p, 1, {1, 0, 0});
-    expect_pos(p, 2, {2, 0, 0});
-    // Reordering its own vertices in place.
-    ASSERT_EQ(p.set_verts(p.va, 3, 2, 1, 0), 0);
-    expect_pos(p, 0, {2, 0, 0});
-    expect_pos(p, 2, {3, 0, 0});
-
-    // Like a failed _alloc_verts, a failed allocation leaves no vertices.
-    for (int fail = 0; fail < 2; ++fail) {
-        ASSERT_EQ(p.set_verts(pool, 2, 0, 1), 0);
-        mc_fail_after(fail);
-        EXPECT_EQ(p.set_verts(pool, 3, 0, 1, 2), -1);
-        mc_fail_after(-1);
-        EXPECT_EQ(p.va, nullptr);
-        EXPECT_EQ(p.vi, nullptr);
-        EXPECT_EQ(p.nverts, 0);
-        EXPECT_EQ(p.vasize, 0);
-        make_poly(p, {{5, 5, 5}});
-    }
-}
-
 TEST_F(polygon_test, normal_follows_vertex_order)
 {
     n_poly ccw, cw;

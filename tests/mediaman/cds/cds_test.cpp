@@ -216,32 +216,6 @@ TEST_F(cds_test, reads_the_golden_container_back)
     EXPECT_TRUE(log_has("unable to find /x.tga"));
 }
 
-TEST_F(cds_test, empty_and_marker_only_containers)
-{
-    {
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        ASSERT_EQ(c.create(path("empty.cds").c_str()), 0);
-    }
-    EXPECT_EQ(read_file("empty.cds"), "");
-    {
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
-        c.objects.insert(KD_NEW groupable_t);
-        c.objects.insert(KD_NEW groupable_t);
-        ASSERT_EQ(c.create(path("info.cds").c_str()), 0);
-    }
-    EXPECT_EQ(read_file("info.cds"), std::string("CDSI\0\0\0\0\0", 9));
-    EXPECT_TRUE(log_has("found more then one cds info object, using first one"));
-    cds c;
-    ASSERT_EQ(c.init(), 0);
-    c.delete_type_objects();
-    EXPECT_EQ(load(c, "empty.cds"), 0);
-    EXPECT_EQ(load(c, "info.cds"), 0);
-    EXPECT_EQ(c.objects.count, 0);
-}
-
 TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
 {
     write_file("a.cds", test_chunk("a", 1));
@@ -632,36 +606,6 @@ TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
     std::string bytes(tga.size(), '\0');
     ASSERT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
     EXPECT_EQ(bytes, tga);
-}
-
-TEST_F(cds_test, group_paths)
-{
-    cds c;
-    cds_group_t* a = c.add_group("a");
-    cds_group_t* b = c.add_group("b");
-    b->parent = a;
-    EXPECT_EQ(c.add_group("a"), a);
-    char buf[16] = "";
-    EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/");
-    for (const char* before : {"", "x.tga"}) {
-        strcpy(buf, before);
-        EXPECT_STREQ(cds::get_group_path(nullptr, buf, sizeof buf), "/");
-    }
-    strcpy(buf, "x.tga");
-    EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/x.tga");
-    strcpy(buf, "long.tga");
-    EXPECT_EQ(cds::get_group_path(b, buf, 13), nullptr);
-    EXPECT_STREQ(buf, "long.tga");
-    a->parent = b;  // a loop made by hand ends at the buffer's end
-    EXPECT_EQ(cds::get_group_path(b, buf, sizeof buf), nullptr);
-    a->parent = nullptr;
-    c.delete_type_objects();
-
-    cds_group_t* g = create_cds_group(std::string(300, 'n').c_str());
-    EXPECT_EQ(strlen(g->name), 254u);
-    delete g;
-    EXPECT_EQ(create_cds_group(nullptr), nullptr);
-    EXPECT_TRUE(log_has("invalid pointer: _name"));
 }
 
 TEST_F(cds_test, a_file_entry_deeper_than_a_path_fails)
