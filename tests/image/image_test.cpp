@@ -153,33 +153,6 @@ TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case)
     EXPECT_TRUE(log_has("invalid pointer: _extension"));
 }
 
-TEST_F(image_test, read_and_write_through_the_extension)
-{
-    image_t img;
-    ASSERT_EQ(img.alloc_bits(3, 2, 0xFF0000, 0xFF00, 0xFF, 0), 0);
-    fill_pattern(&img);
-    std::string upper = path("picture.BMP");
-    ASSERT_EQ(image_write(&img, upper.c_str(), nullptr, nullptr), 0);
-    image_t back;
-    ASSERT_EQ(image_read(&back, upper.c_str(), nullptr), 0);
-    EXPECT_STREQ(back.name, upper.c_str());
-    EXPECT_TRUE(are_equal_images(&img, &back));
-
-    std::string gif = path("picture.gif");
-    EXPECT_EQ(image_write(&img, gif.c_str(), nullptr, nullptr), -1);
-    EXPECT_EQ(image_read(&back, gif.c_str(), nullptr), -1);
-    EXPECT_TRUE(log_has(".gif file format not recognized"));
-    EXPECT_EQ(read_file("picture.gif"), "");  // no file created for an unknown format
-
-    EXPECT_EQ(image_read(nullptr, upper.c_str(), nullptr), -1);
-    EXPECT_TRUE(log_has("invalid pointer: _image"));
-    EXPECT_EQ(image_read(&back, nullptr, nullptr), -1);
-    EXPECT_TRUE(log_has("invalid pointer: _filename || _f"));
-    EXPECT_EQ(image_write(&img, nullptr, nullptr, nullptr), -1);
-    EXPECT_EQ(image_read(&back, path("missing.tga").c_str(), nullptr), -1);
-    EXPECT_TRUE(log_has("unable to open"));
-}
-
 // A write that fails, at once or only when the stream is flushed, is a
 // failure of image_write for both codecs (a device that is always full).
 TEST_F(image_test, a_full_disk_fails_the_write)

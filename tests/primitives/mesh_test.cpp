@@ -47,30 +47,6 @@ void expect_unified(mesh_t& m)
         EXPECT_LT(m.vi[k], (uint32_t)m.vasize);
 }
 
-TEST_F(mesh_test, two_triangles_share_an_edge)
-{
-    mesh_t m;
-    make_mesh(m, {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {1, 0, 0}, {1, 1, 0}}});
-    ASSERT_EQ(m.vasize, 4);
-    ASSERT_EQ(m.nverts, 6);
-    const uint32_t want[6] = {0, 1, 2, 2, 1, 3};
-    for (int k = 0; k < 6; ++k)
-        EXPECT_EQ(m.vi[k], want[k]) << k;
-    expect_pos(m, 5, {1, 1, 0});
-    expect_unified(m);
-
-    // Different texture coordinates on the shared edge keep the copies apart.
-    mesh_t t;
-    ASSERT_EQ(t._alloc_polys(2), 0);
-    make_poly(t.polys[0], {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-    make_poly(t.polys[1], {{0, 1, 0}, {1, 0, 0}, {1, 1, 0}});
-    t.polys[1].va[0].t[0] = 0.5f;
-    t.polys[1].va[1].t[1] = 0.5f;
-    ASSERT_EQ(t.unify_vertices(), 0);
-    EXPECT_EQ(t.vasize, 6);
-    expect_unified(t);
-}
-
 TEST_F(mesh_test, cube_corners_unify_to_eight)
 {
     mesh_t cube;

@@ -234,27 +234,6 @@ TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
     c.delete_type_objects();  // what was read now dies with the container
 }
 
-TEST_F(cds_test, a_top_level_file_is_entry_slash_name)
-{
-    write_file("x.tga", tga);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    {
-        cds c;
-        prepare(c);
-        chunk_entry_t* e = KD_NEW chunk_entry_t;
-        e->set_name("x.tga");
-        c.chunk_file.objects.insert(e);
-        ASSERT_EQ(c.create("top.cds"), 0);
-    }
-    cds c;
-    prepare(c);
-    ASSERT_EQ(load(c, "top.cds"), 0);
-    chunk_entry_t* e = c._get_file_entry("/x.tga");
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->pos, 14);
-    EXPECT_EQ(e->parent, nullptr);
-}
-
 TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
 {
     write_file("n.cds", hdr("GROU", 14, "a") + test_chunk("m", 5) + test_chunk("r", 6));
@@ -318,20 +297,6 @@ TEST_F(cds_test, read_chunk_by_name_and_path)
     EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 1);
     EXPECT_EQ(c.read_chunk("zz", CDS_IN_GROUP, "relative", 0), -1);
     EXPECT_TRUE(log_has("zz: not found"));
-}
-
-TEST_F(cds_test, two_group_headers_of_one_name_make_one_group)
-{
-    std::string inner = hdr("GROU", 0, "g");
-    write_file("g.cds", hdr("GROU", 0, "g") + hdr("GROU", (int32_t)inner.size(), "h") + inner);
-    cds c;
-    prepare(c);
-    ASSERT_EQ(load(c, "g.cds"), 0);
-    ASSERT_EQ(c.chunk_grou.objects.count, 2);
-    cds_group_t* g = group_named(c, "g");
-    EXPECT_EQ(g->start, 30);
-    EXPECT_EQ(g->size, 0);
-    EXPECT_EQ(g->parent, group_named(c, "h"));
 }
 
 TEST_F(cds_test, an_unknown_type_is_skipped)
@@ -541,27 +506,6 @@ TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
     EXPECT_TRUE(log_has("write_all(): group r is nested inside itself"));
 }
 
-TEST_F(cds_test, write_all_leaves_unwritten_groups_alone)
-{
-    cds c;
-    test_io* io = prepare(c);
-    group_t stranger;
-    stranger.set_name("nowhere");
-    cds_group_t* lost = c.add_group("lost");
-    lost->parent = &stranger;  // its parent is not registered: not written
-    lost->start = 3;
-    lost->size = 77;
-    cds_group_t* g = c.add_group("g");
-    add_test(io, "in", 4, g);
-    add_test(io, "out", 5, &stranger);
-    ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
-    EXPECT_EQ(read_file("w.cds"), hdr("GROU", 15, "g") + test_chunk("in", 4));
-    EXPECT_EQ(lost->start, 3);
-    EXPECT_EQ(lost->size, 77);
-    EXPECT_EQ(g->start, 10);
-    EXPECT_EQ(g->size, 15);
-}
-
 TEST_F(cds_test, rewriting_a_loaded_container_keeps_its_bytes)
 {
     write_file("x.tga", tga);
@@ -606,18 +550,6 @@ TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
     std::string bytes(tga.size(), '\0');
     ASSERT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
     EXPECT_EQ(bytes, tga);
-}
-
-TEST_F(cds_test, a_file_entry_deeper_than_a_path_fails)
-{
-    std::string body = hdr("FILE", 0, "f");
-    for (int i = 0; i < 3; ++i)
-        body = hdr("GROU", (int32_t)body.size(), std::string(100, (char)('a' + i))) + body;
-    write_file("d.cds", body);
-    cds c;
-    prepare(c);
-    EXPECT_EQ(load(c, "d.cds"), -1);
-    EXPECT_TRUE(log_has("unable to add entry for f"));
 }
 
 TEST_F(cds_test, allocation_failures_while_reading_release_everything)
