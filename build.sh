@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
-#   ./build.sh demo   set up, build, compile a sample level and write its plan as an SVG
+#   ./build.sh demo   set up, build, compile a sample level, write its plan as an SVG and fly a camera
+#                     through it: PNG frames and a contact sheet in build/demo/
 #   ./build.sh test   set up, build and run every test: normal build, sanitizer build, Windows build under Wine, fuzz smoke run
 #   ./build.sh test-windows  cross-build for Windows x64 with mingw-w64 and run every test under Wine
 #   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
@@ -16,7 +17,7 @@ setup() {
   command -v g++ >/dev/null || need+=(g++)
   command -v pkg-config >/dev/null || need+=(pkg-config)
   for pkg in clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libffi-dev libstb-dev \
-             libegl-dev libgl-dev libgl1-mesa-dri libsdl2-dev libpng-dev; do
+             libegl-dev libgl-dev libgl1-mesa-dri libsdl2-dev libpng-dev libenet-dev; do
     # A removed package whose configuration files remain is not installed.
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q ' installed$' || need+=("$pkg")
   done
@@ -74,6 +75,8 @@ case "${1:-}" in
     ./build/tools/vantrel-bspc data/levels/dog_leg.txt --leaf 4 1 4 \
       --svg build/demo/dog_leg.svg --log build/demo/vantrel-bspc.log
     echo "open $(pwd)/build/demo/dog_leg.svg in a browser to see the plan"
+    # The arena (three halls, stairs, pillars) drawn headless by the OpenGL render library, 48 frames.
+    ./build/tools/vantrel-demo data/levels/arena.txt -frames 48 -out build/demo
     ;;
   test)
     setup
@@ -128,6 +131,7 @@ case "${1:-}" in
         poly_list) cp data/levels/*.txt "$corpus"/; [ -d $testdata ] && cp $testdata/levels/lq_e2m1.polys.txt "$corpus"/ ;;
         bmp) [ -d $testdata ] && find $testdata/images/bmp -name '*.bmp' -size -64k -exec cp {} "$corpus"/ \; ;;
         tga) [ -d $testdata ] && find $testdata/images/tga -name '*.tga' -size -64k -exec cp {} "$corpus"/ \; ;;
+        truespace) cp tests/fuzz/seeds/truespace/* "$corpus"/; [ -d $testdata ] && cp $testdata/trueSpace/*.cob "$corpus"/ ;;
         *) [ -d tests/fuzz/seeds/$name ] && cp tests/fuzz/seeds/$name/* "$corpus"/ ;;
       esac
       echo "fuzz_$name: ${seconds} s"

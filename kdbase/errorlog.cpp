@@ -15,6 +15,7 @@ FILE* log_stream;
 int log_priority = 10;
 el_display_func display_message;
 el_display_func display_status;
+el_listener_func log_listener;
 }  // namespace
 
 extern "C" {
@@ -33,7 +34,9 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
         va_end(args);
     }
 
-    if (FILE* f = log_stream ? log_stream : fopen(log_file, "a+")) {
+    if (log_listener)
+        log_listener(priority, message);
+    if (FILE* f = log_stream ? log_stream : (log_file[0] ? fopen(log_file, "a+") : nullptr)) {
         char stamp[vantrel::PATH_MAX_FNAME + vantrel::PATH_MAX_EXT + 64];
         vantrel::platform_time_text(stamp, 32);
         if (priority > 9) {
@@ -61,6 +64,11 @@ void errorlog(const char* file, int line, int priority, const char* format, ...)
     }
     if (priority == EL_SHOWUSER && display_message)
         display_message(message);
+}
+
+void set_log_listener(el_listener_func f)
+{
+    log_listener = f;
 }
 
 void set_log_stream(FILE* f)

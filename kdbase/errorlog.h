@@ -24,11 +24,16 @@ extern "C" {
 // file is the caller's source path; only its name and extension are written.
 VANTREL_API void errorlog(const char* file, int line, int priority, const char* format, ...)
     VANTREL_PRINTF(4, 5);
-// The pointer is kept, not copied: name must stay valid. Default "errorlog".
+// The pointer is kept, not copied: name must stay valid. Default "errorlog";
+// an empty name writes no file.
 VANTREL_API void set_logfile(const char* name);
 // Sends the log to an open stream (stderr, say) instead of the file; the
 // stream stays the caller's. Null goes back to the file.
 VANTREL_API void set_log_stream(FILE* f);
+// Receives every message that passes the priority threshold, with its
+// priority (for tools that show failures themselves); null removes it.
+typedef void (*el_listener_func)(int priority, const char* message);
+VANTREL_API void set_log_listener(el_listener_func f);
 // Messages with a priority greater than p are dropped. Default 10.
 VANTREL_API void set_log_priority(int p);
 // Callback for EL_CRITICAL and EL_SHOWUSER; null removes it.

@@ -13,6 +13,8 @@
 
 namespace vantrel {
 
+class bbox_t;
+class bsp_index_t;
 class level_t;
 class material_t;
 class model_t;
@@ -99,18 +101,25 @@ struct _stats_t {
 
 enum { TRANS_MESHES_MAX = 1024 };
 
-// What a camera keeps while drawing one frame; reset by setup_frame.
+// What a camera keeps while drawing one frame; reset by setup_frame. Fixed
+// size, so that drawing allocates nothing.
 struct _state_t {
     material_t** skin = nullptr;
+    // A transparent mesh held back, with what was in force when it was met:
+    // the skin and the whole chain of model matrices (parent times child).
     struct {
-        model_t* model;
+        model_t* model;  // null for a level mesh
         mesh_t* mesh;
+        material_t** skin;
+        float model_m[16];
     } deferred[TRANS_MESHES_MAX];
     int deferred_count = 0;
     model_t* cur_model = nullptr;
     mesh_t* cur_mesh = nullptr;
     int cur_rmode = -1;
     int cur_mat = -1;
+    float model_m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  // the chain of models being drawn
+    int leaves_drawn = 0;  // leaf visits this frame (a leaf in its own visible set counts twice)
 };
 
 // The camera. Its tracers are its own; "view_m" holds the tracer stack the
@@ -125,6 +134,9 @@ public:
     cam_follow_t follow;
     traced_m_t view_m;
     int d_draw_leafbbox = 0, d_draw_axes = 0, d_draw_normals = 0;
+    // Not published: draw every open leaf instead of the camera leaf's
+    // visible set, to measure what the visible sets save.
+    bool d_all_leaves = false;
     rmode_t rmodes[RMODE_MAX];
     int rmode_count = 0;
     level_t* world = nullptr;  // the level viewed; not owned
@@ -145,10 +157,44 @@ public:
     int load_config(char*) override { return 0; }
     int save_config(char*) override { return 0; }
     // Resets the render state, makes render mode 0 current, sets viewport,
-    // perspective and the view matrix (identity changed by the tracer stack).
+    // perspective and the view matrix (identity changed by the tracer stack),
+    // then hands each light of the world's light list to "set_light".
     void setup_frame() override;
-    // With a world, counts one frame; without, logs and draws nothing.
+    // The level seen from "wpos", the entities' models, then the transparent
+    // meshes held back; counts one frame. Without a world: logged, nothing drawn.
     void render_frame() override;
+
+    // The drawing steps of render_frame. Missing objects are logged at
+    // EL_MINDEBUG and skipped; nothing here allocates.
+    void render_level();
+    // The leaf holding _pos_v and the leaves of its visible set; nothing of
+    // the level outside it or in solid space.
+    void render_tree(float* _pos_v);
+    void _render_leaf(bsp_index_t* _leaf);
+    void _render_leaf_pvs(bsp_index_t* _leaf);
+    // The model of each entity (world/entity.h) of the world's ents.
+    void render_entities(int flags);
+    // The model's meshes, then its children, under its matrix and skin.
+    void render_model(model_t* _m, int flags);
+    // Draws the mesh, or holds it back when transparent and bit 0 of flags
+    // is clear. Beyond TRANS_MESHES_MAX held back a mesh is drawn at once
+    // (logged once per camera).
+    void render_mesh(mesh_t* _m, int flags);
+    // The meshes held back, between "depth_mask" 0 and 1; the list empties.
+    void render_trans_meshes(int flags);
+    // True (and the mesh held back) when a polygon's material is blended.
+    bool is_trans_mesh(mesh_t* _m);
+    // Runs the shader functions of material index of the skin when the
+    // index differs from the current one.
+    void set_material(unsigned index);
+    // Makes _skin the skin in force; the next material runs its shaders.
+    void set_skin(material_t**& _skin);
+    // The first render mode whose distance range holds the mesh, when it
+    // lies ahead of the camera and differs from the current one.
+    void set_rmode(mesh_t* _m);
+    // "%sleaves drawn: %d of %d\n" for the last frame (leaf visits against
+    // the world's node count). Nothing for null arguments.
+    void dump_frame(FILE* f, const char* tabs);
     // At least 1000 ms after the last roll-over: each average becomes
     // (counter + average) / 2, the counters restart and now is the new
     // roll-over time.
@@ -159,6 +205,11 @@ public:
 private:
     r_struct* tracer_s[5];
     r_var vars[12];
+    bool trans_overflow_logged = false;
 };
+
+// Draws the box as the axes of its eight corners, each towards its three
+// neighbouring corners ("render_axes"). A null box is logged.
+VANTREL_API void _render_bbox(bbox_t* _bbox, int flags);
 
 }  // namespace vantrel

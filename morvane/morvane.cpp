@@ -6,8 +6,10 @@
 #include "base_script/dot_script.h"
 #include "base_script/script_func.h"
 #include "kdbase/mem_collector.h"
+#include "morvane/light.h"
 #include "morvane/morvane_local.h"
 #include "platform/platform.h"
+#include "world/level.h"
 
 static vantrel::mc_init mc_guard;
 
@@ -49,7 +51,7 @@ int read_rlib_link(char* path)
 
 }  // namespace
 
-morvane_t::morvane_t()
+morvane_t::morvane_t() : lights(1), level(nullptr)
 {
     _reset();
 }
@@ -148,6 +150,8 @@ void morvane_t::cleanup()
     delete[] cams;
     cams = nullptr;
     cam_count = 0;
+    set_world(nullptr);
+    lights.delete_nodes();
     if (rlib.handle && r_imports.release)
         r_imports.release(this);
     if (rlib.handle)
@@ -169,6 +173,20 @@ int morvane_t::make_cams_array(int n)
     cams = a;
     cam_count = n;
     return 0;
+}
+
+void morvane_t::set_world(level_t* _level)
+{
+    for (int i = 0; cams && i < cam_count; ++i)
+        if (auto* cam = dynamic_cast<cam3d_t*>(cams[i]))
+            cam->world = _level;
+    for (d_node* n = lights.first; n; n = n->next) {
+        if (level)
+            level->lights.remove(n->object);
+        if (_level)
+            _level->lights.insert(n->object);
+    }
+    level = _level;
 }
 
 // ---- script functions -----------------------------------------------------------
@@ -260,19 +278,39 @@ int get_rmode(r_struct* _cam, int _index, r_struct* _out)
     return 0;
 }
 
+int create_light(r_struct* _mrv, r_var* _var)
+{
+    CHECK_PTR_NAMED(_mrv, "mrv", -1);
+    if (!_var) {
+        ELOG(EL_MAJOR, "create_light(): invalid parameters");
+        return -1;
+    }
+    morvane_t* mrv = morvane_t::of(_mrv);
+    light_t* l = KD_NEW light_t;
+    if (!l || mrv->lights.insert(static_cast<r_var*>(l)) != 0) {
+        ELOG(EL_MAJOR, "create_light(): unable to create object");
+        delete l;
+        return -1;
+    }
+    if (mrv->level)
+        mrv->level->lights.insert(static_cast<r_var*>(l));
+    return _var->set(0, static_cast<r_struct*>(l));
+}
+
 script_func make_cams_array_f("make_cams_array", make_cams_array, "i=Si");
 script_func get_camera_f("get_camera", get_camera, "i=SiS");
 script_func cam_load_config_f("cam_load_config", cam_load_config, "i=Ss");
 script_func create_cam3d_f("create_cam3d", create_cam3d, "i=Si");
 script_func add_rmode_f("add_rmode", add_rmode, "i=S");
 script_func get_rmode_f("get_rmode", get_rmode, "i=SiS");
+script_func create_light_f("create_light", create_light, "i=SV");
 
 }  // namespace
 
 int morvane_add_funcs(r_struct& rs)
 {
     for (script_func* f : {&make_cams_array_f, &get_camera_f, &cam_load_config_f, &create_cam3d_f, &add_rmode_f,
-                           &get_rmode_f})
+                           &get_rmode_f, &create_light_f})
         if (rs.add(f) != 0)
             return -1;
     return 0;

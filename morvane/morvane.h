@@ -10,6 +10,8 @@
 
 namespace vantrel {
 
+class level_t;
+
 class VANTREL_API morvane_t : public ce_base_module {
 public:
     // Display settings for the render library to read; 0 after construction.
@@ -17,6 +19,8 @@ public:
     camera_t** cams;  // cam_count slots (null: empty); the array and cameras are owned
     int cam_count;
     rlib_info_t rlib;
+    d_list lights;    // of light_t, owned: the lights the scripts created ("create_light")
+    level_t* level;   // the level set_world gave the cameras; not owned
 
     morvane_t();
     ~morvane_t() override;
@@ -40,13 +44,19 @@ public:
     // render_frame, pop_state), then "swap_buffers" and "clear_buffers".
     // 0; -1 (logged, nothing presented) for a missing array or camera.
     int execute() override;
-    // Deletes the cameras and the array; then, with a library loaded, calls
-    // its "release" and unloads it. Safe to call twice.
+    // Deletes the cameras and the array, takes the lights out of the level
+    // (so the module must go before its level, or set_world(nullptr) first),
+    // deletes them; then, with a library loaded, calls its "release" and
+    // unloads it. Safe to call twice.
     void cleanup() override;
 
     // Replaces the camera array by n empty slots, deleting the old cameras.
     // 0; -1 for n < 0 or a failed allocation (the old array then stays).
     int make_cams_array(int n);
+    // Points every camera (cam3d_t) at _level and moves the module's lights
+    // from the previous level's light list to the end of _level's (null:
+    // only taken out). Cameras created later are not pointed at it.
+    void set_world(level_t* _level);
     // The module behind the structure scripts see it as.
     static morvane_t* of(r_struct* s) { return static_cast<morvane_t*>(static_cast<script_var*>(s)); }
 
@@ -55,8 +65,10 @@ private:
 };
 
 // "make_cams_array" (i=Si), "get_camera" (i=SiS), "cam_load_config" (i=Ss),
-// "create_cam3d" (i=Si), "add_rmode" (i=S), "get_rmode" (i=SiS), in this
-// order. 0, or -1 at the first failed add (no message).
+// "create_cam3d" (i=Si), "add_rmode" (i=S), "get_rmode" (i=SiS), then
+// "create_light" (i=SV: a new light_t owned by the module, added to the
+// level's lights when set_world runs; its structure is stored into the
+// variable), in this order. 0, or -1 at the first failed add (no message).
 VANTREL_API int morvane_add_funcs(r_struct& rs);
 
 }  // namespace vantrel

@@ -187,6 +187,8 @@ void cam_follow_t::modify_matrix(float* _m)
         copy_v(up, follow_m + 4);
         if (r_imports.lookat_v)
             r_imports.lookat_v(_m, eye, target, up);
+        if (eye_v)
+            copy_v3(eye_v, eye);
     }
     if (mode.position == CF_POSITION && cam_pos_v) {
         float delta[3], back[16];

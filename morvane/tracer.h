@@ -113,7 +113,9 @@ struct VANTREL_API follow_mode {
 // axis, with the object's second axis up. Position mode 1: the vector at
 // "cam_pos_v" moves by the object's movement since the previous call and m
 // is moved with it; skipped while "cam_pos_v" is unset. Then "_prev_m"
-// takes a copy of the object's matrix.
+// takes a copy of the object's matrix. The eye of the orientation mode is
+// also written to eye_v when set (a camera points it at its "wpos" vector, so
+// that its leaf is found where the camera really is).
 class VANTREL_API cam_follow_t : public tracer_t {
 public:
     float _prev_m[16];
@@ -121,6 +123,7 @@ public:
     float* cam_pos_v;
     float dist, ref_dist, ang_yz, ang_xz;
     follow_mode mode;
+    float* eye_v = nullptr;  // not published; not owned
 
     cam_follow_t();
     void modify_matrix(float* _m) override;

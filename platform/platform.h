@@ -111,6 +111,14 @@ VANTREL_API unsigned long long platform_peak_memory();
 // Starts a detached thread running f(arg). Returns 0, or the system's error code.
 typedef unsigned int (*thread_func)(void* arg);
 VANTREL_API int platform_create_thread(thread_func f, void* arg);
+// Starts a thread running f(arg) that must be joined: *handle receives it.
+// Returns 0, or the system's error code (*handle is then null).
+VANTREL_API int platform_start_thread(thread_func f, void* arg, void** handle);
+// Waits for a thread from platform_start_thread to end and releases its
+// handle. 0, or the system's error code.
+VANTREL_API int platform_join_thread(void* handle);
+// The number of processors the process may run on (at least 1).
+VANTREL_API int platform_processor_count();
 
 // ---- key state -------------------------------------------------------------
 // The keyboard as a table of 256 virtual keys that the host (or a test) fills;
@@ -128,5 +136,53 @@ VANTREL_API void platform_free_library(void* library);
 // True when the library at path is loaded in the process now (does not load it).
 VANTREL_API bool platform_library_loaded(const char* path);
 VANTREL_API const char* platform_library_error();
+
+// ---- sockets -----------------------------------------------------------------
+// IPv4 sockets for the game links. The system's sockaddr_in, timeval and
+// htons/ntohs come with platform/platform_net.h, which only the network layer
+// includes. Sockets are plain ints, -1 when there is none. Calls that fail
+// return -1; platform_socket_error() then says why.
+}  // namespace vantrel
+struct sockaddr_in;
+namespace vantrel {
+
+enum { PLATFORM_SOCK_STREAM = 1, PLATFORM_SOCK_DGRAM = 2 };
+// recvfrom found nothing waiting on a non-blocking socket (not a failure).
+enum { PLATFORM_WOULD_BLOCK = -2 };
+
+// A new IPv4 socket of the given kind (PLATFORM_SOCK_*), closed on exec.
+VANTREL_API int platform_socket(int type);
+VANTREL_API int platform_close_socket(int sock);
+// Sends and receives return at once from now on. 0 / -1.
+VANTREL_API int platform_set_nonblocking(int sock);
+VANTREL_API int platform_bind(int sock, const sockaddr_in* addr);
+VANTREL_API int platform_connect(int sock, const sockaddr_in* addr);
+VANTREL_API int platform_listen(int sock, int backlog);
+// The local port of a bound socket (host order), or 0.
+VANTREL_API unsigned short platform_local_port(int sock);
+// The accepted socket, or -1; from (may be null) gets the peer's address.
+VANTREL_API int platform_accept(int sock, sockaddr_in* from);
+// Sends len bytes to to, or to the connected peer when to is null (only on a
+// socket that was connected). Never raises SIGPIPE. Bytes sent, or -1.
+VANTREL_API int platform_sendto(int sock, const void* buf, int len, const sockaddr_in* to);
+// Receives one datagram (or stream bytes) into buf, at most len bytes; from
+// (may be null) gets the sender. Returns the datagram's full length, which is
+// more than len when it did not fit (the rest is lost), 0 for a closed stream
+// or an empty datagram, PLATFORM_WOULD_BLOCK when nothing waits, or -1.
+VANTREL_API int platform_recvfrom(int sock, void* buf, int len, sockaddr_in* from);
+// Waits until one of the n sockets can be read or wait_ms passes (negative:
+// no limit; with n == 0 it just sleeps). ready[i] tells which. Returns the
+// number of readable sockets, 0 when none (also when a signal cut the wait
+// short), or -1.
+VANTREL_API int platform_poll_read(const int* socks, int n, int wait_ms, bool* ready);
+// The address of a dotted-quad text (network order) as inet_addr reads it;
+// false for a text it rejects or for the broadcast address.
+VANTREL_API bool platform_parse_ipv4(const char* text, unsigned int* addr);
+// The first IPv4 address of a host name (network order). 0 / -1.
+VANTREL_API int platform_resolve_host(const char* host, unsigned int* addr);
+// The dotted-quad text of an address (network order) into out (16 bytes).
+VANTREL_API void platform_ipv4_text(unsigned int addr, char* out);
+// The text of the last socket failure.
+VANTREL_API const char* platform_socket_error();
 
 }  // namespace vantrel

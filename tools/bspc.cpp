@@ -2,13 +2,22 @@
 // the polygon list text format, its portals and visible sets, and reports.
 //
 //   vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE]
+//                [--check-vis N] [--literal] [--full-search] [--threads N]
 //
 // Prints the tree statistics and a summary (nodes, leaves, portals, visible
 // set sizes, time per phase). --leaf prints the leaf holding a point and what
 // it sees; --svg writes a top-down plan (floors of the empty leaves, walls,
 // portals) with the visible set of the leaf under the --leaf point (or of the
-// first empty leaf) highlighted. Progress goes to standard error; on failure
-// the logged reason is printed there and the exit code is 1 (2: bad usage).
+// first empty leaf) highlighted. --check-vis samples N clear sightlines and
+// reports those missing from the visible sets (exit code 3 when any is).
+// --literal builds with the original step-by-step rules, --full-search scores
+// every splitter candidate, --threads sets the visibility workers. Progress
+// goes to standard error; on failure the reason is printed there and the exit
+// code is 1 (2: bad usage). The log is written only to the --log file.
+//
+// --cds FILE writes the compiled level as a container that the media loader
+// reads (mediaman_t::read_level): the tree, its meshes and a text naming the
+// material library, --matlib NAME (default "materials.cds", relative to FILE).
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +28,7 @@
 #include "kdbase/d_list.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
+#include "mediaman/mediaman.h"
 #include "world/bsp_portal.h"
 #include "world/solid_bsp.h"
 
@@ -30,7 +40,7 @@ namespace {
 unsigned int start_ms, tree_ms, portals_ms;
 int portal_count = -1;
 
-void on_status(char* message)
+void on_status(const char* message)
 {
     unsigned int now = get_milli_uptime();
     if (!strncmp(message, "nmeshes=", 8)) {
@@ -46,8 +56,45 @@ void on_status(char* message)
 
 int usage()
 {
-    fprintf(stderr, "usage: vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE]\n");
+    fprintf(stderr,
+            "usage: vantrel-bspc LEVEL.txt [--leaf X Y Z] [--svg FILE] [--log FILE] [--check-vis N] [--literal] "
+            "[--full-search] [--threads N] [--cds FILE [--matlib NAME]]\n");
     return 2;
+}
+
+// Failures and warnings of the build, shown whatever the log says.
+std::string problems;
+int nwarnings;
+
+std::string details[3];  // the last debugging notes: the reason when no error says it
+int ndetails;
+
+void on_log(int priority, const char* message)
+{
+    if (priority >= EL_MINDEBUG) {
+        details[ndetails++ % 3] = message;
+        return;
+    }
+    if (priority > EL_MINOR) {
+        if (priority <= EL_STATUS + 1)
+            on_status((std::string(message) + "\n").data());
+        return;
+    }
+    if (priority == EL_MINOR && ++nwarnings > 5)
+        return;
+    problems += "  ";
+    problems += message;
+    problems += "\n";
+}
+
+bool parse_count(const char* s, int* out)
+{
+    long long v = 0;
+    size_t used = scan_integer(s, &v);
+    if (!used || s[used] || v < 0 || v > 100000000)
+        return false;
+    *out = (int)v;
+    return true;
 }
 
 bool parse_float(const char* s, float* out)
@@ -58,31 +105,6 @@ bool parse_float(const char* s, float* out)
         return false;
     *out = (float)v;
     return true;
-}
-
-// Prints the lines the log received since offset (the reason of a failure).
-void print_log_since(const char* log, long offset)
-{
-    FILE* f = fopen(log, "r");
-    if (!f)
-        return;
-    if (fseek(f, offset, SEEK_SET) == 0) {
-        char line[512];
-        while (read_line(line, sizeof line, f))
-            fprintf(stderr, "  %s", line);
-    }
-    fclose(f);
-}
-
-long file_size(const char* name)
-{
-    FILE* f = fopen(name, "rb");
-    if (!f)
-        return 0;
-    fseek(f, 0, SEEK_END);
-    long n = ftell(f);
-    fclose(f);
-    return n < 0 ? 0 : n;
 }
 
 int leaf_number(solid_bsp_t& bsp, bsp_index_t* leaf)
@@ -184,10 +206,22 @@ int main(int argc, char** argv)
 {
     const char* level = nullptr;
     const char* svg = nullptr;
-    const char* log = "vantrel-bspc.log";
+    const char* log = "";
     float point[4] = {0, 0, 0, 0};
     bool have_point = false;
+    int check = -1;
+    solid_bsp_t bsp;
+    const char* cds_out = nullptr;
+    const char* matlib = "materials.cds";
     for (int k = 1; k < argc; ++k) {
+        if (!strcmp(argv[k], "--cds") && k + 1 < argc) {
+            cds_out = argv[++k];
+            continue;
+        }
+        if (!strcmp(argv[k], "--matlib") && k + 1 < argc) {
+            matlib = argv[++k];
+            continue;
+        }
         if (!strcmp(argv[k], "--leaf")) {
             if (k + 3 >= argc || !parse_float(argv[k + 1], &point[0]) || !parse_float(argv[k + 2], &point[1]) ||
                 !parse_float(argv[k + 3], &point[2]))
@@ -198,6 +232,18 @@ int main(int argc, char** argv)
             svg = argv[++k];
         } else if (!strcmp(argv[k], "--log") && k + 1 < argc) {
             log = argv[++k];
+        } else if (!strcmp(argv[k], "--check-vis")) {
+            if (k + 1 >= argc || !parse_count(argv[k + 1], &check))
+                return usage();
+            ++k;
+        } else if (!strcmp(argv[k], "--threads")) {
+            if (k + 1 >= argc || !parse_count(argv[k + 1], &bsp.options.threads))
+                return usage();
+            ++k;
+        } else if (!strcmp(argv[k], "--literal")) {
+            bsp.options.mode = BSP_MODE_LITERAL;
+        } else if (!strcmp(argv[k], "--full-search")) {
+            bsp.options.search = BSP_SEARCH_FULL;
         } else if (argv[k][0] == '-' || level) {
             return usage();
         } else {
@@ -208,21 +254,29 @@ int main(int argc, char** argv)
         return usage();
 
     set_logfile(log);
-    set_log_priority(EL_STATUS + 1);
-    long log_start = file_size(log);
-    set_display_status_func(on_status);
+    set_log_priority(EL_MINDEBUG);
+    set_log_listener(on_log);
 
     fprintf(stderr, "compiling %s\n", level);
     start_ms = get_milli_uptime();
-    solid_bsp_t bsp;
     int rc = bsp.build((char*)level);
     unsigned int end_ms = get_milli_uptime();
-    set_display_status_func(nullptr);
+    set_log_listener(nullptr);
+    set_log_priority(EL_STATUS + 1);
     if (rc != 0) {
-        fprintf(stderr, "vantrel-bspc: %s: compilation failed; the log (%s) says:\n", level, log);
-        print_log_since(log, log_start);
+        if (problems.empty())
+            for (int k = ndetails > 3 ? ndetails - 3 : 0; k < ndetails; ++k)
+                problems += "  " + details[k % 3] + "\n";
+        fprintf(stderr, "vantrel-bspc: %s: compilation failed:\n%s", level,
+                problems.empty() ? "  (no reason was given)\n" : problems.c_str());
         return 1;
     }
+    if (cds_out && write_level(cds_out, &bsp, matlib) != 0) {
+        fprintf(stderr, "vantrel-bspc: could not write the container %s\n", cds_out);
+        return 1;
+    }
+    if (!problems.empty())
+        fprintf(stderr, "warnings:\n%s%s", problems.c_str(), nwarnings > 5 ? "  ...\n" : "");
 
     dump_tree_stats(stdout, &bsp.stats);
     int largest = 0;
@@ -238,10 +292,35 @@ int main(int argc, char** argv)
     printf("nodes: %d in the table (%d internal, %d empty leaves, %d solid leaves)\n", bsp.stats.ni_nodes,
            bsp.stats.nnodes, bsp.stats.empty, bsp.stats.solid);
     printf("portals: %d\n", portal_count);
+    if (bsp.nsealed)
+        printf("sealed pockets: %d empty leaves without portals (they see nothing)\n", bsp.nsealed);
     printf("visible sets: %.1f leaves on average, %d at most\n",
            bsp.stats.empty ? (double)total / bsp.stats.empty : 0.0, largest);
     printf("time: tree %.3f s, portals %.3f s, visibility %.3f s, total %.3f s\n", (tree_ms - start_ms) / 1000.0,
            (portals_ms - tree_ms) / 1000.0, (end_ms - portals_ms) / 1000.0, (end_ms - start_ms) / 1000.0);
+
+    int status = 0;
+    if (check >= 0) {
+        bsp_vis_check_t vc;
+        unsigned int t0 = get_milli_uptime();
+        if (bsp_check_vis(&bsp, check, 1, &vc) != 0) {
+            fprintf(stderr, "vantrel-bspc: the visibility check failed\n");
+            return 1;
+        }
+        printf("check-vis: %d clear sightlines (%d between nearby points), %d missed (%.2f %%) in %.2f s\n",
+               vc.tested, vc.local, vc.missed, vc.tested ? 100.0 * vc.missed / vc.tested : 0.0,
+               (get_milli_uptime() - t0) / 1000.0);
+        if (vc.through_solid)
+            printf("  %d more are not seen and pass through solid space on the way: the level has gaps there "
+                   "(surfaces left out) that the tree closed\n",
+                   vc.through_solid);
+        for (int k = 0; k < vc.missed && k < bsp_vis_check_t::EXAMPLES; ++k)
+            printf("  missed: (%g, %g, %g) in leaf %d to (%g, %g, %g) in leaf %d\n", vc.example[k].a[0],
+                   vc.example[k].a[1], vc.example[k].a[2], vc.example[k].leaf_a, vc.example[k].b[0],
+                   vc.example[k].b[1], vc.example[k].b[2], vc.example[k].leaf_b);
+        if (vc.missed)
+            status = 3;
+    }
 
     bsp_index_t* chosen = nullptr;
     if (have_point) {
@@ -274,5 +353,5 @@ int main(int argc, char** argv)
         }
         printf("plan written to %s\n", svg);
     }
-    return 0;
+    return status;
 }

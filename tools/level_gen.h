@@ -5,6 +5,8 @@
 // the library.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -278,6 +280,163 @@ inline std::string dog_leg_level(const level_dims& d = level_dims())
     w.add_room(b);
     w.add_tunnel({"B-C", 2, b.z1, c.z0, bc});
     w.add_room(c);
+    return w.text;
+}
+
+// A room of the arena: a box [x0,x1] x [y0,y0+h] x [z0,z1] whose floor and
+// ceiling are tiles of at most `tile` units, with square pillars from floor
+// to ceiling and at most one doorway per wall (width 0: none) of door_h.
+struct arena_room {
+    double x0, x1, z0, z1, y0, h;
+    double door_c[4] = {0, 0, 0, 0}, door_w[4] = {0, 0, 0, 0};  // west, east, south, north
+    double door_h = 0;
+    std::vector<std::array<double, 4>> pillars;  // x0, x1, z0, z1
+
+    arena_room(double _x0, double _x1, double _z0, double _z1, double _y0, double _h)
+        : x0(_x0), x1(_x1), z0(_z0), z1(_z1), y0(_y0), h(_h)
+    {
+    }
+};
+
+inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
+{
+    w.text += "[mesh]\n";
+    // Floor and ceiling cells: breaks at the tiles and the pillar sides; a
+    // cell under a pillar is left out (it lies in solid space).
+    std::vector<double> xs{r.x0, r.x1}, zs{r.z0, r.z1};
+    for (double x = r.x0 + tile; x < r.x1 - 1e-6; x += tile)
+        xs.push_back(x);
+    for (double z = r.z0 + tile; z < r.z1 - 1e-6; z += tile)
+        zs.push_back(z);
+    for (auto& p : r.pillars) {
+        xs.push_back(p[0]), xs.push_back(p[1]);
+        zs.push_back(p[2]), zs.push_back(p[3]);
+    }
+    std::sort(xs.begin(), xs.end());
+    std::sort(zs.begin(), zs.end());
+    xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+    zs.erase(std::unique(zs.begin(), zs.end()), zs.end());
+    for (size_t i = 0; i + 1 < xs.size(); ++i)
+        for (size_t j = 0; j + 1 < zs.size(); ++j) {
+            double cx = (xs[i] + xs[i + 1]) / 2, cz = (zs[j] + zs[j + 1]) / 2;
+            bool under = false;
+            for (auto& p : r.pillars)
+                under = under || (cx > p[0] && cx < p[1] && cz > p[2] && cz < p[3]);
+            if (under)
+                continue;
+            double lo[3] = {xs[i], r.y0, zs[j]}, hi[3] = {xs[i + 1], r.y0, zs[j + 1]};
+            w.rect(lo, hi, 1, +1);
+            lo[1] = hi[1] = r.y0 + r.h;
+            w.rect(lo, hi, 1, -1);
+        }
+    // Walls: axis, position, span along the other horizontal axis, facing.
+    const int axis[4] = {0, 0, 2, 2}, facing[4] = {+1, -1, +1, -1};
+    const double at[4] = {r.x0, r.x1, r.z0, r.z1};
+    for (int k = 0; k < 4; ++k) {
+        int along = axis[k] == 0 ? 2 : 0;
+        double s0 = axis[k] == 0 ? r.z0 : r.x0, s1 = axis[k] == 0 ? r.z1 : r.x1;
+        double lo[3], hi[3];
+        lo[axis[k]] = hi[axis[k]] = at[k];
+        auto piece = [&](double a0, double a1, double y0, double y1) {
+            lo[along] = a0, hi[along] = a1, lo[1] = y0, hi[1] = y1;
+            w.rect(lo, hi, axis[k], facing[k]);
+        };
+        if (r.door_w[k] <= 0) {
+            piece(s0, s1, r.y0, r.y0 + r.h);
+            continue;
+        }
+        double d0 = r.door_c[k] - r.door_w[k] / 2, d1 = r.door_c[k] + r.door_w[k] / 2;
+        piece(s0, d0, r.y0, r.y0 + r.h);
+        piece(d1, s1, r.y0, r.y0 + r.h);
+        piece(d0, d1, r.y0 + r.door_h, r.y0 + r.h);
+    }
+    // Pillars face outwards.
+    for (auto& p : r.pillars) {
+        double a[3] = {p[0], r.y0, p[2]}, b[3] = {p[0], r.y0 + r.h, p[3]};
+        w.rect(a, b, 0, -1);
+        a[0] = b[0] = p[1];
+        w.rect(a, b, 0, +1);
+        double c[3] = {p[0], r.y0, p[2]}, d[3] = {p[1], r.y0 + r.h, p[2]};
+        w.rect(c, d, 2, -1);
+        c[2] = d[2] = p[3];
+        w.rect(c, d, 2, +1);
+    }
+    w.text += "[end mesh]\n";
+}
+
+// Stairs between two doorways: a passage of `width` centred at `centre`
+// along axis (0: x, 2: z) from a to b, its floor rising from y0 to y1 in
+// `steps` equal steps, each step `height` high inside.
+inline void arena_add_stairs(level_writer& w, int axis, double a, double b, double centre, double width, double y0,
+                             double y1, int steps, double height)
+{
+    int side = axis == 0 ? 2 : 0;
+    w.text += "[mesh]\n";
+    for (int k = 0; k < steps; ++k) {
+        double s0 = a + (b - a) * k / steps, s1 = a + (b - a) * (k + 1) / steps;
+        double fy = y0 + (y1 - y0) * k / (steps - 1 > 0 ? steps - 1 : 1);
+        double lo[3], hi[3];
+        lo[axis] = s0, hi[axis] = s1, lo[side] = centre - width / 2, hi[side] = centre + width / 2;
+        lo[1] = hi[1] = fy;
+        w.rect(lo, hi, 1, +1);
+        lo[1] = hi[1] = fy + height;
+        w.rect(lo, hi, 1, -1);
+        lo[1] = fy, hi[1] = fy + height;
+        lo[side] = hi[side] = centre - width / 2;
+        w.rect(lo, hi, side, +1);
+        lo[side] = hi[side] = centre + width / 2;
+        w.rect(lo, hi, side, -1);
+        if (k == 0)
+            continue;
+        // The riser below this step faces back down the stairs, the drop of
+        // the ceiling above it faces up them.
+        double prev = y0 + (y1 - y0) * (k - 1) / (steps - 1 > 0 ? steps - 1 : 1);
+        lo[axis] = hi[axis] = s0, lo[side] = centre - width / 2, hi[side] = centre + width / 2;
+        lo[1] = prev, hi[1] = fy;
+        w.rect(lo, hi, axis, -1);
+        lo[1] = prev + height, hi[1] = fy + height;
+        w.rect(lo, hi, axis, +1);
+    }
+    w.text += "[end mesh]\n";
+}
+
+// An arena of realistic shape: three halls at different heights with
+// pillars, joined by stairs, a sealed pocket beside them, all placed
+// thousands of units from the origin (x right, y up, z forward).
+inline std::string arena_level(int* npolys = nullptr)
+{
+    level_writer w;
+    w.comment("arena: halls at three heights with pillars, stairs between them, a sealed pocket; y is up");
+    const double ox = 2048, oz = -3072, tile = 64, door = 96, dh = 128;
+    arena_room a(ox, ox + 512, oz, oz + 512, 0, 192);
+    arena_room b(ox + 768, ox + 1280, oz, oz + 512, 64, 160);
+    arena_room c(ox + 768, ox + 1280, oz + 768, oz + 1280, 128, 256);
+    a.door_h = b.door_h = c.door_h = dh;
+    a.door_c[1] = b.door_c[0] = oz + 256, a.door_w[1] = b.door_w[0] = door;
+    b.door_c[3] = c.door_c[2] = ox + 1024, b.door_w[3] = c.door_w[2] = door;
+    for (double px : {128.0, 352.0})
+        for (double pz : {128.0, 352.0})
+            a.pillars.push_back({ox + px, ox + px + 32, oz + pz, oz + pz + 32});
+    b.pillars.push_back({ox + 900, ox + 932, oz + 100, oz + 132});
+    b.pillars.push_back({ox + 1100, ox + 1132, oz + 380, oz + 412});
+    for (double px : {832.0, 1184.0})
+        for (double pz : {832.0, 1184.0})
+            c.pillars.push_back({ox + px, ox + px + 48, oz + pz, oz + pz + 48});
+    w.comment("hall A, floor 0");
+    arena_add_room(w, a, tile);
+    w.comment("stairs A-B");
+    arena_add_stairs(w, 0, ox + 512, ox + 768, oz + 256, door, 0, 64, 5, dh);
+    w.comment("hall B, floor 64");
+    arena_add_room(w, b, tile);
+    w.comment("stairs B-C");
+    arena_add_stairs(w, 2, oz + 512, oz + 768, ox + 1024, door, 64, 128, 5, dh);
+    w.comment("hall C, floor 128");
+    arena_add_room(w, c, tile);
+    w.comment("a sealed pocket: open space that no portal reaches");
+    arena_room p(ox, ox + 48, oz + 900, oz + 932, 0, 32);
+    arena_add_room(w, p, tile);
+    if (npolys)
+        *npolys = w.polys;
     return w.text;
 }
 

@@ -1,7 +1,7 @@
 // vantrel-levelgen: writes a level in the polygon list text format.
 //   vantrel-levelgen --polys N [FILE]        a grid of rooms with exactly N polygons
 //   vantrel-levelgen --grid ROWSxCOLS [FILE] a grid of that many rooms
-//   vantrel-levelgen --sample NAME [FILE]    two_rooms, corridor or dog_leg
+//   vantrel-levelgen --sample NAME [FILE]    two_rooms, corridor, dog_leg or arena
 // Without FILE the level goes to standard output.
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +15,8 @@ using namespace vantrel_levels;
 static int usage()
 {
     fprintf(stderr,
-            "usage: vantrel-levelgen (--polys N | --grid ROWSxCOLS | --sample two_rooms|corridor|dog_leg) [FILE]\n");
+            "usage: vantrel-levelgen (--polys N | --grid ROWSxCOLS | --sample two_rooms|corridor|dog_leg|arena) "
+            "[FILE]\n");
     return 2;
 }
 
@@ -56,6 +57,8 @@ int main(int argc, char** argv)
             text = corridor_level();
         else if (!strcmp(argv[2], "dog_leg"))
             text = dog_leg_level();
+        else if (!strcmp(argv[2], "arena"))
+            text = arena_level();
         else
             return usage();
     } else {

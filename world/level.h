@@ -33,6 +33,8 @@
 
 namespace vantrel {
 
+class entity_t;
+
 class VANTREL_API level_t : public solid_bsp_t {
 public:
     d_list ents;        // the level's entities; not owned
@@ -58,6 +60,9 @@ public:
     // Shortens delta at the nearer of the closest wall and the closest body,
     // then adds force1_v, force2_v and the resistance to the body.
     void do_collision_check(physical_body* _ent, float* _delta_v);
+    // The first entity of ents whose network user id is id, or null
+    // (defined with the entities, world/entity.cpp).
+    entity_t* get_ent(unsigned short id);
 };
 
 }  // namespace vantrel

@@ -13,6 +13,7 @@
 #include "kdbase/mem_collector.h"
 #include "primitives/poly_list.h"
 #include "world/bsp_plane.h"
+#include "world/bsp_sound_local.h"
 
 static vantrel::mc_init mc_guard;
 
@@ -478,8 +479,8 @@ struct bsp_fast_node {
 };
 
 solid_bsp_t::solid_bsp_t()
-    : meshes(nullptr), i_nodes(nullptr), skin(nullptr), i_nodes_cap(0), meshes_cap(0), owns_tables(true),
-      fast(nullptr), fast_count(0)
+    : meshes(nullptr), i_nodes(nullptr), skin(nullptr), nportals(0), nsealed(0), i_nodes_cap(0), meshes_cap(0), owns_tables(true),
+      fast(nullptr), fast_count(0), grid(nullptr)
 {
 }
 
@@ -493,6 +494,8 @@ void solid_bsp_t::_release()
     delete[] fast;
     fast = nullptr;
     fast_count = 0;
+    delete[] grid;
+    grid = nullptr;
     if (owns_tables) {
         for (int k = 1; i_nodes && k < stats.ni_nodes; ++k)
             delete i_nodes[k];
@@ -544,6 +547,8 @@ int solid_bsp_t::_add_to_i_nodes(bsp_index_t* _i_node)
     stats.ni_nodes = len + 1;
     delete[] fast;  // the point-location copy no longer matches
     fast = nullptr;
+    delete[] grid;
+    grid = nullptr;
     return len;
 }
 
@@ -756,6 +761,10 @@ int solid_bsp_t::build(d_list* _meshes)
         return -1;
     if (transform_mesh_l_coords_to_world(_meshes) != 0)
         return -1;
+    nportals = 0;
+    nsealed = 0;
+    if (options.mode != BSP_MODE_LITERAL)
+        return _build_sound(_meshes);
     if (_build_solid_bsp(&root, _meshes, &stats) != 0)
         return -1;
     ELOG(EL_STATUS, "nmeshes=%d balance=%d nodes=%d empty=%d solid=%d", stats.nmeshes, stats.balance,
@@ -763,8 +772,30 @@ int solid_bsp_t::build(d_list* _meshes)
     d_list portals(1);
     if (_build_portals(0, &portals) != 0)
         return -1;
+    nportals = portals.count;
     ELOG(EL_STATUS, "portals=%d", portals.count);
     return _build_pvs(0, &portals);
+}
+
+int solid_bsp_t::_build_sound(d_list* _meshes)
+{
+    double eps = 0;
+    if (sound_build_tree(this, _meshes, options.search, &eps) != 0)
+        return -1;
+    ELOG(EL_STATUS, "nmeshes=%d balance=%d nodes=%d empty=%d solid=%d", stats.nmeshes, stats.balance,
+         stats.ni_nodes, stats.empty, stats.solid);
+    sound_portals portals;
+    if (FLAG_ISSET(root.flags, BN_ISLEAF) || sound_build_portals(this, eps, &portals) != 0)
+        return -1;
+    nportals = portals.list.n;
+    ELOG(EL_STATUS, "portals=%d", nportals);
+    if (!options.visibility)
+        return 0;
+    if (sound_build_vis(this, &portals, eps, options.threads, options.exhaustive_vis, &nsealed) != 0)
+        return -1;
+    if (nsealed)
+        ELOG(EL_MINOR, "%d empty leaves have no portals (sealed pockets): they see nothing", nsealed);
+    return 0;
 }
 
 int solid_bsp_t::build(char* _filename)
@@ -836,7 +867,61 @@ bool solid_bsp_t::_make_fast()
     }
     fast = f;
     fast_count = count;
+    _make_grid();
     return true;
+}
+
+// The start of the walk for each cell of a grid over the root's box: the
+// nodes whose plane has the whole cell (widened a little, so that rounding
+// in finding a point's cell does not matter) on one side are passed at once;
+// they would send every point of the cell the same way.
+void solid_bsp_t::_make_grid()
+{
+    delete[] grid;
+    grid = nullptr;
+    if (!fast_count)
+        return;
+    double size[3], margin = 0;
+    for (int a = 0; a < 3; ++a) {
+        size[a] = (double)root.bbox.max[a] - root.bbox.min[a];
+        if (!(size[a] > 0) || !std::isfinite(size[a]))
+            return;
+        margin = size[a] > margin ? size[a] : margin;
+    }
+    margin *= 1e-6;
+    int32_t* g = KD_NEW int32_t[GRID * GRID * GRID];
+    if (!g)
+        return;
+    for (int c = 0; c < GRID * GRID * GRID; ++c) {
+        int idx[3] = {c % GRID, (c / GRID) % GRID, c / (GRID * GRID)};
+        double lo[3], hi[3];
+        for (int a = 0; a < 3; ++a) {
+            lo[a] = root.bbox.min[a] + size[a] * idx[a] / GRID - margin;
+            hi[a] = root.bbox.min[a] + size[a] * (idx[a] + 1) / GRID + margin;
+        }
+        int k = 0;
+        while (k >= 0) {
+            const bsp_plane& pl = fast[k].plane;
+            double dmin = 0, dmax = 0;
+            for (int a = 0; a < 3; ++a) {
+                double u = (lo[a] - pl.p0[a]) * pl.n[a], v = (hi[a] - pl.p0[a]) * pl.n[a];
+                dmin += u < v ? u : v;
+                dmax += u < v ? v : u;
+            }
+            if (dmin >= -PL_EPSILON + margin)
+                k = fast[k].child[0];
+            else if (dmax < -PL_EPSILON - margin)
+                k = fast[k].child[1];
+            else
+                break;
+        }
+        g[c] = k;
+    }
+    for (int a = 0; a < 3; ++a) {
+        grid_lo[a] = root.bbox.min[a];
+        grid_scale[a] = GRID / size[a];
+    }
+    grid = g;
 }
 
 bsp_index_t* solid_bsp_t::get_leaf_at_pos(float* _pos_v)
@@ -846,6 +931,19 @@ bsp_index_t* solid_bsp_t::get_leaf_at_pos(float* _pos_v)
         // The walk of the checked version below, with the same plane test:
         // front or on the plane goes to the front, behind to the back.
         int k = fast_count ? 0 : ~0;
+        if (grid) {
+            int c = 0;
+            for (int a = 2; a >= 0; --a) {
+                double at = ((double)_pos_v[a] - grid_lo[a]) * grid_scale[a];
+                if (!(at >= 0 && at < GRID)) {
+                    c = -1;
+                    break;
+                }
+                c = c * GRID + (int)at;
+            }
+            if (c >= 0)
+                k = grid[c];
+        }
         while (k >= 0) {
             const bsp_fast_node& f = fast[k];
             double d = f.plane.distance(_pos_v);
@@ -930,6 +1028,8 @@ void solid_bsp_t::replace(solid_bsp_t* _bsp)
     delete[] _bsp->fast;
     _bsp->fast = nullptr;
     _bsp->fast_count = 0;
+    delete[] _bsp->grid;
+    _bsp->grid = nullptr;
     _bsp->_forget();
 }
 

@@ -93,6 +93,36 @@ public:
     void set(solid_bsp_stats_t* other);
 };
 
+// How build makes the tree, the portals and the visible sets.
+enum {
+    // The default: the tree from double-precision fragments with a plane
+    // thickness scaled to the level's coordinates, the true openings between
+    // empty leaves as portals (several per pair where they are separate), and
+    // portal-flow visibility, so no real sightline is missed. A leaf without
+    // portals (a sealed pocket) sees nothing and is logged as a warning.
+    BSP_MODE_SOUND = 0,
+    // The rules of select_splitter, _build_solid_bsp, _build_portals and
+    // _build_pvs followed step by step.
+    BSP_MODE_LITERAL = 1,
+};
+// The splitter search of the sound mode.
+enum {
+    BSP_SEARCH_BOUNDED = 0,  // a spread of candidates scored against a spread of polygons: linear per node
+    BSP_SEARCH_FULL = 1,     // every unused polygon scored against every polygon: quadratic per node
+};
+
+struct solid_bsp_options_t {
+    int mode = BSP_MODE_SOUND;
+    int search = BSP_SEARCH_BOUNDED;
+    int threads = 0;  // visibility workers in the sound mode; 0: one per processor
+    // Sound mode: follow every chain of portals to its end without the
+    // shortcuts (step budget, sets of finished portals). Slow; a reference
+    // for measurements.
+    bool exhaustive_vis = false;
+    // Sound mode: false builds the tree and portals only (no visible sets).
+    bool visibility = true;
+};
+
 struct bsp_fast_node;
 
 class VANTREL_API solid_bsp_t : public group_t {
@@ -102,6 +132,9 @@ public:
     bsp_index_t root;
     solid_bsp_stats_t stats;
     material_t** skin;  // level material list, null-terminated; not owned, kept by copy/replace
+    solid_bsp_options_t options;  // read by build
+    int nportals;       // portals of the last build
+    int nsealed;        // sound mode: empty leaves of the last build without portals
 
     solid_bsp_t();
     ~solid_bsp_t() override;
@@ -110,8 +143,14 @@ public:
 
     // Builds the tree, the portals and the visible sets from world-space
     // meshes of convex polygons (the meshes are transformed to world space in
-    // place; the caller keeps them). 0 / -1; after -1 the tree is partial and
-    // must not be used (the destructor releases it).
+    // place; the caller keeps them), as options.mode says. 0 / -1; after -1
+    // the tree is partial and must not be used (the destructor releases it).
+    //
+    // Point location needs only what the tree stores: each internal node's
+    // plane point and normal (floats), the distance taken in double, and the
+    // fixed PL_EPSILON (on the plane goes to the front). A tree written out
+    // and read back therefore places every point exactly as the one built;
+    // the build's wider plane thickness only decides where polygons go.
     int build(d_list* _meshes);
     // Loads a polygon list file and builds from it. 0 / -1.
     int build(char* _filename);
@@ -146,11 +185,16 @@ private:
     bool owns_tables;     // false after copy: the source tree frees the tables
     bsp_fast_node* fast;  // compact copy of the planes for point location, built on first use
     int fast_count;
+    enum { GRID = 32 };
+    int32_t* grid;        // GRID^3 cells over the root's box: where the walk starts (fast numbering)
+    double grid_lo[3], grid_scale[3];
 
     int _build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp_stats_t* _stats, n_poly* _splitter);
+    int _build_sound(d_list* _meshes);
     void _release();
     void _forget();
     bool _make_fast();
+    void _make_grid();
 };
 
 // Process-wide splitter weights: each stores w unless w is -1 and returns the
@@ -182,6 +226,26 @@ VANTREL_API bool _all_used_as_splitter(d_list* _meshes);
 VANTREL_API int get_bounding_box(bbox_t* _bbox, d_list* _meshes);
 // Widens _bbox by the indexed vertices of _poly. 0 / -1.
 VANTREL_API int _adjust_bounding_box(bbox_t* _bbox, n_poly* _poly);
+
+// A visibility check: pairs of points in empty leaves whose segment crosses
+// no polygon of the tree's leaves, and how many of them join leaves that do
+// not list each other.
+struct bsp_vis_check_t {
+    enum { EXAMPLES = 5 };
+    int tested;      // clear sightlines sampled
+    int missed;      // of them, between leaves that do not see each other through open space
+    int local;       // of the tested, pairs drawn near each other
+    int through_solid;  // of the tested, not seen and passing through solid space on the way
+                        // (a gap in the level the tree closed); not in missed
+    struct {
+        float a[3], b[3];
+        int leaf_a, leaf_b;
+    } example[EXAMPLES];  // the first misses
+};
+// Samples n clear sightlines (half between any two points, half between
+// nearby points) with a fixed seed and fills *out. 0, or -1 for bad
+// arguments, an unbuilt tree or a failed allocation.
+VANTREL_API int bsp_check_vis(solid_bsp_t* _bsp, int n, unsigned int seed, bsp_vis_check_t* out);
 
 // Printers.
 VANTREL_API void dump_tree_indexes(FILE* _f, bsp_index_t** _i_nodes, int _bi, const char* _tabs);

@@ -5,6 +5,8 @@
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"
 #include "mediaman/cds/cds.h"
+#include "mediaman/cds/anim_chunks.h"
+#include "mediaman/cds/bsp_chunks.h"
 #include "mediaman/cds/geometry_chunks.h"
 
 static vantrel::mc_init mc_guard;
@@ -21,8 +23,11 @@ static const chunk_io_creator creators[] = {
     create_text,
     create_mesh,
     create_modl,
+    create_bspt,
     create_matl,
     create_shad,
+    create_cstk,
+    create_anim,
     nullptr,
 };
 // Index of the first creator that create_chunk_io_types calls.

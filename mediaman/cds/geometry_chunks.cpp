@@ -9,12 +9,15 @@
 #include "kdbase/mem_collector.h"
 #include "kdbase/pointer.h"
 #include "mediaman/cds/cds.h"
+#include "mediaman/cds/chunk_local.h"
 #include "primitives/material.h"
 #include "primitives/model.h"
 
 static vantrel::mc_init mc_guard;
 
 namespace vantrel {
+
+using namespace chunk_local;
 
 namespace {
 
@@ -35,70 +38,6 @@ const int64_t vertex_bytes = 32;
 const int64_t poly_head_bytes = 20;  // mat, normal, count
 const int64_t color_body_bytes = 84;
 const int64_t tex_tail_bytes = 12 + 64;
-// The smallest complete chunk: type, size and an empty id.
-const int64_t min_chunk_bytes = 9;
-
-// True when n more bytes lie within the payload that ends at end; logs otherwise.
-bool fits(cds& c, long end, int64_t n, const char* id, const char* what)
-{
-    if (n >= 0 && n <= end - c.GetPos())
-        return true;
-    ELOG(EL_MINDEBUG, "%s: %s does not fit in the chunk (at byte %ld)", id, what, c.GetPos());
-    return false;
-}
-
-// Names o with a copy of id; -1 when the copy cannot be made (a token would
-// otherwise fall back to a placeholder name).
-int name_from(s_token* o, const char* id)
-{
-    char* copy = alloc_str(id, -1);
-    if (!copy)
-        return -1;
-    o->set_name(nullptr);
-    o->name = copy;
-    return 0;
-}
-
-// Reads the header of a chunk embedded in the payload that ends at end and
-// checks that the embedded chunk lies wholly within it. 0 or -1 (logged).
-int read_embedded_header(cds& c, chunk_header& h, long end, const char* outer)
-{
-    if (!fits(c, end, min_chunk_bytes, outer, "embedded chunk header"))
-        return -1;
-    c.Read(h.type, 4);
-    h.size = c.ReadInt();
-    int max = (int)std::min<long>(end - c.GetPos(), CDS_ID_MAX);
-    int n = c.ReadString(h.id, max);
-    if (n < 1 || h.id[n - 1] != 0) {
-        h.id[max] = 0;
-        ELOG(EL_MINDEBUG, "%s: embedded chunk id without its end", outer);
-        return -1;
-    }
-    if (h.size < 0 || h.size > end - c.GetPos()) {
-        ELOG(EL_MINDEBUG, "%s: embedded chunk %.4s %s runs past the end of its chunk", outer, h.type, h.id);
-        return -1;
-    }
-    return 0;
-}
-
-// Reads an embedded chunk's payload with io and skips what io left unread.
-int read_embedded(cds& c, chunk_io& io, chunk_header& h)
-{
-    long end = c.GetPos() + h.size;
-    if (io.read(c, h) < 0)
-        return -1;
-    if (c.GetPos() < end)
-        c.SetPos(end);
-    return 0;
-}
-
-// Takes the object io appended last out of its (non-owning) list.
-unknown* take_last(chunk_io& io)
-{
-    unknown* o = io.objects.last->object;
-    io.objects.remove(io.objects.last);
-    return o;
-}
 
 void read_floats(cds& c, float* v, int n)
 {
@@ -350,9 +289,9 @@ int chunk_modl::read(cds& c, chunk_header& h)
             ELOG(EL_MINDEBUG, "found an invalid sub-chunk in chunk %s", h.id);
             return -1;
         }
-        if (read_embedded(c, meshes, sh) < 0)
+        mesh_t* m = static_cast<mesh_t*>(read_embedded(c, meshes, sh));
+        if (!m)
             return -1;
-        mesh_t* m = static_cast<mesh_t*>(take_last(meshes));
         model->meshes[i] = m;
         m->parent = model;
     }
@@ -423,9 +362,9 @@ int chunk_matl::read(cds& c, chunk_header& h)
             ELOG(EL_MINDEBUG, "found in invalid sub-chunk in MATL chunk");
             return -1;
         }
-        if (read_embedded(c, shaders, sh) < 0)
+        unknown* s = read_embedded(c, shaders, sh);
+        if (!s)
             return -1;
-        unknown* s = take_last(shaders);
         if (mat->shaders.insert(s) < 0) {
             delete s;
             ELOG(EL_MINDEBUG, "unable to insert shader to _shaders list");

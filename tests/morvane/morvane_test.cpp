@@ -5,7 +5,9 @@
 #include "base_script/dot_config.h"
 #include "base_script/dot_script.h"
 #include "base_script/script_sets.h"
+#include "morvane/light.h"
 #include "morvane/morvane.h"
+#include "world/level.h"
 #include "rlib_fixture.h"
 
 using namespace vantrel;
@@ -92,7 +94,11 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
             "dc_add tr 0 r_struct_p\n"
             "create_tr_translate(%tr)\n"
             "tr->trans_v[1] = 2.0\n"
-            "tracer_stack_push(cam->view_m->tracers, tr)\n");
+            "tracer_stack_push(cam->view_m->tracers, tr)\n"
+            "dc_add lamp 0 r_struct_p\n"
+            "create_light(morvane, %lamp)\n"
+            "lamp->pos[3] = 1.0\n"
+            "lamp->attenuation[1] = 0.25\n");
     ASSERT_EQ(mrv.init(), 0);
     ASSERT_EQ(mrv.cam_count, 2);
     cam3d_t* c = cam(0);
@@ -125,6 +131,20 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
 
     r_struct* tr = scope.get_var("tr")->rsp_value();
     delete static_cast<tracer_t*>(static_cast<script_var*>(tr));
+
+    // The module's lights join the level its cameras are pointed at, and leave it.
+    auto* lamp = static_cast<light_t*>(static_cast<script_var*>(scope.get_var("lamp")->rsp_value()));
+    EXPECT_FLOAT_EQ(lamp->pos[3], 1.0f);
+    EXPECT_FLOAT_EQ(lamp->attenuation[1], 0.25f);
+    level_t a, b;
+    mrv.set_world(&a);
+    mrv.set_world(&b);
+    EXPECT_EQ(c->world, &b);
+    EXPECT_EQ(a.lights.count, 0);
+    ASSERT_EQ(b.lights.count, 1);
+    EXPECT_EQ(b.lights.first->object, static_cast<r_var*>(lamp));
+    mrv.cleanup();
+    EXPECT_EQ(b.lights.count, 0);
 }
 
 TEST_F(morvane_test, frame_draws_active_cameras_and_presents_once)

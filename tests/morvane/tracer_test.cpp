@@ -93,7 +93,11 @@ TEST_F(tracer_test, follow_camera_trails_and_looks_at_its_object)
     // Orientation: from dist behind the object along its z axis, at the point
     // ref_dist ahead, with its y axis up; the object's translation counts once.
     follow.mode.set_params(CF_NONE, CF_ORIENTATION);
+    float eye[4] = {0, 0, 0, 1};
+    follow.eye_v = eye;
     follow.modify_matrix(m);
+    EXPECT_NEAR(eye[0], 4.0f, 1e-5f);  // where the camera's leaf is looked up
+    EXPECT_NEAR(eye[2], 3.0f, 1e-5f);
     ASSERT_EQ(ops(r), "lookat_v");
     const float expected[12] = {4, 0, 3, 1, 4, 0, 1, 1, 0, 1, 0, 0};
     for (int i = 0; i < 12; ++i)

@@ -2,6 +2,8 @@
 // exit codes and reasons on bad input.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "tests/common/log_fixture.h"
 
 namespace {
@@ -22,6 +24,25 @@ protected:
         return vantrel_test::run_program("tools/vantrel-bspc", args + " --log \"" + path("bspc.log") + "\" 2>\"" +
                                                                    path("err.txt") + "\" >\"" + path("out.txt") + "\"",
                                          nullptr);
+    }
+
+    // The same without --log.
+    int run_quiet(const std::string& args)
+    {
+        return vantrel_test::run_program("tools/vantrel-bspc",
+                                         args + " 2>\"" + path("err.txt") + "\" >\"" + path("out.txt") + "\"", nullptr);
+    }
+
+    // The size of a file in the current directory, -1 when absent.
+    static long size_here(const char* name)
+    {
+        FILE* f = fopen(name, "rb");
+        if (!f)
+            return -1;
+        fseek(f, 0, SEEK_END);
+        long n = ftell(f);
+        fclose(f);
+        return n;
     }
 
     std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
@@ -61,6 +82,31 @@ TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
     EXPECT_EQ(run(""), 2);
     EXPECT_EQ(run(level("two_rooms.txt") + " --leaf 1 x 2"), 2);
     EXPECT_EQ(run(level("two_rooms.txt") + " --bogus"), 2);
+}
+
+TEST_F(bspc_tool_test, check_vis_reports_misses_and_the_log_goes_only_where_asked)
+{
+    ASSERT_EQ(run(level("arena.txt") + " --check-vis 300"), 0);
+    std::string out = read_file("out.txt");
+    EXPECT_NE(out.find("check-vis: 300 clear sightlines"), std::string::npos) << out;
+    EXPECT_NE(out.find(", 0 missed"), std::string::npos);
+    EXPECT_NE(out.find("sealed pockets: 1"), std::string::npos);
+    EXPECT_NE(read_file("bspc.log").find("portals="), std::string::npos);
+
+    EXPECT_EQ(run(level("two_rooms.txt") + " --literal --check-vis 300"), 3);
+    EXPECT_NE(read_file("out.txt").find("  missed: ("), std::string::npos);
+
+    // Without --log nothing is written beside the caller, and a failure
+    // still says why.
+    long before[2] = {size_here("errorlog"), size_here("vantrel-bspc.log")};
+    EXPECT_EQ(run_quiet("\"" + path("missing.txt") + "\""), 1);
+    std::string err = read_file("err.txt");
+    EXPECT_NE(err.find("compilation failed:"), std::string::npos);
+    EXPECT_NE(err.find("unable to open"), std::string::npos) << err;
+    EXPECT_EQ(run_quiet(level("corridor.txt") + " --threads 1"), 0);
+    EXPECT_EQ(size_here("errorlog"), before[0]);
+    EXPECT_EQ(size_here("vantrel-bspc.log"), before[1]);
+    EXPECT_EQ(run(level("two_rooms.txt") + " --check-vis x"), 2);
 }
 
 }  // namespace

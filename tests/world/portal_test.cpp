@@ -85,6 +85,7 @@ void check_portal_graph(solid_bsp_t& t, d_list* portals)
 TEST_F(portal_test, two_rooms_and_a_doorway)
 {
     solid_bsp_t t;
+    t.options.mode = BSP_MODE_LITERAL;
     ASSERT_EQ(t.build((char*)level("two_rooms.txt").c_str()), 0);
     EXPECT_TRUE(log_has("portals="));
     const float room = 8, tunnel = 4;  // the generator's default sizes

@@ -203,6 +203,7 @@ TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
 TEST_F(solid_bsp_test, one_convex_room_fails_build_for_want_of_portals)
 {
     solid_bsp_t t;
+    t.options.mode = BSP_MODE_LITERAL;
     std::string p = write_file("room.txt", box_room(0, 10, 0, 4, 0, 8));
     EXPECT_EQ(t.build((char*)p.c_str()), -1);
     EXPECT_TRUE(log_has("nmeshes=1 balance=5 nodes=13 empty=1 solid=6"));

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kdbase/mem_collector.h"
+#include "mediaman/cds/cds.h"
+#include "tests/common/log_fixture.h"
+#include "world/animation.h"
+#include "world/solid_bsp.h"
+
+using namespace vantrel;
+
+namespace {
+
+std::string le32(int32_t v)
+{
+    return std::string{(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)};
+}
+
+std::string f32(std::initializer_list<float> l)
+{
+    std::string s;
+    for (float f : l) {
+        int32_t v;
+        memcpy(&v, &f, 4);
+        s += le32(v);
+    }
+    return s;
+}
+
+std::string chunk(const char* type, const std::string& id, const std::string& payload)
+{
+    return std::string(type, 4) + le32((int32_t)payload.size()) + id + '\0' + payload;
+}
+
+// The format's example channel of kind 1 and a channel of kind 2.
+const std::string stack_payload = le32(2) + le32(1) + le32(2) + le32(100) + f32({1, 0, 0}) + le32(50) +
+                                  f32({0, 2, 0}) + le32(2) + le32(1) + le32(300) + f32({0, 0, 0, 1});
+
+// One internal node (the plane y = 0 through the origin, normal +y) over an
+// empty leaf 1 (meshes 4 and 7, seeing itself) and a solid leaf 2.
+std::string small_tree(int32_t front = 1, int32_t visible = 1, int32_t mesh = 4)
+{
+    return le32(0) + le32(1) + le32(8) + le32(3) + le32(1) + le32(1) + le32(0) + le32(0) + le32(0) +  //
+           le32(0) + f32({0, 0, 0, 0, 1, 0, -1, -1, -1, 1, 2, 3}) + le32(front) + le32(2) + le32(0) + le32(0) +
+           le32(BN_ISLEAF) + f32({0, 0, 0, 1, 2, 3}) + le32(-1) + le32(-1) + le32(2) + le32(mesh) + le32(7) +
+           le32(1) + le32(visible) +  //
+           le32(BN_ISLEAF | BN_ISSOLID) + f32({0, 0, 0, 0, 0, 0}) + le32(-1) + le32(-1) + le32(0) + le32(0);
+}
+
+// In writing order.
+const std::string container = chunk("BSPT", "tree", small_tree()) + chunk("CSTK", "s", stack_payload) +
+                              chunk("ANIM", "a", std::string(1, '\0') + le32(1) + chunk("CSTK", "t", stack_payload));
+
+class anim_bsp_chunks_test : public vantrel_test::log_test {
+protected:
+    static chunk_io* io(cds& c, const char* type) { return get_chunk_io(c.types, type); }
+    template <class T>
+    static T* first(cds& c, const char* type) { return static_cast<T*>(io(c, type)->objects.first->object); }
+    int total(cds& c)
+    {
+        return io(c, "CSTK")->objects.count + io(c, "ANIM")->objects.count + io(c, "BSPT")->objects.count;
+    }
+
+    // Reads name, or the bytes given as a file of that name.
+    void open(cds& c, const std::string& name, const std::string& bytes = "")
+    {
+        if (!bytes.empty())
+            write_file(name, bytes);
+        ASSERT_EQ(c.init(), 0);
+        ASSERT_EQ(c.open(path(name).c_str()), 0);
+        c.delete_type_objects();
+    }
+    // A container writing o as type (not owning it) to name.
+    int write(const char* type, groupable_t* o, const std::string& name)
+    {
+        cds w;
+        w.init();
+        io(w, type)->objects.insert(o);
+        return w.create(path(name).c_str());
+    }
+};
+
+TEST_F(anim_bsp_chunks_test, chunks_read_as_laid_out_and_write_back_byte_for_byte)
+{
+    cds c;
+    open(c, "c.cds", container);
+    ASSERT_EQ(c.read_all(), 0);
+    EXPECT_EQ(first<channel_stack>(c, "CSTK")->get_duration(), 300u);
+    EXPECT_EQ(first<CSAnimation>(c, "ANIM")->m_unEndTime, 300u);
+    auto* tree = first<solid_bsp_t>(c, "BSPT");
+    bsp_index_t* leaf = tree->i_nodes[1];
+    EXPECT_EQ(std::vector<int32_t>(leaf->meshes, leaf->meshes + 3), (std::vector<int32_t>{4, 7, -1}));
+    EXPECT_EQ(leaf->bbox.max[2], 3.0f);
+    float above[4] = {5, 1, 5, 0}, below[4] = {5, -1, 5, 0};
+    EXPECT_EQ(tree->get_leaf_at_pos(above), leaf);
+    EXPECT_EQ(tree->get_leaf_at_pos(below), nullptr);
+    ASSERT_EQ(c.create(path("again.cds").c_str()), 0);
+    EXPECT_EQ(read_file("again.cds"), container);
+
+    // Two stacks of 300 and 500 ms: the animation ends at 500.
+    cds a;
+    const std::string stack500 = le32(1) + le32(1) + le32(1) + le32(500) + f32({0, 0, 0});
+    open(a, "a.cds", chunk("ANIM", "a", std::string(1, '\0') + le32(2) + chunk("CSTK", "t", stack_payload) +
+                                          chunk("CSTK", "u", stack500)));
+    ASSERT_EQ(a.read_all(), 0);
+    EXPECT_EQ(first<CSAnimation>(a, "ANIM")->m_nStacks, 2);
+    EXPECT_EQ(first<CSAnimation>(a, "ANIM")->m_unEndTime, 500u);
+}
+
+TEST_F(anim_bsp_chunks_test, bad_kinds_links_and_numbers_are_refused)
+{
+    const struct {
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {chunk("CSTK", "s", le32(1) + le32(7) + le32(1) + le32(5) + f32({0, 0, 0})), "unknown keyframe type: 7"},
+        {chunk("ANIM", "a", std::string(1, '\0') + le32(1) + chunk("BSPT", "t", "")),
+         "found an invalid ANIM sub-chunk"},
+        {chunk("ANIM", "a", "abc"), "reserved string without its end"},
+        {chunk("BSPT", "t", small_tree(3)), "node 0: invalid child 3"},
+        {chunk("BSPT", "t", small_tree(0)), "node 0: invalid child 0"},
+        {chunk("BSPT", "t", small_tree(2)), "node 0: invalid child 2"},
+        {chunk("BSPT", "t", small_tree(1, 0)), "visible leaf 0 is not a leaf"},
+        {chunk("BSPT", "t", small_tree(1, 3)), "visible leaf 3 outside the node table"},
+        {chunk("BSPT", "t", small_tree(1, 1, -2)), "invalid mesh number -2"},
+        {chunk("BSPT", "t", small_tree().replace(12, 4, le32(1 << 20))), "node table does not fit"},
+    };
+    for (auto& k : cases) {
+        clear_log();
+        cds c;
+        open(c, "b.cds", k.bytes);
+        EXPECT_EQ(c.read_all(), -1) << k.message;
+        EXPECT_TRUE(log_has(k.message)) << k.message;
+        EXPECT_EQ(total(c), 0) << k.message;
+    }
+    // A channel without keyframes reads, whatever its kind.
+    cds c;
+    open(c, "e.cds", chunk("CSTK", "s", le32(1) + le32(7) + le32(0)));
+    ASSERT_EQ(c.read_all(), 0);
+    EXPECT_EQ(static_cast<channel*>(first<channel_stack>(c, "CSTK")->channels.first->object)->count(), 0);
+
+    // The writer refuses it, and channels of mixed or timing-only keyframes.
+    channel_stack* cs = first<channel_stack>(c, "CSTK");
+    auto refused = [&](const char* message) {
+        EXPECT_EQ(write("CSTK", cs, "w.cds"), -1) << message;
+        EXPECT_TRUE(log_has(message)) << message;
+    };
+    refused("channel has no keyframes");
+    channel* ch = static_cast<channel*>(cs->channels.first->object);
+    ch->add_keyframe(KD_NEW kf_mesh_mtrans_t);
+    ch->add_keyframe(KD_NEW kf_mesh_quat_t);
+    refused("channel has keyframes of different type");
+    cs->pop();
+    cs->push(ch = KD_NEW channel);
+    ch->add_keyframe(KD_NEW kf_time_t);
+    refused("unsupported keyframe type");
+}
+
+TEST_F(anim_bsp_chunks_test, every_cut_keeps_the_complete_chunks_and_no_partial_object)
+{
+    write_file("t.cds", container);
+    CFileE whole(path("t.cds").c_str(), OM_RB);
+    const size_t bspt = chunk("BSPT", "tree", small_tree()).size();
+    const size_t cstk = bspt + chunk("CSTK", "s", stack_payload).size();
+    for (size_t len = 0; len < container.size(); ++len) {
+        cds c;
+        ASSERT_EQ(c.init(), 0);
+        c.delete_type_objects();
+        ASSERT_TRUE(whole.OpenVFile(&c, "cut", 0, (long)len));
+        c.read_all();
+        EXPECT_EQ(total(c), (len >= bspt) + (len >= cstk)) << len;
+    }
+}
+
+TEST_F(anim_bsp_chunks_test, every_failed_allocation_of_the_readers_fails_cleanly)
+{
+    write_file("c.cds", container);
+    for (int n = 0;; ++n) {
+        cds c;
+        open(c, "c.cds");
+        clear_log();
+        mc_fail_after(n);
+        int r = c.read_all();
+        mc_fail_after(-1);
+        if (!log_has("allocation failed")) {
+            EXPECT_EQ(r, 0);
+            EXPECT_EQ(total(c), 3);
+            EXPECT_GT(n, 15);
+            break;
+        }
+        EXPECT_EQ(r, -1) << "allocation " << n;
+    }
+}
+
+// A two-room level compiled, stored and read back stores the same bytes
+// again (nodes, planes, mesh numbers and visible sets identical) and places
+// every point of a grid over it and around it in the same leaf.
+TEST_F(anim_bsp_chunks_test, a_compiled_level_reads_back_identical)
+{
+    solid_bsp_t built;
+    ASSERT_EQ(built.build((char*)(vantrel_test::source_dir() + "/data/levels/two_rooms.txt").c_str()), 0);
+    ASSERT_EQ(write("BSPT", &built, "l.cds"), 0);
+    cds c;
+    open(c, "l.cds");
+    ASSERT_EQ(c.read_all(), 0);
+    auto* back = first<solid_bsp_t>(c, "BSPT");
+    ASSERT_EQ(c.create(path("again.cds").c_str()), 0);
+    EXPECT_EQ(read_file("again.cds"), read_file("l.cds"));
+    auto number = [](solid_bsp_t& t, bsp_index_t* leaf) {
+        for (int i = 0; i < t.stats.ni_nodes; ++i)
+            if (t.i_nodes[i] == leaf)
+                return i;
+        return -1;
+    };
+    const bbox_t& box = built.root.bbox;
+    int empty = 0;
+    for (int s = 0; s < 21 * 21 * 21; ++s) {
+        float p[4] = {0, 0, 0, 0};
+        for (int a = 0, step = s; a < 3; ++a, step /= 21)
+            p[a] = box.min[a] - 1 + (box.max[a] - box.min[a] + 2) * (step % 21) / 20;
+        int x = number(built, built.get_leaf_at_pos(p));
+        EXPECT_EQ(x, number(*back, back->get_leaf_at_pos(p))) << p[0] << " " << p[1] << " " << p[2];
+        empty += x >= 0;
+    }
+    EXPECT_GT(empty, 500);
+}
+
+}  // namespace

@@ -1,0 +1,545 @@
+// Portal-flow visibility. Every portal is used in both directions; a directed
+// portal leads from the leaf behind its plane into the leaf in front. A coarse
+// flood first finds, for each directed portal, the leaves that could be seen
+// through it at all (reached through portals facing the right way); the flow
+// then follows every chain of portals from it, narrowing the passage at each
+// step by the separating planes between the source portal and the last
+// passage, and stops where nothing of the next portal remains. Chains are
+// cut only by exact geometric tests widened by the plane thickness, so every
+// real sightline survives.
+//
+// Directed portals are independent: workers take them in order of growing
+// flood size, and a finished portal's set bounds the chains that reach it.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "kdbase/errorlog.h"
+#include "kdbase/mem_collector.h"
+#include "platform/platform.h"
+#include "world/bsp_plane.h"
+#include "world/bsp_sound_local.h"
+
+static vantrel::mc_init mc_guard;
+
+namespace vantrel {
+
+namespace {
+
+typedef uint64_t word;
+
+// The chain steps followed from one directed portal; past them, a chain's
+// next portal adds everything that might be seen beyond it (the coarse sets
+// of the portals on the chain, intersected) without going on. The budget
+// shrinks as the portals grow in number, bounding the time of the whole
+// flow whatever the level's shape.
+const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
+
+struct dportal {
+    const winding3* w;
+    dplane plane;  // normal into `to`
+    int from, to;  // leaf indices
+    double c[3], r;
+    word* flood;   // directed portals that might be seen through it
+    word* vis;     // directed portals seen through it (valid once done)
+    int nflood;
+    std::atomic<int> done;
+};
+
+struct flow_state {
+    dportal* dp = nullptr;
+    int ndp = 0;
+    int nleaves = 0, words = 0;
+    int* leaf_start = nullptr;  // directed portals leaving each leaf
+    int* leaf_list = nullptr;
+    int* order = nullptr;
+    word* bits = nullptr;  // all flood and vis sets
+    double eps = 0;
+    bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
+    long budget = STEP_BUDGET_MAX;
+    std::atomic<int> next{0};
+    std::atomic<int> failed{0};
+
+    ~flow_state()
+    {
+        delete[] dp;
+        delete[] leaf_start;
+        delete[] leaf_list;
+        delete[] order;
+        delete[] bits;
+    }
+};
+
+inline bool bit(const word* s, int k)
+{
+    return (s[k >> 6] >> (k & 63)) & 1;
+}
+inline void set_bit(word* s, int k)
+{
+    s[k >> 6] |= (word)1 << (k & 63);
+}
+
+// Whether some point of w lies in front of pl (beyond eps).
+bool any_front(const winding3& w, const double* c, double r, const dplane& pl, double eps)
+{
+    double d = pl.dist(c);
+    if (d > r + eps)
+        return true;
+    if (d < eps - r)
+        return false;
+    for (int k = 0; k < w.n; ++k)
+        if (pl.dist(w.at(k)) > eps)
+            return true;
+    return false;
+}
+
+// The coarse set of a directed portal: the portals reached from its far
+// leaf through portals that lie partly in front of it and that it lies
+// partly behind.
+void flood(flow_state& fs, int pi, int* stack, word* seen)
+{
+    dportal& p = fs.dp[pi];
+    memset(seen, 0, sizeof(word) * (size_t)((fs.nleaves + 63) / 64));
+    int top = 0;
+    int leaf = p.to;
+    set_bit(seen, leaf);
+    for (;;) {
+        // Each leaf is opened once: a portal's test does not depend on the way in.
+        for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
+            int qi = fs.leaf_list[k];
+            dportal& q = fs.dp[qi];
+            if (!any_front(*q.w, q.c, q.r, p.plane, fs.eps))
+                continue;
+            dplane qback = q.plane;
+            qback.flip();
+            if (!any_front(*p.w, p.c, p.r, qback, fs.eps))
+                continue;
+            set_bit(p.flood, qi);
+            if (!bit(seen, q.to)) {
+                set_bit(seen, q.to);
+                stack[top++] = q.to;
+            }
+        }
+        if (top == 0)
+            break;
+        leaf = stack[--top];
+    }
+    int n = 0;
+    for (int k = 0; k < fs.words; ++k)
+        n += __builtin_popcountll(p.flood[k]);
+    p.nflood = n;
+}
+
+unsigned int flood_thread(void* arg)
+{
+    flow_state& fs = *static_cast<flow_state*>(arg);
+    int* stack = KD_NEW int[fs.nleaves + 1];
+    word* seen = KD_NEW word[(fs.nleaves + 63) / 64 + 1];
+    if (!stack || !seen)
+        fs.failed.store(1);
+    for (;;) {
+        int k = fs.next.fetch_add(1);
+        if (k >= fs.ndp || fs.failed.load())
+            break;
+        flood(fs, k, stack, seen);
+    }
+    delete[] stack;
+    delete[] seen;
+    return 0;
+}
+
+// Runs f on `threads` workers (this thread one of them) until it returns.
+void run_workers(thread_func f, flow_state* fs, int threads)
+{
+    void* handle[64];
+    int started = 0;
+    for (int k = 1; k < threads && k < 64; ++k)
+        if (platform_start_thread(f, fs, &handle[started]) == 0)
+            ++started;
+    f(fs);
+    for (int k = 0; k < started; ++k)
+        platform_join_thread(handle[k]);
+}
+
+// One step of a chain, as kept on the way down.
+struct step {
+    winding3 source, pass;
+    bool has_pass = false;
+    const dportal* entry = nullptr;  // the portal passed last
+    word* might = nullptr;           // portals that might still be seen
+    grow_array<dplane> seps;         // the separating planes of source and pass
+};
+
+struct flow_worker {
+    flow_state* fs;
+    grow_array<step*> blocks;  // steps by depth, STEP_BLOCK a block; steps never move
+    winding3 scratch;
+    int base = 0;  // the directed portal being flowed
+    long steps_taken = 0;
+    enum { STEP_BLOCK = 64 };
+
+    ~flow_worker()
+    {
+        for (int k = 0; k < blocks.n; ++k) {
+            delete[] blocks[k][0].might;
+            delete[] blocks[k];
+        }
+    }
+
+    step* at(int depth)
+    {
+        while (depth >= blocks.n * STEP_BLOCK) {
+            step* s = KD_NEW step[STEP_BLOCK];
+            word* m = KD_NEW word[(size_t)STEP_BLOCK * fs->words + 1];
+            if (!s || !m || !blocks.push(s)) {
+                delete[] s;
+                delete[] m;
+                return nullptr;
+            }
+            for (int k = 0; k < STEP_BLOCK; ++k)
+                s[k].might = m + (size_t)k * fs->words;
+        }
+        return &blocks[depth / STEP_BLOCK][depth % STEP_BLOCK];
+    }
+
+    // Clips target to the part that can be seen from source through pass: by
+    // every plane through an edge of one and a point of the other that has
+    // them on opposite sides. flip: the planes are made with pass as the first.
+    bool separate(const winding3& source, const winding3& pass, winding3& target, bool flip)
+    {
+        return separate(source, pass, &target, flip, nullptr);
+    }
+
+    // The same planes collected into out instead (target null).
+    bool separate(const winding3& source, const winding3& pass, winding3* target, bool flip, grow_array<dplane>* out)
+    {
+        double eps = fs->eps;
+        for (int i = 0; i < source.n; ++i) {
+            int l = (i + 1) % source.n;
+            const double* a = source.at(i);
+            const double* b = source.at(l);
+            double v1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+            for (int j = 0; j < pass.n; ++j) {
+                const double* q = pass.at(j);
+                double v2[3] = {q[0] - a[0], q[1] - a[1], q[2] - a[2]};
+                dplane pl;
+                pl.n[0] = v1[1] * v2[2] - v1[2] * v2[1];
+                pl.n[1] = v1[2] * v2[0] - v1[0] * v2[2];
+                pl.n[2] = v1[0] * v2[1] - v1[1] * v2[0];
+                double len = std::sqrt(pl.n[0] * pl.n[0] + pl.n[1] * pl.n[1] + pl.n[2] * pl.n[2]);
+                if (len < 1e-9)
+                    continue;
+                for (int c = 0; c < 3; ++c)
+                    pl.n[c] /= len;
+                pl.d = pl.n[0] * q[0] + pl.n[1] * q[1] + pl.n[2] * q[2];
+                // Which side holds the source?
+                int k = 0;
+                bool flipped = false;
+                for (; k < source.n; ++k) {
+                    if (k == i || k == l)
+                        continue;
+                    double d = pl.dist(source.at(k));
+                    if (d < -eps)
+                        break;
+                    if (d > eps) {
+                        flipped = true;
+                        break;
+                    }
+                }
+                if (k == source.n)
+                    continue;  // in the source's plane
+                if (flipped)
+                    pl.flip();
+                // A separating plane has the whole pass on its front side.
+                int front = 0;
+                for (k = 0; k < pass.n; ++k) {
+                    if (k == j)
+                        continue;
+                    double d = pl.dist(pass.at(k));
+                    if (d < -eps)
+                        break;
+                    if (d > eps)
+                        ++front;
+                }
+                if (k != pass.n || !front)
+                    continue;
+                if (flip)
+                    pl.flip();
+                if (!target) {
+                    if (!out->push(pl))
+                        return false;
+                    continue;
+                }
+                if (!winding_chop(*target, pl, eps, scratch))
+                    return false;
+                if (target->n < 3)
+                    return true;
+            }
+        }
+        return true;
+    }
+
+    // Follows the chains from `leaf`, reached at `depth`. False on failure.
+    bool recurse(int leaf, int depth)
+    {
+        flow_state& f = *fs;
+        dportal& bp = f.dp[base];
+        step* pp = at(depth);
+        step* cp = at(depth + 1);
+        if (!pp || !cp)
+            return false;
+        step& prev = *pp;
+        step& cur = *cp;
+        // What can be seen through the passage from the source, as planes
+        // made once for every portal leaving this leaf. The source is cut
+        // further for each portal; the planes of the whole one keep more.
+        prev.seps.n = 0;
+        if (prev.has_pass &&
+            (!separate(prev.source, prev.pass, nullptr, false, &prev.seps) ||
+             !separate(prev.pass, prev.source, nullptr, true, &prev.seps)))
+            return false;
+        for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
+            int qi = f.leaf_list[k];
+            dportal& q = f.dp[qi];
+            if (!bit(prev.might, qi))
+                continue;
+            // Nothing new can be seen through q: leave it.
+            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
+            word more = 0;
+            for (int j = 0; j < f.words; ++j) {
+                cur.might[j] = prev.might[j] & test[j];
+                more |= cur.might[j] & ~bp.vis[j];
+            }
+            if (!more && bit(bp.vis, qi) && !f.exhaustive)
+                continue;
+            if (steps_taken > f.budget && !f.exhaustive) {
+                // Out of steps: all that might be seen beyond q counts as seen.
+                set_bit(bp.vis, qi);
+                for (int j = 0; j < f.words; ++j)
+                    bp.vis[j] |= cur.might[j];
+                continue;
+            }
+            // The part of q beyond the base portal, and the part of the
+            // source behind q. A portal in the plane of the base or of the
+            // portal just passed passes only lines lying in that plane.
+            double d = bp.plane.dist(q.c);
+            if (d < -q.r - f.eps)
+                continue;
+            if (winding_side(*q.w, bp.plane, f.eps) == PL_ONPLANE ||
+                (prev.entry && winding_side(*q.w, prev.entry->plane, f.eps) == PL_ONPLANE))
+                continue;
+            if (!cur.pass.assign(*q.w) || !winding_chop(cur.pass, bp.plane, f.eps, scratch))
+                return false;
+            if (cur.pass.n < 3)
+                continue;
+            dplane qback = q.plane;
+            qback.flip();
+            if (!cur.source.assign(prev.source) || !winding_chop(cur.source, qback, f.eps, scratch))
+                return false;
+            if (cur.source.n < 3)
+                continue;
+            if (prev.has_pass) {
+                for (int j = 0; j < prev.seps.n && cur.pass.n >= 3; ++j)
+                    if (!winding_chop(cur.pass, prev.seps[j], f.eps, scratch))
+                        return false;
+                if (cur.pass.n < 3)
+                    continue;
+            }
+            cur.has_pass = true;
+            cur.entry = &q;
+            set_bit(bp.vis, qi);
+            ++steps_taken;
+            if (!recurse(q.to, depth + 1))
+                return false;
+        }
+        return true;
+    }
+
+    bool flow(int pi)
+    {
+        base = pi;
+        dportal& p = fs->dp[pi];
+        step* sp = at(0);
+        if (!sp)
+            return false;
+        step& s0 = *sp;
+        if (!s0.source.assign(*p.w))
+            return false;
+        s0.has_pass = false;
+        s0.entry = &p;
+        memcpy(s0.might, p.flood, sizeof(word) * (size_t)fs->words);
+        steps_taken = 0;
+        return recurse(p.to, 0);
+    }
+};
+
+unsigned int flow_thread(void* arg)
+{
+    flow_state& fs = *static_cast<flow_state*>(arg);
+    flow_worker w;
+    w.fs = &fs;
+    for (;;) {
+        int k = fs.next.fetch_add(1);
+        if (k >= fs.ndp || fs.failed.load())
+            break;
+        int pi = fs.order[k];
+        if (!w.flow(pi)) {
+            fs.failed.store(1);
+            break;
+        }
+        fs.dp[pi].done.store(1, std::memory_order_release);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int threads, bool exhaustive, int* sealed)
+{
+    phase_timer timer(bsp_phase_times()->visibility);
+    *sealed = 0;
+    int n = t->stats.ni_nodes;
+    flow_state fs;
+    fs.eps = eps;
+    fs.exhaustive = exhaustive;
+    if (portals->list.n > 0) {
+        long b = STEPS_TOTAL / (2L * portals->list.n);
+        fs.budget = b > STEP_BUDGET_MAX ? STEP_BUDGET_MAX : (b < STEP_BUDGET_MIN ? STEP_BUDGET_MIN : b);
+    }
+    int* leaf_of_node = KD_NEW int[n + 1];
+    int* node_of_leaf = KD_NEW int[n + 1];
+    if (!leaf_of_node || !node_of_leaf) {
+        delete[] leaf_of_node;
+        delete[] node_of_leaf;
+        ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
+        return -1;
+    }
+    int nl = 0;
+    for (int k = 0; k < n; ++k) {
+        bsp_index_t* b = t->i_nodes[k];
+        bool empty = FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID);
+        leaf_of_node[k] = empty ? nl : -1;
+        if (empty)
+            node_of_leaf[nl++] = k;
+    }
+    fs.nleaves = nl;
+    int nthreads = threads > 0 ? threads : platform_processor_count();
+    nthreads = nthreads < 1 ? 1 : (nthreads > 64 ? 64 : nthreads);
+    int np = portals->list.n;
+    fs.words = (2 * np + 63) / 64;
+    fs.ndp = 2 * np;
+    fs.dp = KD_NEW dportal[fs.ndp + 1];
+    fs.leaf_start = KD_NEW int[nl + 2];
+    fs.leaf_list = KD_NEW int[fs.ndp + 1];
+    fs.order = KD_NEW int[fs.ndp + 1];
+    fs.bits = KD_NEW word[2 * (size_t)fs.ndp * fs.words + 1];
+    int* stack = KD_NEW int[fs.ndp + nl + 1];
+    int result = 0;
+    if (!fs.dp || !fs.leaf_start || !fs.leaf_list || !fs.order || !fs.bits || !stack) {
+        ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
+        result = -1;
+    }
+    if (result == 0) {
+        memset(fs.bits, 0, sizeof(word) * (2 * (size_t)fs.ndp * fs.words + 1));
+        memset(fs.leaf_start, 0, sizeof(int) * (size_t)(nl + 2));
+        for (int k = 0; k < np; ++k) {
+            sound_portal* sp = portals->list[k];
+            for (int dir = 0; dir < 2; ++dir) {
+                dportal& d = fs.dp[2 * k + dir];
+                d.w = &sp->w;
+                d.plane = sp->plane;
+                // dir 0: from the back leaf into the front leaf.
+                d.from = leaf_of_node[dir ? sp->front : sp->back];
+                d.to = leaf_of_node[dir ? sp->back : sp->front];
+                if (dir)
+                    d.plane.flip();
+                sp->w.sphere(d.c, &d.r);
+                d.flood = fs.bits + (size_t)(2 * k + dir) * 2 * fs.words;
+                d.vis = d.flood + fs.words;
+                d.done.store(0);
+                ++fs.leaf_start[d.from + 1];
+            }
+        }
+        for (int k = 0; k < nl; ++k)
+            fs.leaf_start[k + 1] += fs.leaf_start[k];
+        int* at = stack;  // reused as the fill positions, then as the flood stack
+        memcpy(at, fs.leaf_start, sizeof(int) * (size_t)nl);
+        for (int k = 0; k < fs.ndp; ++k)
+            fs.leaf_list[at[fs.dp[k].from]++] = k;
+        fs.next.store(0);
+        run_workers(flood_thread, &fs, nthreads);
+        fs.next.store(0);
+        // Portals that see least go first: their sets then bound the others.
+        for (int k = 0; k < fs.ndp; ++k)
+            fs.order[k] = k;
+        dportal* dp = fs.dp;
+        std::sort(fs.order, fs.order + fs.ndp, [dp](int a, int b) { return dp[a].nflood < dp[b].nflood; });
+    }
+    delete[] stack;
+
+    if (result == 0) {
+        run_workers(flow_thread, &fs, nthreads);
+        if (fs.failed.load()) {
+            ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
+            result = -1;
+        }
+    }
+
+    // Each leaf's set: the far leaves of what its portals see, made symmetric.
+    int lw = (nl + 63) / 64;
+    word* sets = result == 0 ? KD_NEW word[(size_t)nl * lw + 1] : nullptr;
+    if (result == 0 && !sets) {
+        ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
+        result = -1;
+    }
+    if (result == 0) {
+        memset(sets, 0, sizeof(word) * ((size_t)nl * lw + 1));
+        for (int k = 0; k < fs.ndp; ++k) {
+            word* s = sets + (size_t)fs.dp[k].from * lw;
+            set_bit(s, fs.dp[k].to);
+            const word* v = fs.dp[k].vis;
+            for (int j = 0; j < fs.words; ++j)
+                for (word b = v[j]; b; b &= b - 1)
+                    set_bit(s, fs.dp[j * 64 + __builtin_ctzll(b)].to);
+        }
+        // The portal sets are done with: their memory goes before the lists grow.
+        delete[] fs.bits;
+        fs.bits = nullptr;
+        for (int a = 0; a < nl; ++a)
+            for (int b = a + 1; b < nl; ++b) {
+                bool ab = bit(sets + (size_t)a * lw, b), ba = bit(sets + (size_t)b * lw, a);
+                if (ab != ba) {
+                    // Each direction is found from a superset of the real
+                    // sightlines, which run both ways: only what both agree
+                    // on can be real.
+                    sets[(size_t)a * lw + (b >> 6)] &= ~((word)1 << (b & 63));
+                    sets[(size_t)b * lw + (a >> 6)] &= ~((word)1 << (a & 63));
+                }
+            }
+        for (int a = 0; a < nl && result == 0; ++a) {
+            bsp_index_t* leaf = t->i_nodes[node_of_leaf[a]];
+            leaf->visible_leafs.delete_nodes();
+            if (fs.leaf_start[a] == fs.leaf_start[a + 1]) {
+                ++*sealed;
+                ELOG(EL_MINOR, "_build_pvs(): leaf %d has no portals: a sealed pocket, it sees nothing",
+                     node_of_leaf[a]);
+                continue;
+            }
+            const word* s = sets + (size_t)a * lw;
+            for (int b = 0; b < nl; ++b)
+                if (b != a && bit(s, b) && leaf->visible_leafs.insert((void*)(intptr_t)node_of_leaf[b]) != 0) {
+                    ELOG(EL_MAJOR, "bsp_poly::add_visible_leaf(): unable to add _visible_leaf");
+                    result = -1;
+                    break;
+                }
+        }
+    }
+    delete[] sets;
+    delete[] leaf_of_node;
+    delete[] node_of_leaf;
+    return result;
+}
+
+}  // namespace vantrel
