@@ -1,6 +1,10 @@
-// Symbol visibility of the library's public interface: exported from the
-// library, imported by its users.
+/// @file
+/// Symbol visibility of the library's public interface: exported from the
+/// library, imported by its users.
+/// @ingroup platform
 #pragma once
+/// @addtogroup platform
+/// @{
 
 #if defined(_WIN32)
 #if defined(VANTREL_BUILDING)
@@ -26,3 +30,4 @@
 #else
 #define VANTREL_EXPORT __attribute__((visibility("default")))
 #endif
+/// @}
