@@ -53,7 +53,6 @@ public:
     int tokenize(FILE* f, d_list* out);
 
 private:
-    ///@{
     /// The identifier class compiled from charset, rebuilt when charset changes.
     bool ident[256];
     char compiled[BS_MAX_IDENT + 1];
@@ -62,7 +61,6 @@ private:
     void refresh_charset();
     size_t ident_run(const char* text);
     s_token* next_token(const char* text);
-    ///@}
 };
 
 /// Removes the node from the list and deletes its token, whether or not the

@@ -166,7 +166,6 @@ private:
     /// Bytes the last evaluated pointer value may reach (-1: unknown, or not a
     /// pointer); checked against what an "F" or "I" argument needs.
     long address_room;
-    ///@{
     /// The rooms of pointers scripts stored in variables (pointer_room
     /// records, freed by the destructor): a pointer keeps its room as long as
     /// its variable still holds it.
@@ -176,7 +175,6 @@ private:
     void forget_rooms();
     bool pointer_fits(script_func* _f, int i, char letter, uintptr_t pointer);
     r_var* resolve_path(d_list* tokens, int* index, r_struct* within);
-    ///@}
     ///@{
     /// _set_args into a frame of the call's own, so calls nested in the
     /// argument list do not overwrite it.

@@ -80,12 +80,10 @@ public:
     kw_plugin_start plugin_start;
     kw_newline newline;
     s_token* keyword_table[DS_MAX_KEYWORDS];  ///< ".", "\\n", then null
-    ///@{
     /// Registered plug-ins (not owned): the list ends at the first null entry
     /// or after the sixteenth.
     dot_plugin* plugins[DS_MAX_PLUGINS];
     r_struct* globals;  ///< the shared scope handed to each plug-in; not owned
-    ///@}
 
     dot_script();
     ~dot_script() override;

@@ -2,15 +2,15 @@
 """Turns the // comments of public headers into Doxygen comments: a block
 directly above a declaration becomes ///, a comment after a member on its line
 becomes ///<, and the block that opens the file becomes the file's page in the
-group of its folder. A block above several one-line declarations documents
-them all (a member group). Run on headers that still use // (converted ones are left alone):
+group of its folder. A block above several one-line function declarations
+documents them all (a member group). Run on headers that still use // (converted ones are left alone):
     docs/doc_comments.py HEADER...
 """
 import re
 import sys
 
 SKIP_NEXT = re.compile(r'^\s*(#(?!define)|}|public:|private:|protected:|$)')
-DECL = re.compile(r'^\s*[^/\s#}][^{}]*;\s*(//.*)?$')
+DECL = re.compile(r'^\s*[^/\s#}][^{}]*\([^{}]*;\s*(//.*)?$')  # one-line function or typedef
 TRAILING = re.compile(r'^(\s*[^/\s#][^"]*?[;,{]\s*)//(?!/)\s?(.*)$')
 
 

@@ -125,7 +125,6 @@ public:
     int free_module(int _id);
 
 private:
-    ///@{
     /// The pass in progress: the next node to run and the last node listed
     /// when the pass began (both null outside a pass), and the module running
     /// now. remove_module moves them past a node it takes out.
@@ -135,7 +134,6 @@ private:
     bool free_running;  ///< the running module freed itself: destroy it after its execute()
     bool in_pass;
     void release(ce_base_module* m);
-    ///@}
 };
 
 }  // namespace vantrel

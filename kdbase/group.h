@@ -14,6 +14,7 @@ namespace vantrel {
 
 class group_t;
 
+/// A named object that may belong to a group.
 class VANTREL_API groupable_t : public s_token {
 public:
     group_t* parent;  ///< not owned; null without a group
@@ -28,8 +29,10 @@ public:
     virtual void dump(FILE* f, const char* tabs);
 };
 
+/// A group: a named object other objects name as their parent.
 class VANTREL_API group_t : public groupable_t {
 public:
+    /// As groupable_t::copy.
     void copy(group_t* _g);
     /// As groupable_t::dump; a null prefix writes "(invalid group)\\n".
     void dump(FILE* f, const char* tabs) override;

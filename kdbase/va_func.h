@@ -25,12 +25,13 @@ enum { VA_MAX_ARGS = 32 };
 /// returns int (only the low byte of a bool result is defined).
 typedef int (*va_function_t)();
 
+/// A call of a C function whose arguments are known only at run time, made through libffi.
 class VANTREL_API va_func : public unknown {
 public:
     int nargs;                       ///< argument words to pass
     intptr_t args[VA_MAX_ARGS];      ///< args[0] is the first parameter
-    va_function_t func;
-    va_callmethod_t method;
+    va_function_t func;  ///< the function called
+    va_callmethod_t method;  ///< its calling convention
     /// The C type of each argument, by the type of the variable the word came
     /// from: r_float -> float (its 32 bits in the low half of the word), r_int
     /// and the integer family -> int32_t, texts and pointer types -> pointer,
@@ -39,13 +40,12 @@ public:
     /// The result: 0 a pointer-sized integer, 'v' none (call gives 0), 'i' int,
     /// 'f' float (kept in f_result; call gives 0), any other letter a pointer.
     char result;
-    ///@{
     /// -1 for a fixed parameter list; otherwise the function is variadic with
     /// this many fixed parameters, and float extras are passed as double.
     int fixed_args;
-    float f_result;
-    ///@}
+    float f_result;  ///< the result of a function whose result is 'f'
 
+    /// A call with calling convention m and no function yet.
     explicit va_func(va_callmethod_t m = VA_CDECL);
 
     /// Calls func with the nargs words. Returns the function's integer or

@@ -118,11 +118,9 @@ public:
     /// The socket itself was connect()ed (sends may omit the address). Kept
     /// apart from IGL_CONNECTED, which send_reliable_data sets for its wait.
     bool sock_connected;
-    ///@{
     /// A far-ahead number waiting for the datagram that confirms it.
     bool seq_candidate_set;
     uint16_t seq_candidate;
-    ///@}
 
     inet_game_link();
     /// Closes the socket and deletes the pending datagram.

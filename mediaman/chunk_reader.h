@@ -22,14 +22,12 @@ enum { CHUNK_MAX_DEPTH = 1024 };
 class VANTREL_API chunk_node : public unknown {
 public:
     r_struct header;   ///< a copy of the client's template, filled from the file
-    ///@{
     /// The chunk's decoded data, as its processor stored it (set_data or
     /// set_object), or null. The destructor leaves it alone; the reader frees
     /// it with data_deleter when it frees the tree (_delete_hierarchy_data).
     void* data;
     chunk_node* parent;  ///< null for the root
     d_list children;     ///< chunk_node, in file order; owned
-    ///@}
     /// Frees data; null when the tree does not own it (data stored directly
     /// without a deleter stays the processor's to free).
     void (*data_deleter)(void*);
@@ -83,13 +81,11 @@ public:
 /// done with the finished tree.
 class VANTREL_API data_container {
 public:
-    ///@{
     /// The header template: an "id" (r_ushort16) and a "size" (r_uint32, the
     /// chunk's total length in bytes, header included), in the client's order,
     /// among any further fields.
     r_struct header;
     chunk_proc** procs;  ///< null-terminated, or null; not owned
-    ///@}
     /// Used for ids without a processor, or null. Not owned. (The field hides
     /// the class of the same name here: write vantrel::default_proc for it.)
     chunk_proc* default_proc;

@@ -22,6 +22,7 @@ class CSAnimation;
 /// A light of a scene file. Lights carry nothing yet.
 class VANTREL_API light_t {};
 
+/// A scene file of meshes, models, animations and lights, read by a format of its own.
 class VANTREL_API object3dfile : public CFile, public unknown {
 public:
     ~object3dfile() override;

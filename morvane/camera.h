@@ -138,7 +138,6 @@ public:
     cam_follow_t follow;
     traced_m_t view_m;
     int d_draw_leafbbox = 0, d_draw_axes = 0, d_draw_normals = 0;
-    ///@{
     /// Not published: draw every open leaf instead of the camera leaf's
     /// visible set, to measure what the visible sets save.
     bool d_all_leaves = false;
@@ -147,7 +146,6 @@ public:
     level_t* world = nullptr;  ///< the level viewed; not owned
     _state_t _state;
     _stats_t stats;
-    ///@}
 
     /// Everything 0; the structure stays empty until make_visible.
     cam3d_t();

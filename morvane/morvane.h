@@ -18,7 +18,6 @@ class level_t;
 
 class VANTREL_API morvane_t : public ce_base_module {
 public:
-    ///@{
     /// Display settings for the render library to read; 0 after construction.
     int bpp, width, height, b_fullscreen;
     camera_t** cams;  ///< cam_count slots (null: empty); the array and cameras are owned
@@ -26,7 +25,6 @@ public:
     rlib_info_t rlib;
     d_list lights;    ///< of light_t, owned: the lights the scripts created ("create_light")
     level_t* level;   ///< the level set_world gave the cameras; not owned
-    ///@}
 
     morvane_t();
     ~morvane_t() override;

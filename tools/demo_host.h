@@ -102,14 +102,12 @@ public:
             cam->viewport.width = width, cam->viewport.height = height;
             cam->aspect = (float)width / (float)height;
         }
-        ///@{
         /// Clipping planes to the level's scale: levels come in any units.
         const float extent = level_extent(&level);
         cam->clip_near = extent / 1000;
         cam->clip_far = extent * 2;
         vantrel::activate_element(cam);
         return true;
-        ///@}
     }
     /// Puts the camera at the pose and draws one frame.
     void frame(const pose_t& p)

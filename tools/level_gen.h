@@ -392,7 +392,6 @@ inline void arena_add_stairs(level_writer& w, int axis, double a, double b, doub
         w.rect(lo, hi, side, -1);
         if (k == 0)
             continue;
-        ///@{
         /// The riser below this step faces back down the stairs, the drop of
         /// the ceiling above it faces up them.
         double prev = y0 + (y1 - y0) * (k - 1) / (steps - 1 > 0 ? steps - 1 : 1);
@@ -401,7 +400,6 @@ inline void arena_add_stairs(level_writer& w, int axis, double a, double b, doub
         w.rect(lo, hi, axis, -1);
         lo[1] = prev + height, hi[1] = fy + height;
         w.rect(lo, hi, axis, +1);
-        ///@}
     }
     w.text += "[end mesh]\n";
 }

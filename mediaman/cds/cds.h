@@ -63,6 +63,7 @@ public:
     int write(cds& c, groupable_t* o) override;
 };
 
+/// Creators for the type table: a new reader of groups or of embedded files, or null.
 VANTREL_API chunk_io* create_grou();
 VANTREL_API chunk_io* create_file();
 
@@ -82,16 +83,15 @@ enum { CDS_GROUP_ONLY = 1 };
 /// failure or a null name. The caller owns it.
 VANTREL_API cds_group_t* create_cds_group(const char* _name);
 
+/// A CDS container: a file of typed chunks in groups, with embedded files.
 class VANTREL_API cds : public CFileE, public chunk_io, public groupable_t {
 public:
     vantrel::chunk_grou chunk_grou;  ///< every group of the file
     vantrel::chunk_file chunk_file;  ///< the directory of embedded files
-    ///@{
     /// Readers by type: GROU, CDSI (the container), FILE, then the media types
     /// made by init() and those added with add_type. Null-terminated.
     chunk_io* types[CDS_MAX_TYPES];
     cds_group_t* curr_group;  ///< group being read or written; null at top level
-    ///@}
 
     cds();
     ///@{
@@ -217,14 +217,12 @@ private:
     void _apply_patches(long end);
     void _drop_patches();
 
-    ///@{
     /// Size fields that write_all fills in when it has written everything.
     struct size_patch* patches;
     int patch_count;
     int patch_room;
     bool defer_patches;
     char* stream_buffer;  ///< the open stream's buffer (see _buffer_stream)
-    ///@}
 };
 
 /// The group (group_t::dump), then "%sstart: %d\\n" and "%ssize: %d\\n";
