@@ -13,6 +13,7 @@
 
 #include "kdbase/d_list.h"
 #include "morvane/tracer.h"
+#include "primitives/material.h"
 #include "ui/ui.h"
 
 namespace vantrel {
@@ -40,9 +41,8 @@ enum { RMODE_MAX = 32 };
 /// A render mode, chosen by distance. The render library receives each mode
 /// in use through "set_rmode_aset" and reads its text fields; it may also add
 /// functions to run whenever the mode becomes current.
-class VANTREL_API rmode_t : public script_var {
+class VANTREL_API rmode_t : public script_var, public cacheable_t {
 public:
-    uint32_t cache_slot = 0;  ///< the render library's; never read here
     float minz = 0, maxz = 0;
     int b_topdown_bitmaps = 0, b_lighting = 0;
     float ambient_c[4] = {0, 0, 0, 0};

@@ -13,6 +13,7 @@ namespace vantrel_test {
 
 class log_test : public ::testing::Test {
 protected:
+    ~log_test() override;
     void SetUp() override;
     void TearDown() override;
 
