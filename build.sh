@@ -6,6 +6,7 @@
 #   ./build.sh test-windows  cross-build for Windows x64 with mingw-w64 and run every test under Wine
 #   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
 #   ./build.sh fuzz [SECONDS]  build the libFuzzer harnesses with clang and run each for SECONDS (60)
+#   ./build.sh docs   the API reference from the public headers (Doxygen) in build/docs/html
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -143,8 +144,23 @@ case "${1:-}" in
         || { tail -40 build-fuzz/$name.log; exit 1; }
     done
     ;;
+  docs)
+    # Doxygen is needed for the reference only: installed here, not by setup.
+    if ! command -v doxygen >/dev/null; then
+      sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+      $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q doxygen
+    fi
+    headers=$(git ls-files '*.h' | grep -vE '^(tests|bench|examples)/' | grep -v '_local\.h$' | tr '\n' ' ')
+    rm -rf build/docs && mkdir -p build/docs/checked
+    # Every public header, failing on any documentation error; then the headers
+    # of docs/documented.txt, failing on anything undocumented as well.
+    { cat docs/Doxyfile; echo "INPUT += $headers"; echo "WARN_IF_UNDOCUMENTED = NO"; } | doxygen -
+    { cat docs/Doxyfile; echo "INPUT += $(grep -v '^#' docs/documented.txt | tr '\n' ' ')"
+      echo "OUTPUT_DIRECTORY = build/docs/checked"; echo "WARN_LOGFILE = build/docs/checked/warnings.txt"; } | doxygen -
+    echo "open $(pwd)/build/docs/html/index.html in a browser"
+    ;;
   *)
-    echo "usage: $0 demo|test|test-windows|install [PREFIX]|fuzz [SECONDS]" >&2
+    echo "usage: $0 demo|test|test-windows|install [PREFIX]|fuzz [SECONDS]|docs" >&2
     exit 2
     ;;
 esac

@@ -1,7 +1,11 @@
-// Images: named bitmaps whose pixel format is four channel bit masks, the
-// conversion between such formats, and reading and writing through the codec
-// chosen by the file extension.
+/// @file
+/// Images: named bitmaps whose pixel format is four channel bit masks, the
+/// conversion between such formats, and reading and writing through the codec
+/// chosen by the file extension.
+/// @ingroup image
 #pragma once
+/// @addtogroup image
+/// @{
 
 #include <cstddef>
 #include <cstdio>
@@ -12,118 +16,125 @@ namespace vantrel {
 
 class CFileE;
 
-// A packed pixel format of up to 32 bits: which bits hold each channel.
-// A mask of 0 means the channel is absent.
+/// A packed pixel format of up to 32 bits: which bits hold each channel.
+/// A mask of 0 means the channel is absent.
 struct VANTREL_API bit_fields_t {
     unsigned int red_mask;
     unsigned int green_mask;
     unsigned int blue_mask;
     unsigned int alpha_mask;
 
-    // Length of the lowest run of set bits of the four masks together
-    // (0x00FFFFFF gives 24, 0x7FFF gives 15).
+    /// Length of the lowest run of set bits of the four masks together
+    /// (0x00FFFFFF gives 24, 0x7FFF gives 15).
     int nbits();
-    // Bytes per pixel: nbits() / 8 rounded up.
+    ///@{
+    /// Bytes per pixel: nbits() / 8 rounded up.
     int nbytes();
     void set(unsigned int r, unsigned int g, unsigned int b, unsigned int a);
+    ///@}
 };
 
-// Padding bytes that bring a row of width pixels to a multiple of 4 bytes.
-// Null _fields logs the invalid-pointer message and gives 0.
+/// Padding bytes that bring a row of width pixels to a multiple of 4 bytes.
+/// Null _fields logs the invalid-pointer message and gives 0.
 VANTREL_API int get_padding(bit_fields_t* _fields, int width);
 
-// Pixel data: height rows, each width little-endian pixels of fields.nbytes()
-// bytes, then zero padding up to a multiple of 4 bytes. Row order is the
-// codec's (the BMP and TGA codecs deliver the top row first).
+/// Pixel data: height rows, each width little-endian pixels of fields.nbytes()
+/// bytes, then zero padding up to a multiple of 4 bytes. Row order is the
+/// codec's (the BMP and TGA codecs deliver the top row first).
 class VANTREL_API image_t : public groupable_t {
 public:
     int width;
     int height;
     bit_fields_t fields;
-    unsigned char* bits;  // owned (array allocation); null when empty
+    unsigned char* bits;  ///< owned (array allocation); null when empty
 
     image_t();
     ~image_t() override;
     image_t(const image_t&) = delete;
     image_t& operator=(const image_t&) = delete;
 
-    // Frees the old bits and allocates height zeroed rows for the format
-    // (r, g, b, a). 0 on success (size and masks stored); -1 when the size is
-    // not positive, the format is empty or wider than 32 bits, the size does
-    // not fit in memory, or the allocation fails: the image then has no bits
-    // and keeps its old size and masks.
+    ///@{
+    /// Frees the old bits and allocates height zeroed rows for the format
+    /// (r, g, b, a). 0 on success (size and masks stored); -1 when the size is
+    /// not positive, the format is empty or wider than 32 bits, the size does
+    /// not fit in memory, or the allocation fails: the image then has no bits
+    /// and keeps its old size and masks.
     int alloc_bits(int width, int height, unsigned int r, unsigned int g, unsigned int b, unsigned int a);
     void delete_bits();
-    // Bytes of one row including padding.
+    ///@}
+    /// Bytes of one row including padding.
     size_t row_size();
-    // Converts the pixels into the format _fields. With out null the image's
-    // own bits and masks are replaced; otherwise *out receives a new array
-    // (caller owns it, delete[]) and the image is unchanged. 0, or -1 with the
-    // image unchanged and *out untouched.
+    /// Converts the pixels into the format _fields. With out null the image's
+    /// own bits and masks are replaced; otherwise *out receives a new array
+    /// (caller owns it, delete[]) and the image is unchanged. 0, or -1 with the
+    /// image unchanged and *out untouched.
     int convert(bit_fields_t* _fields, char** out);
-    // Takes over the size, format and bits of from (its old bits are freed);
-    // from is left empty. The name is kept.
+    /// Takes over the size, format and bits of from (its old bits are freed);
+    /// from is left empty. The name is kept.
     void take_bits(image_t* from);
-    // The name line, size, masks, then a hexadecimal dump of the pixel bytes.
+    /// The name line, size, masks, then a hexadecimal dump of the pixel bytes.
     void dump(FILE* _f, const char* tabs) override;
 };
 
-// Same size, masks and first width * height * nbytes bytes of data. A
-// difference is logged at EL_MINDEBUG as "<nameA>/<nameB>: <what>".
+/// Same size, masks and first width * height * nbytes bytes of data. A
+/// difference is logged at EL_MINDEBUG as "\<nameA\>/\<nameB\>: \<what\>".
 VANTREL_API bool are_equal_images(image_t* _imgA, image_t* _imgB);
 
-// A codec: -1 for failure, anything else for success. A short read or write
-// of the file throws the int -1 out of the codec.
+///@{
+/// A codec: -1 for failure, anything else for success. A short read or write
+/// of the file throws the int -1 out of the codec.
 typedef int (*image_read_func)(image_t* img, CFileE& f);
 typedef int (*image_write_func)(image_t* img, CFileE& f, unsigned int* options);
+///@}
 
-// One row of the codec table; a null function means that direction is not
-// supported.
+/// One row of the codec table; a null function means that direction is not
+/// supported.
 struct VANTREL_API image_io_t {
-    const char* extension;  // with the dot; "" ends the table
+    const char* extension;  ///< with the dot; "" ends the table
     image_read_func read;
     image_write_func write;
 };
 
-// The codec for an extension (".bmp", ".tga"; case ignored), or null after
-// logging "%s file format not recognized".
+/// The codec for an extension (".bmp", ".tga"; case ignored), or null after
+/// logging "%s file format not recognized".
 VANTREL_API image_io_t* get_extension_io(const char* _extension);
 
-// Reads an image from _f when given, else from the file _filename; the codec
-// is chosen by the extension of the file's name. 0 on success (the image
-// takes the file's path as its name); -1 on failure, the image unchanged.
+/// Reads an image from _f when given, else from the file _filename; the codec
+/// is chosen by the extension of the file's name. 0 on success (the image
+/// takes the file's path as its name); -1 on failure, the image unchanged.
 VANTREL_API int image_read(image_t* _image, const char* _filename, CFileE* _f);
-// Writes the image to _f when given, else to the file _filename (created or
-// truncated), passing options to the codec. 0 or -1; a failed write may leave
-// a partly written file.
+/// Writes the image to _f when given, else to the file _filename (created or
+/// truncated), passing options to the codec. 0 or -1; a failed write may leave
+/// a partly written file.
 VANTREL_API int image_write(image_t* _image, const char* _filename, unsigned int* options, CFileE* _f);
 
-// Moves count pixels from the format `from` (from_nbytes bytes each) into the
-// format `to` (to_nbytes bytes each), channel by channel; a channel absent in
-// `from` becomes 0. src and dst may be the same row when the sizes are equal.
+/// Moves count pixels from the format `from` (from_nbytes bytes each) into the
+/// format `to` (to_nbytes bytes each), channel by channel; a channel absent in
+/// `from` becomes 0. src and dst may be the same row when the sizes are equal.
 void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from_nbytes, unsigned char* dst,
                     const bit_fields_t& to, int to_nbytes, int count);
 
-// For the codecs: reads height rows of file_row bytes (at most a padded image
-// row; the pixels first) from the file's position into img, replacing its
-// bits, size and format (width and height positive). Rows stored top down fill
-// the image from the top, others from the bottom; the padding is zeroed.
-// 0; -1 with img unchanged when the rows go beyond the end of the file ("%s:
-// pixel data goes beyond the end of the file") or the allocation fails. A
-// short read throws the int -1, img unchanged.
+/// For the codecs: reads height rows of file_row bytes (at most a padded image
+/// row; the pixels first) from the file's position into img, replacing its
+/// bits, size and format (width and height positive). Rows stored top down fill
+/// the image from the top, others from the bottom; the padding is zeroed.
+/// 0; -1 with img unchanged when the rows go beyond the end of the file ("%s:
+/// pixel data goes beyond the end of the file") or the allocation fails. A
+/// short read throws the int -1, img unchanged.
 int read_pixel_rows(image_t* img, CFileE& f, int width, int height, const bit_fields_t& fields, size_t file_row,
                     bool top_down);
 
-// For the writers: the format the write flags choose: 1 16 bits 5-5-5 (with
-// alpha16 as the alpha mask), 2 24 bits, 4 32 bits with alpha, the first set
-// winning; else the image's own format.
+/// For the writers: the format the write flags choose: 1 16 bits 5-5-5 (with
+/// alpha16 as the alpha mask), 2 24 bits, 4 32 bits with alpha, the first set
+/// winning; else the image's own format.
 bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha16);
 
-// For the writers: writes the image's rows in the format target (converted
-// on the way when its masks differ from the image's), each followed by pad
-// zero bytes, from the top row down or from the bottom up, in blocks of many
-// rows (up to 1 MiB; 64 KiB on the stack when that much memory cannot be
-// had). Cannot fail otherwise; a short write throws the int -1.
+/// For the writers: writes the image's rows in the format target (converted
+/// on the way when its masks differ from the image's), each followed by pad
+/// zero bytes, from the top row down or from the bottom up, in blocks of many
+/// rows (up to 1 MiB; 64 KiB on the stack when that much memory cannot be
+/// had). Cannot fail otherwise; a short write throws the int -1.
 void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up);
 
 }  // namespace vantrel
+/// @}

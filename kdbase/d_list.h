@@ -1,6 +1,10 @@
-// The doubly linked list of the library: holds objects (unknown*) or raw data
-// pointers in insertion order, and owns them when its delete flag is set.
+/// @file
+/// The doubly linked list of the library: holds objects (unknown*) or raw data
+/// pointers in insertion order, and owns them when its delete flag is set.
+/// @ingroup kdbase
 #pragma once
+/// @addtogroup kdbase
+/// @{
 
 #include "kdbase/unknown.h"
 
@@ -9,7 +13,7 @@ namespace vantrel {
 struct VANTREL_API d_node {
     d_node* next;
     d_node* prev;
-    unknown* object;  // exactly one of object and data is set
+    unknown* object;  ///< exactly one of object and data is set
     void* data;
 
     d_node(unknown* o, d_node* _prev) : next(nullptr), prev(_prev), object(o), data(nullptr) {}
@@ -21,7 +25,7 @@ public:
     d_node* first;
     d_node* last;
     int count;
-    int delete_elements;  // nonzero: the list owns (deletes) its elements
+    int delete_elements;  ///< nonzero: the list owns (deletes) its elements
 
     explicit d_list(int _delete_elements = 0);
     ~d_list();
@@ -30,32 +34,39 @@ public:
 
     void init_list(int _delete_elements);
 
-    // Append at the tail. 0, or -1 for a null element or a failed allocation.
+    ///@{
+    /// Append at the tail. 0, or -1 for a null element or a failed allocation.
     int insert(unknown* o);
     int insert(void* d);
-    // Unlink and free the node. An owning list deletes the element and gives
-    // 0; otherwise the element is returned. Null/unmatched: 0, no change.
+    ///@}
+    ///@{
+    /// Unlink and free the node. An owning list deletes the element and gives
+    /// 0; otherwise the element is returned. Null/unmatched: 0, no change.
     void* remove(d_node* n);
     void* remove(unknown* o);
     void* remove(void* d);
     void* remove(int index);
-    // The first node holding o (d); null when none or for a null argument.
+    ///@}
+    ///@{
+    /// The first node holding o (d); null when none or for a null argument.
     d_node* get_node(unknown* o);
     d_node* get_node(void* d);
     d_node* get_node_at_index(int i);
-    // Removes every node (owned elements are deleted).
+    ///@}
+    /// Removes every node (owned elements are deleted).
     void delete_nodes();
-    // Appends other's elements (shared); 0, or -1 at the first failed insert.
+    /// Appends other's elements (shared); 0, or -1 at the first failed insert.
     int cat(d_list* other);
 };
 
-// count * size bytes copied from the elements in order (caller delete[]s).
+/// count * size bytes copied from the elements in order (caller delete[]s).
 VANTREL_API void* make_array(d_list* l, int size);
-// The element pointers in order, plus a null entry when terminate (delete[]).
+/// The element pointers in order, plus a null entry when terminate (delete[]).
 VANTREL_API void** make_ref_array(d_list* _elements, bool terminate);
-// Entries before the first null.
+/// Entries before the first null.
 VANTREL_API int get_nelements(void** _ra);
-// Inserts the entries of the null-terminated array as objects; 0 or -1.
+/// Inserts the entries of the null-terminated array as objects; 0 or -1.
 VANTREL_API int make_list(d_list* _list, void** _ra);
 
 }  // namespace vantrel
+/// @}

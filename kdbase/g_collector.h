@@ -1,6 +1,10 @@
-// Collects the objects made during one load, so that a failed load releases
-// all of them and a successful one keeps them (dont_delete).
+/// @file
+/// Collects the objects made during one load, so that a failed load releases
+/// all of them and a successful one keeps them (dont_delete).
+/// @ingroup kdbase
 #pragma once
+/// @addtogroup kdbase
+/// @{
 
 #include <cinttypes>
 
@@ -10,6 +14,7 @@
 namespace vantrel {
 
 template <class T>
+/// Makes objects of type T and deletes them together, newest first, unless told to keep them.
 class g_collector {
     struct item {
         T* object;
@@ -17,8 +22,9 @@ class g_collector {
     };
 
 public:
-    int flags;  // bit 0: freeall and the destructor release the objects
+    int flags;  ///< bit 0: freeall and the destructor release the objects
 
+    /// Bit 0 of _flags set: the objects are deleted with the collector.
     explicit g_collector(int _flags = 1) : flags(_flags), items(nullptr) {}
     ~g_collector()
     {
@@ -32,7 +38,7 @@ public:
     g_collector(const g_collector&) = delete;
     g_collector& operator=(const g_collector&) = delete;
 
-    // A new T, listed newest first; null when an allocation fails.
+    /// A new T, listed newest first; null when an allocation fails.
     T* alloc()
     {
         item* i = KD_NEW item;
@@ -49,7 +55,7 @@ public:
         return o;
     }
 
-    // Deletes p when this collector made it; otherwise logs and leaves it.
+    /// Deletes p when this collector made it; otherwise logs and leaves it.
     void free(T* p)
     {
         for (item** link = &items; *link; link = &(*link)->next) {
@@ -64,6 +70,7 @@ public:
         ELOG(EL_MINDEBUG, "g_collector::free(): %08" PRIxPTR " was not allocated with this allocator", (uintptr_t)p);
     }
 
+    /// Deletes every object made, newest first, while bit 0 of flags is set.
     void freeall()
     {
         if (!(flags & 1))
@@ -72,6 +79,7 @@ public:
             free(items->object);
     }
 
+    /// Keeps the objects made: they become the caller's.
     void dont_delete() { flags &= ~1; }
 
 private:
@@ -79,3 +87,4 @@ private:
 };
 
 }  // namespace vantrel
+/// @}

@@ -1,8 +1,12 @@
-// Cameras: UI output views that are script objects with a viewport, a
-// projection, position and orientation tracers, distance-dependent render
-// modes and debug switches. The renderer module frames every active camera
-// once per pass (morvane/morvane.h).
+/// @file
+/// Cameras: UI output views that are script objects with a viewport, a
+/// projection, position and orientation tracers, distance-dependent render
+/// modes and debug switches. The renderer module frames every active camera
+/// once per pass (morvane/morvane.h).
+/// @ingroup morvane
 #pragma once
+/// @addtogroup morvane
+/// @{
 
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +29,7 @@ class VANTREL_API viewport_t : public script_var {
 public:
     int x = 0, y = 0, width = 0, height = 0;
 
-    viewport_t();  // publishes "x", "y", "width", "height"
+    viewport_t();  ///< publishes "x", "y", "width", "height"
     void make_visible();
 
 private:
@@ -34,23 +38,23 @@ private:
 
 enum { RMODE_MAX = 32 };
 
-// A render mode, chosen by distance. The render library receives each mode
-// in use through "set_rmode_aset" and reads its text fields; it may also add
-// functions to run whenever the mode becomes current.
+/// A render mode, chosen by distance. The render library receives each mode
+/// in use through "set_rmode_aset" and reads its text fields; it may also add
+/// functions to run whenever the mode becomes current.
 class VANTREL_API rmode_t : public script_var, public cacheable_t {
 public:
     float minz = 0, maxz = 0;
     int b_topdown_bitmaps = 0, b_lighting = 0;
     float ambient_c[4] = {0, 0, 0, 0};
-    d_list funcs{1};  // of va_func, owned: run by exec()
+    d_list funcs{1};  ///< of va_func, owned: run by exec()
 
-    // Unpublished until make_visible (add_rmode publishes the next free mode).
+    /// Unpublished until make_visible (add_rmode publishes the next free mode).
     rmode_t() = default;
-    // Publishes "minz", "maxz", "b_topdown_bitmaps", "b_lighting",
-    // "polymode", "shademodel", "tex_quality", "ambient_c",
-    // "lighting_quality" (the text fields are owned by their variables).
+    /// Publishes "minz", "maxz", "b_topdown_bitmaps", "b_lighting",
+    /// "polymode", "shademodel", "tex_quality", "ambient_c",
+    /// "lighting_quality" (the text fields are owned by their variables).
     void make_visible();
-    // Calls each function of funcs in order.
+    /// Calls each function of funcs in order.
     void exec();
     const char* polymode() { return text(polymode_v); }
     const char* shademodel() { return text(shademodel_v); }
@@ -63,13 +67,13 @@ private:
     static const char* text(r_var& v) { return v.type == r_string ? v.str_value() : nullptr; }
 };
 
-// The camera interface. Its structure publishes "viewp" (the viewport).
+/// The camera interface. Its structure publishes "viewp" (the viewport).
 class VANTREL_API camera_t : public output_view_t, public script_var {
 public:
     viewport_t viewport;
 
     camera_t();
-    // Publishes "viewp" after emptying the structure.
+    /// Publishes "viewp" after emptying the structure.
     void make_visible();
 
     virtual int start() = 0;
@@ -81,9 +85,9 @@ public:
     virtual void show_stats() = 0;
     virtual void dump_stats(FILE* f, char* tabs) = 0;
 
-    // The structure scripts see the camera as.
+    /// The structure scripts see the camera as.
     r_struct* as_struct() { return static_cast<script_var*>(this); }
-    // The camera behind a structure that as_struct gave out.
+    /// The camera behind a structure that as_struct gave out.
     static camera_t* of(r_struct* s) { return static_cast<camera_t*>(static_cast<script_var*>(s)); }
 
 private:
@@ -91,24 +95,24 @@ private:
     r_var viewp_v;
 };
 
-// Statistics: counters of the current second and their running averages.
+/// Statistics: counters of the current second and their running averages.
 enum { STAT_FRAMES, STAT_POLYS, STAT_MESHES, STAT_MODELS, STAT_RMODES, STAT_MATS, STAT_COUNT };
 struct _stats_t {
-    unsigned int last = 0;  // time of the last roll-over, ms
+    unsigned int last = 0;  ///< time of the last roll-over, ms
     int counters[STAT_COUNT] = {};
     int averages[STAT_COUNT] = {};
 };
 
 enum { TRANS_MESHES_MAX = 1024 };
 
-// What a camera keeps while drawing one frame; reset by setup_frame. Fixed
-// size, so that drawing allocates nothing.
+/// What a camera keeps while drawing one frame; reset by setup_frame. Fixed
+/// size, so that drawing allocates nothing.
 struct _state_t {
     material_t** skin = nullptr;
-    // A transparent mesh held back, with what was in force when it was met:
-    // the skin and the whole chain of model matrices (parent times child).
+    /// A transparent mesh held back, with what was in force when it was met:
+    /// the skin and the whole chain of model matrices (parent times child).
     struct {
-        model_t* model;  // null for a level mesh
+        model_t* model;  ///< null for a level mesh
         mesh_t* mesh;
         material_t** skin;
         float model_m[16];
@@ -118,86 +122,88 @@ struct _state_t {
     mesh_t* cur_mesh = nullptr;
     int cur_rmode = -1;
     int cur_mat = -1;
-    float model_m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  // the chain of models being drawn
-    int leaves_drawn = 0;  // leaf visits this frame (a leaf in its own visible set counts twice)
+    float model_m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  ///< the chain of models being drawn
+    int leaves_drawn = 0;  ///< leaf visits this frame (a leaf in its own visible set counts twice)
 };
 
-// The camera. Its tracers are its own; "view_m" holds the tracer stack the
-// view matrix is built with (empty after construction: scripts push onto it).
+/// The camera. Its tracers are its own; "view_m" holds the tracer stack the
+/// view matrix is built with (empty after construction: scripts push onto it).
 class VANTREL_API cam3d_t : public camera_t {
 public:
-    float fov = 0;  // vertical field of view, degrees
+    float fov = 0;  ///< vertical field of view, degrees
     float aspect = 0, clip_near = 0, clip_far = 0;
     tr_trans_t lpos;
-    tr_trans_t wpos;  // its vector is the camera's world position
+    tr_trans_t wpos;  ///< its vector is the camera's world position
     tr_matrix_t orient;
     cam_follow_t follow;
     traced_m_t view_m;
     int d_draw_leafbbox = 0, d_draw_axes = 0, d_draw_normals = 0;
-    // Not published: draw every open leaf instead of the camera leaf's
-    // visible set, to measure what the visible sets save.
+    /// Not published: draw every open leaf instead of the camera leaf's
+    /// visible set, to measure what the visible sets save.
     bool d_all_leaves = false;
     rmode_t rmodes[RMODE_MAX];
     int rmode_count = 0;
-    level_t* world = nullptr;  // the level viewed; not owned
+    level_t* world = nullptr;  ///< the level viewed; not owned
     _state_t _state;
     _stats_t stats;
 
-    // Everything 0; the structure stays empty until make_visible.
+    /// Everything 0; the structure stays empty until make_visible.
     cam3d_t();
-    // Publishes "viewp", then "fov" .. "d_draw_normals".
+    /// Publishes "viewp", then "fov" .. "d_draw_normals".
     void make_visible();
 
     void activated() override {}
     void active() override {}
     void deactivated() override {}
 
-    // Hands every render mode in use to "set_rmode_aset", in order. 0.
+    /// Hands every render mode in use to "set_rmode_aset", in order. 0.
     int start() override;
     int load_config(char*) override { return 0; }
     int save_config(char*) override { return 0; }
-    // Resets the render state, makes render mode 0 current, sets viewport,
-    // perspective and the view matrix (identity changed by the tracer stack),
-    // then hands each light of the world's light list to "set_light".
+    /// Resets the render state, makes render mode 0 current, sets viewport,
+    /// perspective and the view matrix (identity changed by the tracer stack),
+    /// then hands each light of the world's light list to "set_light".
     void setup_frame() override;
-    // The level seen from "wpos", the entities' models, then the transparent
-    // meshes held back; counts one frame. Without a world: logged, nothing drawn.
+    /// The level seen from "wpos", the entities' models, then the transparent
+    /// meshes held back; counts one frame. Without a world: logged, nothing drawn.
     void render_frame() override;
 
-    // The drawing steps of render_frame. Missing objects are logged at
-    // EL_MINDEBUG and skipped; nothing here allocates.
+    /// The drawing steps of render_frame. Missing objects are logged at
+    /// EL_MINDEBUG and skipped; nothing here allocates.
     void render_level();
-    // The leaf holding _pos_v and the leaves of its visible set; nothing of
-    // the level outside it or in solid space.
+    ///@{
+    /// The leaf holding _pos_v and the leaves of its visible set; nothing of
+    /// the level outside it or in solid space.
     void render_tree(float* _pos_v);
     void _render_leaf(bsp_index_t* _leaf);
     void _render_leaf_pvs(bsp_index_t* _leaf);
-    // The model of each entity (world/entity.h) of the world's ents.
+    ///@}
+    /// The model of each entity (world/entity.h) of the world's ents.
     void render_entities(int flags);
-    // The model's meshes, then its children, under its matrix and skin.
+    /// The model's meshes, then its children, under its matrix and skin.
     void render_model(model_t* _m, int flags);
-    // Draws the mesh, or holds it back when transparent and bit 0 of flags
-    // is clear. Beyond TRANS_MESHES_MAX held back a mesh is drawn at once
-    // (logged once per camera).
+    /// Draws the mesh, or holds it back when transparent and bit 0 of flags
+    /// is clear. Beyond TRANS_MESHES_MAX held back a mesh is drawn at once
+    /// (logged once per camera).
     void render_mesh(mesh_t* _m, int flags);
-    // The meshes held back, between "depth_mask" 0 and 1; the list empties.
+    /// The meshes held back, between "depth_mask" 0 and 1; the list empties.
     void render_trans_meshes(int flags);
-    // True (and the mesh held back) when a polygon's material is blended.
+    /// True (and the mesh held back) when a polygon's material is blended.
     bool is_trans_mesh(mesh_t* _m);
-    // Runs the shader functions of material index of the skin when the
-    // index differs from the current one.
+    /// Runs the shader functions of material index of the skin when the
+    /// index differs from the current one.
     void set_material(unsigned index);
-    // Makes _skin the skin in force; the next material runs its shaders.
+    /// Makes _skin the skin in force; the next material runs its shaders.
     void set_skin(material_t**& _skin);
-    // The first render mode whose distance range holds the mesh, when it
-    // lies ahead of the camera and differs from the current one.
+    /// The first render mode whose distance range holds the mesh, when it
+    /// lies ahead of the camera and differs from the current one.
     void set_rmode(mesh_t* _m);
-    // "%sleaves drawn: %d of %d\n" for the last frame (leaf visits against
-    // the world's node count). Nothing for null arguments.
+    /// "%sleaves drawn: %d of %d\\n" for the last frame (leaf visits against
+    /// the world's node count). Nothing for null arguments.
     void dump_frame(FILE* f, const char* tabs);
-    // At least 1000 ms after the last roll-over: each average becomes
-    // (counter + average) / 2, the counters restart and now is the new
-    // roll-over time.
+    /// At least 1000 ms after the last roll-over: each average becomes
+    /// (counter + average) / 2, the counters restart and now is the new
+    /// roll-over time.
     void start_stats(unsigned int now) override;
     void show_stats() override {}
     void dump_stats(FILE* f, char* tabs) override;
@@ -208,8 +214,9 @@ private:
     bool trans_overflow_logged = false;
 };
 
-// Draws the box as the axes of its eight corners, each towards its three
-// neighbouring corners ("render_axes"). A null box is logged.
+/// Draws the box as the axes of its eight corners, each towards its three
+/// neighbouring corners ("render_axes"). A null box is logged.
 VANTREL_API void _render_bbox(bbox_t* _bbox, int flags);
 
 }  // namespace vantrel
+/// @}

@@ -1,9 +1,13 @@
-// For render libraries only: declares the 41 operations of morvane/rlib.h as
-// the exported C functions a render library defines, so the compiler checks
-// every definition against the interface. Build the library with hidden
-// visibility and link it with -Bsymbolic; only these names (and whatever the
-// library marks VANTREL_EXPORT itself) are exported.
+/// @file
+/// For render libraries only: declares the 41 operations of morvane/rlib.h as
+/// the exported C functions a render library defines, so the compiler checks
+/// every definition against the interface. Build the library with hidden
+/// visibility and link it with -Bsymbolic; only these names (and whatever the
+/// library marks VANTREL_EXPORT itself) are exported.
+/// @ingroup morvane
 #pragma once
+/// @addtogroup morvane
+/// @{
 
 #include "morvane/rlib.h"
 #include "platform/export.h"
@@ -13,3 +17,4 @@ extern "C" {
 VANTREL_RLIB_OPS(VANTREL_RLIB_DECLARE)
 #undef VANTREL_RLIB_DECLARE
 }
+/// @}

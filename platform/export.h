@@ -1,6 +1,10 @@
-// Symbol visibility of the library's public interface: exported from the
-// library, imported by its users.
+/// @file
+/// Symbol visibility of the library's public interface: exported from the
+/// library, imported by its users.
+/// @ingroup platform
 #pragma once
+/// @addtogroup platform
+/// @{
 
 #if defined(_WIN32)
 #if defined(VANTREL_BUILDING)
@@ -9,6 +13,7 @@
 #define VANTREL_API __declspec(dllimport)
 #endif
 #else
+/// Marks a name of the public interface.
 #define VANTREL_API __attribute__((visibility("default")))
 #endif
 
@@ -17,6 +22,7 @@
 #if defined(_WIN32)
 #define VANTREL_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
+/// Checks the arguments of a function taking a printf format (argument fmt, values from args).
 #define VANTREL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #endif
 
@@ -24,5 +30,7 @@
 #if defined(_WIN32)
 #define VANTREL_EXPORT __declspec(dllexport)
 #else
+/// Exports an entry point of a module or render library.
 #define VANTREL_EXPORT __attribute__((visibility("default")))
 #endif
+/// @}

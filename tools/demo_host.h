@@ -1,7 +1,11 @@
-// The host of vantrel-demo and vantrel-view: a cycle engine with the renderer
-// module on the OpenGL render library, a shipped start-up script, and a level
-// dressed by demo_scene.h that the camera looks at. Header only.
+/// @file
+/// The host of vantrel-demo and vantrel-view: a cycle engine with the renderer
+/// module on the OpenGL render library, a shipped start-up script, and a level
+/// dressed by demo_scene.h that the camera looks at. Header only.
+/// @ingroup tools
 #pragma once
+/// @addtogroup tools
+/// @{
 
 #include <cstdio>
 #include <filesystem>
@@ -18,7 +22,7 @@
 
 namespace vantrel_demo {
 
-// An absolute path for p (relative to the current directory).
+/// An absolute path for p (relative to the current directory).
 inline std::string absolute(const std::string& p)
 {
     std::error_code ec;
@@ -54,10 +58,10 @@ public:
     level_skin skin;
     vantrel::cam3d_t* cam = nullptr;
 
-    // Works in folder dir (made when missing; the log, bin/ and the frames go
-    // there): links the render library rlib, copies the start-up script,
-    // loads and dresses the level and starts the renderer on it. False
-    // (with a line on stderr) on failure.
+    /// Works in folder dir (made when missing; the log, bin/ and the frames go
+    /// there): links the render library rlib, copies the start-up script,
+    /// loads and dresses the level and starts the renderer on it. False
+    /// (with a line on stderr) on failure.
     bool start(const std::string& dir, const std::string& rlib, const std::string& startup_script,
                const std::string& level_path, int width, int height)
     {
@@ -98,27 +102,27 @@ public:
             cam->viewport.width = width, cam->viewport.height = height;
             cam->aspect = (float)width / (float)height;
         }
-        // Clipping planes to the level's scale: levels come in any units.
+        /// Clipping planes to the level's scale: levels come in any units.
         const float extent = level_extent(&level);
         cam->clip_near = extent / 1000;
         cam->clip_far = extent * 2;
         vantrel::activate_element(cam);
         return true;
     }
-    // Puts the camera at the pose and draws one frame.
+    /// Puts the camera at the pose and draws one frame.
     void frame(const pose_t& p)
     {
         vantrel::copy_v3(cam->wpos.trans_v, p.pos);
         view_rotation(cam->orient.trans_m, p.yaw);
         engine.execute();
     }
-    // A setting the render library published, or fallback.
+    /// A setting the render library published, or fallback.
     int setting(const char* name, int fallback)
     {
         vantrel::r_var* v = scope.get_var(name);
         return v ? v->i_value() : fallback;
     }
-    // The renderer lets go of the level's lights before the level goes.
+    /// The renderer lets go of the level's lights before the level goes.
     ~demo_host()
     {
         engine.remove_module(&renderer);
@@ -136,3 +140,4 @@ private:
 };
 
 }  // namespace vantrel_demo
+/// @}

@@ -1,9 +1,13 @@
-// A level dressed for looking at: loaded and compiled, its polygons given a
-// checker texture by the way they face (floor, ceiling, walls along x, walls
-// along z) so depth and orientation show in the frames, and a camera path
-// through it. Shared by vantrel-demo, vantrel-view, the render benchmark and
-// the render tests; header only, like level_gen.h.
+/// @file
+/// A level dressed for looking at: loaded and compiled, its polygons given a
+/// checker texture by the way they face (floor, ceiling, walls along x, walls
+/// along z) so depth and orientation show in the frames, and a camera path
+/// through it. Shared by vantrel-demo, vantrel-view, the render benchmark and
+/// the render tests; header only, like level_gen.h.
+/// @ingroup tools
 #pragma once
+/// @addtogroup tools
+/// @{
 
 #include <algorithm>
 #include <array>
@@ -20,11 +24,11 @@
 
 namespace vantrel_demo {
 
-// Loads the level at path into level: a container written by
-// "vantrel-bspc --cds" (".cds") through the media loader, else a polygon
-// list compiled here. The container's material library is dropped: the demo
-// dresses the level with a skin of its own. 0 / -1 (logged by the loader or
-// the builder).
+/// Loads the level at path into level: a container written by
+/// "vantrel-bspc --cds" (".cds") through the media loader, else a polygon
+/// list compiled here. The container's material library is dropped: the demo
+/// dresses the level with a skin of its own. 0 / -1 (logged by the loader or
+/// the builder).
 inline int load_level(vantrel::level_t* level, const std::string& path)
 {
     if (path.size() < 4 || path.compare(path.size() - 4, 4, ".cds") != 0)
@@ -40,24 +44,24 @@ inline int load_level(vantrel::level_t* level, const std::string& path)
 
 enum { MAT_FLOOR, MAT_CEILING, MAT_WALL_X, MAT_WALL_Z, NMATS };
 
-// Four checker materials (8 x 8 texels of two colours) over a colour pass
-// that takes the whole ambient light, so no wall is ever black; skin is the
-// level's material list. The host hands every shader to the render
-// library's "set_shader_func".
+/// Four checker materials (8 x 8 texels of two colours) over a colour pass
+/// that takes the whole ambient light, so no wall is ever black; skin is the
+/// level's material list. The host hands every shader to the render
+/// library's "set_shader_func".
 class level_skin {
 public:
     vantrel::material_t mats[NMATS];
-    vantrel::shader_t* shaders[2 * NMATS];  // the colour and texture pass of each material
+    vantrel::shader_t* shaders[2 * NMATS];  ///< the colour and texture pass of each material
     vantrel::material_t* skin[NMATS + 1];
 
     level_skin()
     {
-        // Light and dark texel of each material, RGB.
+        /// Light and dark texel of each material, RGB.
         static const unsigned char colours[NMATS][2][3] = {
-            {{200, 190, 170}, {110, 90, 70}},    // floor: sand and brown
-            {{170, 170, 185}, {120, 120, 135}},  // ceiling: pale slate
-            {{170, 60, 50}, {230, 200, 180}},    // walls facing x: brick
-            {{60, 110, 170}, {200, 220, 235}}};  // walls facing z: blue tiles
+            {{200, 190, 170}, {110, 90, 70}},    ///< floor: sand and brown
+            {{170, 170, 185}, {120, 120, 135}},  ///< ceiling: pale slate
+            {{170, 60, 50}, {230, 200, 180}},    ///< walls facing x: brick
+            {{60, 110, 170}, {200, 220, 235}}};  ///< walls facing z: blue tiles
         for (int m = 0; m < NMATS; ++m) {
             auto* c = KD_NEW vantrel::color_shader_t;
             shaders[2 * m] = c;
@@ -70,14 +74,14 @@ public:
             shaders[2 * m + 1] = s;
             skin[m] = &mats[m];
             if (!s)
-                continue;  // out of memory: an untextured material
-            s->tex_param = 0x2600;  // nearest texels: crisp squares
+                continue;  ///< out of memory: an untextured material
+            s->tex_param = 0x2600;  ///< nearest texels: crisp squares
             s->texture.alloc_bits(8, 8, 0xFF0000, 0xFF00, 0xFF, 0);
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x) {
                     const unsigned char* rgb = colours[m][((x / 4) + (y / 4)) & 1];
                     unsigned char* p = s->texture.bits + y * s->texture.row_size() + x * 3;
-                    p[0] = rgb[2], p[1] = rgb[1], p[2] = rgb[0];  // BGR
+                    p[0] = rgb[2], p[1] = rgb[1], p[2] = rgb[0];  ///< BGR
                 }
             mats[m].shaders.insert(s);
         }
@@ -85,19 +89,19 @@ public:
     }
 };
 
-// The largest extent of the level's bounds (its root node's box).
+/// The largest extent of the level's bounds (its root node's box).
 inline float level_extent(vantrel::level_t* level)
 {
     const vantrel::bbox_t& b = level->root.bbox;
     return std::max({b.max[0] - b.min[0], b.max[1] - b.min[1], b.max[2] - b.min[2], 1.0f});
 }
 
-// Gives every polygon of the level's meshes its material by the axis its
-// normal mostly follows, and texture coordinates from its world position on
-// the other two axes (a checker square per twentieth of the level's extent,
-// rounded to whole units). Polygons get vertex arrays of their own, since a
-// corner shared by a floor and a wall needs different coordinates in each.
-// 0 / -1.
+/// Gives every polygon of the level's meshes its material by the axis its
+/// normal mostly follows, and texture coordinates from its world position on
+/// the other two axes (a checker square per twentieth of the level's extent,
+/// rounded to whole units). Polygons get vertex arrays of their own, since a
+/// corner shared by a floor and a wall needs different coordinates in each.
+/// 0 / -1.
 inline int dress_level(vantrel::level_t* level, level_skin* skin)
 {
     const float square = std::max(1.0f, std::round(level_extent(level) / 20));
@@ -122,7 +126,7 @@ inline int dress_level(vantrel::level_t* level, level_skin* skin)
                 p->va[j] = v[j];
                 for (int c = 0; c < 3; ++c)
                     p->va[j].n[c] = nv[c];
-                p->va[j].t[0] = v[j].v[u] / (2 * square);  // a texture holds 2 x 2 squares
+                p->va[j].t[0] = v[j].v[u] / (2 * square);  ///< a texture holds 2 x 2 squares
                 p->va[j].t[1] = v[j].v[w] / (2 * square);
             }
         }
@@ -131,30 +135,30 @@ inline int dress_level(vantrel::level_t* level, level_skin* skin)
     return 0;
 }
 
-// A camera pose: where it is and the way it looks (on the floor plane).
+/// A camera pose: where it is and the way it looks (on the floor plane).
 struct pose_t {
     float pos[4];
-    float yaw;  // degrees; 0 looks down -z, 90 down -x
+    float yaw;  ///< degrees; 0 looks down -z, 90 down -x
 };
 
-// Writes the view rotation of the pose into m (row vectors): a point relative
-// to the eye goes into camera axes, x right, y up, looking down -z.
+/// Writes the view rotation of the pose into m (row vectors): a point relative
+/// to the eye goes into camera axes, x right, y up, looking down -z.
 inline void view_rotation(float* m, float yaw)
 {
     const float r = yaw * 3.14159265f / 180.0f;
-    const float f[3] = {-std::sin(r), 0, -std::cos(r)};  // forward
+    const float f[3] = {-std::sin(r), 0, -std::cos(r)};  ///< forward
     vantrel::makeIdentityMatrix(m);
-    m[0] = -f[2], m[8] = f[0];  // right = forward x up
-    m[2] = -f[0], m[10] = -f[2];  // back
+    m[0] = -f[2], m[8] = f[0];  ///< right = forward x up
+    m[2] = -f[0], m[10] = -f[2];  ///< back
 }
 
-// A path of waypoints walked at constant speed, looking where it goes.
+/// A path of waypoints walked at constant speed, looking where it goes.
 class camera_path {
 public:
     std::vector<std::array<float, 3>> points;
 
-    // Reads "p x y z" lines of the file beside the level (level.txt ->
-    // level.path). False when there is none or it holds fewer than two points.
+    /// Reads "p x y z" lines of the file beside the level (level.txt ->
+    /// level.path). False when there is none or it holds fewer than two points.
     bool load(const std::string& level_path)
     {
         std::string path = level_path.substr(0, level_path.rfind('.')) + ".path";
@@ -170,8 +174,8 @@ public:
         fclose(f);
         return points.size() >= 2;
     }
-    // Without a path: stand at the centre of the first open leaf whose box
-    // centre lies in open space and turn round once.
+    /// Without a path: stand at the centre of the first open leaf whose box
+    /// centre lies in open space and turn round once.
     bool spin_in(vantrel::level_t* level)
     {
         for (int i = 0; i < level->stats.ni_nodes; ++i) {
@@ -188,7 +192,7 @@ public:
         }
         return false;
     }
-    // The pose at t in [0, 1].
+    /// The pose at t in [0, 1].
     pose_t at(float t) const
     {
         pose_t p{{0, 0, 0, 1}, 0};
@@ -210,7 +214,7 @@ public:
         const float s = seg_len(i) > 0 ? std::min(1.0f, d / seg_len(i)) : 0;
         for (int c = 0; c < 3; ++c)
             p.pos[c] = points[i - 1][c] + s * (points[i][c] - points[i - 1][c]);
-        // Turn smoothly into the next leg over the last part of this one.
+        /// Turn smoothly into the next leg over the last part of this one.
         float yaw = heading(i);
         if (i + 1 < points.size() && s > 0.7f) {
             float next = heading(i + 1);
@@ -233,7 +237,7 @@ private:
             s += (points[i][c] - points[i - 1][c]) * (points[i][c] - points[i - 1][c]);
         return std::sqrt(s);
     }
-    // The yaw that looks along leg i.
+    /// The yaw that looks along leg i.
     float heading(size_t i) const
     {
         const float dx = points[i][0] - points[i - 1][0], dz = points[i][2] - points[i - 1][2];
@@ -242,3 +246,4 @@ private:
 };
 
 }  // namespace vantrel_demo
+/// @}

@@ -1,9 +1,13 @@
-// Writes levels in the polygon list text format: box rooms on the floor plane
-// (y up) joined by doorway tunnels. Every polygon faces the open space, so a
-// level written here is closed and compiles into a solid BSP tree. Shared by
-// vantrel-levelgen, the BSP benchmark and the world tests; needs nothing from
-// the library.
+/// @file
+/// Writes levels in the polygon list text format: box rooms on the floor plane
+/// (y up) joined by doorway tunnels. Every polygon faces the open space, so a
+/// level written here is closed and compiles into a solid BSP tree. Shared by
+/// vantrel-levelgen, the BSP benchmark and the world tests; needs nothing from
+/// the library.
+/// @ingroup tools
 #pragma once
+/// @addtogroup tools
+/// @{
 
 #include <algorithm>
 #include <array>
@@ -13,27 +17,27 @@
 
 namespace vantrel_levels {
 
-// Heights and sizes of the generated rooms, in world units.
+/// Heights and sizes of the generated rooms, in world units.
 struct level_dims {
-    double room = 8.0;         // side of a square room
-    double height = 4.0;       // room height
-    double tunnel = 4.0;       // length of a doorway tunnel (gap between rooms)
-    double door = 2.0;         // doorway width
-    double door_height = 3.0;  // doorway (and tunnel) height
+    double room = 8.0;         ///< side of a square room
+    double height = 4.0;       ///< room height
+    double tunnel = 4.0;       ///< length of a doorway tunnel (gap between rooms)
+    double door = 2.0;         ///< doorway width
+    double door_height = 3.0;  ///< doorway (and tunnel) height
 };
 
-// One wall opening: its centre along the wall; width 0 means no door.
+/// One wall opening: its centre along the wall; width 0 means no door.
 struct door_t {
     double centre = 0.0;
     double width = 0.0;
 };
 
-// A box room [x0,x1] x [0,height] x [z0,z1] with at most one door per wall.
+/// A box room [x0,x1] x [0,height] x [z0,z1] with at most one door per wall.
 struct room_t {
     std::string name;
     double x0 = 0, x1 = 0, z0 = 0, z1 = 0;
-    door_t west, east, south, north;  // x = x0, x = x1, z = z0, z = z1
-    int floor_strips = 1;             // the floor as this many strips along x
+    door_t west, east, south, north;  ///< x = x0, x = x1, z = z0, z = z1
+    int floor_strips = 1;             ///< the floor as this many strips along x
 };
 
 inline room_t make_room(const std::string& name, double x0, double x1, double z0, double z1)
@@ -44,8 +48,8 @@ inline room_t make_room(const std::string& name, double x0, double x1, double z0
     return r;
 }
 
-// A doorway tunnel between two rooms: along x (axis 0) or z (axis 2), from a
-// to b on that axis, centred at `centre` on the other horizontal axis.
+/// A doorway tunnel between two rooms: along x (axis 0) or z (axis 2), from a
+/// to b on that axis, centred at `centre` on the other horizontal axis.
 struct tunnel_t {
     std::string name;
     int axis = 0;
@@ -58,16 +62,16 @@ public:
 
     void comment(const std::string& c) { text += "# " + c + "\n"; }
 
-    // An axis-aligned rectangle in the plane axis = lo[axis] (= hi[axis]),
-    // facing +axis when facing > 0 and -axis otherwise.
+    /// An axis-aligned rectangle in the plane axis = lo[axis] (= hi[axis]),
+    /// facing +axis when facing > 0 and -axis otherwise.
     void rect(const double lo[3], const double hi[3], int axis, int facing)
     {
         int u = (axis + 1) % 3, v = (axis + 2) % 3;
         double c[4][3];
         for (int k = 0; k < 4; ++k)
             c[k][axis] = lo[axis];
-        // (u0,v0) (u1,v0) (u1,v1) (u0,v1): e_u x e_v = e_axis, so this
-        // winding faces +axis; reversed it faces -axis.
+        /// (u0,v0) (u1,v0) (u1,v1) (u0,v1): e_u x e_v = e_axis, so this
+        /// winding faces +axis; reversed it faces -axis.
         const double us[4] = {lo[u], hi[u], hi[u], lo[u]};
         const double vs[4] = {lo[v], lo[v], hi[v], hi[v]};
         for (int k = 0; k < 4; ++k) {
@@ -133,8 +137,8 @@ public:
     int polys = 0;
 
 private:
-    // A wall in the plane axis = at, spanning [s0,s1] along the other
-    // horizontal axis, with an optional doorway cut as three convex pieces.
+    /// A wall in the plane axis = at, spanning [s0,s1] along the other
+    /// horizontal axis, with an optional doorway cut as three convex pieces.
     void wall(int axis, double at, double s0, double s1, const door_t& d, int facing)
     {
         int along = axis == 0 ? 2 : 0;
@@ -155,16 +159,16 @@ private:
     }
 };
 
-// Polygons of a rows x cols grid with every neighbour joined: 6 per room,
-// 4 more wall pieces and 4 tunnel polygons per doorway.
+/// Polygons of a rows x cols grid with every neighbour joined: 6 per room,
+/// 4 more wall pieces and 4 tunnel polygons per doorway.
 inline int grid_polys(int rows, int cols)
 {
     int doors = rows * (cols - 1) + cols * (rows - 1);
     return 6 * rows * cols + 8 * doors;
 }
 
-// A grid of rows x cols box rooms, each joined to its neighbours by doorway
-// tunnels; extra floor strips (spread over the rooms) add `extra` polygons.
+/// A grid of rows x cols box rooms, each joined to its neighbours by doorway
+/// tunnels; extra floor strips (spread over the rooms) add `extra` polygons.
 inline std::string grid_level(int rows, int cols, int extra = 0, const level_dims& dims = level_dims(),
                               int* npolys = nullptr)
 {
@@ -203,8 +207,8 @@ inline std::string grid_level(int rows, int cols, int extra = 0, const level_dim
     return w.text;
 }
 
-// The grid level with exactly `target` polygons (at least 6): the largest
-// near-square grid that fits, filled up with floor strips.
+/// The grid level with exactly `target` polygons (at least 6): the largest
+/// near-square grid that fits, filled up with floor strips.
 inline std::string level_with_polys(int target, int* rows_out = nullptr, int* cols_out = nullptr)
 {
     int rows = 1, cols = 1;
@@ -223,7 +227,7 @@ inline std::string level_with_polys(int target, int* rows_out = nullptr, int* co
     return grid_level(rows, cols, extra < 0 ? 0 : extra);
 }
 
-// Two rooms side by side along x, joined by one doorway tunnel.
+/// Two rooms side by side along x, joined by one doorway tunnel.
 inline std::string two_rooms_level(const level_dims& d = level_dims())
 {
     level_writer w(d);
@@ -237,8 +241,8 @@ inline std::string two_rooms_level(const level_dims& d = level_dims())
     return w.text;
 }
 
-// Three rooms in a straight line with aligned doorways: the end rooms see
-// each other through the middle one.
+/// Three rooms in a straight line with aligned doorways: the end rooms see
+/// each other through the middle one.
 inline std::string corridor_level(const level_dims& d = level_dims())
 {
     level_writer w(d);
@@ -262,8 +266,8 @@ inline std::string corridor_level(const level_dims& d = level_dims())
     return w.text;
 }
 
-// A dog-leg: A joins B along x, B joins C along z through a doorway at B's
-// west end, so no line of sight runs from A through both doorways into C.
+/// A dog-leg: A joins B along x, B joins C along z through a doorway at B's
+/// west end, so no line of sight runs from A through both doorways into C.
 inline std::string dog_leg_level(const level_dims& d = level_dims())
 {
     level_writer w(d);
@@ -283,14 +287,14 @@ inline std::string dog_leg_level(const level_dims& d = level_dims())
     return w.text;
 }
 
-// A room of the arena: a box [x0,x1] x [y0,y0+h] x [z0,z1] whose floor and
-// ceiling are tiles of at most `tile` units, with square pillars from floor
-// to ceiling and at most one doorway per wall (width 0: none) of door_h.
+/// A room of the arena: a box [x0,x1] x [y0,y0+h] x [z0,z1] whose floor and
+/// ceiling are tiles of at most `tile` units, with square pillars from floor
+/// to ceiling and at most one doorway per wall (width 0: none) of door_h.
 struct arena_room {
     double x0, x1, z0, z1, y0, h;
-    double door_c[4] = {0, 0, 0, 0}, door_w[4] = {0, 0, 0, 0};  // west, east, south, north
+    double door_c[4] = {0, 0, 0, 0}, door_w[4] = {0, 0, 0, 0};  ///< west, east, south, north
     double door_h = 0;
-    std::vector<std::array<double, 4>> pillars;  // x0, x1, z0, z1
+    std::vector<std::array<double, 4>> pillars;  ///< x0, x1, z0, z1
 
     arena_room(double _x0, double _x1, double _z0, double _z1, double _y0, double _h)
         : x0(_x0), x1(_x1), z0(_z0), z1(_z1), y0(_y0), h(_h)
@@ -301,8 +305,8 @@ struct arena_room {
 inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
 {
     w.text += "[mesh]\n";
-    // Floor and ceiling cells: breaks at the tiles and the pillar sides; a
-    // cell under a pillar is left out (it lies in solid space).
+    /// Floor and ceiling cells: breaks at the tiles and the pillar sides; a
+    /// cell under a pillar is left out (it lies in solid space).
     std::vector<double> xs{r.x0, r.x1}, zs{r.z0, r.z1};
     for (double x = r.x0 + tile; x < r.x1 - 1e-6; x += tile)
         xs.push_back(x);
@@ -329,7 +333,7 @@ inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
             lo[1] = hi[1] = r.y0 + r.h;
             w.rect(lo, hi, 1, -1);
         }
-    // Walls: axis, position, span along the other horizontal axis, facing.
+    /// Walls: axis, position, span along the other horizontal axis, facing.
     const int axis[4] = {0, 0, 2, 2}, facing[4] = {+1, -1, +1, -1};
     const double at[4] = {r.x0, r.x1, r.z0, r.z1};
     for (int k = 0; k < 4; ++k) {
@@ -350,7 +354,7 @@ inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
         piece(d1, s1, r.y0, r.y0 + r.h);
         piece(d0, d1, r.y0 + r.door_h, r.y0 + r.h);
     }
-    // Pillars face outwards.
+    /// Pillars face outwards.
     for (auto& p : r.pillars) {
         double a[3] = {p[0], r.y0, p[2]}, b[3] = {p[0], r.y0 + r.h, p[3]};
         w.rect(a, b, 0, -1);
@@ -364,9 +368,9 @@ inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
     w.text += "[end mesh]\n";
 }
 
-// Stairs between two doorways: a passage of `width` centred at `centre`
-// along axis (0: x, 2: z) from a to b, its floor rising from y0 to y1 in
-// `steps` equal steps, each step `height` high inside.
+/// Stairs between two doorways: a passage of `width` centred at `centre`
+/// along axis (0: x, 2: z) from a to b, its floor rising from y0 to y1 in
+/// `steps` equal steps, each step `height` high inside.
 inline void arena_add_stairs(level_writer& w, int axis, double a, double b, double centre, double width, double y0,
                              double y1, int steps, double height)
 {
@@ -388,8 +392,8 @@ inline void arena_add_stairs(level_writer& w, int axis, double a, double b, doub
         w.rect(lo, hi, side, -1);
         if (k == 0)
             continue;
-        // The riser below this step faces back down the stairs, the drop of
-        // the ceiling above it faces up them.
+        /// The riser below this step faces back down the stairs, the drop of
+        /// the ceiling above it faces up them.
         double prev = y0 + (y1 - y0) * (k - 1) / (steps - 1 > 0 ? steps - 1 : 1);
         lo[axis] = hi[axis] = s0, lo[side] = centre - width / 2, hi[side] = centre + width / 2;
         lo[1] = prev, hi[1] = fy;
@@ -400,9 +404,9 @@ inline void arena_add_stairs(level_writer& w, int axis, double a, double b, doub
     w.text += "[end mesh]\n";
 }
 
-// An arena of realistic shape: three halls at different heights with
-// pillars, joined by stairs, a sealed pocket beside them, all placed
-// thousands of units from the origin (x right, y up, z forward).
+/// An arena of realistic shape: three halls at different heights with
+/// pillars, joined by stairs, a sealed pocket beside them, all placed
+/// thousands of units from the origin (x right, y up, z forward).
 inline std::string arena_level(int* npolys = nullptr)
 {
     level_writer w;
@@ -441,3 +445,4 @@ inline std::string arena_level(int* npolys = nullptr)
 }
 
 }  // namespace vantrel_levels
+/// @}

@@ -1,7 +1,11 @@
-// The records a trueSpace file is decoded into: one per kept chunk, held by
-// CTrueSpaceFile in one table per kind. Records own their arrays and strings;
-// deleting a record releases everything in it.
+/// @file
+/// The records a trueSpace file is decoded into: one per kept chunk, held by
+/// CTrueSpaceFile in one table per kind. Records own their arrays and strings;
+/// deleting a record releases everything in it.
+/// @ingroup mediaman
 #pragma once
+/// @addtogroup mediaman
+/// @{
 
 #include <cstdint>
 
@@ -10,8 +14,8 @@
 
 namespace vantrel {
 
-// A growable array of plain values in tracked memory. add() gives the new
-// element's index, or -1 when the array cannot grow (the array is unchanged).
+/// A growable array of plain values in tracked memory. add() gives the new
+/// element's index, or -1 when the array cannot grow (the array is unchanged).
 template <class T>
 class ts_array {
 public:
@@ -52,8 +56,8 @@ private:
     long capacity;
 };
 
-// A table of records it owns: clear() and the destructor delete them. A
-// record given to add() is owned by the table only when add() succeeds.
+/// A table of records it owns: clear() and the destructor delete them. A
+/// record given to add() is owned by the table only when add() succeeds.
 template <class T>
 class ts_table : public ts_array<T*> {
 public:
@@ -66,17 +70,17 @@ public:
     }
 };
 
-// The 20-byte header in front of every chunk.
+/// The 20-byte header in front of every chunk.
 struct TS_HEADER {
-    char type[5];  // four characters and a terminator
+    char type[5];  ///< four characters and a terminator
     uint16_t major;
     uint16_t minor;
     int32_t id;
     int32_t parent_id;
-    int32_t size;  // bytes of data after the header
+    int32_t size;  ///< bytes of data after the header
 };
 
-// What a kept chunk was decoded into: which table its data_index points into.
+/// What a kept chunk was decoded into: which table its data_index points into.
 enum ts_kind {
     TS_KIND_RAW,
     TS_KIND_GROUP,
@@ -93,15 +97,15 @@ enum ts_kind {
 struct TS_FILE_CHUNK {
     TS_HEADER header;
     ts_kind kind;
-    long data_index;          // position of the record in the table of its kind
-    ts_array<long> children;  // chunk indices, filled by the hierarchy pass
-    long file_pos;            // of the header
+    long data_index;          ///< position of the record in the table of its kind
+    ts_array<long> children;  ///< chunk indices, filled by the hierarchy pass
+    long file_pos;            ///< of the header
 };
 
-// A text of at most 1024 characters, kept zero-terminated.
+/// A text of at most 1024 characters, kept zero-terminated.
 struct TS_STRING {
     uint16_t length;
-    char* text;  // length + 1 characters; never null once read
+    char* text;  ///< length + 1 characters; never null once read
     TS_STRING() : length(0), text(nullptr) {}
     ~TS_STRING() { delete[] text; }
     TS_STRING(const TS_STRING&) = delete;
@@ -114,21 +118,21 @@ struct TS_NAME {
     TS_STRING string;
 };
 
-// Local axes as read (centre, X, Y, Z direction) and as a matrix: identity,
-// then X, Y, Z directions and the centre in elements 0-2, 4-6, 8-10, 12-14.
+/// Local axes as read (centre, X, Y, Z direction) and as a matrix: identity,
+/// then X, Y, Z directions and the centre in elements 0-2, 4-6, 8-10, 12-14.
 struct TS_LAXES {
     float raw[12];
     float m[16];
 };
 
-// A 3x4 transform: the 12 floats read in order, then 0, 0, 0, 1.
+/// A 3x4 transform: the 12 floats read in order, then 0, 0, 0, 1.
 struct TS_POSITION {
     float m[16];
 };
 
-// Groups and bones share one layout.
+/// Groups and bones share one layout.
 struct TS_GROUP {
-    long chunk;  // index of the chunk it was read from
+    long chunk;  ///< index of the chunk it was read from
     TS_NAME name;
     TS_LAXES axes;
     TS_POSITION position;
@@ -147,14 +151,14 @@ struct TS_AXES {
 
 struct TS_VERTEX_LIST {
     int32_t count;
-    float* xyz;  // 3 * count
+    float* xyz;  ///< 3 * count
     TS_VERTEX_LIST() : count(0), xyz(nullptr) {}
     ~TS_VERTEX_LIST() { delete[] xyz; }
 };
 
 struct TS_UV_VERTEX_LIST {
     int32_t count;
-    float* uv;  // 2 * count
+    float* uv;  ///< 2 * count
     TS_UV_VERTEX_LIST() : count(0), uv(nullptr) {}
     ~TS_UV_VERTEX_LIST() { delete[] uv; }
 };
@@ -181,15 +185,15 @@ struct TS_POLYGONAL_DATA {
     TS_POSITION position;
     TS_VERTEX_LIST vertices;
     TS_UV_VERTEX_LIST uv_vertices;
-    int32_t nfaces;        // stored faces (holes excluded)
-    TS_FACE_LIST* faces;   // nfaces
+    int32_t nfaces;        ///< stored faces (holes excluded)
+    TS_FACE_LIST* faces;   ///< nfaces
     int32_t draw_flags;
     uint16_t radiosity_quality;
     TS_POLYGONAL_DATA() : chunk(-1), nfaces(0), faces(nullptr), draw_flags(0), radiosity_quality(0) {}
     ~TS_POLYGONAL_DATA() { delete[] faces; }
 };
 
-// Map records of a material: tag[0] is 0 when the map is absent.
+/// Map records of a material: tag[0] is 0 when the map is absent.
 struct TS_MATERIAL_ENVIRONMENT_MAP_DATA {
     char tag[2];
     char flag;
@@ -231,7 +235,7 @@ struct TS_MATERIAL {
 
 struct TS_GENERIC_SHADER_DATA;
 
-// Parameter types of a shader.
+/// Parameter types of a shader.
 enum {
     TS_PARAM_INT = 1,
     TS_PARAM_INT2 = 2,
@@ -253,13 +257,13 @@ enum {
 struct TS_SHADER_PARAM {
     TS_STRING name;
     int32_t type;
-    int32_t i;                 // 1, 2, 5, 6 (bool: 0/1), 33, 34, 45
-    float f[4];                // 3: f[0]; 7, 8, 9: f[0..2]; 49: f[0..3]
-    unsigned char raw[8];      // 4
-    TS_STRING s;               // 10; the blending parameter of 11
-    uint8_t validity;          // 11
-    TS_GENERIC_SHADER_DATA* shader;  // 11 with validity set; owned
-    float blend;               // 11
+    int32_t i;                 ///< 1, 2, 5, 6 (bool: 0/1), 33, 34, 45
+    float f[4];                ///< 3: f[0]; 7, 8, 9: f[0..2]; 49: f[0..3]
+    unsigned char raw[8];      ///< 4
+    TS_STRING s;               ///< 10; the blending parameter of 11
+    uint8_t validity;          ///< 11
+    TS_GENERIC_SHADER_DATA* shader;  ///< 11 with validity set; owned
+    float blend;               ///< 11
     TS_SHADER_PARAM();
     ~TS_SHADER_PARAM();
     TS_SHADER_PARAM(const TS_SHADER_PARAM&) = delete;
@@ -270,7 +274,7 @@ struct TS_GENERIC_SHADER_DATA {
     uint8_t shader_class;
     TS_STRING name;
     int32_t nparams;
-    TS_SHADER_PARAM* params;  // nparams
+    TS_SHADER_PARAM* params;  ///< nparams
     TS_GENERIC_SHADER_DATA() : shader_class(0), nparams(0), params(nullptr) {}
     ~TS_GENERIC_SHADER_DATA() { delete[] params; }
     TS_GENERIC_SHADER_DATA(const TS_GENERIC_SHADER_DATA&) = delete;
@@ -280,7 +284,7 @@ struct TS_GENERIC_SHADER_DATA {
 inline TS_SHADER_PARAM::TS_SHADER_PARAM() : type(0), i(0), f{0, 0, 0, 0}, raw{}, validity(0), shader(nullptr), blend(0) {}
 inline TS_SHADER_PARAM::~TS_SHADER_PARAM() { delete shader; }
 
-// Slots: 0 colour, 1 transparency, 2 reflectance, 3 unused by the conversion.
+/// Slots: 0 colour, 1 transparency, 2 reflectance, 3 unused by the conversion.
 struct TS_SHADERS {
     long chunk;
     TS_GENERIC_SHADER_DATA slots[4];
@@ -289,8 +293,8 @@ struct TS_SHADERS {
 struct TS_KEYFRAME {
     float frame;
     float acceleration;
-    float tension, continuity, bias;  // 0 without spline parameters
-    float value[12];                  // by channel type: 4 (Rotate), 3 (Move), 12 (Scale)
+    float tension, continuity, bias;  ///< 0 without spline parameters
+    float value[12];                  ///< by channel type: 4 (Rotate), 3 (Move), 12 (Scale)
 };
 
 struct TS_CHANNEL {
@@ -309,7 +313,7 @@ struct TS_JDOF_LIMITS {
     float stiffness, min, max;
 };
 
-// Degree-of-freedom bits in record order; 8 has no record.
+/// Degree-of-freedom bits in record order; 8 has no record.
 enum { TS_JOINT_NLIMITS = 6 };
 extern VANTREL_API const uint16_t ts_joint_dof_bits[TS_JOINT_NLIMITS];
 
@@ -320,17 +324,18 @@ struct TS_JOINT {
     TS_POSITION position;
     float connector1[3], connector2[3], xdir[3], ydir[3], dir1[3], dir2[3], up[3];
     uint16_t dof;
-    TS_JDOF_LIMITS limits[TS_JOINT_NLIMITS];  // by bit, those present
+    TS_JDOF_LIMITS limits[TS_JOINT_NLIMITS];  ///< by bit, those present
     TS_STRING linked1, linked2;
 };
 
-// A chunk kept only for ts_loadallchunks, or of no known kind: its bytes.
+/// A chunk kept only for ts_loadallchunks, or of no known kind: its bytes.
 struct TS_RAW_CHUNK {
     long chunk;
     int32_t size;
-    unsigned char* data;  // size bytes; null for size 0
+    unsigned char* data;  ///< size bytes; null for size 0
     TS_RAW_CHUNK() : chunk(-1), size(0), data(nullptr) {}
     ~TS_RAW_CHUNK() { delete[] data; }
 };
 
 }  // namespace vantrel
+/// @}

@@ -110,22 +110,6 @@ protected:
     }
 };
 
-TEST_F(config_call_test, vector_functions)
-{
-    EXPECT_EQ(run("set_v(&thing.v, 1.0, -2.5, 3.25, 4.0)\n"), 0);
-    EXPECT_EQ(std::vector<float>(thing.vec, thing.vec + 4), (std::vector<float>{1.0f, -2.5f, 3.25f, 4.0f}));
-    EXPECT_EQ(run("set_v(&thing.v, 0.0, 3.0, 4.0, 0.0)\nlen = len_v(&thing.v)\n"), 0);
-    EXPECT_FLOAT_EQ(len->f_value(0), 5.0f);
-    EXPECT_EQ(run("thing.i = is_zero_v(&thing.v)\n"), 0);
-    EXPECT_EQ(thing.i.value(0), 0);
-    // From element 1 on there is no room for a vector.
-    EXPECT_EQ(run("multscalar_v(&thing.v[1], 2.0)\n"), 2);
-    EXPECT_TRUE(log_has("multscalar_v: argument 1 points at 3 element(s), a vector needs 4"));
-    EXPECT_EQ(run("multscalar_v(&len, 2.0)\n"), 2);
-    EXPECT_EQ(run("set_v(&thing.v, 1, 2, 3, 4)\n"), 2);
-    EXPECT_TRUE(log_has("tried to set r_var __func_arg__(r_float) to type r_int"));
-}
-
 // The arrays live in blocks of their own, so the sanitizer build sees any
 // write past them.
 TEST_F(config_call_test, matrix_functions_need_sixteen_floats)
@@ -301,26 +285,6 @@ TEST_F(config_call_test, slog_formats_its_arguments)
     EXPECT_FALSE(log_has("hidden"));
 }
 
-TEST_F(config_call_test, set_logfile_keeps_its_own_copy)
-{
-    std::string other = path("other.log");
-    EXPECT_EQ(run("set_logfile(\"" + other + "\")\nslog(3, \"moved\")\n"), 0);
-    EXPECT_NE(read_file("other.log").find("moved"), std::string::npos);
-}
-
-TEST_F(config_call_test, constants_and_registration)
-{
-    EXPECT_EQ(run("thing.i = get_const(\"r_float\")\n"), 0);
-    EXPECT_EQ(thing.i.value(0), 6);
-    EXPECT_EQ(run("thing.i = get_const(\"nothing\")\n"), 2);
-    EXPECT_TRUE(log_has("did not find the constant named nothing"));
-    EXPECT_EQ(support_add_funcs(scope), -1);
-    EXPECT_TRUE(log_has("support_script_funcs: unable to export all functions"));
-    EXPECT_TRUE(log_has("add(r_var *): r_var set_v already exist"));
-    EXPECT_EQ(errorlog_add_funcs(scope), -1);
-    EXPECT_TRUE(log_has("errorlog_add_funcs(): unable to export all functions"));
-}
-
 TEST_F(config_call_test, cameras_through_a_declared_pointer)
 {
     module_t morvane;
@@ -351,26 +315,5 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
 namespace {
 
 using vantrel_test::player_t;
-
-// The example of the README, as written there.
-TEST_F(config_call_test, readme_example)
-{
-    player_t player;
-    scope.add(&player);
-    std::string file = write_file("game.ds", ". config\n"
-                                             "# declared here, shared with every later block\n"
-                                             "dc_add start_health 80\n"
-                                             "player.health = start_health\n"
-                                             "player.title = \"Ada\"\n"
-                                             "set_v(&player.pos, 1.0, 0.0, -2.5, 1.0)\n"
-                                             "slog(get_const(\"EL_STATUS\"), \"player %s ready\", player.title)\n"
-                                             "./config\n");
-    EXPECT_EQ(script.process(file.c_str()), 0);
-    EXPECT_EQ(player.i.value(0), 80);
-    EXPECT_STREQ(player.s.str_value(0), "Ada");
-    EXPECT_EQ(std::vector<float>(player.vec, player.vec + 4), (std::vector<float>{1.0f, 0.0f, -2.5f, 1.0f}));
-    EXPECT_TRUE(log_has("] player Ada ready"));
-    scope.empty();
-}
 
 }  // namespace

@@ -211,34 +211,4 @@ TEST_F(config_test, include_runs_a_file_in_the_block)
     EXPECT_TRUE(log_has("config: include does not take 2 arguments"));
 }
 
-TEST_F(config_test, remove_delimitted_tokens_ranges)
-{
-    s_token open("("), close(")");
-    auto make = [&](d_list& l, const char* line) { cfg.tokenize_line(line, &l); };
-    auto text = [](d_list& l) {
-        std::string s;
-        for (d_node* n = l.first; n; n = n->next)
-            s += static_cast<s_token*>(n->object)->name;
-        return s;
-    };
-    d_list l1(1), l2(1), l3(1), l4(1);
-    make(l1, "a(b)c)d");
-    EXPECT_EQ(remove_delimitted_tokens(&l1, &open, &close, true), 0);
-    EXPECT_EQ(text(l1), "ac)d");
-    make(l2, "a(b)c");
-    EXPECT_EQ(remove_delimitted_tokens(&l2, &open, &close, false), 0);
-    EXPECT_EQ(text(l2), "a()c");
-    make(l3, "a(bc");
-    EXPECT_EQ(remove_delimitted_tokens(&l3, &open, &close, true), -1);
-    EXPECT_EQ(text(l3), "a");
-    make(l4, "ab)c");
-    EXPECT_EQ(remove_delimitted_tokens(&l4, nullptr, &close, true), 0);
-    EXPECT_EQ(text(l4), "c");
-    EXPECT_EQ(remove_delimitted_tokens(&l4, &open, &close, true), 0);
-    EXPECT_EQ(remove_delimitted_tokens(nullptr, &open, &close, true), -1);
-    EXPECT_TRUE(log_has("_tokens"));
-    EXPECT_EQ(remove_delimitted_tokens(&l4, &open, nullptr, true), -1);
-    EXPECT_TRUE(log_has("_end"));
-}
-
 }  // namespace

@@ -138,14 +138,6 @@ TEST_F(tokenizer_test, carriage_return_is_not_white_space)
     EXPECT_EQ(tokens(". config\r\n"), (strings{".", "config\r", "\n"}));
 }
 
-TEST_F(tokenizer_test, script_settings)
-{
-    use_script();
-    EXPECT_EQ(tokens(". config arg=1,2\n"), (strings{".", "config", "arg=1,2", "\n"}));
-    EXPECT_EQ(tokens("\t\n"), (strings{"\n"}));
-    EXPECT_EQ(tokens("hello\n"), (strings{"hello", "\n"}));
-}
-
 TEST_F(tokenizer_test, charset_follows_scanf_class_rules)
 {
     use_script();
@@ -176,19 +168,6 @@ TEST_F(tokenizer_test, whole_files_with_crlf)
     for (const std::string& t : texts(out2))
         total += t.size();
     EXPECT_EQ(total, 3001u);
-}
-
-TEST_F(tokenizer_test, invalid_parameters)
-{
-    d_list out(1);
-    EXPECT_EQ(bs.tokenize_line(nullptr, &out), -1);
-    EXPECT_TRUE(log_has("::tokenize_line(): invalid parameters"));
-    EXPECT_EQ(bs.tokenize(nullptr, &out), -1);
-    EXPECT_TRUE(log_has("::tokenize(): invalid parameters"));
-    base_script bare;
-    EXPECT_EQ(bare.get_next_valid_token("x"), nullptr);
-    EXPECT_TRUE(log_has("::get_next_valid_token(): invalid parameters"));
-    EXPECT_STREQ(bare.quote.name, "\"");
 }
 
 TEST_F(tokenizer_test, allocation_failures)

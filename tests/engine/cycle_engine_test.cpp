@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -258,19 +256,6 @@ TEST_F(engine_test, get_module_compares_64_characters)
     EXPECT_EQ(scope.get_var("b"), static_cast<r_var*>(&b));
 }
 
-TEST_F(engine_test, built_in_modules_free_harmlessly)
-{
-    cycle_engine e;
-    e.init();
-    counting_module a("a");
-    int id = e.add_module(&a);
-    EXPECT_EQ(a.library, nullptr);
-    EXPECT_EQ(a.destroy, nullptr);
-    EXPECT_EQ(e.free_module(id), 0);
-    EXPECT_EQ(e.modules.count, 0);
-    EXPECT_EQ(e.free_module(id), -1);
-}
-
 TEST_F(engine_test, complete_module_library_loads_runs_and_unloads)
 {
     cycle_engine e;
@@ -370,29 +355,6 @@ TEST_F(engine_test, createthread_runs_the_function_with_its_argument)
     EXPECT_NE(k_createthread(&failed, nullptr, nullptr), 0);
     EXPECT_EQ(failed, 1);
     EXPECT_NE(k_createthread(nullptr, nullptr, nullptr), 0);
-}
-
-// Hosts and module libraries find the platform calls under their plain C names.
-TEST_F(engine_test, platform_calls_have_c_names)
-{
-    void* library = platform_load_library(VANTREL_LIBRARY_FILE);
-    ASSERT_NE(library, nullptr) << platform_library_error();
-    for (const char* c_name : {"get_milli_uptime", "k_createthread", "k_get_key_state"})
-        EXPECT_NE(platform_library_symbol(library, c_name), nullptr) << c_name;
-    platform_free_library(library);
-}
-
-TEST_F(engine_test, key_state_reads_the_key_table)
-{
-    EXPECT_EQ(k_get_key_state(0x41), 0);
-    platform_set_key_state(0x41, true);
-    EXPECT_EQ(k_get_key_state(0x41), 1);
-    EXPECT_EQ(k_get_key_state(0x42), 0);
-    platform_set_key_state(0x41, false);
-    EXPECT_EQ(k_get_key_state(0x41), 0);
-    platform_set_key_state(0xff, true);
-    EXPECT_EQ(k_get_key_state(0xff), 1);
-    platform_set_key_state(0xff, false);
 }
 
 }  // namespace

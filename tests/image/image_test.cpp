@@ -177,52 +177,6 @@ TEST_F(image_test, failed_conversion_leaves_the_image_unchanged)
     EXPECT_EQ(img.convert(&to, nullptr), -1);
 }
 
-TEST_F(image_test, equality_names_the_first_difference)
-{
-    image_t a, b;
-    a.set_name("a");
-    b.set_name("b");
-    ASSERT_EQ(a.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
-    ASSERT_EQ(b.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
-    EXPECT_TRUE(are_equal_images(&a, &b));
-    b.bits[15] = 1;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different bits"));
-    b.fields.alpha_mask = 0xFE000000u;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different bit fields"));
-    b.height = 1;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different height"));
-    b.width = 1;
-    EXPECT_FALSE(are_equal_images(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different width"));
-
-    image_t empty;
-    EXPECT_FALSE(are_equal_images(nullptr, &b));
-    EXPECT_TRUE(log_has("invalid pointer: _imgA="));
-    EXPECT_FALSE(are_equal_images(&a, &empty));
-    EXPECT_TRUE(log_has("invalid pointer: _imgB->bits"));
-}
-
-TEST_F(image_test, dump_prints_size_and_masks)
-{
-    image_t img;
-    img.set_name("pic");
-    ASSERT_EQ(img.alloc_bits(2, 1, 0xF800, 0x07E0, 0x1F, 0), 0);
-    std::string out = path("dump.txt");
-    FILE* f = fopen(out.c_str(), "wb");
-    img.dump(f, "..");
-    fclose(f);
-    std::string text = read_file("dump.txt");
-    EXPECT_NE(text.find("..width=2 height=1\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("..red_mask=0000f800 green_mask=000007e0 blue_mask=0000001f alpha_mask=00000000\n"),
-              std::string::npos)
-        << text;
-    img.dump(nullptr, "");
-    EXPECT_TRUE(log_has("invalid pointer: _f"));
-}
-
 TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case)
 {
     image_io_t* io = get_extension_io(".BmP");
@@ -233,57 +187,6 @@ TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case)
     EXPECT_TRUE(log_has(".gif file format not recognized"));
     EXPECT_EQ(get_extension_io(nullptr), nullptr);
     EXPECT_TRUE(log_has("invalid pointer: _extension"));
-}
-
-TEST_F(image_test, read_and_write_through_the_extension)
-{
-    image_t img;
-    ASSERT_EQ(img.alloc_bits(3, 2, 0xFF0000, 0xFF00, 0xFF, 0), 0);
-    fill_pattern(&img);
-    std::string upper = path("picture.BMP");
-    ASSERT_EQ(image_write(&img, upper.c_str(), nullptr, nullptr), 0);
-    image_t back;
-    ASSERT_EQ(image_read(&back, upper.c_str(), nullptr), 0);
-    EXPECT_STREQ(back.name, upper.c_str());
-    EXPECT_TRUE(are_equal_images(&img, &back));
-
-    std::string gif = path("picture.gif");
-    EXPECT_EQ(image_write(&img, gif.c_str(), nullptr, nullptr), -1);
-    EXPECT_EQ(image_read(&back, gif.c_str(), nullptr), -1);
-    EXPECT_TRUE(log_has(".gif file format not recognized"));
-    EXPECT_EQ(read_file("picture.gif"), "");  // no file created for an unknown format
-
-    EXPECT_EQ(image_read(nullptr, upper.c_str(), nullptr), -1);
-    EXPECT_TRUE(log_has("invalid pointer: _image"));
-    EXPECT_EQ(image_read(&back, nullptr, nullptr), -1);
-    EXPECT_TRUE(log_has("invalid pointer: _filename || _f"));
-    EXPECT_EQ(image_write(&img, nullptr, nullptr, nullptr), -1);
-    EXPECT_EQ(image_read(&back, path("missing.tga").c_str(), nullptr), -1);
-    EXPECT_TRUE(log_has("unable to open"));
-}
-
-TEST_F(image_test, an_open_file_is_used_as_given)
-{
-    image_t img;
-    ASSERT_EQ(img.alloc_bits(2, 2, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u), 0);
-    fill_pattern(&img);
-    std::string p = path("given.tga");
-    {
-        CFileE f;
-        ASSERT_EQ(f.Open(p.c_str(), OM_WB), 1);
-        ASSERT_EQ(image_write(&img, nullptr, nullptr, &f), 0);
-    }
-    CFileE f;
-    ASSERT_EQ(f.Open(p.c_str(), OM_RB), 1);
-    image_t back;
-    ASSERT_EQ(image_read(&back, "ignored.gif", &f), 0);
-    EXPECT_TRUE(are_equal_images(&img, &back));
-
-    // A file opened for reading cannot be written: the short write is a failure.
-    CFileE ro;
-    ASSERT_EQ(ro.Open(p.c_str(), OM_RB), 1);
-    EXPECT_EQ(image_write(&img, nullptr, nullptr, &ro), -1);
-    EXPECT_TRUE(log_has(p + ": unable to write"));
 }
 
 // A write that fails, at once or only when the stream is flushed, is a

@@ -104,38 +104,6 @@ TEST_F(tga_test, every_write_option_reads_back)
         }
 }
 
-TEST_F(tga_test, writer_refuses_other_formats)
-{
-    image_t img;
-    img.set_name("565");
-    ASSERT_EQ(img.alloc_bits(2, 2, 0xF800, 0x07E0, 0x1F, 0), 0);
-    EXPECT_EQ(image_write(&img, path("w.tga").c_str(), nullptr, nullptr), -1);
-    EXPECT_TRUE(log_has("unsupported write format for 565"));
-    image_t empty;
-    EXPECT_EQ(image_write(&empty, path("w.tga").c_str(), nullptr, nullptr), -1);
-    image_t wide;
-    wide.set_name("wide");
-    ASSERT_EQ(wide.alloc_bits(70000, 1, 0xFF0000, 0xFF00, 0xFF, 0), 0);
-    EXPECT_EQ(image_write(&wide, path("w.tga").c_str(), nullptr, nullptr), -1);
-    EXPECT_TRUE(log_has("wide: 70000x1 too large for a .tga file"));
-
-}
-
-TEST_F(tga_test, header_printer)
-{
-    tga_header_t h = {12, 0, 2, 0, 0, 0, 0, 0, 3, 1, 24, 0x20};
-    std::string out = path("h.txt");
-    FILE* f = fopen(out.c_str(), "wb");
-    dump_tga_header_t(f, h, "  ");
-    fclose(f);
-    EXPECT_EQ(read_file("h.txt"),
-              "  tga_header_t:\n"
-              "  ..id_len=12 map_type=0 type=2\n"
-              "  ..map_origin=0 map_len=0 map_entry_size=0\n"
-              "  ..x_orig=0 y_orig=0 width=3 height=1\n"
-              "  ..bpp=24 desc=0x20\n");
-}
-
 TEST_F(tga_test, every_truncation_fails_cleanly)
 {
     expect_truncations_fail(".tga", make_tga(2, 16, 1, 3, 2, "id", std::string(4, 'm'), 16, std::string(12, '\x66')));

@@ -132,17 +132,6 @@ TEST_F(args_test, at_most_128_words)
     EXPECT_EQ(a.get_arg("w127", nullptr), 0);
 }
 
-TEST_F(args_test, null_words_are_skipped)
-{
-    char n[] = "-name", v[] = "x", s[] = "-size=1";
-    char* argv[] = {n, nullptr, v, s, nullptr};
-    args_t a;
-    EXPECT_EQ(a.parse(5, argv), 3);
-    EXPECT_EQ(a.get_arg("name", nullptr), 0);
-    EXPECT_EQ(a.get_arg("x", nullptr), 0);
-    EXPECT_EQ(values(a, "size"), (strings{"1"}));
-}
-
 TEST_F(args_test, line_with_quoted_words)
 {
     args_t a;
@@ -158,34 +147,6 @@ TEST_F(args_test, line_with_quoted_words)
     EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
     EXPECT_EQ(a.parse(""), 0);
     EXPECT_EQ(a.parse(" \t\n"), 0);
-}
-
-TEST_F(args_test, next_token_cuts_in_place)
-{
-    args_t a;
-    char s[] = " one \"t w\"o\tthree\"";
-    EXPECT_STREQ(a._get_next_token(s), "one");
-    EXPECT_STREQ(a._get_next_token(nullptr), "t wo");
-    EXPECT_STREQ(a._get_next_token(nullptr), "three");
-    EXPECT_EQ(a._get_next_token(nullptr), nullptr);
-    EXPECT_EQ(a._get_next_token(nullptr), nullptr);
-}
-
-TEST_F(args_test, dump_lists_every_argument)
-{
-    args_t a;
-    a.parse("-size 640,480 level");
-    FILE* f = tmpfile();
-    ASSERT_NE(f, nullptr);
-    a.dump_args(f, "  ");
-    rewind(f);
-    std::string out;
-    for (int c; (c = fgetc(f)) != EOF;)
-        out += (char)c;
-    fclose(f);
-    EXPECT_EQ(out, "  ***2 argument(s) parsed\n  ..[0] size=(640,480) 2 value(s)\n  ..[1] level=() 0 value(s)\n");
-    a.dump_args(nullptr, "");
-    EXPECT_TRUE(log_lines().empty());
 }
 
 TEST_F(args_test, allocation_failures_leave_nothing_behind)

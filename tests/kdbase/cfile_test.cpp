@@ -148,31 +148,6 @@ TEST_F(cfile_test, strings_are_cut_and_terminated)
     EXPECT_EQ(r.ReadString(buf, 8), 2);
     EXPECT_STREQ(buf, "c");
     EXPECT_EQ(r.ReadString(buf, 8), -1);  // nothing left
-    EXPECT_EQ(r.ReadString(nullptr, 8), -1);
-    EXPECT_TRUE(log_has("::ReadString(): invalid parameters"));
-}
-
-TEST_F(cfile_test, closed_file_reports_and_refuses)
-{
-    CFile f;
-    EXPECT_FALSE(f.IsOpen());
-    EXPECT_TRUE(f.Eof());
-    EXPECT_EQ(f.GetPos(), -1);
-    EXPECT_EQ(f.GetSize(), -1);
-    EXPECT_FALSE(f.Forward(1));
-    EXPECT_TRUE(f.Rewind(1));
-    char c;
-    EXPECT_EQ(f.Read(&c, 1), 0);
-    EXPECT_EQ(f.WriteInt(1), 0);
-    EXPECT_EQ(f.ReadShort(), 0);
-    EXPECT_EQ(f.ReadInt(), 0);
-    f.ReadLong();
-    f.ReadFloat();
-    for (const char* what : {"::ReadShort(): file  is not opened", "::ReadInt(): file  is not opened",
-                             "::ReadLong(): file  is not opened", "::ReadFloat(): file  is not opened"})
-        EXPECT_TRUE(log_has(what)) << what;
-    CFileE e;
-    EXPECT_EQ(thrown([&] { e.ReadInt(); }), -1);
 }
 
 TEST_F(cfile_test, open_failures_are_logged)
@@ -386,69 +361,6 @@ TEST_F(cfile_test, bit_fields_of_pixel_formats)
     EXPECT_TRUE(log_has("invalid pointer: _dest="));
     EXPECT_EQ(bits32_conv(&dest, 1, nullptr, 1), -1);
     EXPECT_TRUE(log_has("invalid pointer: _src="));
-}
-
-TEST_F(cfile_test, buffers_hold_zeroed_bytes_and_compare_by_content)
-{
-    EXPECT_EQ(alloc_buffer(-1), nullptr);
-    buffer_t* a = alloc_buffer(5);
-    buffer_t* b = alloc_buffer(5);
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(a->size, 5);
-    for (int i = 0; i < 5 + 3; ++i)
-        EXPECT_EQ(a->data()[i], 0);
-    a->set_name("pic");
-    b->set_name("pic");
-    EXPECT_EQ(a->compare(b), 0);
-    b->data()[4] = 1;
-    EXPECT_EQ(a->compare(b), -1);
-    EXPECT_TRUE(log_has("unequal memory"));
-    buffer_t* c = alloc_buffer(4);
-    ASSERT_TRUE(c);
-    c->set_name("pic");
-    EXPECT_EQ(a->compare(c), -1);
-    EXPECT_TRUE(log_has("unequal sizes"));
-    EXPECT_EQ(a->compare(nullptr), -1);
-    EXPECT_TRUE(log_has("invalid parameters"));
-    unknown* u = c;  // released through the root class
-    delete u;
-    delete a;
-    delete b;
-    buffer_t* empty = alloc_buffer(0);
-    ASSERT_TRUE(empty);
-    delete empty;
-    mc_fail_after(0);
-    EXPECT_EQ(alloc_buffer(10), nullptr);
-}
-
-}  // namespace
-
-namespace {
-
-std::string dumped(void (*print)(FILE*, void*), void* arg)
-{
-    return vantrel_test::capture([&](FILE* f) { print(f, arg); });
-}
-
-TEST_F(cfile_test, buffer_dump_shows_name_size_and_bytes)
-{
-    buffer_t* b = alloc_buffer(20);
-    ASSERT_TRUE(b);
-    b->set_name("blob");
-    for (int i = 0; i < 20; ++i)
-        b->data()[i] = (unsigned char)('A' + i);
-    std::string out = dumped([](FILE* f, void* p) { static_cast<buffer_t*>(p)->dump(f, ".."); }, b);
-    EXPECT_EQ(out.substr(0, out.find("0x")), "..name=blob parent=none\n..size=20\n..");
-    EXPECT_NE(out.find("41 42 43"), std::string::npos);
-    EXPECT_NE(out.find("\n..0x0000000F "), std::string::npos);  // a second line
-    EXPECT_EQ(dumped([](FILE* f, void* p) { static_cast<buffer_t*>(p)->dump(f, nullptr); }, b),
-              "(invalid buffer)\n");
-
-    d_list l(1);
-    l.insert(static_cast<unknown*>(b));
-    std::string all = dumped([](FILE* f, void* p) { dump_buffer_l(f, static_cast<d_list*>(p), ""); }, &l);
-    EXPECT_EQ(all.find("name=blob"), 0u);
-    EXPECT_EQ(dumped([](FILE* f, void*) { dump_buffer_l(f, nullptr, ""); }, nullptr), "(invalid buffer_l)\n");
 }
 
 }  // namespace

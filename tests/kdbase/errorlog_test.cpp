@@ -124,12 +124,4 @@ TEST_F(errorlog_death_test, critical_ends_the_process_with_1)
     EXPECT_EXIT(errorlog("f.cpp", 1, EL_CRITICAL, "fatal"), ::testing::ExitedWithCode(1), "");
 }
 
-TEST_F(errorlog_death_test, critical_is_dropped_below_threshold_0)
-{
-    set_log_priority(0);
-    errorlog("f.cpp", 1, EL_CRITICAL, "ignored");
-    EXPECT_EQ(message_calls, 0);
-    EXPECT_TRUE(log_lines().empty());
-}
-
 }  // namespace

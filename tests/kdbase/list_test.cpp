@@ -102,18 +102,6 @@ TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
     EXPECT_EQ(destroyed, std::vector<int>({2, 1, 3, 4}));
 }
 
-TEST_F(list_test, non_owning_list_never_touches_elements)
-{
-    tracked t(9);
-    {
-        d_list l(0);
-        l.insert(&t);
-        l.insert(&t);
-        EXPECT_EQ(l.remove(&t), static_cast<void*>(static_cast<unknown*>(&t)));
-    }
-    EXPECT_TRUE(destroyed.empty());
-}
-
 TEST_F(list_test, cat_appends_shared_elements_and_self_once)
 {
     tracked a(1), b(2);
@@ -130,63 +118,6 @@ TEST_F(list_test, cat_appends_shared_elements_and_self_once)
     EXPECT_EQ(l.count, 6);
     EXPECT_EQ(l.cat(nullptr), 0);
     check_invariants(l);
-}
-
-TEST_F(list_test, array_conversions)
-{
-    d_list empty(0);
-    void** r = make_ref_array(&empty, true);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r[0], nullptr);
-    delete[] r;
-    EXPECT_EQ(make_ref_array(&empty, false), nullptr);
-    EXPECT_TRUE(log_has("make_ref_array(): invalid parameters"));
-    EXPECT_EQ(make_ref_array(nullptr, true), nullptr);
-    EXPECT_TRUE(log_has("invalid pointer: _elements="));
-    EXPECT_EQ(make_array(&empty, 4), nullptr);
-    EXPECT_TRUE(log_has("make_vert_array(): invalid parameters"));
-
-    int v[3] = {10, 20, 30};
-    d_list l(0);
-    for (int& i : v)
-        l.insert(static_cast<void*>(&i));
-    int* copy = static_cast<int*>(make_array(&l, sizeof(int)));
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy[0] + copy[1] + copy[2], 60);
-    EXPECT_EQ(copy[2], 30);
-    delete[] reinterpret_cast<char*>(copy);
-
-    void** refs = make_ref_array(&l, true);
-    EXPECT_EQ(get_nelements(refs), 3);
-    d_list back(0);
-    EXPECT_EQ(make_list(&back, refs), 0);
-    EXPECT_EQ(back.count, 3);
-    EXPECT_EQ(static_cast<void*>(back.first->object), &v[0]);
-    delete[] refs;
-    EXPECT_EQ(get_nelements(nullptr), 0);
-    EXPECT_TRUE(log_has("invalid pointer: _ra="));
-}
-
-TEST_F(list_test, token_names_and_comparison)
-{
-    s_token a("alpha"), b("alpha"), c;
-    EXPECT_TRUE(a == b);
-    EXPECT_FALSE(a == c);
-    EXPECT_TRUE(log_has("s_token::==(): token names not set"));
-    a.set_name(a.name);  // its own name
-    EXPECT_STREQ(a.name, "alpha");
-    a = nullptr;
-    EXPECT_EQ(a.name, nullptr);
-    c.copy(&b);
-    EXPECT_STREQ(c.name, "alpha");
-    EXPECT_NE(c.name, b.name);
-    c.copy(nullptr);
-    EXPECT_TRUE(log_has("invalid pointer: _tok=0"));
-
-    std::string long_a(300, 'a'), long_b = long_a;
-    long_b[280] = 'b';
-    s_token la(long_a.c_str()), lb(long_b.c_str());
-    EXPECT_TRUE(la == lb);  // only 255 characters count
 }
 
 TEST_F(list_test, failed_name_copy_falls_back_to_a_fixed_name)
@@ -219,8 +150,6 @@ TEST_F(list_test, alloc_str_cuts_to_max_minus_one)
     s = alloc_str("abc", -1);
     EXPECT_STREQ(s, "abc");
     delete[] s;
-    EXPECT_EQ(alloc_str(nullptr, 3), nullptr);
-    EXPECT_TRUE(log_has("invalid parameters"));
 }
 
 TEST_F(list_test, get_token_prefix_order_and_list_lookup)
@@ -231,8 +160,6 @@ TEST_F(list_test, get_token_prefix_order_and_list_lookup)
     s_token* reversed[] = {&t_ifelse, &t_if, nullptr};
     EXPECT_EQ(get_token("ifelse x", reversed), &t_ifelse);
     EXPECT_EQ(get_token("for", tokens), nullptr);
-    EXPECT_EQ(get_token(nullptr, tokens), nullptr);
-    EXPECT_TRUE(log_has("get_token(): invalid parameters"));
 
     d_list l(0);
     l.insert(&t_if);
@@ -295,7 +222,7 @@ TEST_F(list_test, failed_allocations_in_lists_and_collectors_leave_nothing_behin
     EXPECT_EQ(create_group("g"), nullptr);
 }
 
-TEST_F(list_test, group_compare_messages)
+TEST_F(list_test, group_compare_names_the_difference)
 {
     group_t* p1 = create_group("p");
     group_t* p2 = create_group("q");
@@ -319,13 +246,6 @@ TEST_F(list_test, group_compare_messages)
     c.copy(&a);
     EXPECT_EQ(c.parent, p2);
     EXPECT_STREQ(c.name, "x");
-
-    std::string out = vantrel_test::capture([&](FILE* f) {
-        c.dump(f, "  ");
-        p1->dump(f, nullptr);
-        c.dump(f, nullptr);
-    });
-    EXPECT_EQ(out, "  name=x parent=q\n(invalid group)\n(invalid groupable)\n");
     delete p1;
     delete p2;
 }
@@ -354,23 +274,6 @@ TEST_F(list_test, g_collector_releases_newest_first_unless_kept)
     g1.free(foreign);
     EXPECT_TRUE(destroyed.empty());
     EXPECT_TRUE(log_has("was not allocated with this allocator"));
-}
-
-TEST_F(list_test, pointer_guard_deletes_unless_released)
-{
-    {
-        pointer_t<tracked> p;
-        p.p = KD_NEW tracked(7);
-    }
-    EXPECT_EQ(destroyed, std::vector<int>({7}));
-    tracked* t;
-    {
-        pointer_t<tracked> p;
-        p.p = t = KD_NEW tracked(8);
-        p.dont_delete();
-    }
-    EXPECT_EQ(destroyed.size(), 1u);
-    delete t;
 }
 
 TEST_F(list_test, collector_ledger_and_realloc)

@@ -28,11 +28,6 @@ void expect_q(const float* q, float x, float y, float z, float w, float eps = 1e
     EXPECT_NEAR(q[3], w, eps);
 }
 
-std::string printed(void (*print)(FILE*))
-{
-    return vantrel_test::capture(print);
-}
-
 TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)
 {
     float a[4] = {1, 2, 3, 9}, b[4] = {4, 5, 6, 7}, out[4] = {0, 0, 0, 42};
@@ -77,29 +72,9 @@ TEST_F(math_test, div_v_by_a_zero_component_logs_and_keeps_the_vector)
     div_v(a, b);
     expect_v3(a, 2, 4, 6);
     EXPECT_TRUE(log_has("div_v(): attempted to divide by zero"));
-    div_v(nullptr, b);
-    EXPECT_TRUE(log_has("div_v(): invalid parameters"));
-    mult_v(a, nullptr);
-    EXPECT_TRUE(log_has("mult_v(): invalid parameters"));
-    invert_v(nullptr);
-    EXPECT_TRUE(log_has("invert_v(): invalid parameter"));
-    EXPECT_EQ(invert_vr(out, nullptr), nullptr);
-    EXPECT_TRUE(log_has("invert_vr(): invalid parameters"));
     float c[4] = {2, 2, 4, 0};
     div_vr(out, a, c);
     expect_v3(out, 1, 2, 1.5f);
-}
-
-TEST_F(math_test, invert_flips_the_sign_of_zero_and_nan_is_not_zero)
-{
-    float v[4] = {0, 1, -2, 3};
-    invert_v(v);
-    EXPECT_TRUE(std::signbit(v[0]));
-    expect_v3(v, 0, -1, 2);
-    EXPECT_EQ(v[3], 3);
-    EXPECT_TRUE(is_zero_v(std::array<float, 4>{0, -0.0f, 0, 1}.data()));
-    float n[4] = {NAN, 0, 0, 0};
-    EXPECT_FALSE(is_zero_v(n));
 }
 
 TEST_F(math_test, are_equal_counts_a_difference_of_eps_as_equal)
@@ -119,19 +94,6 @@ TEST_F(math_test, are_equal_counts_a_difference_of_eps_as_equal)
     EXPECT_FALSE(are_equal_m(m, n, 0.1f));
     EXPECT_FALSE(are_equal_m(m, nullptr, 1));
     EXPECT_TRUE(log_has("invalid pointer: _m2="));
-}
-
-TEST_F(math_test, interpolate_only_inside_the_unit_interval)
-{
-    float s[4] = {0, 0, 0, 0}, e[4] = {10, 20, -10, 0}, out[4] = {7, 7, 7, 7};
-    interpolate_v(out, s, e, 0.25f);
-    expect_v3(out, 2.5f, 5, -2.5f);
-    interpolate_v(out, s, e, 1.5f);
-    expect_v3(out, 2.5f, 5, -2.5f);
-    interpolate_v(out, s, e, -0.1f);
-    expect_v3(out, 2.5f, 5, -2.5f);
-    interpolate_v(out, nullptr, e, 0.5f);
-    EXPECT_TRUE(log_has("invalid pointer: _start_v="));
 }
 
 TEST_F(math_test, round_and_trunc_follow_the_sign_of_the_fraction)
@@ -176,40 +138,6 @@ TEST_F(math_test, translation_moves_a_point_and_products_apply_b_first)
     multmatrix_mr(m, r, t);
     multmatrix_v3r(out, m, p);
     expect_v3(out, 0, 11, 0);
-    EXPECT_EQ(multmatrix_mr(nullptr, r, t), nullptr);
-    EXPECT_TRUE(log_has("multmatrix_mr(): invalid parameters"));
-}
-
-TEST_F(math_test, full_vector_product_uses_w_and_vr_copies_four_components)
-{
-    float t[16], v[4] = {1, 2, 3, 0}, out[4] = {9, 9, 9, 9};
-    make_translate_m(t, 10, 20, 30);
-    multmatrix_vr(out, t, v);  // a direction: w = 0 ignores translation
-    expect_q(out, 1, 2, 3, 0);
-    v[3] = 2;
-    multmatrix_v(v, t);
-    expect_q(v, 21, 42, 63, 2);
-}
-
-TEST_F(math_test, three_by_three_product_leaves_the_fourth_row_and_column)
-{
-    float a[16], b[16], out[16];
-    make_rotatex_m(a, 90);
-    make_translate_m(b, 5, 6, 7);
-    b[0] = 2;
-    for (float& x : out)
-        x = -1;
-    multmatrix_m3r(out, a, b);
-    EXPECT_NEAR(out[0], 2, 1e-6);
-    EXPECT_NEAR(out[6], 1, 1e-6);
-    EXPECT_NEAR(out[9], -1, 1e-6);
-    for (int i : {3, 7, 11, 12, 13, 14, 15})
-        EXPECT_EQ(out[i], -1) << i;
-    multmatrix_m3(a, b);  // the full product
-    EXPECT_FLOAT_EQ(a[12], 5);
-    EXPECT_FLOAT_EQ(a[15], 1);
-    EXPECT_EQ(multmatrix_m3r(out, nullptr, b), nullptr);
-    EXPECT_TRUE(log_has("multmatrix_mr(): invalid parameters"));
 }
 
 TEST_F(math_test, rotations_follow_the_row_vector_convention)
@@ -234,25 +162,6 @@ TEST_F(math_test, rotations_follow_the_row_vector_convention)
     multmatrix_m(rz, comb);
     make_rotate_m(m, 30, 45, 60);
     EXPECT_TRUE(are_equal_m(m, rz, 1e-6f));
-    make_rotate_m(nullptr, 1, 2, 3);
-    EXPECT_TRUE(log_has("make_rotate_m(): invalid parameters"));
-    make_translate_m(nullptr, 1, 2, 3);
-    EXPECT_TRUE(log_has("make_translate_m(): invalid parameters"));
-}
-
-TEST_F(math_test, transpose_and_copy)
-{
-    float m[16], t[16];
-    for (int i = 0; i < 16; ++i)
-        m[i] = (float)i;
-    transpose_mr(t, m);
-    EXPECT_EQ(t[1], 4);
-    EXPECT_EQ(t[4], 1);
-    EXPECT_EQ(t[14], 11);
-    transpose_m(t);
-    EXPECT_TRUE(are_equal_m(t, m, 0));
-    copy_m(nullptr, m);
-    EXPECT_TRUE(log_has("copy_m(): invalid parameters"));
 }
 
 TEST_F(math_test, axes_are_orthonormal)
@@ -290,8 +199,6 @@ TEST_F(math_test, closest_point_on_a_segment_is_clamped_to_its_ends)
     p[0] = 15;
     get_closest_vector_on_line(a, b, p, out);
     expect_v3(out, 10, 0, 0);
-    get_closest_vector_on_line(a, b, p, nullptr);
-    EXPECT_TRUE(log_has("get_closest_vector_on_line(): invalid parameters"));
 }
 
 TEST_F(math_test, directed_distances_to_planes_and_spheres)
@@ -302,16 +209,10 @@ TEST_F(math_test, directed_distances_to_planes_and_spheres)
     EXPECT_FLOAT_EQ(ray_directed_distance(p, n, a, step), 2.5f);
     float flat[4] = {1, 0, 0, 0};  // parallel: denominator becomes +0.0001
     EXPECT_NEAR(seg_directed_distance(p, n, a, flat), 5 / 0.0001, 1);
-    EXPECT_EQ(seg_directed_distance(nullptr, n, a, b), 0);
-    EXPECT_TRUE(log_has("seg_directed_distance(): invalid parameters"));
-    EXPECT_EQ(ray_directed_distance(p, n, a, nullptr), 0);
-    EXPECT_TRUE(log_has("ray_directed_distance(): invalid parameters"));
 
     float c[4] = {0, 0, 10, 0}, unit[4] = {0, 0, 1, 0}, side[4] = {1, 0, 0, 0};
     EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, unit, c, 2), 8);
     EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, side, c, 2), -1);
-    EXPECT_EQ(ray_sphere_directed_distance(a, unit, nullptr, 2), 0);
-    EXPECT_TRUE(log_has("ray_sphere_directed_distance(): invalid parameters"));
 }
 
 TEST_F(math_test, intersect_includes_the_start_and_excludes_the_end)
@@ -326,8 +227,6 @@ TEST_F(math_test, intersect_includes_the_start_and_excludes_the_end)
     EXPECT_EQ(intersect(above, on, q, n, out), 0);  // t = 1
     float flat[4] = {5, 0, 0, 0};
     EXPECT_EQ(intersect(on, flat, q, n, out), 0);
-    EXPECT_EQ(intersect(on, flat, q, n, nullptr), 0);
-    EXPECT_TRUE(log_has("get_intersect(): invalid parameters"));
 }
 
 TEST_F(math_test, quaternion_product_and_inverse)
@@ -414,50 +313,6 @@ TEST_F(math_test, slerp_takes_the_short_arc)
     float c[4] = {-1, 0, 0, 0};  // opposite vectors stay finite
     slerp_vr(out, a, c, 0.5f);
     EXPECT_FALSE(std::isnan(out[0]));
-}
-
-TEST_F(math_test, printers)
-{
-    EXPECT_EQ(printed([](FILE* f) {
-                  float v[4] = {1, 2.5f, -3, 4};
-                  _dump_v(f, v, "\t");
-                  dump_v(f, v);
-                  dump_q(f, v, "..");
-              }),
-              "\tvector=(1.000000, 2.500000, -3.000000)\n"
-              "vector=(1.000000, 2.500000, -3.000000)\n"
-              "..quat=( (1.000000, 2.500000, -3.000000), 4.000000 )\n");
-    EXPECT_EQ(printed([](FILE* f) {
-                  float m[16];
-                  make_translate_m(m, 1, 2, 3);
-                  _dump_m(f, m, "#");
-              }),
-              "#+++4x4 matrix\n"
-              "#  | 0001.000000 0000.000000 0000.000000 0001.000000 |\n"
-              "#  | 0000.000000 0001.000000 0000.000000 0002.000000 |\n"
-              "#  | 0000.000000 0000.000000 0001.000000 0003.000000 |\n"
-              "#  | 0000.000000 0000.000000 0000.000000 0001.000000 |\n"
-              "#---end matrix\n");
-    EXPECT_EQ(printed([](FILE* f) {
-                  float m[16];
-                  make_translate_m(m, 1, 2, 3);
-                  _dump_row_m(f, m, "");
-                  _dump_m(f, m, nullptr);
-              }),
-              "+++4x4 ROW matrix\n"
-              "..| 0001.000000 0000.000000 0000.000000 0000.000000 |\n"
-              "..| 0000.000000 0001.000000 0000.000000 0000.000000 |\n"
-              "..| 0000.000000 0000.000000 0001.000000 0000.000000 |\n"
-              "..| 0001.000000 0002.000000 0003.000000 0001.000000 |\n"
-              "---end ROW matrix\n");
-    float v[16] = {};
-    _dump_v(nullptr, v, "");
-    dump_v(nullptr, v);
-    dump_q(nullptr, v, "");
-    dump_m(nullptr, v, 1, "");
-    EXPECT_TRUE(log_lines().empty());  // printers stay silent about a missing stream
-    _dump_row_m(nullptr, nullptr, "");
-    EXPECT_TRUE(log_has("invalid pointer: _f="));
 }
 
 }  // namespace

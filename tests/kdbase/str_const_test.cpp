@@ -38,11 +38,6 @@ protected:
     }
 };
 
-TEST_F(str_const_test, table_starts_with_its_capacity)
-{
-    EXPECT_EQ(get_const("STRC_MAXCONSTANTS"), 1024);
-}
-
 TEST_F(str_const_test, added_constants_are_found_by_exact_name)
 {
     static const str_const_t a[] = {{"SCT_RED", 1}, {"SCT_GREEN", 2}, {"", -1}};

@@ -47,43 +47,6 @@ void expect_unified(mesh_t& m)
         EXPECT_LT(m.vi[k], (uint32_t)m.vasize);
 }
 
-TEST_F(mesh_test, construction)
-{
-    mesh_t m;
-    float id[16];
-    makeIdentityMatrix(id);
-    EXPECT_TRUE(are_equal_m(m.matrix, id, 0));
-    EXPECT_EQ(m.polys, nullptr);
-    EXPECT_EQ(m.npolys, 0);
-    EXPECT_EQ(m._alloc_polys(0), 0);
-    EXPECT_EQ(m.polys, nullptr);
-    EXPECT_EQ(m._count_poly_verts(), 0);
-}
-
-TEST_F(mesh_test, two_triangles_share_an_edge)
-{
-    mesh_t m;
-    make_mesh(m, {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {1, 0, 0}, {1, 1, 0}}});
-    ASSERT_EQ(m.vasize, 4);
-    ASSERT_EQ(m.nverts, 6);
-    const uint32_t want[6] = {0, 1, 2, 2, 1, 3};
-    for (int k = 0; k < 6; ++k)
-        EXPECT_EQ(m.vi[k], want[k]) << k;
-    expect_pos(m, 5, {1, 1, 0});
-    expect_unified(m);
-
-    // Different texture coordinates on the shared edge keep the copies apart.
-    mesh_t t;
-    ASSERT_EQ(t._alloc_polys(2), 0);
-    make_poly(t.polys[0], {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-    make_poly(t.polys[1], {{0, 1, 0}, {1, 0, 0}, {1, 1, 0}});
-    t.polys[1].va[0].t[0] = 0.5f;
-    t.polys[1].va[1].t[1] = 0.5f;
-    ASSERT_EQ(t.unify_vertices(), 0);
-    EXPECT_EQ(t.vasize, 6);
-    expect_unified(t);
-}
-
 TEST_F(mesh_test, cube_corners_unify_to_eight)
 {
     mesh_t cube;
@@ -362,22 +325,6 @@ TEST_F(mesh_test, split_cube_in_half)
     expect_unified(cube);
 }
 
-TEST_F(mesh_test, split_mesh_entirely_in_front)
-{
-    mesh_t cube, front, back;
-    make_mesh(cube, cube_faces());
-    make_mesh(back, {{{9, 9, 9}, {8, 9, 9}, {9, 8, 9}}});  // old contents are released
-    n_poly plane;
-    make_plane(plane, {0, 0, -5}, {0, 0, 1});
-    ASSERT_EQ(split_mesh(&cube, &plane, &front, &back), 0);
-    EXPECT_EQ(front.npolys, 6);
-    EXPECT_EQ(front.vasize, 8);
-    EXPECT_EQ(back.npolys, 0);
-    EXPECT_EQ(back.polys, nullptr);
-    EXPECT_EQ(back.va, nullptr);
-    EXPECT_EQ(back.nverts, 0);
-}
-
 TEST_F(mesh_test, split_mesh_failures)
 {
     mesh_t cube, front, back, none;
@@ -406,79 +353,6 @@ TEST_F(mesh_test, split_mesh_failures)
         ASSERT_LT(fail, 200);
     }
     EXPECT_GT(fail, 10);
-}
-
-TEST_F(mesh_test, mesh_comparisons)
-{
-    mesh_t a, b;
-    make_mesh(a, cube_faces());
-    make_mesh(b, cube_faces());
-    a.set_name("a");
-    b.set_name("a");
-    EXPECT_TRUE(are_equal_meshes(&a, &b));
-
-    b.set_name("b");
-    EXPECT_FALSE(are_equal_meshes(&a, &b));
-    EXPECT_TRUE(log_has("a/b: different group info"));
-    b.set_name("a");
-    b.type = 1;
-    EXPECT_FALSE(are_equal_meshes(&a, &b));
-    EXPECT_TRUE(log_has("a/a: different poly types"));
-    b.type = 0;
-
-    // Same vertices in another order are equal arrays.
-    mesh_t c;
-    face_list faces = cube_faces();
-    std::swap(faces[0], faces[5]);
-    make_mesh(c, faces);
-    c.set_name("c");
-    EXPECT_TRUE(are_equal_va(&a, &c));
-    EXPECT_FALSE(are_equal_polys(&a, &c));
-    EXPECT_TRUE(log_has("a/c: polys 0 are unequal"));
-
-    mesh_t tri;
-    make_mesh(tri, {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
-    tri.set_name("tri");
-    EXPECT_FALSE(are_equal_va(&a, &tri));
-    EXPECT_TRUE(log_has("8/3: different vertice array sizes"));
-    EXPECT_FALSE(are_equal_polys(&a, &tri));
-    EXPECT_TRUE(log_has("a/tri: different poly count"));
-    tri.va[0].v[0] = 0.5f;
-    mesh_t tri2;
-    make_mesh(tri2, {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
-    tri2.set_name("tri2");
-    EXPECT_FALSE(are_equal_va(&tri, &tri2));
-    EXPECT_TRUE(log_has("tri/tri2: vertex 0 not equal"));
-
-    // A plain primitive against a mesh with polygons.
-    mesh_t plain;
-    plain.set_name("a");
-    ASSERT_EQ(plain._alloc_verts(3), 0);
-    EXPECT_FALSE(are_equal_meshes(&plain, &a));
-    EXPECT_TRUE(log_has("a/a: different mesh types"));
-
-    EXPECT_FALSE(are_equal_meshes(nullptr, &a));
-    EXPECT_TRUE(log_has("invalid pointer: _m1=0"));
-    mesh_t nov;
-    EXPECT_FALSE(are_equal_va(&a, &nov));
-    EXPECT_TRUE(log_has("invalid pointer: _m2->va=0"));
-}
-
-TEST_F(mesh_test, dumps)
-{
-    mesh_t m;
-    make_mesh(m, {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
-    m.set_name("tri");
-    std::string s = capture([&](FILE* f) { m.dump(f, "-"); });
-    EXPECT_EQ(s.rfind("-+++mesh: tri\n-name=tri parent=none\n-type=0 mat=0 flags=0x00000001\n", 0), 0u) << s;
-    EXPECT_NE(s.find("-polygon array: 1 polygons\n-+++polygon: 3 vertices\n"), std::string::npos);
-    EXPECT_NE(s.find("-+++4x4 matrix\n"), std::string::npos);
-    EXPECT_NE(s.find("---end matrix\n----end mesh\n"), std::string::npos);
-
-    d_list l;
-    l.insert(&m);
-    s = capture([&](FILE* f) { dump_mesh_l(f, &l, ""); });
-    EXPECT_EQ(s.rfind("+++mesh list: 1 meshes\n+++mesh: tri\n", 0), 0u);
 }
 
 }  // namespace

@@ -50,51 +50,6 @@ model_t* new_model(int n, std::initializer_list<model_t*> kids = {})
     return m;
 }
 
-TEST_F(model_test, construction_and_mesh_arrays)
-{
-    model_t m;
-    EXPECT_EQ(m.children, nullptr);
-    EXPECT_EQ(m.meshes, nullptr);
-    EXPECT_EQ(m.nmeshes, 0);
-    EXPECT_EQ(m.skin, nullptr);
-    float id[16];
-    makeIdentityMatrix(id);
-    EXPECT_TRUE(are_equal_m(m.matrix, id, 0));
-
-    ASSERT_EQ(m.alloc_meshes(3), 0);
-    EXPECT_EQ(m.nmeshes, 3);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(m.meshes[i], nullptr);
-    m.meshes[1] = new_cube();
-    m.children = KD_NEW model_t*[2]();
-    m.nchildren = 2;
-    m.children[0] = new_model(1);
-
-    // Reallocating discards the child models as well as the meshes.
-    ASSERT_EQ(m.alloc_meshes(1), 0);
-    EXPECT_EQ(m.children, nullptr);
-    EXPECT_EQ(m.nchildren, 0);
-    EXPECT_EQ(m.nmeshes, 1);
-
-    m.delete_meshes();
-    EXPECT_EQ(m.meshes, nullptr);
-    EXPECT_EQ(m.nmeshes, 0);
-
-    // No meshes is an empty array: the model is usable and its box empty.
-    ASSERT_EQ(m.alloc_meshes(0), 0);
-    EXPECT_NE(m.meshes, nullptr);
-    EXPECT_EQ(m.nmeshes, 0);
-    float min[3], max[3];
-    ASSERT_EQ(m.get_bbox(min, max), 0);
-    EXPECT_EQ(min[0], FLT_MAX);
-    EXPECT_EQ(max[0], -FLT_MAX);
-
-    mc_fail_after(0);
-    EXPECT_EQ(m.alloc_meshes(4), -1);
-    EXPECT_EQ(m.nmeshes, 0);
-    EXPECT_EQ(m.alloc_meshes(-1), -1);
-}
-
 TEST_F(model_test, bounding_box_through_mesh_matrices)
 {
     model_t m;
@@ -207,24 +162,6 @@ TEST_F(model_test, matrix_pushed_into_meshes)
     m->apply_matrix_to_children(given);
     EXPECT_FLOAT_EQ(m->meshes[0]->matrix[13], 7);
     EXPECT_TRUE(are_equal_m(given, id, 0));
-    delete m;
-}
-
-TEST_F(model_test, dump)
-{
-    model_t* m = new_model(1, {new_model(0)});
-    m->set_name("root");
-    m->children[0]->set_name("kid");
-    m->meshes[0]->set_name("box");
-    std::string s = capture([&](FILE* f) { m->dump(f, "  "); });
-    EXPECT_EQ(s.rfind("  name=root parent=none\n  +++4x4 matrix\n", 0), 0u) << s;
-    EXPECT_NE(s.find("  ..name=kid parent=none\n"), std::string::npos);
-    EXPECT_NE(s.find("  +++mesh: box\n"), std::string::npos);
-    const std::string tail = "  ---end mesh\n  \n+++end model\n";
-    ASSERT_GE(s.size(), tail.size());
-    EXPECT_EQ(s.substr(s.size() - tail.size()), tail);
-    m->dump(nullptr, "");
-    EXPECT_TRUE(log_has("invalid pointer: _f && _tabs=0"));
     delete m;
 }
 

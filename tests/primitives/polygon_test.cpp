@@ -64,24 +64,6 @@ TEST_F(polygon_test, vertex_equality_is_exact)
     mrv_vertex n = vert(NAN, 0, 0);
     EXPECT_FALSE(are_equal_verts(&n, &n));
 
-    EXPECT_FALSE(are_equal_verts(&a, nullptr));
-    EXPECT_TRUE(log_has("are_equal_verts(): invalid parameters"));
-}
-
-TEST_F(polygon_test, vertex_copy_and_search)
-{
-    mrv_vertex arr[3] = {vert(0, 0, 0), vert(1, 0, 0), vert(1, 0, 0)};
-    mrv_vertex probe = vert(1, 0, 0);
-    EXPECT_EQ(is_vert_in_array(arr, 3, &probe), 1);
-    probe.t[0] = 1;
-    EXPECT_EQ(is_vert_in_array(arr, 3, &probe), -1);
-    EXPECT_EQ(is_vert_in_array(nullptr, 3, &probe), -1);
-
-    mrv_vertex dst = vert(9, 9, 9);
-    copy_vert(&dst, &probe);
-    EXPECT_TRUE(are_equal_verts(&dst, &probe));
-    copy_vert(nullptr, &probe);
-    EXPECT_TRUE(log_has("copy_vert(): invalid parameters"));
 }
 
 TEST_F(polygon_test, alloc_verts_identity_and_failures)
@@ -151,73 +133,11 @@ TEST_F(polygon_test, copy_shares_and_duplicate_owns)
     EXPECT_EQ(deep.flags & PRIM_OWNS_ARRAYS, 1u);
     EXPECT_TRUE(are_equal_polys(&deep, &src));
 
-    EXPECT_EQ(deep.copy(nullptr), -1);
-    EXPECT_TRUE(log_has("n_poly::copy(): invalid parameters"));
     n_poly empty;
     EXPECT_EQ(deep.duplicate(&empty), -1);
     EXPECT_TRUE(log_has("duplicate(): invalid parameters"));
     EXPECT_EQ(deep._copy_verts(&empty), -1);
     EXPECT_TRUE(log_has("n_poly::_copy_verts(): _poly is invalid"));
-}
-
-TEST_F(polygon_test, copy_verts_keeps_only_indexed_vertices_in_order)
-{
-    // Five vertices in the array, a triangle that uses three of them backwards.
-    n_poly src;
-    ASSERT_EQ(src._alloc_verts(5, 3), 0);
-    for (int k = 0; k < 5; ++k)
-        src.va[k] = vert((float)k, 0, 0);
-    src.vi[0] = 4;
-    src.vi[1] = 2;
-    src.vi[2] = 0;
-    n_poly d;
-    ASSERT_EQ(d.duplicate(&src), 0);
-    EXPECT_EQ(d.vasize, 3);
-    EXPECT_EQ(d.nverts, 3);
-    EXPECT_EQ(d.va[0].v[0], 4);
-    EXPECT_EQ(d.va[1].v[0], 2);
-    EXPECT_EQ(d.va[2].v[0], 0);
-
-    // A polygon may copy its own vertices (compacting them).
-    ASSERT_EQ(src._copy_verts(&src), 0);
-    EXPECT_EQ(src.vasize, 3);
-    EXPECT_EQ(src.va[0].v[0], 4);
-
-    // A failing copy leaves the polygon without vertices, nothing leaked.
-    mc_fail_after(0);
-    EXPECT_EQ(d._copy_verts(&src), -1);
-    EXPECT_EQ(d.va, nullptr);
-}
-
-TEST_F(polygon_test, set_verts_picks_by_index)
-{
-    mrv_vertex pool[4] = {vert(0, 0, 0), vert(1, 0, 0), vert(2, 0, 0), vert(3, 0, 0)};
-    n_poly p;
-    EXPECT_EQ(p.set_verts(pool, 2, 0, 1), -1);  // not usable yet
-    EXPECT_TRUE(log_has("n_poly::set_verts(): invalid parameters"));
-    make_poly(p, {{5, 5, 5}});
-    ASSERT_EQ(p.set_verts(pool, 3, 3, 1, 2), 0);
-    EXPECT_EQ(p.nverts, 3);
-    expect_pos(p, 0, {3, 0, 0});
-    expect_pos(p, 1, {1, 0, 0});
-    expect_pos(p, 2, {2, 0, 0});
-    // Reordering its own vertices in place.
-    ASSERT_EQ(p.set_verts(p.va, 3, 2, 1, 0), 0);
-    expect_pos(p, 0, {2, 0, 0});
-    expect_pos(p, 2, {3, 0, 0});
-
-    // Like a failed _alloc_verts, a failed allocation leaves no vertices.
-    for (int fail = 0; fail < 2; ++fail) {
-        ASSERT_EQ(p.set_verts(pool, 2, 0, 1), 0);
-        mc_fail_after(fail);
-        EXPECT_EQ(p.set_verts(pool, 3, 0, 1, 2), -1);
-        mc_fail_after(-1);
-        EXPECT_EQ(p.va, nullptr);
-        EXPECT_EQ(p.vi, nullptr);
-        EXPECT_EQ(p.nverts, 0);
-        EXPECT_EQ(p.vasize, 0);
-        make_poly(p, {{5, 5, 5}});
-    }
 }
 
 TEST_F(polygon_test, normal_follows_vertex_order)
@@ -259,8 +179,6 @@ TEST_F(polygon_test, point_classification_uses_the_plane_thickness)
 
     n_poly empty;
     EXPECT_EQ(p_location_v(p, &empty), PL_INVALID);
-    EXPECT_EQ(p_location_v(nullptr, &plane), PL_INVALID);
-    EXPECT_TRUE(log_has("p_location_v(): received invalid parameters"));
 }
 
 TEST_F(polygon_test, polygon_classification)
@@ -333,23 +251,6 @@ TEST_F(polygon_test, split_through_a_vertex_on_the_plane)
     EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK);
 }
 
-TEST_F(polygon_test, split_square_along_its_diagonal)
-{
-    n_poly sq, plane, front, back;
-    make_poly(sq, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
-    make_plane(plane, {0, 0, 0}, {1, -1, 0});
-    ASSERT_EQ(p_location_poly(&sq, &plane), PL_SPANNING);
-    ASSERT_EQ(split_poly(&sq, &plane, &front, &back), 0);
-    // The corners on the plane go to both halves, each edge leaving one adds a copy.
-    ASSERT_EQ(front.nverts, 5);
-    ASSERT_EQ(back.nverts, 5);
-    expect_pos(front, 0, {0, 0, 0});
-    expect_pos(front, 2, {1, 0, 0});
-    expect_pos(back, 4, {0, 1, 0});
-    EXPECT_EQ(p_location_poly(&front, &plane), PL_FRONT);
-    EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK);
-}
-
 TEST_F(polygon_test, split_of_a_polygon_lying_in_the_plane)
 {
     n_poly sq, plane, front, back;
@@ -400,17 +301,6 @@ TEST_F(polygon_test, split_failures_leave_the_halves_alone)
         expect_pos(front, 0, {7, 7, 7});
         expect_pos(back, 0, {8, 8, 8});
     }
-}
-
-TEST_F(polygon_test, split_in_place)
-{
-    n_poly tri, plane, back;
-    make_poly(tri, {{0, 0, 1}, {1, 0, -1}, {0, 1, 1}});
-    make_plane(plane, {0, 0, 0}, {0, 0, 1});
-    ASSERT_EQ(split_poly(&tri, &plane, &tri, &back), 0);
-    EXPECT_EQ(tri.nverts, 4);
-    EXPECT_EQ(back.nverts, 3);
-    EXPECT_EQ(p_location_poly(&tri, &plane), PL_FRONT);
 }
 
 // A regular polygon of n corners around the origin in the plane z = 0.
@@ -572,8 +462,6 @@ TEST_F(polygon_test, bounds_and_closest_point)
     EXPECT_EQ(max[0], 4);
     EXPECT_EQ(max[1], 5);
     EXPECT_EQ(max[2], -1);
-    EXPECT_EQ(tri.get_bounds(nullptr, max), -1);
-    EXPECT_TRUE(log_has("n_poly::get_bounds(): invalid parameters"));
 
     make_poly(small, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     EXPECT_EQ(small.compare_bounds(&tri), -1);
@@ -591,84 +479,6 @@ TEST_F(polygon_test, bounds_and_closest_point)
     float far[3] = {20000, 0, 0}, keep[3] = {9, 9, 9};
     ASSERT_EQ(small.get_closest_vector(far, keep), 0);
     EXPECT_EQ(keep[0], 9);
-}
-
-TEST_F(polygon_test, sphere_space_round_trip)
-{
-    n_poly tri;
-    make_poly(tri, {{2, 0, 0}, {0, 4, 0}, {0, 0, 6}});
-    n_poly orig;
-    ASSERT_EQ(orig.duplicate(&tri), 0);
-    float radius[3] = {2, 4, 6};
-    ASSERT_EQ(tri.transform_to_sphere(radius), 0);
-    expect_pos(tri, 1, {0, 1, 0});
-    // The normal is divided by the radius too, then renormalised.
-    float n[3] = {orig.normal[0] / 2, orig.normal[1] / 4, orig.normal[2] / 6};
-    normalize_v(n);
-    EXPECT_TRUE(are_equal(tri.normal, n, 1e-6f));
-    ASSERT_EQ(tri.untransform_from_sphere(radius), 0);
-    for (int k = 0; k < 3; ++k)
-        EXPECT_TRUE(are_equal(pos(tri, k), pos(orig, k), 1e-6f));
-    EXPECT_EQ(tri.transform_to_sphere(nullptr), -1);
-    EXPECT_TRUE(log_has("::transform_to_sphere(): invalid parameters"));
-}
-
-TEST_F(polygon_test, polygon_equality)
-{
-    n_poly a, b;
-    make_poly(a, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-    make_poly(b, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-    EXPECT_TRUE(are_equal_polys(&a, &b));
-    b.normal[2] += 0.00005f;
-    EXPECT_TRUE(are_equal_polys(&a, &b));
-    b.normal[2] += 0.001f;
-    EXPECT_FALSE(are_equal_polys(&a, &b));
-    b.normal[2] = a.normal[2];
-    b.mat = 1;
-    EXPECT_FALSE(are_equal_polys(&a, &b));
-    b.mat = 0;
-    b.va[2].t[0] = 0.5f;
-    EXPECT_FALSE(are_equal_polys(&a, &b));
-    EXPECT_FALSE(are_equal_polys(&a, nullptr));
-    EXPECT_TRUE(log_has("invalid parameters"));
-}
-
-TEST_F(polygon_test, dumps)
-{
-    n_poly tri;
-    make_poly(tri, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
-    std::string s = capture([&](FILE* f) { _dump_poly(f, &tri, "> "); });
-    EXPECT_EQ(s,
-              "> +++polygon: 3 vertices\n"
-              "> vector=(0.000000, 0.000000, 0.000000)\n"
-              "> vector=(1.000000, 0.000000, 0.000000)\n"
-              "> vector=(0.000000, 1.000000, 0.000000)\n"
-              "> normal vector=(0.000000, 0.000000, 1.000000)\n"
-              "> ---end polygon\n");
-    n_poly empty;
-    s = capture([&](FILE* f) { dump_poly(f, &empty); });
-    EXPECT_EQ(s.rfind("poly=", 0), 0u);
-    EXPECT_NE(s.find(" va=0 vi=0 nverts=0 vasize=0\n"), std::string::npos);
-
-    d_list l;
-    l.insert(&tri);
-    s = capture([&](FILE* f) { dump_poly_list(f, &l); });
-    EXPECT_EQ(s.rfind("+++[polygon listing: 1 polygons\n+++polygon: 3 vertices\n", 0), 0u);
-    EXPECT_NE(s.find("---end polygon\n---end polygon listing]\n"), std::string::npos);
-    dump_poly_list(nullptr, &l);
-    EXPECT_TRUE(log_has("dump_poly_list(): invalid parameters"));
-
-    tri.set_name("tri");
-    tri.mat = 2;
-    s = capture([&](FILE* f) { dump_base_primitive(f, &tri, "  "); });
-    EXPECT_EQ(s,
-              "  name=tri parent=none\n"
-              "  type=0 mat=2 flags=0x00000001\n"
-              "  vertice array: 3 vertices\n"
-              "  [0]v=(0.0000, 0.0000, 0.0000) N=(0.0000, 0.0000, 1.0000) t=(0.0000, 0.0000)\n"
-              "  [1]v=(1.0000, 0.0000, 0.0000) N=(0.0000, 0.0000, 1.0000) t=(1.0000, 0.0000)\n"
-              "  [2]v=(0.0000, 1.0000, 0.0000) N=(0.0000, 0.0000, 1.0000) t=(0.0000, 1.0000)\n"
-              "indice array (3 vertices): 0 1 2 \n");
 }
 
 }  // namespace

@@ -216,32 +216,6 @@ TEST_F(cds_test, reads_the_golden_container_back)
     EXPECT_TRUE(log_has("unable to find /x.tga"));
 }
 
-TEST_F(cds_test, empty_and_marker_only_containers)
-{
-    {
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        ASSERT_EQ(c.create(path("empty.cds").c_str()), 0);
-    }
-    EXPECT_EQ(read_file("empty.cds"), "");
-    {
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
-        c.objects.insert(KD_NEW groupable_t);
-        c.objects.insert(KD_NEW groupable_t);
-        ASSERT_EQ(c.create(path("info.cds").c_str()), 0);
-    }
-    EXPECT_EQ(read_file("info.cds"), std::string("CDSI\0\0\0\0\0", 9));
-    EXPECT_TRUE(log_has("found more then one cds info object, using first one"));
-    cds c;
-    ASSERT_EQ(c.init(), 0);
-    c.delete_type_objects();
-    EXPECT_EQ(load(c, "empty.cds"), 0);
-    EXPECT_EQ(load(c, "info.cds"), 0);
-    EXPECT_EQ(c.objects.count, 0);
-}
-
 TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
 {
     write_file("a.cds", test_chunk("a", 1));
@@ -258,27 +232,6 @@ TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
         EXPECT_EQ(c.types[i]->objects.delete_elements, 0) << i;
     ASSERT_EQ(c.read_all(), 0);
     c.delete_type_objects();  // what was read now dies with the container
-}
-
-TEST_F(cds_test, a_top_level_file_is_entry_slash_name)
-{
-    write_file("x.tga", tga);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    {
-        cds c;
-        prepare(c);
-        chunk_entry_t* e = KD_NEW chunk_entry_t;
-        e->set_name("x.tga");
-        c.chunk_file.objects.insert(e);
-        ASSERT_EQ(c.create("top.cds"), 0);
-    }
-    cds c;
-    prepare(c);
-    ASSERT_EQ(load(c, "top.cds"), 0);
-    chunk_entry_t* e = c._get_file_entry("/x.tga");
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->pos, 14);
-    EXPECT_EQ(e->parent, nullptr);
 }
 
 TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
@@ -344,20 +297,6 @@ TEST_F(cds_test, read_chunk_by_name_and_path)
     EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 1);
     EXPECT_EQ(c.read_chunk("zz", CDS_IN_GROUP, "relative", 0), -1);
     EXPECT_TRUE(log_has("zz: not found"));
-}
-
-TEST_F(cds_test, two_group_headers_of_one_name_make_one_group)
-{
-    std::string inner = hdr("GROU", 0, "g");
-    write_file("g.cds", hdr("GROU", 0, "g") + hdr("GROU", (int32_t)inner.size(), "h") + inner);
-    cds c;
-    prepare(c);
-    ASSERT_EQ(load(c, "g.cds"), 0);
-    ASSERT_EQ(c.chunk_grou.objects.count, 2);
-    cds_group_t* g = group_named(c, "g");
-    EXPECT_EQ(g->start, 30);
-    EXPECT_EQ(g->size, 0);
-    EXPECT_EQ(g->parent, group_named(c, "h"));
 }
 
 TEST_F(cds_test, an_unknown_type_is_skipped)
@@ -567,27 +506,6 @@ TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
     EXPECT_TRUE(log_has("write_all(): group r is nested inside itself"));
 }
 
-TEST_F(cds_test, write_all_leaves_unwritten_groups_alone)
-{
-    cds c;
-    test_io* io = prepare(c);
-    group_t stranger;
-    stranger.set_name("nowhere");
-    cds_group_t* lost = c.add_group("lost");
-    lost->parent = &stranger;  // its parent is not registered: not written
-    lost->start = 3;
-    lost->size = 77;
-    cds_group_t* g = c.add_group("g");
-    add_test(io, "in", 4, g);
-    add_test(io, "out", 5, &stranger);
-    ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
-    EXPECT_EQ(read_file("w.cds"), hdr("GROU", 15, "g") + test_chunk("in", 4));
-    EXPECT_EQ(lost->start, 3);
-    EXPECT_EQ(lost->size, 77);
-    EXPECT_EQ(g->start, 10);
-    EXPECT_EQ(g->size, 15);
-}
-
 TEST_F(cds_test, rewriting_a_loaded_container_keeps_its_bytes)
 {
     write_file("x.tga", tga);
@@ -632,153 +550,6 @@ TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
     std::string bytes(tga.size(), '\0');
     ASSERT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
     EXPECT_EQ(bytes, tga);
-}
-
-TEST_F(cds_test, a_read_only_container_still_loads)
-{
-    std::string p = write_file("ro.cds", golden());
-    ASSERT_EQ(chmod(p.c_str(), 0444), 0);
-    cds c;
-    prepare(c);
-    EXPECT_EQ(load(c, "ro.cds"), 0);
-    EXPECT_EQ(c.chunk_file.objects.count, 1);
-    EXPECT_FALSE(log_has("unable to open"));
-}
-
-TEST_F(cds_test, files_that_cannot_be_opened)
-{
-    cds c;
-    prepare(c);
-    EXPECT_EQ(c.read_all(), -1);
-    EXPECT_TRUE(log_has("read_all(): trying to read an unopened file"));
-    EXPECT_EQ(c.open(path("missing.cds").c_str()), -1);
-    EXPECT_TRUE(log_has("unable to open"));
-    EXPECT_EQ(c.create(path("no/such/dir.cds").c_str()), -1);
-    EXPECT_TRUE(log_has("unable to create"));
-
-    chunk_entry_t* e = KD_NEW chunk_entry_t;
-    e->set_name(path("gone.tga").c_str());
-    c.chunk_file.objects.insert(e);
-    EXPECT_EQ(c.create(path("f.cds").c_str()), -1);
-    EXPECT_TRUE(log_has("gone.tga: No such file or directory"));
-}
-
-TEST_F(cds_test, group_paths)
-{
-    cds c;
-    cds_group_t* a = c.add_group("a");
-    cds_group_t* b = c.add_group("b");
-    b->parent = a;
-    EXPECT_EQ(c.add_group("a"), a);
-    char buf[16] = "";
-    EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/");
-    for (const char* before : {"", "x.tga"}) {
-        strcpy(buf, before);
-        EXPECT_STREQ(cds::get_group_path(nullptr, buf, sizeof buf), "/");
-    }
-    strcpy(buf, "x.tga");
-    EXPECT_STREQ(cds::get_group_path(b, buf, sizeof buf), "/a/b/x.tga");
-    strcpy(buf, "long.tga");
-    EXPECT_EQ(cds::get_group_path(b, buf, 13), nullptr);
-    EXPECT_STREQ(buf, "long.tga");
-    a->parent = b;  // a loop made by hand ends at the buffer's end
-    EXPECT_EQ(cds::get_group_path(b, buf, sizeof buf), nullptr);
-    a->parent = nullptr;
-    c.delete_type_objects();
-
-    cds_group_t* g = create_cds_group(std::string(300, 'n').c_str());
-    EXPECT_EQ(strlen(g->name), 254u);
-    delete g;
-    EXPECT_EQ(create_cds_group(nullptr), nullptr);
-    EXPECT_TRUE(log_has("invalid pointer: _name"));
-}
-
-TEST_F(cds_test, a_file_entry_deeper_than_a_path_fails)
-{
-    std::string body = hdr("FILE", 0, "f");
-    for (int i = 0; i < 3; ++i)
-        body = hdr("GROU", (int32_t)body.size(), std::string(100, (char)('a' + i))) + body;
-    write_file("d.cds", body);
-    cds c;
-    prepare(c);
-    EXPECT_EQ(load(c, "d.cds"), -1);
-    EXPECT_TRUE(log_has("unable to add entry for f"));
-}
-
-TEST_F(cds_test, the_type_table)
-{
-    chunk_io* types[CDS_MAX_TYPES] = {};
-    cds c;
-    types[0] = &c.chunk_grou;
-    types[1] = &c;
-    types[2] = &c.chunk_file;
-    EXPECT_EQ(create_chunk_io_types(types), 0);
-    EXPECT_EQ(get_chunk_io(types, "GROUP"), &c.chunk_grou);
-    EXPECT_EQ(get_chunk_io(types, "CDSI"), static_cast<chunk_io*>(&c));
-    EXPECT_EQ(get_chunk_io(types, "NOPE"), nullptr);
-    EXPECT_TRUE(log_has("unable to find chunk_io object for NOPE"));
-    // A shorter name is compared as the type padded with zero bytes.
-    char* shorter = KD_NEW char[3];
-    strcpy(shorter, "GR");
-    EXPECT_EQ(get_chunk_io(types, shorter), nullptr);
-    chunk_grou padded;
-    memcpy(padded.type, "GR\0\0", 4);
-    int at = 0;
-    while (types[at])
-        ++at;
-    EXPECT_NE(add_type(types, &padded), 0);
-    EXPECT_EQ(get_chunk_io(types, shorter), &padded);
-    types[at] = nullptr;  // this test's own, not the table's
-    delete[] shorter;
-
-    test_io* io = KD_NEW test_io;
-    EXPECT_NE(add_type(types, io), 0);
-    test_io dup;
-    EXPECT_EQ(add_type(types, &dup), 0);
-    EXPECT_EQ(get_chunk_io(types, "TEST"), io);
-    int n = 0;
-    while (types[n])
-        ++n;
-    // Fill the table: the last slot stays null.
-    for (int i = n; i < CDS_MAX_TYPES - 1; ++i) {
-        char t[5];
-        snprintf(t, sizeof t, "%04d", i);
-        chunk_grou* g = KD_NEW chunk_grou;
-        memcpy(g->type, t, 4);
-        ASSERT_NE(add_type(types, g), 0) << i;
-    }
-    chunk_grou last;
-    memcpy(last.type, "LAST", 4);
-    EXPECT_EQ(add_type(types, &last), 0);
-    EXPECT_EQ(types[CDS_MAX_TYPES - 1], nullptr);
-    EXPECT_TRUE(log_has("type table is full"));
-    delete_chunk_io_types(types);
-    EXPECT_EQ(types[3], nullptr);
-    EXPECT_EQ(types[2], &c.chunk_file);
-}
-
-TEST_F(cds_test, listing_and_dumps)
-{
-    write_file("in.cds", golden());
-    cds c;
-    prepare(c);
-    ASSERT_EQ(load(c, "in.cds"), 0);
-    std::string out = path("list.txt");
-    FILE* f = fopen(out.c_str(), "wb");
-    c.list_files(f, "> ");
-    chunk_header h = {{'M', 'E', 'S', 'H'}, 12, "m"};
-    dump_chunk_header(f, h, "  ");
-    dump_cds_group_t(f, c.add_group("b"), "  ");
-    dump_cds_group_t(f, nullptr, "");
-    fclose(f);
-    EXPECT_EQ(read_file("list.txt"),
-              "> " + path("in.cds") + ": 1 file(s)\n"
-              "> ../tex/x.tga (pos=55 size=11)\n"
-              "  MESH size=12 id=m\n"
-              "  name=b parent=a\n"
-              "  start: 29\n"
-              "  size: 0\n"
-              "invalid cds_group_t\n");
 }
 
 TEST_F(cds_test, allocation_failures_while_reading_release_everything)
