@@ -2,7 +2,7 @@
 # One entry point for developers and CI.
 #   ./build.sh demo   set up, build, compile a sample level, write its plan as an SVG and fly a camera
 #                     through it: PNG frames and a contact sheet in build/demo/
-#   ./build.sh test   set up, build and run every test: normal build, sanitizer build, Windows build under Wine, fuzz smoke run
+#   ./build.sh test   set up, build and run every test: normal build, sanitizer build, API reference, Windows build under Wine, fuzz smoke run
 #   ./build.sh test-windows  cross-build for Windows x64 with mingw-w64 and run every test under Wine
 #   ./build.sh install [PREFIX]  build and install the library, headers, tools and packages (/usr/local)
 #   ./build.sh fuzz [SECONDS]  build the libFuzzer harnesses with clang and run each for SECONDS (60)
@@ -96,6 +96,8 @@ case "${1:-}" in
     build build-asan -DVANTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1:alloc_dealloc_mismatch=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    # The API reference must build without a warning.
+    "$0" docs >/dev/null
     # The same suite cross-built for Windows and run under Wine.
     "$0" test-windows
     # A short smoke run of every fuzz harness; ./build.sh fuzz 3600 is the long campaign.
