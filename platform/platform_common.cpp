@@ -3,6 +3,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -10,6 +11,21 @@
 #include "platform/platform_local.h"
 
 namespace vantrel {
+
+void platform_time_text(char* out, size_t n)
+{
+    if (!out || n == 0)
+        return;
+    static const char days[] = "SunMonTueWedThuFriSat", months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    struct tm t;
+    if (!system_local_time(&t) || t.tm_wday < 0 || t.tm_wday > 6 || t.tm_mon < 0 || t.tm_mon > 11) {
+        out[0] = 0;
+        return;
+    }
+    // The text of ctime, without its newline.
+    snprintf(out, n, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", days + 3 * t.tm_wday, months + 3 * t.tm_mon, t.tm_mday,
+             t.tm_hour, t.tm_min, t.tm_sec, 1900 + t.tm_year);
+}
 
 static void copy_part(char* out, size_t cap, const char* from, size_t len)
 {

@@ -26,20 +26,10 @@ namespace vantrel {
 
 static_assert(PLATFORM_PATH_MAX == PATH_MAX, "the path limit is the system's");
 
-void platform_time_text(char* out, size_t n)
+bool system_local_time(struct tm* out)
 {
-    if (!out || n == 0)
-        return;
-    char buf[64];
     time_t now = time(nullptr);
-    struct tm local;
-    if (!localtime_r(&now, &local) || !asctime_r(&local, buf)) {
-        buf[0] = 0;
-    }
-    size_t len = strlen(buf);
-    if (len && buf[len - 1] == '\n')
-        buf[--len] = 0;
-    snprintf(out, n, "%s", buf);
+    return localtime_r(&now, out) != nullptr;
 }
 
 size_t platform_block_size(void* p)

@@ -21,19 +21,10 @@ namespace vantrel {
 
 static_assert(PLATFORM_PATH_MAX == MAX_PATH, "the path limit is the system's");
 
-void platform_time_text(char* out, size_t n)
+bool system_local_time(struct tm* out)
 {
-    if (!out || n == 0)
-        return;
-    char buf[64] = "";
     time_t now = time(nullptr);
-    struct tm local;
-    if (localtime_s(&local, &now) != 0 || asctime_s(buf, sizeof buf, &local) != 0)
-        buf[0] = 0;
-    size_t len = strlen(buf);
-    if (len && buf[len - 1] == '\n')
-        buf[--len] = 0;
-    snprintf(out, n, "%s", buf);
+    return localtime_s(out, &now) == 0;
 }
 
 size_t platform_block_size(void* p)
