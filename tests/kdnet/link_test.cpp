@@ -111,6 +111,11 @@ user_datagram* state_dgram(int user, int state)
 // Counts what reaches it and keeps the last payload word.
 struct counting_user : igl_user {
     std::vector<int> seen;
+    counting_user(inet_game_link* l, int id)
+    {
+        game_link = l;
+        user_id = (unsigned short)id;
+    }
     void process_datagram(char* buf, sockaddr_in*) override
     {
         seen.push_back((int)get_be32(reinterpret_cast<unsigned char*>(buf) + 8));
@@ -157,9 +162,7 @@ TEST_F(net_test, state_datagram_is_twelve_bytes_and_reliable_one_is_resent_until
 
     // The first copy is "lost": the dispatcher resends when the time-out passes.
     dispatcher disp;
-    igl_user u;
-    u.game_link = &link;
-    u.user_id = 7;
+    counting_user u(&link, 7);
     ASSERT_EQ(disp.register_user(&u), 0);
     now_ms += 9374;
     disp.process_async_rx_datagrams(&zero);
@@ -275,9 +278,7 @@ TEST_F(net_test, sequence_numbers_are_checked_wrap_aware)
 TEST_F(net_test, hostile_datagrams_are_logged_and_do_not_grow_memory)
 {
     dispatcher disp;
-    counting_user u;
-    u.game_link = &link;
-    u.user_id = 1;
+    counting_user u(&link, 1);
     disp.register_user(&u);
     link.flags &= ~(uint32_t)IGL_SEQUENCING;  // every well-formed copy reaches the dispatcher
     std::mt19937 rng(5);
@@ -319,10 +320,7 @@ TEST_F(net_test, dispatcher_tracks_links_and_keeps_to_its_budget)
 {
     set_milli_clock(nullptr, nullptr);
     inet_game_link other;
-    igl_user a, b, c;
-    a.game_link = b.game_link = &link;
-    c.game_link = &other;
-    a.user_id = 1, b.user_id = 2, c.user_id = 1;
+    counting_user a(&link, 1), b(&link, 2), c(&other, 1);
     dispatcher disp;
     EXPECT_EQ(disp.register_user(&a), 0);
     EXPECT_EQ(disp.register_user(&b), 0);
@@ -418,10 +416,7 @@ TEST_F(net_test, lossy_relay_delivers_each_reliable_datagram_at_most_once_in_ord
     relay r;
     r.sender = link_addr();
     r.receiver = loopback(rx.local_port());
-    counting_user tx_user, rx_user;
-    tx_user.game_link = &link;
-    rx_user.game_link = &rx;
-    tx_user.user_id = rx_user.user_id = 1;
+    counting_user tx_user(&link, 1), rx_user(&rx, 1);
     dispatcher tx_disp, rx_disp;
     tx_disp.register_user(&tx_user);
     rx_disp.register_user(&rx_user);
