@@ -111,6 +111,11 @@ user_datagram* state_dgram(int user, int state)
 // Counts what reaches it and keeps the last payload word.
 struct counting_user : igl_user {
     std::vector<int> seen;
+    counting_user(inet_game_link* l, int id)
+    {
+        game_link = l;
+        user_id = (unsigned short)id;
+    }
     void process_datagram(char* buf, sockaddr_in*) override
     {
         seen.push_back((int)get_be32(reinterpret_cast<unsigned char*>(buf) + 8));
@@ -121,6 +126,9 @@ class net_test : public vantrel_test::log_test {
 protected:
     inet_game_link link;
     raw_peer peer;
+    sockaddr_in to = peer.addr;
+    user_datagram* d = state_dgram(3, 1);
+    timeval zero{0, 0};
     void SetUp() override
     {
         log_test::SetUp();
@@ -131,6 +139,7 @@ protected:
     }
     void TearDown() override
     {
+        delete d;
         set_milli_clock(nullptr, nullptr);
         log_test::TearDown();
     }
@@ -143,8 +152,8 @@ protected:
 
 TEST_F(net_test, state_datagram_is_twelve_bytes_and_reliable_one_is_resent_until_acknowledged)
 {
-    user_datagram* d = state_dgram(7, 0x01020304);
-    sockaddr_in to = peer.addr;
+    d->set("user_id", 7u);
+    d->set("state", 0x01020304u);
     ASSERT_EQ(link.start_reliable_tx(d, &to), 1);
     EXPECT_EQ(link.tx_state.timer.period, 9375u);  // fresh link: 4375 + 4 * 1250
     const std::vector<unsigned char> wire = {18, 1, 0, 1, 0, 4, 0, 7, 1, 2, 3, 4};
@@ -153,11 +162,8 @@ TEST_F(net_test, state_datagram_is_twelve_bytes_and_reliable_one_is_resent_until
 
     // The first copy is "lost": the dispatcher resends when the time-out passes.
     dispatcher disp;
-    igl_user u;
-    u.game_link = &link;
-    u.user_id = 7;
+    counting_user u(&link, 7);
     ASSERT_EQ(disp.register_user(&u), 0);
-    timeval zero = {0, 0};
     now_ms += 9374;
     disp.process_async_rx_datagrams(&zero);
     EXPECT_EQ(peer.drain(), 0);
@@ -186,13 +192,10 @@ TEST_F(net_test, state_datagram_is_twelve_bytes_and_reliable_one_is_resent_until
     peer.send(header(GD_ACK, 0, 2, 0, 0), link_addr());
     disp.process_async_rx_datagrams(&zero);
     EXPECT_EQ(link.tx_state.measured_rtt, 25u);
-    delete d;
 }
 
 TEST_F(net_test, silent_peer_gets_three_copies_then_the_link_times_out_until_cancelled)
 {
-    user_datagram* d = state_dgram(3, 1);
-    sockaddr_in to = peer.addr;
     ASSERT_EQ(link.start_reliable_tx(d, &to), 1);
     EXPECT_EQ(link.resend_reliable_dgram(), 0);
     EXPECT_EQ(link.resend_reliable_dgram(), 0);
@@ -207,13 +210,10 @@ TEST_F(net_test, silent_peer_gets_three_copies_then_the_link_times_out_until_can
     link.cancel_reliable_tx();
     EXPECT_FALSE(link.flags & IGL_TIMED_OUT);
     EXPECT_EQ(link.start_reliable_tx(d, &to), 2);
-    delete d;
 }
 
 TEST_F(net_test, every_allocation_failure_while_keeping_a_datagram_leaves_nothing_pending)
 {
-    user_datagram* d = state_dgram(3, 1);
-    sockaddr_in to = peer.addr;
     for (int k = 0;; ++k) {
         mc_fail_after(k);
         int r = link.start_reliable_tx(d, &to);
@@ -225,13 +225,10 @@ TEST_F(net_test, every_allocation_failure_while_keeping_a_datagram_leaves_nothin
     }
     EXPECT_EQ(link.resend_reliable_dgram(), 0);
     EXPECT_EQ(peer.drain(), link.last_out_seq_num + 1);  // every attempt went out once, the kept one twice
-    delete d;
 }
 
 TEST_F(net_test, time_out_stays_between_floor_and_ceiling)
 {
-    user_datagram* d = state_dgram(3, 1);
-    sockaddr_in to = peer.addr;
     for (int i = 0; i < 60; ++i) {  // loopback answers in 0 ms
         ASSERT_GT(link.start_reliable_tx(d, &to), 0);
         link._remove_pending_dgram((unsigned short)(i + 1));
@@ -243,7 +240,6 @@ TEST_F(net_test, time_out_stays_between_floor_and_ceiling)
     EXPECT_EQ(link.tx_state.measured_rtt, 200000u);
     link.start_reliable_tx(d, &to);
     EXPECT_EQ(link.tx_state.timer.period, (unsigned)IGL_RTO_MAX);
-    delete d;
 }
 
 TEST_F(net_test, sequence_numbers_are_checked_wrap_aware)
@@ -270,10 +266,10 @@ TEST_F(net_test, sequence_numbers_are_checked_wrap_aware)
     // Over the wire: a reliable duplicate is acknowledged again but delivered once.
     char buf[DGRAM_MAX_SIZE];
     link.last_in_seq_num = 4;
-    auto d = header(GD_STATE, DGRAM_RELIABLE, 5, 4, 1);
-    peer.send(d, link_addr());
+    auto dup = header(GD_STATE, DGRAM_RELIABLE, 5, 4, 1);
+    peer.send(dup, link_addr());
     EXPECT_EQ(receive(buf), 12);
-    peer.send(d, link_addr());
+    peer.send(dup, link_addr());
     EXPECT_EQ(receive(buf), -3);
     EXPECT_EQ(peer.recv(), header(GD_ACK, 0, 5, 0, 0));
     EXPECT_EQ(peer.recv(), header(GD_ACK, 0, 5, 0, 0));
@@ -282,9 +278,7 @@ TEST_F(net_test, sequence_numbers_are_checked_wrap_aware)
 TEST_F(net_test, hostile_datagrams_are_logged_and_do_not_grow_memory)
 {
     dispatcher disp;
-    counting_user u;
-    u.game_link = &link;
-    u.user_id = 1;
+    counting_user u(&link, 1);
     disp.register_user(&u);
     link.flags &= ~(uint32_t)IGL_SEQUENCING;  // every well-formed copy reaches the dispatcher
     std::mt19937 rng(5);
@@ -300,7 +294,6 @@ TEST_F(net_test, hostile_datagrams_are_logged_and_do_not_grow_memory)
     bad[2].resize(8);
     bad[4].resize(8 + 1017);
     put_be16(&bad[5][4], 1492);
-    timeval zero = {0, 0};
     long before = 0;
     for (int round = 0; round < 300; ++round) {
         if (round == 100)
@@ -327,10 +320,7 @@ TEST_F(net_test, dispatcher_tracks_links_and_keeps_to_its_budget)
 {
     set_milli_clock(nullptr, nullptr);
     inet_game_link other;
-    igl_user a, b, c;
-    a.game_link = b.game_link = &link;
-    c.game_link = &other;
-    a.user_id = 1, b.user_id = 2, c.user_id = 1;
+    counting_user a(&link, 1), b(&link, 2), c(&other, 1);
     dispatcher disp;
     EXPECT_EQ(disp.register_user(&a), 0);
     EXPECT_EQ(disp.register_user(&b), 0);
@@ -347,8 +337,6 @@ TEST_F(net_test, dispatcher_tracks_links_and_keeps_to_its_budget)
 
     // 1.5 s with a silent peer: one retransmission after 100 ms, then nothing.
     disp.register_user(&a);
-    user_datagram* d = state_dgram(1, 1);
-    sockaddr_in to = peer.addr;
     link.start_reliable_tx(d, &to);
     link.tx_state.timer.start(100);
     timeval budget = {1, 500000};
@@ -358,7 +346,6 @@ TEST_F(net_test, dispatcher_tracks_links_and_keeps_to_its_budget)
     EXPECT_GE(took, 1500u);
     EXPECT_LE(took, 1600u);
     EXPECT_EQ(peer.drain(), 2);
-    delete d;
 }
 
 TEST_F(net_test, send_reliable_data_waits_for_the_acknowledgement)
@@ -374,13 +361,10 @@ TEST_F(net_test, send_reliable_data_waits_for_the_acknowledgement)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
-    user_datagram* d = state_dgram(4, 9);
-    sockaddr_in to = peer.addr;
     EXPECT_EQ(link.send_reliable_data(d, &to), 0);
     acker.join();
     EXPECT_EQ(link.tx_state.pending_dgram, nullptr);
     EXPECT_FALSE(link.flags & IGL_CONNECTED);  // a bound link does not stay "connected"
-    delete d;
 }
 
 // Forwards between two sockets, dropping, duplicating and delaying datagrams.
@@ -432,10 +416,7 @@ TEST_F(net_test, lossy_relay_delivers_each_reliable_datagram_at_most_once_in_ord
     relay r;
     r.sender = link_addr();
     r.receiver = loopback(rx.local_port());
-    counting_user tx_user, rx_user;
-    tx_user.game_link = &link;
-    rx_user.game_link = &rx;
-    tx_user.user_id = rx_user.user_id = 1;
+    counting_user tx_user(&link, 1), rx_user(&rx, 1);
     dispatcher tx_disp, rx_disp;
     tx_disp.register_user(&tx_user);
     rx_disp.register_user(&rx_user);
@@ -443,8 +424,7 @@ TEST_F(net_test, lossy_relay_delivers_each_reliable_datagram_at_most_once_in_ord
 
     const int total = 10000;
     std::vector<bool> timed_out(total);
-    user_datagram* d = state_dgram(1, 0);
-    timeval zero = {0, 0};
+    d->set("user_id", 1u);
     for (int i = 0; i < total; ++i) {
         d->set("state", (unsigned)i);
         ASSERT_GE(link.start_reliable_tx(d, &r.to_sender.addr), 0);
@@ -481,7 +461,6 @@ TEST_F(net_test, lossy_relay_delivers_each_reliable_datagram_at_most_once_in_ord
     EXPECT_GT(lost, 0);
     EXPECT_LT(lost, total / 4);
     EXPECT_LT(link.last_out_seq_num, 10000);
-    delete d;
 }
 
 }  // namespace

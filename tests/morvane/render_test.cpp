@@ -1,6 +1,5 @@
 // The render tree through the recording library: what a frame of a shipped
 // level sends, in which order and under which matrices.
-#include <map>
 #include <set>
 #include <vector>
 
@@ -141,6 +140,7 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     ASSERT_GE(off, 0);
     ASSERT_GT(on, off);
     std::vector<int> lights;
+    int poly_calls = 0;
     for (int i = 0; i < r->count; ++i) {
         const rlib_call_t& c = r->calls[i];
         if (!strcmp(c.op, "set_light"))
@@ -148,6 +148,7 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
         if (strcmp(c.op, "render_poly"))
             continue;
         drawn.insert(c.ptr);
+        ++poly_calls;
         EXPECT_TRUE(allowed.count(c.ptr)) << "a polygon outside the visible set, call " << i;
         const bool of_glass = c.ptr >= glass->polys && c.ptr < glass->polys + glass->npolys;
         EXPECT_EQ(of_glass, i > off && i < on) << i;
@@ -160,9 +161,6 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     ASSERT_FALSE(visible.count(c_leaf));
     for (const void* p : polys_of({c_leaf}))
         EXPECT_FALSE(drawn.count(p));
-    int poly_calls = 0;
-    for (int i = 0; i < r->count; ++i)
-        poly_calls += !strcmp(r->calls[i].op, "render_poly");
     EXPECT_EQ(cam.stats.counters[STAT_POLYS], poly_calls);
     expect_balanced();
 
@@ -195,16 +193,6 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     for (const void* p : polys_of({c_leaf}))
         EXPECT_TRUE(all.count(p));
     EXPECT_EQ(cam._state.leaves_drawn, level.stats.empty);
-    cam.d_all_leaves = false;
-
-    // The debug switches: a normal per polygon, eight axes per leaf visit.
-    cam.d_draw_normals = cam.d_draw_leafbbox = 1;
-    frame();
-    std::map<std::string, int> n;
-    for (int i = 0; i < r->count; ++i)
-        ++n[r->calls[i].op];
-    EXPECT_EQ(n["render_line"], n["render_poly"]);
-    EXPECT_EQ(n["render_axes"], 8 * cam._state.leaves_drawn);
 }
 
 TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_solid_space)
@@ -278,7 +266,7 @@ TEST_F(render_test, transparent_meshes_beyond_the_limit_are_drawn_at_once_with_o
     level.ents.delete_nodes();
 }
 
-TEST_F(render_test, render_mode_follows_distance_ahead_and_missing_objects_are_logged)
+TEST_F(render_test, render_mode_follows_distance_ahead_and_bbox_axes_reach_the_corners)
 {
     cam.rmode_count = 3;
     const float ranges[3][2] = {{0, 10}, {10, 50}, {50, 1000}};
@@ -313,23 +301,6 @@ TEST_F(render_test, render_mode_follows_distance_ahead_and_missing_objects_are_l
                 EXPECT_TRUE(end == box.min[k] || end == box.max[k]);
                 EXPECT_EQ(f[a * 4 + k] != 0, a == k);
             }
-
-    cam.world = nullptr;
-    cam.render_frame();
-    cam.world = &level;
-    cam.render_tree(nullptr);
-    cam.render_model(nullptr, 0);
-    cam.render_mesh(nullptr, 0);
-    _render_bbox(nullptr, 0);
-    bsp_index_t empty_leaf;
-    int32_t none = -1;
-    empty_leaf.meshes = &none;
-    cam._render_leaf_pvs(&empty_leaf);
-    empty_leaf.meshes = nullptr;
-    for (const char* text : {"invalid pointer: world=0", "invalid pointer: _pos_v=0",
-                             "invalid pointer: VALID_MODEL(_m)=0", "invalid pointer: _m=0",
-                             "invalid pointer: _bbox=0", "pvs has no leaves"})
-        EXPECT_TRUE(log_has(text)) << text;
 }
 
 }  // namespace
