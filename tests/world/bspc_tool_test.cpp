@@ -2,7 +2,7 @@
 // exit codes and reasons on bad input.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 
 #include "tests/common/log_fixture.h"
 
@@ -28,16 +28,7 @@ protected:
     }
 
     // The size of a file in the current directory, -1 when absent.
-    static long size_here(const char* name)
-    {
-        FILE* f = fopen(name, "rb");
-        if (!f)
-            return -1;
-        fseek(f, 0, SEEK_END);
-        long n = ftell(f);
-        fclose(f);
-        return n;
-    }
+    static long size_here(const char* name) { return (long)std::ifstream(name, std::ios::ate).tellg(); }
 
     std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
 };

