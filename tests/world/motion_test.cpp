@@ -203,8 +203,7 @@ TEST_F(motion_test, bodies_in_a_level_stop_at_walls_and_each_other)
     float dist = 0;
     EXPECT_EQ(l._get_closest_wall(&far, d, &dist), nullptr);
     EXPECT_TRUE(log_has("entity's pos_v is stuck in wall"));
-    n_poly* w = l._get_closest_wall(&a, d, &dist);
-    ASSERT_NE(w, nullptr);
+    ASSERT_NE(l._get_closest_wall(&a, d, &dist), nullptr);
     EXPECT_NEAR(dist, 2.0f, 1e-4);  // world units: x from 6 (surface) to 8
     a.move_pos_v(d);
     EXPECT_NEAR(a.pos[0], 6.0f, 1e-4);  // the (2,1,1) ellipsoid stops 2 from the wall

@@ -3,10 +3,9 @@
 // many-sided polygons, and the literal mode's misses that the checker finds.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <set>
 #include <sstream>
@@ -77,13 +76,9 @@ TEST_F(sound_bsp_test, every_level_compiles_with_no_missed_sightline)
     // Every shipped level, and the small real level (the larger ones are
     // measured by the benchmark).
     std::vector<std::string> files;
-    std::string shipped = vantrel_test::source_dir() + "/data/levels/";
-    if (DIR* d = opendir(shipped.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name).find(".txt") != std::string::npos)
-                files.push_back(shipped + e->d_name);
-        closedir(d);
-    }
+    for (auto& e : std::filesystem::directory_iterator(level("")))
+        if (e.path().extension() == ".txt")
+            files.push_back(e.path().string());
     EXPECT_GE(files.size(), 3u);
     std::string real = vantrel_test::testdata_dir();
     if (real.empty())
