@@ -1,7 +1,10 @@
 // Helpers of the BSP tests: levels from text, tree walks and polygon areas.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,27 +62,49 @@ inline double mesh_list_area(d_list* meshes)
     return a;
 }
 
-// A box room [x0,x1] x [y0,y1] x [z0,z1] facing inwards, as polygon list text.
+// A box room [x0,x1] x [y0,y1] x [z0,z1] facing inwards, as polygon list text
+// (with x0 > x1 the same box faces outwards).
 inline std::string box_room(float x0, float x1, float y0, float y1, float z0, float z1)
 {
-    char b[4096];
-    snprintf(b, sizeof b,
-             "[mesh]\n"
-             "[poly]\nv %g %g %g\nv %g %g %g\nv %g %g %g\nv %g %g %g\n[end poly]\n"  // floor, +y
-             "[poly]\nv %g %g %g\nv %g %g %g\nv %g %g %g\nv %g %g %g\n[end poly]\n"  // ceiling, -y
-             "[poly]\nv %g %g %g\nv %g %g %g\nv %g %g %g\nv %g %g %g\n[end poly]\n"  // x0, +x
-             "[poly]\nv %g %g %g\nv %g %g %g\nv %g %g %g\nv %g %g %g\n[end poly]\n"  // x1, -x
-             "[poly]\nv %g %g %g\nv %g %g %g\nv %g %g %g\nv %g %g %g\n[end poly]\n"  // z0, +z
-             "[poly]\nv %g %g %g\nv %g %g %g\nv %g %g %g\nv %g %g %g\n[end poly]\n"  // z1, -z
-             "[end mesh]\n",
-             x0, y0, z0, x0, y0, z1, x1, y0, z1, x1, y0, z0,  //
-             x0, y1, z0, x1, y1, z0, x1, y1, z1, x0, y1, z1,  //
-             x0, y0, z0, x0, y1, z0, x0, y1, z1, x0, y0, z1,  //
-             x1, y0, z0, x1, y0, z1, x1, y1, z1, x1, y1, z0,  //
-             x0, y0, z0, x1, y0, z0, x1, y1, z0, x0, y1, z0,  //
-             x0, y0, z1, x0, y1, z1, x1, y1, z1, x1, y0, z1);
-    return b;
+    // Per face, the corners as bits: x1 (4), y1 (2), z1 (1).
+    static const int faces[6][4] = {{0, 1, 5, 4}, {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    std::string s = "[mesh]\n";
+    char b[96];
+    for (const auto& f : faces) {
+        s += "[poly]\n";
+        for (int c : f) {
+            snprintf(b, sizeof b, "v %g %g %g\n", c & 4 ? x1 : x0, c & 2 ? y1 : y0, c & 1 ? z1 : z0);
+            s += b;
+        }
+        s += "[end poly]\n";
+    }
+    return s + "[end mesh]\n";
 }
+
+// The fixture of the BSP tests: shipped levels, levels from text, bare trees.
+class bsp_fixture : public vantrel_test::log_test {
+protected:
+    static std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
+
+    int build_text(solid_bsp_t& t, const std::string& text)
+    {
+        return t.build((char*)write_file("level.txt", text).c_str());
+    }
+
+    // Loads polygon list text into an owning mesh list.
+    void load(const std::string& text, d_list* meshes)
+    {
+        ASSERT_EQ(load_poly_list((char*)write_file("level.txt", text).c_str(), nullptr, meshes), 0);
+    }
+
+    // The tree alone (no portals), as the first step of build makes it.
+    static int build_tree(solid_bsp_t& t, d_list* meshes)
+    {
+        if (t._add_to_i_nodes(&t.root) != 0)
+            return -1;
+        return t._build_solid_bsp(&t.root, meshes, &t.stats);
+    }
+};
 
 // Visits every node with the planes (node number, side: true = front) above it.
 inline void walk_tree(solid_bsp_t& t, int node, std::vector<std::pair<int, bool>>& path,

@@ -151,11 +151,6 @@ TEST_F(entity_test, only_networked_entities_send_and_never_state_zero)
     EXPECT_EQ(a.ent.send_pos(), 0);
     EXPECT_EQ(a.ent.send_state(2), 0);
     EXPECT_EQ(a.link.last_out_seq_num, 0);
-
-    level_t level;
-    level.ents.insert(&a.ent);
-    EXPECT_EQ(level.get_ent(5), &a.ent);
-    EXPECT_EQ(level.get_ent(6), nullptr);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@
 #include "kdbase/kdbase_math.h"
 #include "platform/platform.h"
 #include "primitives/poly_list.h"
-#include "tests/common/log_fixture.h"
+#include "tests/world/bsp_test_util.h"
 #include "tools/level_gen.h"
 #include "world/level.h"
 
@@ -62,27 +62,25 @@ struct test_body : unknown, physical_body {
     }
 };
 
-class motion_test : public vantrel_test::log_test {
+class motion_test : public bsp_test::bsp_fixture {
 protected:
     void SetUp() override
     {
-        log_test::SetUp();
+        bsp_fixture::SetUp();
         fake_now = 1000;
         set_milli_clock(fake_clock, nullptr);
     }
     void TearDown() override
     {
         set_milli_clock(nullptr, nullptr);
-        log_test::TearDown();
+        bsp_fixture::TearDown();
     }
     // The tree of a polygon list text (no portals are needed to collide).
     void load_tree(level_t& l, const std::string& text)
     {
-        std::string p = write_file("level.txt", text);
         d_list meshes(1);
-        ASSERT_EQ(load_poly_list(p.c_str(), nullptr, &meshes), 0);
-        ASSERT_EQ(l._add_to_i_nodes(&l.root), 0);
-        ASSERT_EQ(l._build_solid_bsp(&l.root, &meshes, &l.stats), 0);
+        load(text, &meshes);
+        ASSERT_EQ(build_tree(l, &meshes), 0);
     }
 };
 
@@ -205,8 +203,7 @@ TEST_F(motion_test, bodies_in_a_level_stop_at_walls_and_each_other)
     float dist = 0;
     EXPECT_EQ(l._get_closest_wall(&far, d, &dist), nullptr);
     EXPECT_TRUE(log_has("entity's pos_v is stuck in wall"));
-    n_poly* w = l._get_closest_wall(&a, d, &dist);
-    ASSERT_NE(w, nullptr);
+    ASSERT_NE(l._get_closest_wall(&a, d, &dist), nullptr);
     EXPECT_NEAR(dist, 2.0f, 1e-4);  // world units: x from 6 (surface) to 8
     a.move_pos_v(d);
     EXPECT_NEAR(a.pos[0], 6.0f, 1e-4);  // the (2,1,1) ellipsoid stops 2 from the wall
