@@ -109,7 +109,8 @@ case "${1:-}" in
     PKG_CONFIG_LIBDIR=$deps/lib/pkgconfig build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
       -DVANTREL_WIN_DEPS="$deps" -DCMAKE_BUILD_TYPE=Release
     export WINEPREFIX=$(pwd)/build-win/wineprefix WINEDEBUG=-all
-    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+    # A new prefix, once; then wait for the server wineboot started to go away.
+    [ -d "$WINEPREFIX" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
     # A running server before ctest and stopped after: else ctest waits for Wine's services.
     wineserver -p
     wine cmd /c exit >/dev/null 2>&1 || true
