@@ -12,6 +12,7 @@
 #include "primitives/material.h"
 #include "primitives/model.h"
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 #include "tests/primitives/geometry_helpers.h"
 #include "world/animation.h"
 #include "world/level.h"
@@ -20,12 +21,7 @@ using namespace vantrel;
 
 namespace {
 
-std::string chunk(const char* type, const std::string& id, const std::string& payload)
-{
-    uint32_t n = (uint32_t)payload.size();
-    return std::string(type, 4) + std::string{(char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)} + id +
-           '\0' + payload;
-}
+using chunk_bytes::chunk;
 
 // A material of one texture shader, or of one colour shader for "".
 material_t* new_material(const std::string& texture)

@@ -7,6 +7,7 @@
 #include "kdbase/mem_collector.h"
 #include "mediaman/cds/cds.h"
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 #include "world/animation.h"
 #include "world/solid_bsp.h"
 
@@ -14,26 +15,8 @@ using namespace vantrel;
 
 namespace {
 
-std::string le32(int32_t v)
-{
-    return std::string{(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)};
-}
-
-std::string f32(std::initializer_list<float> l)
-{
-    std::string s;
-    for (float f : l) {
-        int32_t v;
-        memcpy(&v, &f, 4);
-        s += le32(v);
-    }
-    return s;
-}
-
-std::string chunk(const char* type, const std::string& id, const std::string& payload)
-{
-    return std::string(type, 4) + le32((int32_t)payload.size()) + id + '\0' + payload;
-}
+using namespace chunk_bytes;
+const auto f32 = floats;
 
 // The format's example channel of kind 1 and a channel of kind 2.
 const std::string stack_payload = le32(2) + le32(1) + le32(2) + le32(100) + f32({1, 0, 0}) + le32(50) +

@@ -10,6 +10,7 @@
 #include "kdbase/mem_collector.h"
 #include "mediaman/cds/cds.h"
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 
 using namespace vantrel;
 
@@ -49,19 +50,7 @@ struct test_io : chunk_io {
     }
 };
 
-std::string le32(int32_t v)
-{
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = (char)((uint32_t)v >> (8 * i));
-    return s;
-}
-
-// A chunk header as the format lays it out.
-std::string hdr(const char* type, int32_t size, const std::string& id)
-{
-    return std::string(type, 4) + le32(size) + id + std::string(1, '\0');
-}
+using namespace chunk_bytes;
 
 std::string test_chunk(const std::string& id, int32_t value)
 {

@@ -8,40 +8,19 @@
 #include "primitives/material.h"
 #include "primitives/model.h"
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 #include "tests/primitives/geometry_helpers.h"
 
 using namespace vantrel;
 
 namespace {
 
-std::string le32(int32_t v)
-{
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = (char)((uint32_t)v >> (8 * i));
-    return s;
-}
-
-std::string floats(std::initializer_list<float> l)
-{
-    std::string s;
-    for (float f : l) {
-        int32_t v;
-        memcpy(&v, &f, 4);
-        s += le32(v);
-    }
-    return s;
-}
+using namespace chunk_bytes;
 
 // n floats counting from first.
 std::string counting(int first, int n)
 {
     return n ? floats({(float)first}) + counting(first + 1, n - 1) : "";
-}
-
-std::string chunk(const char* type, const std::string& id, const std::string& payload)
-{
-    return std::string(type, 4) + le32((int32_t)payload.size()) + id + '\0' + payload;
 }
 
 // The triangle (0,0,0) (1,0,0) (0,1,0), normals +z, texture = (x, y),
