@@ -86,19 +86,7 @@ std::string container(const std::string& material_id = "m")
            chunk("MODL", "s", counting(1, 16) + le32(1) + mesh) + material_chunk(material_id);
 }
 
-class geometry_chunks_test : public vantrel_test::log_test {
-protected:
-    static chunk_io* io(cds& c, const char* type) { return get_chunk_io(c.types, type); }
-    int count(cds& c, const char* type) { return io(c, type)->objects.count; }
-
-    // Opens a file of the test directory with the media types, owning what it reads.
-    void open(cds& c, const char* name)
-    {
-        ASSERT_EQ(c.init(), 0);
-        ASSERT_EQ(c.open(path(name).c_str()), 0);
-        c.delete_type_objects();
-    }
-};
+using geometry_chunks_test = chunk_types_test;
 
 TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_back)
 {
@@ -170,10 +158,9 @@ TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_are_refused)
         {chunk("SHAD", "", le32(1) + le32(0) + le32(2) + "abc"), "texture path without its end"},
     };
     for (auto& k : cases) {
-        write_file("b.cds", chunk("TEXT", "ok", "") + k.bytes);
         clear_log();
         cds c;
-        open(c, "b.cds");
+        open(c, "b.cds", chunk("TEXT", "ok", "") + k.bytes);
         EXPECT_EQ(c.read_all(), -1) << k.message;
         EXPECT_TRUE(log_has(k.message)) << k.message;
         EXPECT_EQ(count(c, "TEXT"), 1);
@@ -215,9 +202,7 @@ TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_keeping_whol
     CFileE whole(path("t.cds").c_str(), OM_RB);
     for (size_t len = 0; len < full.size(); ++len) {
         cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
-        ASSERT_TRUE(whole.OpenVFile(&c, "cut", 0, (long)len));
+        open_cut(c, whole, len);
         EXPECT_EQ(c.read_all(), 0) << len;
         EXPECT_EQ(count(c, "MESH"), len >= mesh_end) << len;
         EXPECT_EQ(count(c, "TEXT"), len >= text_end) << len;
@@ -245,9 +230,7 @@ TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
         for (size_t len = 0; len < k.second.size(); ++len) {
             for (size_t claimed : {k.second.size(), len}) {
                 cds c;
-                ASSERT_EQ(c.init(), 0);
-                c.delete_type_objects();
-                ASSERT_TRUE(whole.OpenVFile(&c, "cut", 0, (long)len));
+                open_cut(c, whole, len);
                 chunk_header h = {};
                 memcpy(h.type, k.first, 4);
                 h.size = (long)claimed;
@@ -268,21 +251,9 @@ TEST_F(geometry_chunks_test, every_failed_allocation_of_the_loaders_fails_cleanl
 {
     // Without the group: what a failed allocation does to a group is the container's.
     write_file("a.cds", container().substr(10));
-    for (int n = 0;; ++n) {
-        cds c;
-        open(c, "a.cds");
-        clear_log();
-        mc_fail_after(n);
-        int r = c.read_all();
-        mc_fail_after(-1);
-        if (!log_has("allocation failed")) {
-            EXPECT_EQ(r, 0);
-            EXPECT_EQ(count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL"), 4);
-            EXPECT_GT(n, 20);
-            break;
-        }
-        EXPECT_EQ(r, -1) << "allocation " << n;
-    }
+    every_failed_allocation_fails("a.cds", 4, 20, [](cds& c) {
+        return count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL");
+    });
 }
 
 }  // namespace

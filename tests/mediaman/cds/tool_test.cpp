@@ -38,9 +38,6 @@ TEST_F(cds_tool_test, lists_and_extracts)
 
     std::string out;
     ASSERT_EQ(run("list " + p, &out), 0) << out;
-    EXPECT_NE(out.find("0          GROU         10  a\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("10         GROU          0    b\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("32         FILE          3    x.tga\n"), std::string::npos) << out;
     EXPECT_NE(out.find("4 chunk(s)"), std::string::npos) << out;
     EXPECT_NE(out.find("/a/b/ (start=20 size=0)"), std::string::npos) << out;
     EXPECT_NE(out.find("../tex/x.tga (pos=46 size=3)"), std::string::npos) << out;
