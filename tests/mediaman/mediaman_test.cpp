@@ -22,6 +22,7 @@ using namespace vantrel;
 namespace {
 
 using chunk_bytes::chunk;
+using chunk_bytes::writer;
 
 // A material of one texture shader, or of one colour shader for "".
 material_t* new_material(const std::string& texture)
@@ -56,22 +57,6 @@ void free_skin(material_t**& skin)
     delete[] skin;
     skin = nullptr;
 }
-
-// A container owning what is put in it.
-struct writer : cds {
-    writer() { init(), delete_type_objects(); }
-    writer& add(const char* _type, groupable_t* o)
-    {
-        get_chunk_io(types, _type)->objects.insert(o);
-        return *this;
-    }
-    writer& text(const char* s)
-    {
-        buffer_t* b = alloc_buffer((int)strlen(s));
-        memcpy(b->data(), s, strlen(s));
-        return add("TEXT", b);
-    }
-};
 
 class mediaman_test : public vantrel_test::log_test {
 protected:

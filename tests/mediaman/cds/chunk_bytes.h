@@ -39,6 +39,23 @@ inline std::string chunk(const char* type, const std::string& id, const std::str
     return hdr(type, (int32_t)payload.size(), id) + payload;
 }
 
+// A container of the media types owning what is put in it.
+struct writer : vantrel::cds {
+    writer() { init(), delete_type_objects(); }
+    writer& add(const char* type, vantrel::groupable_t* o)
+    {
+        vantrel::get_chunk_io(types, type)->objects.insert(o);
+        return *this;
+    }
+    writer& text(const char* s, const char* name = "")
+    {
+        vantrel::buffer_t* b = vantrel::alloc_buffer((int)strlen(s));
+        memcpy(b->data(), s, strlen(s));
+        b->set_name(name);
+        return add("TEXT", b);
+    }
+};
+
 // The chunk type tests: containers of the media types owning what they read.
 class chunk_types_test : public vantrel_test::log_test {
 protected:

@@ -91,16 +91,10 @@ using geometry_chunks_test = chunk_types_test;
 TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_back)
 {
     {
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
+        writer c;
         mesh_t* grouped = new_triangle();
         grouped->parent = c.add_group("g");
-        io(c, "MESH")->objects.insert(grouped);
-        buffer_t* b = alloc_buffer(3);
-        memcpy(b->data(), "abc", 3);
-        b->set_name("t");
-        io(c, "TEXT")->objects.insert(b);
+        c.add("MESH", grouped).text("abc", "t");
         model_t* s = KD_NEW model_t;  // with a child, which is not stored
         s->set_name("s");
         s->alloc_meshes(2);
@@ -109,8 +103,7 @@ TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_
         s->nchildren = 1;
         for (int i = 0; i < 16; ++i)
             s->matrix[i] = (float)(i + 1);
-        io(c, "MODL")->objects.insert(s);
-        io(c, "MATL")->objects.insert(new_material("a.tga"));
+        c.add("MODL", s).add("MATL", new_material("a.tga"));
         ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
     }
     ASSERT_EQ(triangle_payload().size(), 204u);
@@ -185,11 +178,7 @@ TEST_F(geometry_chunks_test, objects_that_cannot_be_stored_are_refused_by_the_wr
     };
     for (auto& k : cases) {
         clear_log();
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
-        io(c, k.type)->objects.insert(k.object);
-        EXPECT_EQ(c.create(path("w.cds").c_str()), -1) << k.message;
+        EXPECT_EQ(writer().add(k.type, k.object).create(path("w.cds").c_str()), -1) << k.message;
         EXPECT_TRUE(log_has(k.message)) << k.message;
     }
 }
