@@ -162,18 +162,6 @@ TEST_F(chunk_reader_test, each_chunks_data_is_freed_the_way_its_processor_made_i
     }
 }
 
-TEST_F(chunk_reader_test, a_chunk_of_header_size_has_no_data_nor_children)
-{
-    client c;
-    c.procs = procs;
-    c.on_tree = [](chunk_node* root) {
-        EXPECT_EQ(root->children.count, 0);
-        EXPECT_STREQ(static_cast<char*>(root->data), "");
-        return 0;
-    };
-    EXPECT_EQ(read(chunk(3, ""), c), 0);
-}
-
 TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks)
 {
     client c;
@@ -194,44 +182,35 @@ TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks)
     EXPECT_TRUE(log_has("_read_chunk(): don't now how to handle chunk 1"));
 }
 
-TEST_F(chunk_reader_test, a_processor_that_reads_too_much_fails_the_chunk)
+// Processors that read too much or too little, fail, or a client that refuses
+// the tree: the read fails and no tree is handed over.
+TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
 {
+    const struct {
+        int p1n, p2n, p3result;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {2, 6, 0, sample(), "_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"},
+        {0, 4, 0, sample(), nullptr},  // "ab" is then parsed as the start of a sub-chunk
+        {2, 4, -1, sample(), "_read_chunk(): unable to process chunk 3"},
+        {2, 4, 0, chunk(1, "ab", std::string("\x02\x00\x0a", 3)), "_read_chunk(): reached eof while reading chunk"},
+    };
+    for (const auto& k : cases) {
+        client c;
+        c.procs = procs;
+        p1.n = k.p1n, p2.n = k.p2n, p3.result = k.p3result;
+        clear_log();
+        EXPECT_EQ(read(k.bytes, c), -1) << k.p1n << k.p2n << k.p3result;
+        EXPECT_EQ(c.trees, 0);
+        if (k.message)
+            EXPECT_TRUE(log_has(k.message)) << k.message;
+    }
     client c;
-    p2.n = 6;  // two bytes more than chunk 2 holds
     c.procs = procs;
-    EXPECT_EQ(read(sample(), c), -1);
-    EXPECT_TRUE(log_has("_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"));
-    EXPECT_EQ(c.trees, 0);
-}
-
-TEST_F(chunk_reader_test, a_processor_that_reads_too_little_leaves_sub_chunks)
-{
-    client c;
-    p1.n = 0;  // "ab" is then parsed as the start of a sub-chunk
-    c.procs = procs;
-    EXPECT_EQ(read(sample(), c), -1);
-    EXPECT_EQ(c.trees, 0);
-}
-
-TEST_F(chunk_reader_test, a_failing_processor_or_client)
-{
-    client c;
-    c.procs = procs;
-    p3.result = -1;
-    EXPECT_EQ(read(sample(), c), -1);
-    EXPECT_TRUE(log_has("_read_chunk(): unable to process chunk 3"));
-    p3.result = 0;
+    p1.n = 2, p2.n = 4, p3.result = 0;
     c.on_tree = [](chunk_node*) { return -1; };
     EXPECT_EQ(read(sample(), c), -1);
-}
-
-TEST_F(chunk_reader_test, a_file_ending_inside_a_sub_chunk_header)
-{
-    client c;
-    c.procs = procs;
-    // The root's length covers three more bytes: half a header.
-    EXPECT_EQ(read(chunk(1, "ab", std::string("\x02\x00\x0a", 3)), c), -1);
-    EXPECT_TRUE(log_has("_read_chunk(): reached eof while reading chunk"));
 }
 
 TEST_F(chunk_reader_test, truncation_at_every_byte_fails_cleanly)
@@ -260,7 +239,7 @@ TEST_F(chunk_reader_test, hostile_sizes)
     clear_log();
     EXPECT_EQ(read(chunk(7, "", "", 1), c), -1);  // one byte more than the file holds
     EXPECT_TRUE(log_has("reached eof while reading chunk"));
-    EXPECT_EQ(read(chunk(7, "", "", 0), c), 0);
+    EXPECT_EQ(read(chunk(7, "", "", 0), c), 0);  // a chunk of header size: no data, no children
 }
 
 TEST_F(chunk_reader_test, deep_nesting_is_refused_not_overflowed)

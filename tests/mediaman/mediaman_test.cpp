@@ -12,6 +12,7 @@
 #include "primitives/material.h"
 #include "primitives/model.h"
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 #include "tests/primitives/geometry_helpers.h"
 #include "world/animation.h"
 #include "world/level.h"
@@ -20,12 +21,8 @@ using namespace vantrel;
 
 namespace {
 
-std::string chunk(const char* type, const std::string& id, const std::string& payload)
-{
-    uint32_t n = (uint32_t)payload.size();
-    return std::string(type, 4) + std::string{(char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)} + id +
-           '\0' + payload;
-}
+using chunk_bytes::chunk;
+using chunk_bytes::writer;
 
 // A material of one texture shader, or of one colour shader for "".
 material_t* new_material(const std::string& texture)
@@ -60,22 +57,6 @@ void free_skin(material_t**& skin)
     delete[] skin;
     skin = nullptr;
 }
-
-// A container owning what is put in it.
-struct writer : cds {
-    writer() { init(), delete_type_objects(); }
-    writer& add(const char* _type, groupable_t* o)
-    {
-        get_chunk_io(types, _type)->objects.insert(o);
-        return *this;
-    }
-    writer& text(const char* s)
-    {
-        buffer_t* b = alloc_buffer((int)strlen(s));
-        memcpy(b->data(), s, strlen(s));
-        return add("TEXT", b);
-    }
-};
 
 class mediaman_test : public vantrel_test::log_test {
 protected:

@@ -7,6 +7,7 @@
 #include "kdbase/mem_collector.h"
 #include "mediaman/cds/cds.h"
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 #include "world/animation.h"
 #include "world/solid_bsp.h"
 
@@ -14,26 +15,8 @@ using namespace vantrel;
 
 namespace {
 
-std::string le32(int32_t v)
-{
-    return std::string{(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)};
-}
-
-std::string f32(std::initializer_list<float> l)
-{
-    std::string s;
-    for (float f : l) {
-        int32_t v;
-        memcpy(&v, &f, 4);
-        s += le32(v);
-    }
-    return s;
-}
-
-std::string chunk(const char* type, const std::string& id, const std::string& payload)
-{
-    return std::string(type, 4) + le32((int32_t)payload.size()) + id + '\0' + payload;
-}
+using namespace chunk_bytes;
+const auto f32 = floats;
 
 // The format's example channel of kind 1 and a channel of kind 2.
 const std::string stack_payload = le32(2) + le32(1) + le32(2) + le32(100) + f32({1, 0, 0}) + le32(50) +
@@ -54,25 +37,11 @@ std::string small_tree(int32_t front = 1, int32_t visible = 1, int32_t mesh = 4)
 const std::string container = chunk("BSPT", "tree", small_tree()) + chunk("CSTK", "s", stack_payload) +
                               chunk("ANIM", "a", std::string(1, '\0') + le32(1) + chunk("CSTK", "t", stack_payload));
 
-class anim_bsp_chunks_test : public vantrel_test::log_test {
+class anim_bsp_chunks_test : public chunk_types_test {
 protected:
-    static chunk_io* io(cds& c, const char* type) { return get_chunk_io(c.types, type); }
     template <class T>
     static T* first(cds& c, const char* type) { return static_cast<T*>(io(c, type)->objects.first->object); }
-    int total(cds& c)
-    {
-        return io(c, "CSTK")->objects.count + io(c, "ANIM")->objects.count + io(c, "BSPT")->objects.count;
-    }
-
-    // Reads name, or the bytes given as a file of that name.
-    void open(cds& c, const std::string& name, const std::string& bytes = "")
-    {
-        if (!bytes.empty())
-            write_file(name, bytes);
-        ASSERT_EQ(c.init(), 0);
-        ASSERT_EQ(c.open(path(name).c_str()), 0);
-        c.delete_type_objects();
-    }
+    static int total(cds& c) { return count(c, "CSTK") + count(c, "ANIM") + count(c, "BSPT"); }
     // A container writing o as type (not owning it) to name.
     int write(const char* type, groupable_t* o, const std::string& name)
     {
@@ -167,9 +136,7 @@ TEST_F(anim_bsp_chunks_test, every_cut_keeps_the_complete_chunks_and_no_partial_
     const size_t cstk = bspt + chunk("CSTK", "s", stack_payload).size();
     for (size_t len = 0; len < container.size(); ++len) {
         cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
-        ASSERT_TRUE(whole.OpenVFile(&c, "cut", 0, (long)len));
+        open_cut(c, whole, len);
         c.read_all();
         EXPECT_EQ(total(c), (len >= bspt) + (len >= cstk)) << len;
     }
@@ -178,21 +145,7 @@ TEST_F(anim_bsp_chunks_test, every_cut_keeps_the_complete_chunks_and_no_partial_
 TEST_F(anim_bsp_chunks_test, every_failed_allocation_of_the_readers_fails_cleanly)
 {
     write_file("c.cds", container);
-    for (int n = 0;; ++n) {
-        cds c;
-        open(c, "c.cds");
-        clear_log();
-        mc_fail_after(n);
-        int r = c.read_all();
-        mc_fail_after(-1);
-        if (!log_has("allocation failed")) {
-            EXPECT_EQ(r, 0);
-            EXPECT_EQ(total(c), 3);
-            EXPECT_GT(n, 15);
-            break;
-        }
-        EXPECT_EQ(r, -1) << "allocation " << n;
-    }
+    every_failed_allocation_fails("c.cds", 3, 15, total);
 }
 
 // A two-room level compiled, stored and read back stores the same bytes

@@ -8,40 +8,19 @@
 #include "primitives/material.h"
 #include "primitives/model.h"
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 #include "tests/primitives/geometry_helpers.h"
 
 using namespace vantrel;
 
 namespace {
 
-std::string le32(int32_t v)
-{
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = (char)((uint32_t)v >> (8 * i));
-    return s;
-}
-
-std::string floats(std::initializer_list<float> l)
-{
-    std::string s;
-    for (float f : l) {
-        int32_t v;
-        memcpy(&v, &f, 4);
-        s += le32(v);
-    }
-    return s;
-}
+using namespace chunk_bytes;
 
 // n floats counting from first.
 std::string counting(int first, int n)
 {
     return n ? floats({(float)first}) + counting(first + 1, n - 1) : "";
-}
-
-std::string chunk(const char* type, const std::string& id, const std::string& payload)
-{
-    return std::string(type, 4) + le32((int32_t)payload.size()) + id + '\0' + payload;
 }
 
 // The triangle (0,0,0) (1,0,0) (0,1,0), normals +z, texture = (x, y),
@@ -107,33 +86,15 @@ std::string container(const std::string& material_id = "m")
            chunk("MODL", "s", counting(1, 16) + le32(1) + mesh) + material_chunk(material_id);
 }
 
-class geometry_chunks_test : public vantrel_test::log_test {
-protected:
-    static chunk_io* io(cds& c, const char* type) { return get_chunk_io(c.types, type); }
-    int count(cds& c, const char* type) { return io(c, type)->objects.count; }
-
-    // Opens a file of the test directory with the media types, owning what it reads.
-    void open(cds& c, const char* name)
-    {
-        ASSERT_EQ(c.init(), 0);
-        ASSERT_EQ(c.open(path(name).c_str()), 0);
-        c.delete_type_objects();
-    }
-};
+using geometry_chunks_test = chunk_types_test;
 
 TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_back)
 {
     {
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
+        writer c;
         mesh_t* grouped = new_triangle();
         grouped->parent = c.add_group("g");
-        io(c, "MESH")->objects.insert(grouped);
-        buffer_t* b = alloc_buffer(3);
-        memcpy(b->data(), "abc", 3);
-        b->set_name("t");
-        io(c, "TEXT")->objects.insert(b);
+        c.add("MESH", grouped).text("abc", "t");
         model_t* s = KD_NEW model_t;  // with a child, which is not stored
         s->set_name("s");
         s->alloc_meshes(2);
@@ -142,8 +103,7 @@ TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_
         s->nchildren = 1;
         for (int i = 0; i < 16; ++i)
             s->matrix[i] = (float)(i + 1);
-        io(c, "MODL")->objects.insert(s);
-        io(c, "MATL")->objects.insert(new_material("a.tga"));
+        c.add("MODL", s).add("MATL", new_material("a.tga"));
         ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
     }
     ASSERT_EQ(triangle_payload().size(), 204u);
@@ -191,10 +151,9 @@ TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_are_refused)
         {chunk("SHAD", "", le32(1) + le32(0) + le32(2) + "abc"), "texture path without its end"},
     };
     for (auto& k : cases) {
-        write_file("b.cds", chunk("TEXT", "ok", "") + k.bytes);
         clear_log();
         cds c;
-        open(c, "b.cds");
+        open(c, "b.cds", chunk("TEXT", "ok", "") + k.bytes);
         EXPECT_EQ(c.read_all(), -1) << k.message;
         EXPECT_TRUE(log_has(k.message)) << k.message;
         EXPECT_EQ(count(c, "TEXT"), 1);
@@ -219,11 +178,7 @@ TEST_F(geometry_chunks_test, objects_that_cannot_be_stored_are_refused_by_the_wr
     };
     for (auto& k : cases) {
         clear_log();
-        cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
-        io(c, k.type)->objects.insert(k.object);
-        EXPECT_EQ(c.create(path("w.cds").c_str()), -1) << k.message;
+        EXPECT_EQ(writer().add(k.type, k.object).create(path("w.cds").c_str()), -1) << k.message;
         EXPECT_TRUE(log_has(k.message)) << k.message;
     }
 }
@@ -236,9 +191,7 @@ TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_keeping_whol
     CFileE whole(path("t.cds").c_str(), OM_RB);
     for (size_t len = 0; len < full.size(); ++len) {
         cds c;
-        ASSERT_EQ(c.init(), 0);
-        c.delete_type_objects();
-        ASSERT_TRUE(whole.OpenVFile(&c, "cut", 0, (long)len));
+        open_cut(c, whole, len);
         EXPECT_EQ(c.read_all(), 0) << len;
         EXPECT_EQ(count(c, "MESH"), len >= mesh_end) << len;
         EXPECT_EQ(count(c, "TEXT"), len >= text_end) << len;
@@ -266,9 +219,7 @@ TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
         for (size_t len = 0; len < k.second.size(); ++len) {
             for (size_t claimed : {k.second.size(), len}) {
                 cds c;
-                ASSERT_EQ(c.init(), 0);
-                c.delete_type_objects();
-                ASSERT_TRUE(whole.OpenVFile(&c, "cut", 0, (long)len));
+                open_cut(c, whole, len);
                 chunk_header h = {};
                 memcpy(h.type, k.first, 4);
                 h.size = (long)claimed;
@@ -289,21 +240,9 @@ TEST_F(geometry_chunks_test, every_failed_allocation_of_the_loaders_fails_cleanl
 {
     // Without the group: what a failed allocation does to a group is the container's.
     write_file("a.cds", container().substr(10));
-    for (int n = 0;; ++n) {
-        cds c;
-        open(c, "a.cds");
-        clear_log();
-        mc_fail_after(n);
-        int r = c.read_all();
-        mc_fail_after(-1);
-        if (!log_has("allocation failed")) {
-            EXPECT_EQ(r, 0);
-            EXPECT_EQ(count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL"), 4);
-            EXPECT_GT(n, 20);
-            break;
-        }
-        EXPECT_EQ(r, -1) << "allocation " << n;
-    }
+    every_failed_allocation_fails("a.cds", 4, 20, [](cds& c) {
+        return count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL");
+    });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tests/common/log_fixture.h"
+#include "tests/mediaman/cds/chunk_bytes.h"
 
 namespace {
 
@@ -11,18 +12,7 @@ namespace {
 // build directory).
 const char* tool = "tools/vantrel-cds";
 
-std::string le32(int v)
-{
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        s[i] = (char)((unsigned)v >> (8 * i));
-    return s;
-}
-
-std::string hdr(const char* type, int size, const std::string& id)
-{
-    return std::string(type, 4) + le32(size) + id + std::string(1, '\0');
-}
+using namespace chunk_bytes;
 
 class cds_tool_test : public vantrel_test::log_test {
 protected:
@@ -48,9 +38,6 @@ TEST_F(cds_tool_test, lists_and_extracts)
 
     std::string out;
     ASSERT_EQ(run("list " + p, &out), 0) << out;
-    EXPECT_NE(out.find("0          GROU         10  a\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("10         GROU          0    b\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("32         FILE          3    x.tga\n"), std::string::npos) << out;
     EXPECT_NE(out.find("4 chunk(s)"), std::string::npos) << out;
     EXPECT_NE(out.find("/a/b/ (start=20 size=0)"), std::string::npos) << out;
     EXPECT_NE(out.find("../tex/x.tga (pos=46 size=3)"), std::string::npos) << out;
