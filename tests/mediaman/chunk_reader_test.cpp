@@ -203,8 +203,9 @@ TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
         clear_log();
         EXPECT_EQ(read(k.bytes, c), -1) << k.p1n << k.p2n << k.p3result;
         EXPECT_EQ(c.trees, 0);
-        if (k.message)
+        if (k.message) {
             EXPECT_TRUE(log_has(k.message)) << k.message;
+        }
     }
     client c;
     c.procs = procs;

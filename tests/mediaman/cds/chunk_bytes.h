@@ -42,9 +42,9 @@ inline std::string chunk(const char* type, const std::string& id, const std::str
 // A container of the media types owning what is put in it.
 struct writer : vantrel::cds {
     writer() { init(), delete_type_objects(); }
-    writer& add(const char* type, vantrel::groupable_t* o)
+    writer& add(const char* kind, vantrel::groupable_t* o)
     {
-        vantrel::get_chunk_io(types, type)->objects.insert(o);
+        vantrel::get_chunk_io(types, kind)->objects.insert(o);
         return *this;
     }
     writer& text(const char* s, const char* name = "")
