@@ -71,9 +71,6 @@ void bind(va_func& f, int k, r_var& v)
 TEST_F(script_func_test, floats_arrive_as_floats)
 {
     script_func f("set_vector", set_vector, "v=Fffff");
-    EXPECT_STREQ(f.name, "set_vector");
-    EXPECT_EQ(f.type, r_void_p);
-    EXPECT_EQ(f.vp_value(), reinterpret_cast<void*>(set_vector));
 
     float out[4] = {0};
     r_var p("__func_arg__", out);
@@ -153,10 +150,6 @@ TEST_F(script_func_test, refused_calls)
     f.nargs = 33;
     EXPECT_EQ(f.call(), -1);
     EXPECT_TRUE(log_has("va_func::call(): 33 arguments"));
-    f.func = nullptr;
-    f.nargs = 0;
-    EXPECT_EQ(f.call(), -1);
-    EXPECT_TRUE(log_has("invalid pointer: func=0"));
 }
 
 // ---- script objects -----------------------------------------------------------
@@ -217,8 +210,6 @@ TEST_F(script_var_test, duplicate_member_throws_it)
     } catch (r_var* thrown) {
         EXPECT_EQ(thrown, &extra);
     }
-    EXPECT_EQ(cam.list.count, 3);
-    EXPECT_EQ(cam.add(nullptr, "x", r_int, 1), 0);
     EXPECT_EQ(cam.list.count, 3);
 }
 

@@ -118,12 +118,6 @@ TEST_F(cfile_test, big_endian_file_round_trips_and_reads_back_swapped)
     EXPECT_EQ(r.ReadMatrix(m), 64);
     EXPECT_EQ(m[15], 3.75f);
     EXPECT_EQ(r.ReadChar(), 'z');
-
-    // The same bytes read in the other order come back through the swap.
-    r.SetPos(0);
-    r.SetByteOrder(BYTEORDER_LITTLE_ENDIAN);
-    EXPECT_EQ(inverse_order(r.ReadInt()), 0x01020304);
-    EXPECT_EQ(btol(r.ReadShort()), -2);
 }
 
 TEST_F(cfile_test, strings_are_cut_and_terminated)
@@ -133,9 +127,7 @@ TEST_F(cfile_test, strings_are_cut_and_terminated)
         CFile w(p.c_str(), OM_WB);
         EXPECT_EQ(w.WriteString("hello", 3), 3);
         EXPECT_EQ(w.WriteString("abc", 100), 4);
-        EXPECT_EQ(w.WriteString(nullptr, 3), 0);
     }
-    EXPECT_TRUE(log_has("::WriteString(): file is not opened or invalid parameters"));
     EXPECT_EQ(read_file("s"), std::string("he\0abc\0", 7));
 
     CFile r(p.c_str(), OM_RB);
@@ -171,7 +163,6 @@ TEST_F(cfile_test, open_failures_are_logged)
     EXPECT_STREQ(f.Name(), path("x").c_str());
     f.Close();
     EXPECT_STREQ(f.Name(), "");
-    EXPECT_STREQ(CFile::m_aszOperationMode[OM_RBPLUS], "rb+");
 }
 
 TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
@@ -240,10 +231,6 @@ TEST_F(cfile_test, view_bounds_and_arguments_are_checked)
     EXPECT_TRUE(log_has("virtual file over goes beyond " + p));
     EXPECT_EQ(f.OpenVFile(&v, "neg", -1, 5), 0);
     EXPECT_EQ(f.OpenVFile(&v, "huge", 10, LONG_MAX), 0);
-    EXPECT_EQ(f.OpenVFile(nullptr, "x", 0, 1), 0);
-    EXPECT_TRUE(log_has("invalid pointer: _vfile="));
-    EXPECT_EQ(f.OpenVFile(&v, nullptr, 0, 1), 0);
-    EXPECT_TRUE(log_has("invalid pointer: _fname="));
     CFile closed;
     EXPECT_EQ(closed.OpenVFile(&v, "x", 0, 0), 0);
     EXPECT_TRUE(log_has("unable to duplicate stream of  for virtual file x"));
@@ -303,10 +290,6 @@ TEST_F(cfile_test, cfile_reports_short_reads_by_result)
     EXPECT_EQ(f.ReadVector3(v), 0);
     f.SetPos(0);
     EXPECT_EQ(f.ReadMatrix(v), 0);
-    EXPECT_EQ(f.ReadVector4(nullptr), 0);
-    EXPECT_TRUE(log_has("invalid pointer: _v4="));
-    EXPECT_EQ(f.ReadMatrix(nullptr), 0);
-    EXPECT_TRUE(log_has("invalid pointer: _m="));
     f.SetPos(0);
     f.ReadInt();
     EXPECT_TRUE(f.Eof());
@@ -357,10 +340,6 @@ TEST_F(cfile_test, bit_fields_of_pixel_formats)
     dest = 0;
     bits32_conv(&dest, 0x001F, &src, 0x00FF);
     EXPECT_EQ(dest, 0x1Fu);
-    EXPECT_EQ(bits32_conv(nullptr, 1, &src, 1), -1);
-    EXPECT_TRUE(log_has("invalid pointer: _dest="));
-    EXPECT_EQ(bits32_conv(&dest, 1, nullptr, 1), -1);
-    EXPECT_TRUE(log_has("invalid pointer: _src="));
 }
 
 }  // namespace

@@ -207,7 +207,6 @@ TEST_F(r_var_test, copy_takes_name_type_and_private_texts)
     EXPECT_EQ(dst->copy(three), -1);
     EXPECT_TRUE(log_has("r_var::copy(): trying to copy two r_var arrays of different sizes"));
     EXPECT_EQ(dst->value(1), 42);
-    EXPECT_EQ(dst->copy(nullptr), 0);
     delete three;
     delete nums;
     delete dst;
@@ -300,9 +299,6 @@ TEST_F(r_var_test, set_r_var_value_from_text)
 
 TEST_F(r_var_test, creation_and_deletion_helpers)
 {
-    EXPECT_EQ(create_r_var("a", 0), nullptr);
-    EXPECT_EQ(create_r_var(nullptr, 1), nullptr);
-    EXPECT_TRUE(log_has("create_r_var(): invalid arguments()"));
     mc_fail_after(0);
     EXPECT_EQ(create_r_var("a", 4), nullptr);
     EXPECT_TRUE(log_has("create_r_var(): unable to create var buffer"));
@@ -351,7 +347,6 @@ TEST_F(r_struct_test, names_are_unique)
     EXPECT_EQ(s.add(dup), -1);
     EXPECT_TRUE(log_has("add(r_var *): r_var speed already exist"));
     delete_r_var(dup, true);
-    EXPECT_EQ(s.get_var(nullptr), nullptr);
     EXPECT_EQ(s.get_var("spee"), nullptr);
 }
 
@@ -390,7 +385,6 @@ TEST_F(r_struct_test, copy_builds_fresh_variables)
     EXPECT_NE(dst.get_var("t")->str_value(), src.get_var("t")->str_value());
     EXPECT_FLOAT_EQ(dst.get_var("arr")->f_value(2), 2.5f);
     EXPECT_EQ(dst.size(), src.size());
-    EXPECT_EQ(dst.copy(nullptr), 0);
     EXPECT_EQ(dst.copy(&dst), 0);
     EXPECT_EQ(dst.list.count, 3);
 
