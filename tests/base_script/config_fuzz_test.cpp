@@ -67,23 +67,6 @@ TEST_F(config_fuzz_test, deep_nesting_is_refused)
     EXPECT_EQ(script.process(self.c_str()), 2);
 }
 
-TEST_F(config_fuzz_test, broken_structure)
-{
-    survive(". config\na = 1\n");
-    survive(". config\n. config\n./config\n./config\n");
-    survive("./config\n");
-    survive(". \n");
-    survive(".\n");
-    survive(". config a b c\n./config\n");
-    survive(". config\nslog(3, \"%s %s %s %s\", 1)\nslog(3, \"%n\", 1)\nslog(3, \"%*d\", 1, 2)\n./config\n");
-    survive(". config\ndc_add\ndc_add a\ndc_set\ninclude\n[\n]\n(\n)\n->\n&\n%\n./config\n");
-}
-
-}  // namespace
-
-namespace {
-
-// Every allocation of a run failing in turn: each run ends with a result and
 // leaves nothing behind (the sanitizer build checks the leaks).
 TEST_F(config_fuzz_test, allocation_failures_at_every_step)
 {

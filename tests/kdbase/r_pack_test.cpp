@@ -124,32 +124,6 @@ TEST_F(r_pack_test, a_buffer_one_byte_short_keeps_what_fitted)
     EXPECT_TRUE(log_has("pack(): _tobuf (size=-1 0x"));
     EXPECT_TRUE(log_has(") is too small"));
     EXPECT_EQ(bytes(buf.data(), 6), bytes("\x07\x12\x34\x55\x55\x55", 6));
-    EXPECT_EQ(s.pack(nullptr, 10), 0);
-    EXPECT_TRUE(log_has("pack(): supplied _tobuf is NULL"));
-}
-
-TEST_F(r_pack_test, unpacking_a_short_buffer_stores_only_complete_variables)
-{
-    r_struct s;
-    s.add("x", 0);
-    s.add("y", 99);
-    auto in = exact_copy(bytes("\0\0\0\x05\0\0", 6));
-    EXPECT_EQ(s.unpack(in.get(), 6), 8);
-    EXPECT_EQ(s.get_var("x")->value(), 5);
-    EXPECT_EQ(s.get_var("y")->value(), 99);
-    EXPECT_TRUE(log_has("unpack(): read 8 bytes from buffer of size 6"));
-}
-
-TEST_F(r_pack_test, a_text_without_its_zero_byte_is_not_stored)
-{
-    r_struct s;
-    s.add("n", (unsigned char)0);
-    s.add("t", "old");
-    auto in = exact_copy("\x04" "abc");  // the zero byte is missing
-    EXPECT_EQ(s.unpack(in.get(), 4), 1 + 4);
-    EXPECT_EQ(s.get_var("n")->uc_value(), 4);
-    EXPECT_STREQ(s.get_var("t")->str_value(), "old");
-    EXPECT_TRUE(log_has("unpack(): read 5 bytes from buffer of size 4"));
 }
 
 TEST_F(r_pack_test, texts_are_cut_to_2048_characters)
@@ -298,12 +272,6 @@ TEST_F(r_pack_test, a_truncated_file_throws_after_the_complete_variables)
     EXPECT_EQ(thrown, -1);
     EXPECT_EQ(outer.get_var("o1")->value(), 5);
     EXPECT_STREQ(inner.get_var("i2")->str_value(), "keep");
-
-    r_struct s;
-    s.add("p", (r_struct*)nullptr);
-    CFileE g(path("t").c_str(), OM_RB);
-    EXPECT_EQ(s.unpack(&g), 0);
-    EXPECT_TRUE(log_has("unpack(CFileE): p has a NULL r_struct"));
 }
 
 }  // namespace

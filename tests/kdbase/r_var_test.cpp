@@ -207,7 +207,6 @@ TEST_F(r_var_test, copy_takes_name_type_and_private_texts)
     EXPECT_EQ(dst->copy(three), -1);
     EXPECT_TRUE(log_has("r_var::copy(): trying to copy two r_var arrays of different sizes"));
     EXPECT_EQ(dst->value(1), 42);
-    EXPECT_EQ(dst->copy(nullptr), 0);
     delete three;
     delete nums;
     delete dst;
@@ -268,30 +267,22 @@ TEST_F(r_var_test, assign_follows_the_source_type)
     delete arr;
 }
 
-TEST_F(r_var_test, valstr_type_table)
+TEST_F(r_var_test, values_from_text)
 {
-    EXPECT_EQ(get_valstr_type("1.5e3"), r_float);
-    EXPECT_EQ(get_valstr_type("1.2.3"), r_string);
-    EXPECT_EQ(get_valstr_type("-12"), r_int);
-    EXPECT_EQ(get_valstr_type(""), r_int);
-    EXPECT_EQ(get_valstr_type("abc"), r_string);
-    EXPECT_EQ(get_valstr_type("x"), r_int);
-    EXPECT_EQ(get_valstr_type("0x10"), r_int);
-    EXPECT_EQ(get_valstr_type(".5"), r_float);
-}
-
-TEST_F(r_var_test, set_r_var_value_from_text)
-{
-    r_var i("i");
+    const struct {
+        const char* text;
+        r_type type;
+    } shapes[] = {{"1.5e3", r_float}, {"1.2.3", r_string}, {"-12", r_int}, {"", r_int},
+                  {"abc", r_string},  {"x", r_int},        {"0x10", r_int}, {".5", r_float}};
+    for (auto& c : shapes)
+        EXPECT_EQ(get_valstr_type(c.text), c.type) << c.text;
+    r_var i("i"), n("n"), f("f"), s("s");
     EXPECT_EQ(set_r_var_value(&i, "0x10"), 0);
     EXPECT_EQ(i.value(), 0);
-    r_var n("n");
     EXPECT_EQ(set_r_var_value(&n, "-12"), 0);
     EXPECT_EQ(n.value(), -12);
-    r_var f("f");
     EXPECT_EQ(set_r_var_value(&f, "1.5e3"), 0);
     EXPECT_FLOAT_EQ(f.f_value(), 1500.0f);
-    r_var s("s");
     EXPECT_EQ(set_r_var_value(&s, "inf"), 0);  // no special float words: a text
     EXPECT_STREQ(s.str_value(), "inf");
     EXPECT_EQ(set_r_var_value(&n, "2.5"), -1);  // an r_int refuses a float
@@ -300,9 +291,6 @@ TEST_F(r_var_test, set_r_var_value_from_text)
 
 TEST_F(r_var_test, creation_and_deletion_helpers)
 {
-    EXPECT_EQ(create_r_var("a", 0), nullptr);
-    EXPECT_EQ(create_r_var(nullptr, 1), nullptr);
-    EXPECT_TRUE(log_has("create_r_var(): invalid arguments()"));
     mc_fail_after(0);
     EXPECT_EQ(create_r_var("a", 4), nullptr);
     EXPECT_TRUE(log_has("create_r_var(): unable to create var buffer"));
@@ -351,7 +339,6 @@ TEST_F(r_struct_test, names_are_unique)
     EXPECT_EQ(s.add(dup), -1);
     EXPECT_TRUE(log_has("add(r_var *): r_var speed already exist"));
     delete_r_var(dup, true);
-    EXPECT_EQ(s.get_var(nullptr), nullptr);
     EXPECT_EQ(s.get_var("spee"), nullptr);
 }
 
@@ -390,7 +377,6 @@ TEST_F(r_struct_test, copy_builds_fresh_variables)
     EXPECT_NE(dst.get_var("t")->str_value(), src.get_var("t")->str_value());
     EXPECT_FLOAT_EQ(dst.get_var("arr")->f_value(2), 2.5f);
     EXPECT_EQ(dst.size(), src.size());
-    EXPECT_EQ(dst.copy(nullptr), 0);
     EXPECT_EQ(dst.copy(&dst), 0);
     EXPECT_EQ(dst.list.count, 3);
 
