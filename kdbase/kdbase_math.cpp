@@ -377,6 +377,31 @@ void transpose_m(float* m)
     transpose_mr(m, m);
 }
 
+int lookat_m(float* m, const float* eye, const float* target, const float* up)
+{
+    if (!m || !eye || !target || !up)
+        return -1;
+    float f[4] = {0, 0, 0, 0}, s[4] = {0, 0, 0, 0}, u[4] = {0, 0, 0, 0};
+    sub_vr(f, target, eye);
+    normalize_v(f);
+    crossproduct_vr(s, f, up);
+    normalize_v(s);
+    crossproduct_vr(u, s, f);
+    if (dotproduct_v(s, s) < 1e-12f || dotproduct_v(f, f) < 1e-12f)
+        return -1;
+    for (int i = 0; i < 3; ++i) {
+        m[i * 4 + 0] = s[i];
+        m[i * 4 + 1] = u[i];
+        m[i * 4 + 2] = -f[i];
+        m[i * 4 + 3] = 0;
+    }
+    m[12] = -(s[0] * eye[0] + s[1] * eye[1] + s[2] * eye[2]);
+    m[13] = -(u[0] * eye[0] + u[1] * eye[1] + u[2] * eye[2]);
+    m[14] = f[0] * eye[0] + f[1] * eye[1] + f[2] * eye[2];
+    m[15] = 1;
+    return 0;
+}
+
 float* multmatrix_mr(float* out, const float* a, const float* b)
 {
     if (!out || !a || !b) {

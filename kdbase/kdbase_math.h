@@ -123,6 +123,12 @@ VANTREL_API float* transpose_mr(float* out, const float* m);
 VANTREL_API void transpose_m(float* m);
 ///@}
 
+/// The view matrix of an eye at eye looking at target with up roughly up:
+/// eye space looks down -z with y up (the columns of the upper 3x3 part are
+/// side, up and -forward). -1 with m untouched when there is no direction
+/// (eye at the target, or up along the view) or an argument is null.
+VANTREL_API int lookat_m(float* m, const float* eye, const float* target, const float* up);
+
 /// out = b * a: a point transformed by out goes through b first, then a.
 /// Null: "multmatrix_mr(): invalid parameters" (then null).
 VANTREL_API float* multmatrix_mr(float* out, const float* a, const float* b);

@@ -421,30 +421,6 @@ void read_floats(r_struct* s, const char* name, float* out, int n)
         out[i] = v->f_value(i);
 }
 
-void build_lookat(float* m, const float* eye, const float* target, const float* up)
-{
-    float f[4] = {0, 0, 0, 0}, s[4] = {0, 0, 0, 0}, u[4] = {0, 0, 0, 0};
-    sub_vr(f, target, eye);
-    normalize_v(f);
-    crossproduct_vr(s, f, up);
-    normalize_v(s);
-    crossproduct_vr(u, s, f);
-    if (dotproduct_v(s, s) < 1e-12f || dotproduct_v(f, f) < 1e-12f) {
-        ELOG(EL_MINDEBUG, "gl: lookat without a direction (eye at the target or up along the view)");
-        return;
-    }
-    for (int i = 0; i < 3; ++i) {
-        m[i * 4 + 0] = s[i];
-        m[i * 4 + 1] = u[i];
-        m[i * 4 + 2] = -f[i];
-        m[i * 4 + 3] = 0;
-    }
-    m[12] = -(s[0] * eye[0] + s[1] * eye[1] + s[2] * eye[2]);
-    m[13] = -(u[0] * eye[0] + u[1] * eye[1] + u[2] * eye[2]);
-    m[14] = f[0] * eye[0] + f[1] * eye[1] + f[2] * eye[2];
-    m[15] = 1;
-}
-
 void write_frame()
 {
     const char* dir = frames_dir_v.type == r_string ? frames_dir_v.str_value() : nullptr;
@@ -833,5 +809,6 @@ void lookat_v(float* m, const float* eye, const float* target, const float* up)
     CHECK_PTR_V(eye);
     CHECK_PTR_V(target);
     CHECK_PTR_V(up);
-    build_lookat(m, eye, target, up);
+    if (lookat_m(m, eye, target, up) < 0)
+        ELOG(EL_MINDEBUG, "gl: lookat without a direction (eye at the target or up along the view)");
 }

@@ -219,39 +219,15 @@ void set_perspective(float fov, float aspect, float clip_near, float clip_far)
     rec("set_perspective", nullptr, {}, {{v, 4}});
 }
 
-// Eye space looks down -z with y up: the rows of m's upper 3x3 part hold the
-// world axes in eye coordinates, so its columns are side, up and -forward.
-static void build_lookat(float* m, const float* eye, const float* target, const float* up)
-{
-    if (!m || !eye || !target || !up)
-        return;
-    float f[4] = {0, 0, 0, 0}, s[4] = {0, 0, 0, 0}, u[4] = {0, 0, 0, 0};
-    vantrel::sub_vr(f, target, eye);
-    vantrel::normalize_v(f);
-    vantrel::crossproduct_vr(s, f, up);
-    vantrel::normalize_v(s);
-    vantrel::crossproduct_vr(u, s, f);
-    for (int i = 0; i < 3; ++i) {
-        m[i * 4 + 0] = s[i];
-        m[i * 4 + 1] = u[i];
-        m[i * 4 + 2] = -f[i];
-        m[i * 4 + 3] = 0;
-    }
-    m[12] = -(s[0] * eye[0] + s[1] * eye[1] + s[2] * eye[2]);
-    m[13] = -(u[0] * eye[0] + u[1] * eye[1] + u[2] * eye[2]);
-    m[14] = f[0] * eye[0] + f[1] * eye[1] + f[2] * eye[2];
-    m[15] = 1;
-}
-
 void lookat_v(float* m, const float* eye, const float* target, const float* up)
 {
     rec("lookat_v", m, {}, {{eye, 4}, {target, 4}, {up, 4}});
-    build_lookat(m, eye, target, up);
+    vantrel::lookat_m(m, eye, target, up);
 }
 void lookat(float* m, float eye_x, float eye_y, float eye_z, float at_x, float at_y, float at_z, float up_x,
             float up_y, float up_z)
 {
     const float eye[4] = {eye_x, eye_y, eye_z, 1}, at[4] = {at_x, at_y, at_z, 1}, up[4] = {up_x, up_y, up_z, 0};
     rec("lookat", m, {}, {{eye, 4}, {at, 4}, {up, 4}});
-    build_lookat(m, eye, at, up);
+    vantrel::lookat_m(m, eye, at, up);
 }
