@@ -157,9 +157,11 @@ case "${1:-}" in
     rm -rf build/docs && mkdir -p build/docs/checked
     # Every public header, failing on any documentation error; then the headers
     # of docs/documented.txt, failing on anything undocumented as well.
-    { cat docs/Doxyfile; echo "INPUT += $headers"; echo "WARN_IF_UNDOCUMENTED = NO"; } | doxygen -
+    { cat docs/Doxyfile; echo "INPUT += $headers"; echo "WARN_IF_UNDOCUMENTED = NO"; } | doxygen - \
+      || { cat build/docs/warnings.txt >&2; exit 1; }
     { cat docs/Doxyfile; echo "INPUT += $(grep -v '^#' docs/documented.txt | tr '\n' ' ')"
-      echo "OUTPUT_DIRECTORY = build/docs/checked"; echo "WARN_LOGFILE = build/docs/checked/warnings.txt"; } | doxygen -
+      echo "OUTPUT_DIRECTORY = build/docs/checked"; echo "WARN_LOGFILE = build/docs/checked/warnings.txt"; } | doxygen - \
+      || { sort -u build/docs/checked/warnings.txt >&2; exit 1; }
     echo "open $(pwd)/build/docs/html/index.html in a browser"
     ;;
   *)

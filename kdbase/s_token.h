@@ -13,12 +13,14 @@ namespace vantrel {
 
 class d_list;
 
+/// A named object: the base of everything the engine finds by name.
 class VANTREL_API s_token : public unknown {
 public:
     /// Null, this token's own short-name room, or an owned heap copy
     /// (delete[]); see set_name.
     char* name;
 
+    /// Takes a copy of _name (null: no name), as set_name does.
     explicit s_token(const char* _name = nullptr);
     ~s_token() override;
     s_token(const s_token&) = delete;
