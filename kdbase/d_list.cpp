@@ -1,5 +1,6 @@
 #include "kdbase/d_list.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -27,6 +28,93 @@ void d_list::init_list(int _delete_elements)
     delete_elements = _delete_elements;
 }
 
+namespace {
+
+// List nodes come from blocks of NODE_BLOCK nodes, so a node costs its 32
+// bytes and no heap header: lists of millions of entries (visible sets) stay
+// small. Freed nodes are chained through their next pointer and used again;
+// when the last node is freed, every block but the newest goes back to the
+// heap. One lock for all threads.
+enum { NODE_BLOCK = 2048 };
+
+struct node_block {
+    node_block* older;
+    d_node nodes[NODE_BLOCK];
+};
+
+struct node_pool {
+    std::atomic_flag lock = ATOMIC_FLAG_INIT;
+    node_block* blocks = nullptr;  // the newest first
+    int unused = 0;                // nodes of the newest block never handed out
+    d_node* free_nodes = nullptr;
+    long live = 0;
+
+    void acquire()
+    {
+        while (lock.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    void release() { lock.clear(std::memory_order_release); }
+} pool;
+
+void* take_node()
+{
+    if (mc_injected_failure()) {
+        ELOG(EL_MINDEBUG, "allocation failed: %s (%d) size=%zu", __FILE__, __LINE__, sizeof(d_node));
+        return nullptr;
+    }
+    pool.acquire();
+    void* n = nullptr;
+    if (pool.free_nodes) {
+        n = pool.free_nodes;
+        pool.free_nodes = pool.free_nodes->next;
+    } else {
+        if (pool.unused == 0) {
+            // Raw memory: the nodes are made in place when handed out.
+            char* raw = KD_NEW char[sizeof(node_block)];
+            if (!raw) {
+                pool.release();
+                return nullptr;
+            }
+            node_block* b = reinterpret_cast<node_block*>(raw);
+            b->older = pool.blocks;
+            pool.blocks = b;
+            pool.unused = NODE_BLOCK;
+        }
+        n = &pool.blocks->nodes[NODE_BLOCK - pool.unused--];
+    }
+    ++pool.live;
+    pool.release();
+    return n;
+}
+
+void give_node(d_node* n)
+{
+    pool.acquire();
+    if (--pool.live == 0) {
+        while (pool.blocks->older) {
+            node_block* b = pool.blocks->older;
+            pool.blocks->older = b->older;
+            delete[] reinterpret_cast<char*>(b);
+        }
+        pool.unused = NODE_BLOCK;
+        pool.free_nodes = nullptr;
+    } else {
+        n->next = pool.free_nodes;
+        pool.free_nodes = n;
+    }
+    pool.release();
+}
+
+template <class T>
+d_node* make_node(T element, d_node* prev)
+{
+    void* m = take_node();
+    return m ? new (m) d_node(element, prev) : nullptr;
+}
+
+}  // namespace
+
 // Links a node made for an element at the tail; -1 when it could not be made.
 static int append_node(d_list* l, d_node* n)
 {
@@ -40,12 +128,12 @@ static int append_node(d_list* l, d_node* n)
 
 int d_list::insert(unknown* o)
 {
-    return o ? append_node(this, KD_NEW d_node(o, last)) : -1;
+    return o ? append_node(this, make_node(o, last)) : -1;
 }
 
 int d_list::insert(void* d)
 {
-    return d ? append_node(this, KD_NEW d_node(d, last)) : -1;
+    return d ? append_node(this, make_node(d, last)) : -1;
 }
 
 void* d_list::remove(d_node* n)
@@ -70,7 +158,7 @@ void* d_list::remove(d_node* n)
     }
     unknown* o = n->object;
     void* d = n->data;
-    delete n;
+    give_node(n);
     --count;
     if (delete_elements) {
         if (o)

@@ -58,6 +58,11 @@ mem_collector::~mem_collector()
     release_entries();
 }
 
+bool mc_injected_failure()
+{
+    return injected_failure();
+}
+
 void* mem_collector::_mc_new(size_t size, const char* file, int line)
 {
     void* p = injected_failure() ? nullptr : ::operator new(size, std::nothrow);

@@ -65,6 +65,10 @@ VANTREL_API mem_collector* mc_global();
 /// Makes the n-th tracked allocation from now fail (0: the next one), once;
 /// -1 switches it off. For tests that drive every cleanup path.
 VANTREL_API void mc_fail_after(int n);
+/// True when the failure armed by mc_fail_after falls on this call (which
+/// counts as one allocation): pools that hand out memory without allocating
+/// ask it, so that tests reach their failure paths as before.
+VANTREL_API bool mc_injected_failure();
 
 /// Every source file of the library holds one static guard, so the collector
 /// exists before that file's statics allocate and reports after they are gone.

@@ -54,25 +54,27 @@ struct dportal {
     std::atomic<int> done;
 };
 
-// What the flood reads of a portal, kept in the order of leaf_list so that
-// the portals leaving one leaf lie together.
+// What the flood reads of a directed portal first: its sphere and plane in
+// single precision, compact so that the whole array stays in the cache. The
+// tests on them keep a margin of a plane thickness against rounding; what
+// they leave open is decided from the double-precision portal.
 struct flood_entry {
-    dplane plane;
-    double c[3], r;
-    double bc[3], bh[3];
-    const winding3* w;
-    int qi, to;
+    float c[3], r;
+    float n[3], d;
+    int to;
 };
 
 struct flow_state {
     dportal* dp = nullptr;
-    flood_entry* fl = nullptr;  // parallel to leaf_list
+    flood_entry* fl = nullptr;  // parallel to dp
     int ndp = 0;
     int nleaves = 0, words = 0;
-    int* leaf_start = nullptr;  // directed portals leaving each leaf
-    int* leaf_list = nullptr;
+    // Directed portals are numbered by the leaf they leave, so that those of
+    // one leaf lie together and the sets of a region share few words.
+    int* leaf_start = nullptr;  // the first directed portal leaving each leaf
     int* order = nullptr;
     word* bits = nullptr;  // all flood and vis sets
+    winding3* pw = nullptr;  // the portals' windings, one per directed portal, in its order
     double eps = 0;
     bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
     long budget = STEP_BUDGET_MAX;
@@ -84,9 +86,9 @@ struct flow_state {
         delete[] dp;
         delete[] fl;
         delete[] leaf_start;
-        delete[] leaf_list;
         delete[] order;
         delete[] bits;
+        delete[] pw;
     }
 };
 
@@ -143,6 +145,8 @@ void box_of(const winding3& w, double* bc, double* bh)
 void flood(flow_state& fs, int pi, int* stack, word* seen)
 {
     dportal& p = fs.dp[pi];
+    const flood_entry& pf = fs.fl[pi];
+    const float eps = (float)fs.eps, wide = 2 * (float)fs.eps;
     memset(seen, 0, sizeof(word) * (size_t)((fs.nleaves + 63) / 64));
     int top = 0;
     int leaf = p.to;
@@ -151,13 +155,24 @@ void flood(flow_state& fs, int pi, int* stack, word* seen)
         // Each leaf is opened once: a portal's test does not depend on the way in.
         for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
             const flood_entry& q = fs.fl[k];
-            if (!any_front(*q.w, q.c, q.r, q.bc, q.bh, p.plane, fs.eps))
+            // Some point of q in front of p?
+            float d = pf.n[0] * q.c[0] + pf.n[1] * q.c[1] + pf.n[2] * q.c[2] - pf.d;
+            if (d < eps - wide - q.r)
                 continue;
-            dplane qback = q.plane;
-            qback.flip();
-            if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
+            const dportal& dq = fs.dp[k];
+            if (d <= q.r + eps + wide && !any_front(*dq.w, dq.c, dq.r, dq.bc, dq.bh, p.plane, fs.eps))
                 continue;
-            set_bit(p.flood, q.qi);
+            // Some point of p behind q?
+            d = q.n[0] * pf.c[0] + q.n[1] * pf.c[1] + q.n[2] * pf.c[2] - q.d;
+            if (d > pf.r - eps + wide)
+                continue;
+            if (d >= -eps - wide - pf.r) {
+                dplane qback = dq.plane;
+                qback.flip();
+                if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
+                    continue;
+            }
+            set_bit(p.flood, k);
             if (!bit(seen, q.to)) {
                 set_bit(seen, q.to);
                 stack[top++] = q.to;
@@ -218,6 +233,7 @@ struct flow_worker {
     grow_array<step*> blocks;  // steps by depth, STEP_BLOCK a block; steps never move
     winding3 scratch;
     int base = 0;  // the directed portal being flowed
+    grow_array<int> runs;  // [start, end) word pairs of the base's flood that are non-zero
     long steps_taken = 0;
     enum { STEP_BLOCK = 64 };
 
@@ -342,9 +358,9 @@ struct flow_worker {
              !separate(prev.pass, prev.source, nullptr, true, &prev.seps)))
             return false;
         for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
-            int qi = f.leaf_list[k];
+            int qi = k;
             dportal& q = f.dp[qi];
-            if (!bit(prev.might, qi))
+            if (!bit(bp.flood, qi) || !bit(prev.might, qi))
                 continue;
             // A portal behind the base portal, or in the plane of the base or
             // of the portal just passed, passes only lines lying in that
@@ -352,13 +368,16 @@ struct flow_worker {
             double d = bp.plane.dist(q.c);
             if (d < -q.r - f.eps)
                 continue;
-            if (winding_side(*q.w, bp.plane, f.eps) == PL_ONPLANE ||
-                (prev.entry && winding_side(*q.w, prev.entry->plane, f.eps) == PL_ONPLANE))
+            // (The centre is the mean of the points: a winding in a plane
+            // has its centre within the thickness of it.)
+            if ((std::fabs(d) <= f.eps && winding_side(*q.w, bp.plane, f.eps) == PL_ONPLANE) ||
+                (prev.entry && std::fabs(prev.entry->plane.dist(q.c)) <= f.eps &&
+                 winding_side(*q.w, prev.entry->plane, f.eps) == PL_ONPLANE))
                 continue;
             // The part of q beyond the base portal, and the part of the
             // source behind q. The geometry goes first: a chain that ends
             // at q adds nothing, even once out of steps.
-            if (!cur.pass.assign(*q.w) || !winding_chop(cur.pass, bp.plane, f.eps, scratch))
+            if (!cur.pass.assign(*q.w) || (d - q.r <= f.eps && !winding_chop(cur.pass, bp.plane, f.eps, scratch)))
                 return false;
             if (cur.pass.n < 3)
                 continue;
@@ -369,8 +388,11 @@ struct flow_worker {
             if (cur.source.n < 3)
                 continue;
             if (prev.has_pass) {
+                // The pass lies within q's sphere: a plane with the sphere
+                // in front of it leaves the pass whole.
                 for (int j = 0; j < prev.seps.n && cur.pass.n >= 3; ++j)
-                    if (!winding_chop(cur.pass, prev.seps[j], f.eps, scratch))
+                    if (prev.seps[j].dist(q.c) <= q.r + f.eps &&
+                        !winding_chop(cur.pass, prev.seps[j], f.eps, scratch))
                         return false;
                 if (cur.pass.n < 3)
                     continue;
@@ -380,16 +402,18 @@ struct flow_worker {
                 // Out of steps: q is seen, and all that might be seen
                 // beyond it counts as seen.
                 set_bit(bp.vis, qi);
-                for (int j = 0; j < f.words; ++j)
-                    bp.vis[j] |= prev.might[j] & test[j];
+                for (int r = 0; r < runs.n; r += 2)
+                    for (int j = runs[r]; j < runs[r + 1]; ++j)
+                        bp.vis[j] |= prev.might[j] & test[j];
                 continue;
             }
             // Nothing new can be seen through q: leave it.
             word more = 0;
-            for (int j = 0; j < f.words; ++j) {
-                cur.might[j] = prev.might[j] & test[j];
-                more |= cur.might[j] & ~bp.vis[j];
-            }
+            for (int r = 0; r < runs.n; r += 2)
+                for (int j = runs[r]; j < runs[r + 1]; ++j) {
+                    cur.might[j] = prev.might[j] & test[j];
+                    more |= cur.might[j] & ~bp.vis[j];
+                }
             if (!more && bit(bp.vis, qi) && !f.exhaustive)
                 continue;
             cur.has_pass = true;
@@ -414,7 +438,18 @@ struct flow_worker {
             return false;
         s0.has_pass = false;
         s0.entry = &p;
-        memcpy(s0.might, p.flood, sizeof(word) * (size_t)fs->words);
+        // The sets of the chains from p lie within p's flood: only the runs
+        // of its non-zero words are read or written.
+        runs.n = 0;
+        for (int j = 0; j < fs->words; ++j)
+            if (p.flood[j] && (runs.n == 0 || runs[runs.n - 1] != j)) {
+                if (!runs.push(j) || !runs.push(j + 1))
+                    return false;
+            } else if (p.flood[j]) {
+                runs[runs.n - 1] = j + 1;
+            }
+        for (int r = 0; r < runs.n; r += 2)
+            memcpy(s0.might + runs[r], p.flood + runs[r], sizeof(word) * (size_t)(runs[r + 1] - runs[r]));
         steps_taken = 0;
         return recurse(p.to, 0);
     }
@@ -464,11 +499,13 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     int nl = 0;
     for (int k = 0; k < n; ++k) {
         bsp_index_t* b = t->i_nodes[k];
-        bool empty = FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID);
-        leaf_of_node[k] = empty ? nl : -1;
-        if (empty)
+        if (FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID))
             node_of_leaf[nl++] = k;
     }
+    for (int k = 0; k < n; ++k)
+        leaf_of_node[k] = -1;
+    for (int k = 0; k < nl; ++k)
+        leaf_of_node[node_of_leaf[k]] = k;
     fs.nleaves = nl;
     int nthreads = threads > 0 ? threads : platform_processor_count();
     nthreads = nthreads < 1 ? 1 : (nthreads > 64 ? 64 : nthreads);
@@ -477,13 +514,13 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.ndp = 2 * np;
     fs.dp = KD_NEW dportal[fs.ndp + 1];
     fs.leaf_start = KD_NEW int[nl + 2];
-    fs.leaf_list = KD_NEW int[fs.ndp + 1];
     fs.fl = KD_NEW flood_entry[fs.ndp + 1];
     fs.order = KD_NEW int[fs.ndp + 1];
     fs.bits = KD_NEW word[2 * (size_t)fs.ndp * fs.words + 1];
+    fs.pw = KD_NEW winding3[fs.ndp + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.leaf_list || !fs.order || !fs.bits || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.pw || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
@@ -491,42 +528,47 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         memset(fs.bits, 0, sizeof(word) * (2 * (size_t)fs.ndp * fs.words + 1));
         memset(fs.leaf_start, 0, sizeof(int) * (size_t)(nl + 2));
         for (int k = 0; k < np; ++k) {
-            sound_portal* sp = portals->list[k];
-            for (int dir = 0; dir < 2; ++dir) {
-                dportal& d = fs.dp[2 * k + dir];
-                d.w = &sp->w;
-                d.plane = sp->plane;
-                // dir 0: from the back leaf into the front leaf.
-                d.from = leaf_of_node[dir ? sp->front : sp->back];
-                d.to = leaf_of_node[dir ? sp->back : sp->front];
-                if (dir)
-                    d.plane.flip();
-                sp->w.sphere(d.c, &d.r);
-                box_of(sp->w, d.bc, d.bh);
-                d.flood = fs.bits + (size_t)(2 * k + dir) * 2 * fs.words;
-                d.vis = d.flood + fs.words;
-                d.done.store(0);
-                ++fs.leaf_start[d.from + 1];
-            }
+            ++fs.leaf_start[leaf_of_node[portals->list[k]->back] + 1];
+            ++fs.leaf_start[leaf_of_node[portals->list[k]->front] + 1];
         }
         for (int k = 0; k < nl; ++k)
             fs.leaf_start[k + 1] += fs.leaf_start[k];
         int* at = stack;  // reused as the fill positions, then as the flood stack
         memcpy(at, fs.leaf_start, sizeof(int) * (size_t)nl);
-        for (int k = 0; k < fs.ndp; ++k)
-            fs.leaf_list[at[fs.dp[k].from]++] = k;
-        for (int k = 0; k < fs.ndp; ++k) {
-            const dportal& d = fs.dp[fs.leaf_list[k]];
-            flood_entry& e = fs.fl[k];
-            e.plane = d.plane;
-            memcpy(e.c, d.c, sizeof e.c);
-            e.r = d.r;
-            memcpy(e.bc, d.bc, sizeof e.bc);
-            memcpy(e.bh, d.bh, sizeof e.bh);
-            e.w = d.w;
-            e.qi = fs.leaf_list[k];
-            e.to = d.to;
+        for (int k = 0; k < np; ++k) {
+            sound_portal* sp = portals->list[k];
+            for (int dir = 0; dir < 2; ++dir) {
+                // dir 0: from the back leaf into the front leaf.
+                int from = leaf_of_node[dir ? sp->front : sp->back];
+                int i = at[from]++;
+                dportal& d = fs.dp[i];
+                if (!fs.pw[i].assign(sp->w))
+                    result = -1;
+                d.w = &fs.pw[i];
+                d.plane = sp->plane;
+                d.from = from;
+                d.to = leaf_of_node[dir ? sp->back : sp->front];
+                if (dir)
+                    d.plane.flip();
+                sp->w.sphere(d.c, &d.r);
+                box_of(sp->w, d.bc, d.bh);
+                d.flood = fs.bits + (size_t)i * 2 * fs.words;
+                d.vis = d.flood + fs.words;
+                d.done.store(0);
+                flood_entry& e = fs.fl[i];
+                for (int a = 0; a < 3; ++a) {
+                    e.c[a] = (float)d.c[a];
+                    e.n[a] = (float)d.plane.n[a];
+                }
+                e.r = (float)d.r;
+                e.d = (float)d.plane.d;
+                e.to = d.to;
+            }
         }
+        if (result != 0)
+            ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
+    }
+    if (result == 0) {
         fs.next.store(0);
         run_workers(flood_thread, &fs, nthreads);
         fs.next.store(0);
