@@ -7,7 +7,7 @@
 // Prints the tree statistics and a summary (nodes, leaves, portals, visible
 // set sizes, time per phase). --leaf prints the leaf holding a point and what
 // it sees; --svg writes a top-down plan (floors of the empty leaves, walls,
-// portals) with the visible set of the leaf under the --leaf point (or of the
+// the tree's portals) with the visible set of the leaf under the --leaf point (or of the
 // first empty leaf) highlighted. --check-vis samples N clear sightlines and
 // reports those missing from the visible sets (exit code 3 when any is).
 // --literal builds with the original step-by-step rules, --full-search scores
@@ -347,7 +347,7 @@ int main(int argc, char** argv)
             }
         }
         d_list portals(1);
-        if (bsp._build_portals(0, &portals) != 0 || write_svg(svg, bsp, &portals, point, chosen) != 0) {
+        if (bsp.get_portals(&portals) != 0 || write_svg(svg, bsp, &portals, point, chosen) != 0) {
             fprintf(stderr, "vantrel-bspc: could not write the plan %s\n", svg);
             return 1;
         }

@@ -14,6 +14,7 @@
 #include "kdbase/mem_collector.h"
 #include "primitives/poly_list.h"
 #include "world/bsp_plane.h"
+#include "world/bsp_portal.h"
 #include "world/bsp_sound_local.h"
 
 static vantrel::mc_init mc_guard;
@@ -796,6 +797,46 @@ int solid_bsp_t::_build_sound(d_list* _meshes)
         return -1;
     if (nsealed)
         ELOG(EL_MINOR, "%d empty leaves have no portals (sealed pockets): they see nothing", nsealed);
+    return 0;
+}
+
+int solid_bsp_t::get_portals(d_list* _portals)
+{
+    CHECK_PTR(_portals, -1);
+    CHECK_PTR(i_nodes, -1);
+    if (FLAG_ISSET(root.flags, BN_ISLEAF))
+        return 0;
+    if (options.mode == BSP_MODE_LITERAL)
+        return _build_portals(0, _portals);
+    // The plane thickness of the build follows from the coordinates, which
+    // the root's box holds.
+    double max_abs = 0;
+    for (int a = 0; a < 3; ++a) {
+        max_abs = std::fabs(root.bbox.min[a]) > max_abs ? std::fabs(root.bbox.min[a]) : max_abs;
+        max_abs = std::fabs(root.bbox.max[a]) > max_abs ? std::fabs(root.bbox.max[a]) : max_abs;
+    }
+    sound_portals found;
+    if (sound_build_portals(this, level_epsilon(max_abs), &found) != 0)
+        return -1;
+    for (int k = 0; k < found.list.n; ++k) {
+        const sound_portal* sp = found.list[k];
+        bsp_portal_t* p = KD_NEW bsp_portal_t;
+        if (!p || _portals->insert(p) != 0) {
+            delete p;
+            ELOG(EL_MAJOR, "_build_portals(): unable to add fragments to _portals");
+            return -1;
+        }
+        if (p->_alloc_verts(sp->w.n) != 0 || p->leafs.insert((void*)(intptr_t)sp->front) != 0 ||
+            p->leafs.insert((void*)(intptr_t)sp->back) != 0) {
+            ELOG(EL_MAJOR, "_build_portals(): unable to create portal");
+            return -1;
+        }
+        for (int v = 0; v < sp->w.n; ++v)
+            for (int a = 0; a < 3; ++a)
+                p->va[v].v[a] = (float)sp->w.at(v)[a];
+        for (int a = 0; a < 3; ++a)
+            p->normal[a] = (float)sp->plane.n[a];
+    }
     return 0;
 }
 

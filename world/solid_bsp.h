@@ -149,6 +149,13 @@ public:
     /// The empty leaf holding _pos, or null when _pos lies in solid space (or
     /// the tree is empty of planes and the root is solid).
     bsp_index_t* get_leaf_at_pos(float* _pos);
+    /// The portals of the built (or loaded) tree as its mode makes them: the
+    /// true openings between empty leaves in the sound mode, those of
+    /// _build_portals in the literal mode. Appended to _portals (which should
+    /// own its elements) as bsp_portal_t objects carrying their two leaves.
+    /// 0, or -1 for a null list, an unbuilt tree or a failure (logged); the
+    /// portals appended before a failure stay in the list.
+    int get_portals(d_list* _portals);
     /// Shares src's tables, root and statistics (src keeps ownership).
     void copy(solid_bsp_t* _bsp);
     /// copy, then src forgets its tables so that this tree owns them.

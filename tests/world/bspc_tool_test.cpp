@@ -48,6 +48,26 @@ TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
     EXPECT_NE(read_file("out.txt").find("solid space"), std::string::npos);
 }
 
+// The plan draws the portals the tree has: as many as the summary counts, in
+// either mode (the two modes find different numbers on this level).
+TEST_F(bspc_tool_test, the_plan_draws_the_portals_of_the_chosen_mode)
+{
+    int drawn[2], counted[2];
+    for (int literal = 0; literal < 2; ++literal) {
+        ASSERT_EQ(run(level("two_rooms.txt") + (literal ? " --literal" : "") + " --svg \"" + path("plan.svg") + "\""),
+                  0);
+        std::string svg = read_file("plan.svg"), out = read_file("out.txt");
+        drawn[literal] = 0;
+        for (size_t at = svg.find("stroke:#2060e0"); at != std::string::npos; at = svg.find("stroke:#2060e0", at + 1))
+            ++drawn[literal];
+        size_t at = out.find("portals: ");
+        ASSERT_NE(at, std::string::npos) << out;
+        counted[literal] = atoi(out.c_str() + at + 9);
+        EXPECT_EQ(drawn[literal], counted[literal]) << (literal ? "literal" : "sound");
+    }
+    EXPECT_NE(counted[0], counted[1]);
+}
+
 TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
 {
     write_file("empty.txt", "");
