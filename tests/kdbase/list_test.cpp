@@ -191,6 +191,35 @@ TEST_F(list_test, insert_reports_allocation_failure)
     EXPECT_TRUE(log_has("allocation failed: kdbase/d_list.cpp"));
 }
 
+// Lists share one pool of nodes: a freed node serves the next insertion, and
+// lists longer than a block of the pool keep their order and links.
+TEST_F(list_test, nodes_are_reused_and_long_lists_keep_their_order)
+{
+    d_list a(0), b(0);
+    std::vector<intptr_t> want_a, want_b;
+    for (intptr_t k = 1; k <= 5000; ++k) {
+        ASSERT_EQ((k % 3 ? a : b).insert((void*)k), 0);
+        (k % 3 ? want_a : want_b).push_back(k);
+    }
+    d_node* second = a.first->next;
+    a.remove(second);
+    want_a.erase(want_a.begin() + 1);
+    ASSERT_EQ(b.insert((void*)(intptr_t)9999), 0);
+    want_b.push_back(9999);
+    EXPECT_EQ(b.last, second);
+    for (int k = 0; k < 1000; ++k) {
+        a.remove(a.first);
+        want_a.erase(want_a.begin());
+    }
+    for (auto [l, want] : {std::make_pair(&a, &want_a), std::make_pair(&b, &want_b)}) {
+        check_invariants(*l);
+        std::vector<intptr_t> got;
+        for (d_node* n = l->first; n; n = n->next)
+            got.push_back((intptr_t)n->data);
+        EXPECT_EQ(got, *want);
+    }
+}
+
 TEST_F(list_test, failed_allocations_in_lists_and_collectors_leave_nothing_behind)
 {
     int a = 1, b = 2;
