@@ -106,6 +106,11 @@ unsigned long long platform_peak_memory()
     return (unsigned long long)pmc.PeakWorkingSetSize;
 }
 
+int platform_reset_peak_memory()
+{
+    return -1;  // the system keeps only the lifetime peak
+}
+
 // ---- threads ---------------------------------------------------------------
 namespace {
 struct thread_start {
