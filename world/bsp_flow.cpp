@@ -75,6 +75,12 @@ struct flow_state {
     int* order = nullptr;
     word* bits = nullptr;  // all flood and vis sets
     winding3* pw = nullptr;  // the portals' windings, one per directed portal, in its order
+    // The spheres and planes of the flood entries again, one array per
+    // coordinate (padded to a multiple of 8), for the flood's first pass.
+    float* soa = nullptr;
+    int npad = 0;
+    enum { CX, CY, CZ, R, NX, NY, NZ, D, ARRAYS };
+    float* column(int c) const { return soa + (size_t)c * npad; }
     double eps = 0;
     bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
     long budget = STEP_BUDGET_MAX;
@@ -89,6 +95,7 @@ struct flow_state {
         delete[] order;
         delete[] bits;
         delete[] pw;
+        delete[] soa;
     }
 };
 
@@ -141,12 +148,29 @@ void box_of(const winding3& w, double* bc, double* bh)
 
 // The coarse set of a directed portal: the portals reached from its far
 // leaf through portals that lie partly in front of it and that it lies
-// partly behind.
-void flood(flow_state& fs, int pi, int* stack, word* seen)
+// partly behind. A first pass over all portals at once, in single precision,
+// settles most of them (class: 0 fails, 2 passes, 1 open); the walk then
+// takes the settled ones as they are and tests only the open ones again.
+void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
 {
     dportal& p = fs.dp[pi];
     const flood_entry& pf = fs.fl[pi];
     const float eps = (float)fs.eps, wide = 2 * (float)fs.eps;
+    {
+        const float *cx = fs.column(flow_state::CX), *cy = fs.column(flow_state::CY), *cz = fs.column(flow_state::CZ);
+        const float *r = fs.column(flow_state::R), *nx = fs.column(flow_state::NX), *ny = fs.column(flow_state::NY);
+        const float *nz = fs.column(flow_state::NZ), *nd = fs.column(flow_state::D);
+        const float pn0 = pf.n[0], pn1 = pf.n[1], pn2 = pf.n[2], pd = pf.d;
+        const float pc0 = pf.c[0], pc1 = pf.c[1], pc2 = pf.c[2], pr = pf.r;
+        const int npad = fs.npad;
+        for (int k = 0; k < npad; ++k) {
+            float d1 = pn0 * cx[k] + pn1 * cy[k] + pn2 * cz[k] - pd;
+            float d2 = nx[k] * pc0 + ny[k] * pc1 + nz[k] * pc2 - nd[k];
+            int out = (d1 + r[k] < eps - wide) | (d2 - pr > wide - eps);
+            int in = (d1 - r[k] > eps + wide) & (d2 + pr < -eps - wide);
+            cls[k] = (1 - out) * (1 + in);
+        }
+    }
     memset(seen, 0, sizeof(word) * (size_t)((fs.nleaves + 63) / 64));
     int top = 0;
     int leaf = p.to;
@@ -154,23 +178,23 @@ void flood(flow_state& fs, int pi, int* stack, word* seen)
     for (;;) {
         // Each leaf is opened once: a portal's test does not depend on the way in.
         for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
+            if (cls[k] == 0)
+                continue;
             const flood_entry& q = fs.fl[k];
-            // Some point of q in front of p?
-            float d = pf.n[0] * q.c[0] + pf.n[1] * q.c[1] + pf.n[2] * q.c[2] - pf.d;
-            if (d < eps - wide - q.r)
-                continue;
-            const dportal& dq = fs.dp[k];
-            if (d <= q.r + eps + wide && !any_front(*dq.w, dq.c, dq.r, dq.bc, dq.bh, p.plane, fs.eps))
-                continue;
-            // Some point of p behind q?
-            d = q.n[0] * pf.c[0] + q.n[1] * pf.c[1] + q.n[2] * pf.c[2] - q.d;
-            if (d > pf.r - eps + wide)
-                continue;
-            if (d >= -eps - wide - pf.r) {
-                dplane qback = dq.plane;
-                qback.flip();
-                if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
+            if (cls[k] == 1) {
+                // Some point of q in front of p?
+                float d = pf.n[0] * q.c[0] + pf.n[1] * q.c[1] + pf.n[2] * q.c[2] - pf.d;
+                const dportal& dq = fs.dp[k];
+                if (d <= q.r + eps + wide && !any_front(*dq.w, dq.c, dq.r, dq.bc, dq.bh, p.plane, fs.eps))
                     continue;
+                // Some point of p behind q?
+                d = q.n[0] * pf.c[0] + q.n[1] * pf.c[1] + q.n[2] * pf.c[2] - q.d;
+                if (d >= -eps - wide - pf.r) {
+                    dplane qback = dq.plane;
+                    qback.flip();
+                    if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
+                        continue;
+                }
             }
             set_bit(p.flood, k);
             if (!bit(seen, q.to)) {
@@ -193,16 +217,18 @@ unsigned int flood_thread(void* arg)
     flow_state& fs = *static_cast<flow_state*>(arg);
     int* stack = KD_NEW int[fs.nleaves + 1];
     word* seen = KD_NEW word[(fs.nleaves + 63) / 64 + 1];
-    if (!stack || !seen)
+    int32_t* cls = KD_NEW int32_t[fs.npad + 1];
+    if (!stack || !seen || !cls)
         fs.failed.store(1);
     for (;;) {
         int k = fs.next.fetch_add(1);
         if (k >= fs.ndp || fs.failed.load())
             break;
-        flood(fs, k, stack, seen);
+        flood(fs, k, stack, seen, cls);
     }
     delete[] stack;
     delete[] seen;
+    delete[] cls;
     return 0;
 }
 
@@ -518,9 +544,11 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.order = KD_NEW int[fs.ndp + 1];
     fs.bits = KD_NEW word[2 * (size_t)fs.ndp * fs.words + 1];
     fs.pw = KD_NEW winding3[fs.ndp + 1];
+    fs.npad = (fs.ndp + 7) / 8 * 8;
+    fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.pw || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.pw || !fs.soa || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
@@ -563,8 +591,15 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 e.r = (float)d.r;
                 e.d = (float)d.plane.d;
                 e.to = d.to;
+                const float col[flow_state::ARRAYS] = {e.c[0], e.c[1], e.c[2], e.r, e.n[0], e.n[1], e.n[2], e.d};
+                for (int c = 0; c < flow_state::ARRAYS; ++c)
+                    fs.column(c)[i] = col[c];
             }
         }
+        // Padding that every test fails: a point far behind every plane.
+        for (int i = fs.ndp; i < fs.npad; ++i)
+            for (int c = 0; c < flow_state::ARRAYS; ++c)
+                fs.column(c)[i] = c == flow_state::R ? -1e30f : 0;
         if (result != 0)
             ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
     }
