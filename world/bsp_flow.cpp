@@ -49,7 +49,8 @@ struct dportal {
     double c[3], r;
     double bc[3], bh[3];  // bounding box: centre and half sizes
     word* flood;   // directed portals that might be seen through it
-    word* vis;     // directed portals seen through it (valid once done)
+    word* lflood;  // the leaves they lead into
+    word* lvis;    // leaves seen through it (valid once done)
     int nflood;
     std::atomic<int> done;
 };
@@ -68,7 +69,8 @@ struct flow_state {
     dportal* dp = nullptr;
     flood_entry* fl = nullptr;  // parallel to dp
     int ndp = 0;
-    int nleaves = 0, words = 0;
+    int nleaves = 0, words = 0;  // words: of a set of directed portals
+    int lwords = 0;              // of a set of leaves
     // Directed portals are numbered by the leaf they leave, so that those of
     // one leaf lie together and the sets of a region share few words.
     int* leaf_start = nullptr;  // the first directed portal leaving each leaf
@@ -207,8 +209,9 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
         leaf = stack[--top];
     }
     int n = 0;
-    for (int k = 0; k < fs.words; ++k)
-        n += __builtin_popcountll(p.flood[k]);
+    for (int j = 0; j < fs.words; ++j)
+        for (word b = p.flood[j]; b; b &= b - 1, ++n)
+            set_bit(p.lflood, fs.fl[j * 64 + __builtin_ctzll(b)].to);
     p.nflood = n;
 }
 
@@ -275,14 +278,14 @@ struct flow_worker {
     {
         while (depth >= blocks.n * STEP_BLOCK) {
             step* s = KD_NEW step[STEP_BLOCK];
-            word* m = KD_NEW word[(size_t)STEP_BLOCK * fs->words + 1];
+            word* m = KD_NEW word[(size_t)STEP_BLOCK * fs->lwords + 1];
             if (!s || !m || !blocks.push(s)) {
                 delete[] s;
                 delete[] m;
                 return nullptr;
             }
             for (int k = 0; k < STEP_BLOCK; ++k)
-                s[k].might = m + (size_t)k * fs->words;
+                s[k].might = m + (size_t)k * fs->lwords;
         }
         return &blocks[depth / STEP_BLOCK][depth % STEP_BLOCK];
     }
@@ -386,7 +389,7 @@ struct flow_worker {
         for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
             int qi = k;
             dportal& q = f.dp[qi];
-            if (!bit(bp.flood, qi) || !bit(prev.might, qi))
+            if (!bit(bp.flood, qi) || !bit(prev.might, q.to))
                 continue;
             // A portal behind the base portal, or in the plane of the base or
             // of the portal just passed, passes only lines lying in that
@@ -423,14 +426,14 @@ struct flow_worker {
                 if (cur.pass.n < 3)
                     continue;
             }
-            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.vis : q.flood;
+            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.lvis : q.lflood;
             if ((steps_taken > f.budget || depth >= CHAIN_DEPTH_MAX) && !f.exhaustive) {
-                // Out of steps: q is seen, and all that might be seen
-                // beyond it counts as seen.
-                set_bit(bp.vis, qi);
+                // Out of steps: q's leaf is seen, and all that might be
+                // seen beyond it counts as seen.
+                set_bit(bp.lvis, q.to);
                 for (int r = 0; r < runs.n; r += 2)
                     for (int j = runs[r]; j < runs[r + 1]; ++j)
-                        bp.vis[j] |= prev.might[j] & test[j];
+                        bp.lvis[j] |= prev.might[j] & test[j];
                 continue;
             }
             // Nothing new can be seen through q: leave it.
@@ -438,13 +441,13 @@ struct flow_worker {
             for (int r = 0; r < runs.n; r += 2)
                 for (int j = runs[r]; j < runs[r + 1]; ++j) {
                     cur.might[j] = prev.might[j] & test[j];
-                    more |= cur.might[j] & ~bp.vis[j];
+                    more |= cur.might[j] & ~bp.lvis[j];
                 }
-            if (!more && bit(bp.vis, qi) && !f.exhaustive)
+            if (!more && bit(bp.lvis, q.to) && !f.exhaustive)
                 continue;
             cur.has_pass = true;
             cur.entry = &q;
-            set_bit(bp.vis, qi);
+            set_bit(bp.lvis, q.to);
             ++steps_taken;
             if (!recurse(q.to, depth + 1))
                 return false;
@@ -464,18 +467,18 @@ struct flow_worker {
             return false;
         s0.has_pass = false;
         s0.entry = &p;
-        // The sets of the chains from p lie within p's flood: only the runs
-        // of its non-zero words are read or written.
+        // The sets of the chains from p lie within the leaves of p's flood:
+        // only the runs of its non-zero words are read or written.
         runs.n = 0;
-        for (int j = 0; j < fs->words; ++j)
-            if (p.flood[j] && (runs.n == 0 || runs[runs.n - 1] != j)) {
+        for (int j = 0; j < fs->lwords; ++j)
+            if (p.lflood[j] && (runs.n == 0 || runs[runs.n - 1] != j)) {
                 if (!runs.push(j) || !runs.push(j + 1))
                     return false;
-            } else if (p.flood[j]) {
+            } else if (p.lflood[j]) {
                 runs[runs.n - 1] = j + 1;
             }
         for (int r = 0; r < runs.n; r += 2)
-            memcpy(s0.might + runs[r], p.flood + runs[r], sizeof(word) * (size_t)(runs[r + 1] - runs[r]));
+            memcpy(s0.might + runs[r], p.lflood + runs[r], sizeof(word) * (size_t)(runs[r + 1] - runs[r]));
         steps_taken = 0;
         return recurse(p.to, 0);
     }
@@ -537,12 +540,14 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     nthreads = nthreads < 1 ? 1 : (nthreads > 64 ? 64 : nthreads);
     int np = portals->list.n;
     fs.words = (2 * np + 63) / 64;
+    fs.lwords = (nl + 63) / 64;
+    size_t row = (size_t)fs.words + 2 * (size_t)fs.lwords;  // flood, lflood, lvis
     fs.ndp = 2 * np;
     fs.dp = KD_NEW dportal[fs.ndp + 1];
     fs.leaf_start = KD_NEW int[nl + 2];
     fs.fl = KD_NEW flood_entry[fs.ndp + 1];
     fs.order = KD_NEW int[fs.ndp + 1];
-    fs.bits = KD_NEW word[2 * (size_t)fs.ndp * fs.words + 1];
+    fs.bits = KD_NEW word[(size_t)fs.ndp * row + 1];
     fs.pw = KD_NEW winding3[fs.ndp + 1];
     fs.npad = (fs.ndp + 7) / 8 * 8;
     fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
@@ -553,7 +558,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         result = -1;
     }
     if (result == 0) {
-        memset(fs.bits, 0, sizeof(word) * (2 * (size_t)fs.ndp * fs.words + 1));
+        memset(fs.bits, 0, sizeof(word) * ((size_t)fs.ndp * row + 1));
         memset(fs.leaf_start, 0, sizeof(int) * (size_t)(nl + 2));
         for (int k = 0; k < np; ++k) {
             ++fs.leaf_start[leaf_of_node[portals->list[k]->back] + 1];
@@ -580,8 +585,9 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                     d.plane.flip();
                 sp->w.sphere(d.c, &d.r);
                 box_of(sp->w, d.bc, d.bh);
-                d.flood = fs.bits + (size_t)i * 2 * fs.words;
-                d.vis = d.flood + fs.words;
+                d.flood = fs.bits + (size_t)i * row;
+                d.lflood = d.flood + fs.words;
+                d.lvis = d.lflood + fs.lwords;
                 d.done.store(0);
                 flood_entry& e = fs.fl[i];
                 for (int a = 0; a < 3; ++a) {
@@ -637,10 +643,9 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         for (int k = 0; k < fs.ndp; ++k) {
             word* s = sets + (size_t)fs.dp[k].from * lw;
             set_bit(s, fs.dp[k].to);
-            const word* v = fs.dp[k].vis;
-            for (int j = 0; j < fs.words; ++j)
-                for (word b = v[j]; b; b &= b - 1)
-                    set_bit(s, fs.dp[j * 64 + __builtin_ctzll(b)].to);
+            const word* v = fs.dp[k].lvis;
+            for (int j = 0; j < lw; ++j)
+                s[j] |= v[j];
         }
         // The portal sets are done with: their memory goes before the lists grow.
         delete[] fs.bits;
