@@ -112,9 +112,10 @@ VANTREL_API double platform_cpu_seconds();
 // ---- memory ------------------------------------------------------------------
 /// The largest resident size of the process so far, in bytes (0 when unknown).
 VANTREL_API unsigned long long platform_peak_memory();
-/// Lowers that mark to the present resident size, so that the peak of one
-/// piece of work can be taken in a process that did others before. 0, or -1
-/// where the system cannot (the mark then keeps the lifetime maximum).
+/// Gives freed heap memory back to the system and lowers that mark to the
+/// present resident size, so that the peak of one piece of work can be taken
+/// in a process that did others before. 0, or -1 where the system cannot
+/// (the mark then keeps the lifetime maximum).
 VANTREL_API int platform_reset_peak_memory();
 
 // ---- threads ---------------------------------------------------------------
