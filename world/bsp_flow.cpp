@@ -39,8 +39,9 @@ typedef uint64_t word;
 const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
 // Chains are followed this many portals past the first one alone; further
 // portals take the coarse set. Spending the steps on the many short chains
-// rather than on the first long one gives tighter sets for less time.
-const int CHAIN_DEPTH_MAX = 2;
+// rather than on the first long one gives tighter sets for less time. On
+// small levels (up to SMALL_LEVEL portals) the steps allow longer chains.
+const int CHAIN_DEPTH_MAX = 2, CHAIN_DEPTH_SMALL = 8, SMALL_LEVEL = 2000;
 
 struct dportal {
     const winding3* w;
@@ -86,6 +87,7 @@ struct flow_state {
     double eps = 0;
     bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
     long budget = STEP_BUDGET_MAX;
+    int depth_max = CHAIN_DEPTH_MAX;
     std::atomic<int> next{0};
     std::atomic<int> failed{0};
 
@@ -427,7 +429,7 @@ struct flow_worker {
                     continue;
             }
             const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.lvis : q.lflood;
-            if ((steps_taken > f.budget || depth >= CHAIN_DEPTH_MAX) && !f.exhaustive) {
+            if ((steps_taken > f.budget || depth >= f.depth_max) && !f.exhaustive) {
                 // Out of steps: q's leaf is seen, and all that might be
                 // seen beyond it counts as seen.
                 set_bit(bp.lvis, q.to);
@@ -516,6 +518,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     if (portals->list.n > 0) {
         long b = STEPS_TOTAL / (2L * portals->list.n);
         fs.budget = b > STEP_BUDGET_MAX ? STEP_BUDGET_MAX : (b < STEP_BUDGET_MIN ? STEP_BUDGET_MIN : b);
+        fs.depth_max = portals->list.n <= SMALL_LEVEL ? CHAIN_DEPTH_SMALL : CHAIN_DEPTH_MAX;
     }
     int* leaf_of_node = KD_NEW int[n + 1];
     int* node_of_leaf = KD_NEW int[n + 1];
