@@ -114,11 +114,12 @@ inline void set_bit(word* s, int k)
 
 // Whether some point of w lies in front of pl (beyond eps). The sphere
 // (c, r) and the box (bc, bh) hold w: most portals are decided by them.
+// c is the mean of w's points, so it lies no farther out than one of them.
 bool any_front(const winding3& w, const double* c, double r, const double* bc, const double* bh, const dplane& pl,
                double eps)
 {
     double d = pl.dist(c);
-    if (d > r + eps)
+    if (d > eps)
         return true;
     if (d < eps - r)
         return false;
@@ -168,10 +169,14 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
         const float pc0 = pf.c[0], pc1 = pf.c[1], pc2 = pf.c[2], pr = pf.r;
         const int npad = fs.npad;
         for (int k = 0; k < npad; ++k) {
+            // q against p's plane, p against q's. A sphere wholly on one
+            // side settles a test; so does a centre beyond the thickness,
+            // as the centre is the mean of the points: one of them is
+            // farther out still.
             float d1 = pn0 * cx[k] + pn1 * cy[k] + pn2 * cz[k] - pd;
             float d2 = nx[k] * pc0 + ny[k] * pc1 + nz[k] * pc2 - nd[k];
             int out = (d1 + r[k] < eps - wide) | (d2 - pr > wide - eps);
-            int in = (d1 - r[k] > eps + wide) & (d2 + pr < -eps - wide);
+            int in = (d1 > eps + wide) & (d2 < -eps - wide);
             cls[k] = (1 - out) * (1 + in);
         }
     }
@@ -189,11 +194,11 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
                 // Some point of q in front of p?
                 float d = pf.n[0] * q.c[0] + pf.n[1] * q.c[1] + pf.n[2] * q.c[2] - pf.d;
                 const dportal& dq = fs.dp[k];
-                if (d <= q.r + eps + wide && !any_front(*dq.w, dq.c, dq.r, dq.bc, dq.bh, p.plane, fs.eps))
+                if (d <= eps + wide && !any_front(*dq.w, dq.c, dq.r, dq.bc, dq.bh, p.plane, fs.eps))
                     continue;
                 // Some point of p behind q?
                 d = q.n[0] * pf.c[0] + q.n[1] * pf.c[1] + q.n[2] * pf.c[2] - q.d;
-                if (d >= -eps - wide - pf.r) {
+                if (d >= -eps - wide) {
                     dplane qback = dq.plane;
                     qback.flip();
                     if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
