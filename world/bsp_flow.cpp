@@ -297,16 +297,11 @@ struct flow_worker {
         return &blocks[depth / STEP_BLOCK][depth % STEP_BLOCK];
     }
 
-    // Clips target to the part that can be seen from source through pass: by
-    // every plane through an edge of one and a point of the other that has
-    // them on opposite sides. flip: the planes are made with pass as the first.
-    bool separate(const winding3& source, const winding3& pass, winding3& target, bool flip)
-    {
-        return separate(source, pass, &target, flip, nullptr);
-    }
-
-    // The same planes collected into out instead (target null).
-    bool separate(const winding3& source, const winding3& pass, winding3* target, bool flip, grow_array<dplane>* out)
+    // The planes that bound what can be seen from source through pass,
+    // appended to out: every plane through an edge of one and a point of the
+    // other that has them on opposite sides, facing the seen side. flip: the
+    // planes are made with pass as the first. False on allocation failure.
+    bool separate(const winding3& source, const winding3& pass, bool flip, grow_array<dplane>* out)
     {
         double eps = fs->eps;
         for (int i = 0; i < source.n; ++i) {
@@ -360,15 +355,8 @@ struct flow_worker {
                     continue;
                 if (flip)
                     pl.flip();
-                if (!target) {
-                    if (!out->push(pl))
-                        return false;
-                    continue;
-                }
-                if (!winding_chop(*target, pl, eps, scratch))
+                if (!out->push(pl))
                     return false;
-                if (target->n < 3)
-                    return true;
             }
         }
         return true;
@@ -390,8 +378,8 @@ struct flow_worker {
         // further for each portal; the planes of the whole one keep more.
         prev.seps.n = 0;
         if (prev.has_pass &&
-            (!separate(prev.source, prev.pass, nullptr, false, &prev.seps) ||
-             !separate(prev.pass, prev.source, nullptr, true, &prev.seps)))
+            (!separate(prev.source, prev.pass, false, &prev.seps) ||
+             !separate(prev.pass, prev.source, true, &prev.seps)))
             return false;
         for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
             int qi = k;
@@ -417,9 +405,12 @@ struct flow_worker {
                 return false;
             if (cur.pass.n < 3)
                 continue;
+            // The source lies within the base portal's sphere: most portals
+            // have all of it behind them, and it stays whole.
             dplane qback = q.plane;
             qback.flip();
-            if (!cur.source.assign(prev.source) || !winding_chop(cur.source, qback, f.eps, scratch))
+            if (!cur.source.assign(prev.source) ||
+                (qback.dist(bp.c) <= bp.r + f.eps && !winding_chop(cur.source, qback, f.eps, scratch)))
                 return false;
             if (cur.source.n < 3)
                 continue;
