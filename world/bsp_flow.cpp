@@ -63,7 +63,6 @@ struct dportal {
 struct flood_entry {
     float c[3], r;
     float n[3], d;
-    int to;
 };
 
 struct flow_state {
@@ -82,6 +81,7 @@ struct flow_state {
     // coordinate (padded to a multiple of 8), for the flood's first pass.
     float* soa = nullptr;
     int npad = 0;
+    int* to = nullptr;  // the leaf each directed portal leads into (what the walk reads)
     enum { CX, CY, CZ, R, NX, NY, NZ, D, ARRAYS };
     float* column(int c) const { return soa + (size_t)c * npad; }
     double eps = 0;
@@ -100,6 +100,7 @@ struct flow_state {
         delete[] bits;
         delete[] pw;
         delete[] soa;
+        delete[] to;
     }
 };
 
@@ -180,17 +181,22 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
             cls[k] = (1 - out) * (1 + in);
         }
     }
-    memset(seen, 0, sizeof(word) * (size_t)((fs.nleaves + 63) / 64));
-    int top = 0;
+    const int lw = (fs.nleaves + 63) / 64;
+    memset(seen, 0, sizeof(word) * (size_t)lw);
+    const int* to_of = fs.to;
+    const int* start = fs.leaf_start;
+    word* flood = p.flood;
+    int top = 0, n = 0;
     int leaf = p.to;
+    bool back = false;  // whether a passing portal leads back into p's far leaf
     set_bit(seen, leaf);
     for (;;) {
         // Each leaf is opened once: a portal's test does not depend on the way in.
-        for (int k = fs.leaf_start[leaf]; k < fs.leaf_start[leaf + 1]; ++k) {
+        for (int k = start[leaf], end = start[leaf + 1]; k < end; ++k) {
             if (cls[k] == 0)
                 continue;
-            const flood_entry& q = fs.fl[k];
             if (cls[k] == 1) {
+                const flood_entry& q = fs.fl[k];
                 // Some point of q in front of p?
                 float d = pf.n[0] * q.c[0] + pf.n[1] * q.c[1] + pf.n[2] * q.c[2] - pf.d;
                 const dportal& dq = fs.dp[k];
@@ -205,20 +211,23 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
                         continue;
                 }
             }
-            set_bit(p.flood, k);
-            if (!bit(seen, q.to)) {
-                set_bit(seen, q.to);
-                stack[top++] = q.to;
+            set_bit(flood, k);
+            ++n;
+            int to = to_of[k];
+            back |= to == p.to;
+            if (!bit(seen, to)) {
+                set_bit(seen, to);
+                stack[top++] = to;
             }
         }
         if (top == 0)
             break;
         leaf = stack[--top];
     }
-    int n = 0;
-    for (int j = 0; j < fs.words; ++j)
-        for (word b = p.flood[j]; b; b &= b - 1, ++n)
-            set_bit(p.lflood, fs.fl[j * 64 + __builtin_ctzll(b)].to);
+    // The leaves the flood leads into are those it opened.
+    memcpy(p.lflood, seen, sizeof(word) * (size_t)lw);
+    if (!back)
+        p.lflood[p.to >> 6] &= ~((word)1 << (p.to & 63));
     p.nflood = n;
 }
 
@@ -550,9 +559,10 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.pw = KD_NEW winding3[fs.ndp + 1];
     fs.npad = (fs.ndp + 7) / 8 * 8;
     fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
+    fs.to = KD_NEW int[fs.ndp + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.pw || !fs.soa || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.pw || !fs.soa || !fs.to || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
@@ -595,7 +605,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 }
                 e.r = (float)d.r;
                 e.d = (float)d.plane.d;
-                e.to = d.to;
+                fs.to[i] = d.to;
                 const float col[flow_state::ARRAYS] = {e.c[0], e.c[1], e.c[2], e.r, e.n[0], e.n[1], e.n[2], e.d};
                 for (int c = 0; c < flow_state::ARRAYS; ++c)
                     fs.column(c)[i] = col[c];
