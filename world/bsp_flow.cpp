@@ -75,7 +75,8 @@ struct flow_state {
     // one leaf lie together and the sets of a region share few words.
     int* leaf_start = nullptr;  // the first directed portal leaving each leaf
     int* order = nullptr;
-    word* bits = nullptr;  // all flood and vis sets
+    word* bits = nullptr;   // the portal floods
+    word* lbits = nullptr;  // the leaf sets (lflood and lvis of each portal, side by side)
     winding3* pw = nullptr;  // the portals' windings, one per directed portal, in its order
     // The spheres and planes of the flood entries again, one array per
     // coordinate (padded to a multiple of 8), for the flood's first pass.
@@ -98,6 +99,7 @@ struct flow_state {
         delete[] leaf_start;
         delete[] order;
         delete[] bits;
+        delete[] lbits;
         delete[] pw;
         delete[] soa;
         delete[] to;
@@ -549,25 +551,26 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     int np = portals->list.n;
     fs.words = (2 * np + 63) / 64;
     fs.lwords = (nl + 63) / 64;
-    size_t row = (size_t)fs.words + 2 * (size_t)fs.lwords;  // flood, lflood, lvis
     fs.ndp = 2 * np;
     fs.dp = KD_NEW dportal[fs.ndp + 1];
     fs.leaf_start = KD_NEW int[nl + 2];
     fs.fl = KD_NEW flood_entry[fs.ndp + 1];
     fs.order = KD_NEW int[fs.ndp + 1];
-    fs.bits = KD_NEW word[(size_t)fs.ndp * row + 1];
+    fs.bits = KD_NEW word[(size_t)fs.ndp * fs.words + 1];
+    fs.lbits = KD_NEW word[(size_t)fs.ndp * 2 * fs.lwords + 1];
     fs.pw = KD_NEW winding3[fs.ndp + 1];
     fs.npad = (fs.ndp + 7) / 8 * 8;
     fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
     fs.to = KD_NEW int[fs.ndp + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.pw || !fs.soa || !fs.to || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.lbits || !fs.pw || !fs.soa || !fs.to || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
     if (result == 0) {
-        memset(fs.bits, 0, sizeof(word) * ((size_t)fs.ndp * row + 1));
+        memset(fs.bits, 0, sizeof(word) * ((size_t)fs.ndp * fs.words + 1));
+        memset(fs.lbits, 0, sizeof(word) * ((size_t)fs.ndp * 2 * fs.lwords + 1));
         memset(fs.leaf_start, 0, sizeof(int) * (size_t)(nl + 2));
         for (int k = 0; k < np; ++k) {
             ++fs.leaf_start[leaf_of_node[portals->list[k]->back] + 1];
@@ -594,8 +597,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                     d.plane.flip();
                 sp->w.sphere(d.c, &d.r);
                 box_of(sp->w, d.bc, d.bh);
-                d.flood = fs.bits + (size_t)i * row;
-                d.lflood = d.flood + fs.words;
+                d.flood = fs.bits + (size_t)i * fs.words;
+                d.lflood = fs.lbits + (size_t)i * 2 * fs.lwords;
                 d.lvis = d.lflood + fs.lwords;
                 d.done.store(0);
                 flood_entry& e = fs.fl[i];
@@ -640,6 +643,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         }
     }
 
+    delete[] fs.bits;  // the portal floods: only the flow reads them
+    fs.bits = nullptr;
     // Each leaf's set: the far leaves of what its portals see, made symmetric.
     int lw = (nl + 63) / 64;
     word* sets = result == 0 ? KD_NEW word[(size_t)nl * lw + 1] : nullptr;
@@ -657,8 +662,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 s[j] |= v[j];
         }
         // The portal sets are done with: their memory goes before the lists grow.
-        delete[] fs.bits;
-        fs.bits = nullptr;
+        delete[] fs.lbits;
+        fs.lbits = nullptr;
         for (int a = 0; a < nl; ++a)
             for (int b = a + 1; b < nl; ++b) {
                 bool ab = bit(sets + (size_t)a * lw, b), ba = bit(sets + (size_t)b * lw, a);
