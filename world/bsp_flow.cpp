@@ -39,9 +39,14 @@ typedef uint64_t word;
 const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
 // Chains are followed this many portals past the first one alone; further
 // portals take the coarse set. Spending the steps on the many short chains
-// rather than on the first long one gives tighter sets for less time. On
-// small levels (up to SMALL_LEVEL portals) the steps allow longer chains.
-const int CHAIN_DEPTH_MAX = 2, CHAIN_DEPTH_SMALL = 8, SMALL_LEVEL = 2000;
+// rather than on the first long one gives tighter sets for less time. The
+// depth falls as the portals grow in number: each step deeper multiplies the
+// work by the portals of a leaf and tightens the sets by a few percent only.
+struct chain_depth {
+    int portals;  // levels with up to this many portals
+    int depth;
+};
+const chain_depth CHAIN_DEPTHS[] = {{2000, 8}, {5000, 2}, {INT32_MAX, 1}};
 
 struct dportal {
     const winding3* w;
@@ -88,7 +93,7 @@ struct flow_state {
     double eps = 0;
     bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
     long budget = STEP_BUDGET_MAX;
-    int depth_max = CHAIN_DEPTH_MAX;
+    int depth_max = 1;
     std::atomic<int> next{0};
     std::atomic<int> failed{0};
 
@@ -525,7 +530,11 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     if (portals->list.n > 0) {
         long b = STEPS_TOTAL / (2L * portals->list.n);
         fs.budget = b > STEP_BUDGET_MAX ? STEP_BUDGET_MAX : (b < STEP_BUDGET_MIN ? STEP_BUDGET_MIN : b);
-        fs.depth_max = portals->list.n <= SMALL_LEVEL ? CHAIN_DEPTH_SMALL : CHAIN_DEPTH_MAX;
+        for (const chain_depth& cd : CHAIN_DEPTHS)
+            if (portals->list.n <= cd.portals) {
+                fs.depth_max = cd.depth;
+                break;
+            }
     }
     int* leaf_of_node = KD_NEW int[n + 1];
     int* node_of_leaf = KD_NEW int[n + 1];
