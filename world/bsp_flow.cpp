@@ -162,8 +162,9 @@ void box_of(const winding3& w, double* bc, double* bh)
 // The coarse set of a directed portal: the portals reached from its far
 // leaf through portals that lie partly in front of it and that it lies
 // partly behind. A first pass over all portals at once, in single precision,
-// settles most of them (class: 0 fails, 2 passes, 1 open); the walk then
-// takes the settled ones as they are and tests only the open ones again.
+// settles most tests (class: 0 fails; else 4, plus 1 when the first test is
+// open and 2 when the second is); the walk takes the settled ones as they
+// are and tests the open ones on the points.
 void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
 {
     dportal& p = fs.dp[pi];
@@ -184,8 +185,8 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
             float d1 = pn0 * cx[k] + pn1 * cy[k] + pn2 * cz[k] - pd;
             float d2 = nx[k] * pc0 + ny[k] * pc1 + nz[k] * pc2 - nd[k];
             int out = (d1 + r[k] < eps - wide) | (d2 - pr > wide - eps);
-            int in = (d1 > eps + wide) & (d2 < -eps - wide);
-            cls[k] = (1 - out) * (1 + in);
+            int open1 = d1 <= eps + wide, open2 = d2 >= -eps - wide;
+            cls[k] = (1 - out) * (4 | open1 | (open2 << 1));
         }
     }
     const int lw = (fs.nleaves + 63) / 64;
@@ -200,18 +201,16 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
     for (;;) {
         // Each leaf is opened once: a portal's test does not depend on the way in.
         for (int k = start[leaf], end = start[leaf + 1]; k < end; ++k) {
-            if (cls[k] == 0)
+            int c = cls[k];
+            if (c == 0)
                 continue;
-            if (cls[k] == 1) {
-                const flood_entry& q = fs.fl[k];
-                // Some point of q in front of p?
-                float d = pf.n[0] * q.c[0] + pf.n[1] * q.c[1] + pf.n[2] * q.c[2] - pf.d;
+            if (c != 4) {
                 const dportal& dq = fs.dp[k];
-                if (d <= eps + wide && !any_front(*dq.w, dq.c, dq.r, dq.bc, dq.bh, p.plane, fs.eps))
+                // Some point of q in front of p?
+                if ((c & 1) && !any_front(*dq.w, dq.c, dq.r, dq.bc, dq.bh, p.plane, fs.eps))
                     continue;
                 // Some point of p behind q?
-                d = q.n[0] * pf.c[0] + q.n[1] * pf.c[1] + q.n[2] * pf.c[2] - q.d;
-                if (d >= -eps - wide) {
+                if (c & 2) {
                     dplane qback = dq.plane;
                     qback.flip();
                     if (!any_front(*p.w, p.c, p.r, p.bc, p.bh, qback, fs.eps))
