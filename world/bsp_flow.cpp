@@ -165,19 +165,38 @@ void box_of(const winding3& w, double* bc, double* bh)
 // settles most tests (class: 0 fails; else 4, plus 1 when the first test is
 // open and 2 when the second is); the walk takes the settled ones as they
 // are and tests the open ones on the points.
-void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
-{
-    dportal& p = fs.dp[pi];
-    const flood_entry& pf = fs.fl[pi];
-    const float eps = (float)fs.eps, wide = 2 * (float)fs.eps;
+// The first pass for one directed portal p, taken a block of portals at a
+// time as the walk reaches them.
+struct first_pass {
+    enum { BLOCK = 64 };
+    const float *cx, *cy, *cz, *r, *nx, *ny, *nz, *nd;
+    float pn0, pn1, pn2, pd, pc0, pc1, pc2, pr, eps, wide;
+    int32_t* cls;
+    uint8_t* made;  // blocks done
+
+    first_pass(const flow_state& fs, const flood_entry& pf, int32_t* _cls, uint8_t* _made)
+        : cx(fs.column(flow_state::CX)), cy(fs.column(flow_state::CY)), cz(fs.column(flow_state::CZ)),
+          r(fs.column(flow_state::R)), nx(fs.column(flow_state::NX)), ny(fs.column(flow_state::NY)),
+          nz(fs.column(flow_state::NZ)), nd(fs.column(flow_state::D)), pn0(pf.n[0]), pn1(pf.n[1]), pn2(pf.n[2]),
+          pd(pf.d), pc0(pf.c[0]), pc1(pf.c[1]), pc2(pf.c[2]), pr(pf.r), eps((float)fs.eps),
+          wide(2 * (float)fs.eps), cls(_cls), made(_made)
     {
-        const float *cx = fs.column(flow_state::CX), *cy = fs.column(flow_state::CY), *cz = fs.column(flow_state::CZ);
-        const float *r = fs.column(flow_state::R), *nx = fs.column(flow_state::NX), *ny = fs.column(flow_state::NY);
-        const float *nz = fs.column(flow_state::NZ), *nd = fs.column(flow_state::D);
-        const float pn0 = pf.n[0], pn1 = pf.n[1], pn2 = pf.n[2], pd = pf.d;
-        const float pc0 = pf.c[0], pc1 = pf.c[1], pc2 = pf.c[2], pr = pf.r;
-        const int npad = fs.npad;
-        for (int k = 0; k < npad; ++k) {
+        memset(made, 0, (size_t)fs.npad / BLOCK);
+    }
+
+    // Classes of portals [from, to) made.
+    void need(int from, int to)
+    {
+        for (int b = from / BLOCK; b <= (to - 1) / BLOCK; ++b)
+            if (!made[b]) {
+                made[b] = 1;
+                block(b * BLOCK);
+            }
+    }
+
+    void block(int at)
+    {
+        for (int k = at; k < at + BLOCK; ++k) {
             // q against p's plane, p against q's. A sphere wholly on one
             // side settles a test; so does a centre beyond the thickness,
             // as the centre is the mean of the points: one of them is
@@ -186,9 +205,15 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
             float d2 = nx[k] * pc0 + ny[k] * pc1 + nz[k] * pc2 - nd[k];
             int out = (d1 + r[k] < eps - wide) | (d2 - pr > wide - eps);
             int open1 = d1 <= eps + wide, open2 = d2 >= -eps - wide;
-            cls[k] = (1 - out) * (4 | open1 | (open2 << 1));
+            cls[k] = (4 | open1 | (open2 << 1)) & (out - 1);
         }
     }
+};
+
+void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint8_t* made)
+{
+    dportal& p = fs.dp[pi];
+    first_pass first(fs, fs.fl[pi], cls, made);
     const int lw = (fs.nleaves + 63) / 64;
     memset(seen, 0, sizeof(word) * (size_t)lw);
     const int* to_of = fs.to;
@@ -200,6 +225,8 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls)
     set_bit(seen, leaf);
     for (;;) {
         // Each leaf is opened once: a portal's test does not depend on the way in.
+        if (start[leaf] < start[leaf + 1])
+            first.need(start[leaf], start[leaf + 1]);
         for (int k = start[leaf], end = start[leaf + 1]; k < end; ++k) {
             int c = cls[k];
             if (c == 0)
@@ -243,17 +270,19 @@ unsigned int flood_thread(void* arg)
     int* stack = KD_NEW int[fs.nleaves + 1];
     word* seen = KD_NEW word[(fs.nleaves + 63) / 64 + 1];
     int32_t* cls = KD_NEW int32_t[fs.npad + 1];
-    if (!stack || !seen || !cls)
+    uint8_t* made = KD_NEW uint8_t[fs.npad / first_pass::BLOCK + 1];
+    if (!stack || !seen || !cls || !made)
         fs.failed.store(1);
     for (;;) {
         int k = fs.next.fetch_add(1);
         if (k >= fs.ndp || fs.failed.load())
             break;
-        flood(fs, k, stack, seen, cls);
+        flood(fs, k, stack, seen, cls, made);
     }
     delete[] stack;
     delete[] seen;
     delete[] cls;
+    delete[] made;
     return 0;
 }
 
@@ -567,7 +596,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.bits = KD_NEW word[(size_t)fs.ndp * fs.words + 1];
     fs.lbits = KD_NEW word[(size_t)fs.ndp * 2 * fs.lwords + 1];
     fs.pw = KD_NEW winding3[fs.ndp + 1];
-    fs.npad = (fs.ndp + 7) / 8 * 8;
+    fs.npad = (fs.ndp + first_pass::BLOCK - 1) / first_pass::BLOCK * first_pass::BLOCK;
     fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
     fs.to = KD_NEW int[fs.ndp + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
