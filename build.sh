@@ -77,9 +77,13 @@ case "${1:-}" in
       --svg build/demo/dog_leg.svg --log build/demo/vantrel-bspc.log
     echo "open $(pwd)/build/demo/dog_leg.svg in a browser to see the plan"
     # The arena (three halls, stairs, pillars) compiled into a container, read through the media
-    # loader with walkers in it, drawn headless by the OpenGL render library, 48 frames.
+    # loader with spiders and molecules in it, drawn headless by the OpenGL render library, 48 frames.
     ./build/tools/vantrel-bspc data/levels/arena.txt --cds build/demo/arena.cds --log build/demo/vantrel-bspc.log >/dev/null
     cp data/levels/arena.path build/demo/
+    # The creatures: the shipped trueSpace models converted into containers,
+    # which the demo dresses with materials and animations (data/models/README.md).
+    ./build/tools/vantrel-ts2cds data/models/spider_6_6.cob build/demo/spider.model >/dev/null
+    ./build/tools/vantrel-ts2cds data/models/molecule.cob build/demo/molecule.model >/dev/null
     ./build/tools/vantrel-demo build/demo/arena.cds -frames 48 -out build/demo
     ;;
   test)
