@@ -185,8 +185,10 @@ inline int fit_model(vantrel::model_t* model, float size)
     return 0;
 }
 
-// Appends to s a channel of keyframes of ms each: turns about y by the given
-// degrees, or moves by the given multiples of dir. -1 when out of memory.
+// Appends to s a channel of keyframes of ms each, each ending at an offset
+// from the pose the mesh has when the animation is bound: turned about y by
+// the given degrees, or moved by the given multiples of dir. -1 when out of
+// memory.
 inline int push_channel(vantrel::channel_stack* s, bool turn, const float* dir, std::initializer_list<float> steps,
                         unsigned ms)
 {
@@ -220,10 +222,10 @@ inline int push_channel(vantrel::channel_stack* s, bool turn, const float* dir, 
 }
 
 // The animation "walk" or "turn" of model for kind, one stack per mesh in the
-// model's mesh order, 600 ms long. "walk": every other mesh goes up first as
-// the others go down, and each sways about its centre. "turn": each mesh moves
-// out from the model's centre and up, and back, spinning once round about its
-// centre. Null when out of memory.
+// model's mesh order, 600 ms long, ending in the pose it started from. "walk":
+// every other mesh goes up first as the others go down, and each sways about
+// its centre. "turn": each mesh moves out from the model's centre and up, and
+// back, spinning once round about its centre. Null when out of memory.
 inline vantrel::CSAnimation* creature_anim(vantrel::model_t* model, const kind_t& kind, float unit, bool turn)
 {
     auto* a = KD_NEW vantrel::CSAnimation;
@@ -244,8 +246,8 @@ inline vantrel::CSAnimation* creature_anim(vantrel::model_t* model, const kind_t
         if (out > size * 0.01f)
             vantrel::set_v3(burst, at[0] / out, 0.5f, at[2] / out);
         const float b = kind.bob * size * (i % 2 ? -1 : 1), w = kind.sway, r = kind.burst * size;
-        const int rc = turn ? push_channel(s, false, burst, {r, -r}, 300) | push_channel(s, true, up, {90, 90, 90, 90}, 150)
-                            : push_channel(s, false, up, {b, -b, -b, b}, 150) | push_channel(s, true, up, {w, -2 * w, w}, 200);
+        const int rc = turn ? push_channel(s, false, burst, {r, 0}, 300) | push_channel(s, true, up, {90, 180, 270, 360}, 150)
+                            : push_channel(s, false, up, {b, 0, -b, 0}, 150) | push_channel(s, true, up, {w, 0, -w, 0}, 150);
         if (rc != 0) {
             delete a;
             return nullptr;
