@@ -9,7 +9,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cfloat>
 #include <cmath>
 #include <string>
@@ -25,7 +24,7 @@
 
 namespace vantrel_demo {
 
-// A container owning what is put in it, written with create().
+// A container owning what is put in it, written with write().
 struct media_writer : vantrel::cds {
     bool full = false;  // an object could not be listed (and was deleted)
     media_writer() { init(), delete_type_objects(); }
@@ -80,14 +79,16 @@ struct kind_t {
     float bob, sway;    // "walk": meshes go up and down by bob and sway by sway degrees
     float burst;        // "turn": meshes move out from the centre and up by burst
     float shininess;    // of its materials
-    std::vector<std::array<float, 3>> colours;  // of its material numbers in turn
+    int ncolours;       // 1 to 4
+    float colours[4][3];  // of its material numbers in turn
 };
 
 // Spiders run along the floor swaying; molecules drift above it, turning,
 // their atoms bobbing in turn.
-inline const kind_t spider{"spider", "spider_6_6.cob", 1.2f, 0.0f, 1.6f, 0, 0.06f, 10, 0.35f, 0,
+inline const kind_t spider{"spider", "spider_6_6.cob", 1.2f, 0.0f, 1.6f, 0, 0.06f, 10, 0.35f, 0, 4,
                            {{1.0f, 0.85f, 0.3f}, {0.95f, 0.2f, 0.1f}, {0.45f, 0.35f, 0.25f}, {0.6f, 0.42f, 0.28f}}};
-inline const kind_t molecule{"molecule", "molecule.cob", 0.6f, 0.5f, 0.7f, 60, 0.12f, 0, 0.3f, 40, {{0.35f, 0.6f, 1.0f}}};
+inline const kind_t molecule{"molecule", "molecule.cob", 0.6f, 0.5f, 0.7f, 60, 0.12f, 0, 0.3f, 40, 1,
+                             {{0.35f, 0.6f, 1.0f}}};
 
 // The meshes of every model of the converted container at path (the
 // converter writes one model per trueSpace object) as one model named name,
@@ -259,8 +260,9 @@ inline vantrel::CSAnimation* creature_anim(vantrel::model_t* model, const kind_t
 // The demo step for a kind's converted container dir/<name>.model: its
 // objects become one model, fitted to kind.size * unit (fit_model), written
 // back with one colour material per material number its polygons use (the
-// kind's colours in turn); "walk" and "turn" go into dir/<name>.anim. Running
-// it again on its own output gives the same files. 0 / -1 (logged).
+// kind's colours in turn); "walk" and "turn" go into dir/<name>.anim. Run again
+// on its own output it gives the same model, up to rounding, so the demo can
+// be run twice on one conversion. 0 / -1 (logged).
 inline int dress_model(const std::string& dir, const kind_t& kind, float unit)
 {
     const std::string base = dir + "/" + kind.name;
@@ -276,7 +278,7 @@ inline int dress_model(const std::string& dir, const kind_t& kind, float unit)
         for (int p = 0; p < model->meshes[i]->npolys; ++p)
             nmats = std::max(nmats, model->meshes[i]->polys[p].mat + 1);
     for (int m = 0; m < nmats; ++m) {
-        const std::array<float, 3>& c = kind.colours[(size_t)m % kind.colours.size()];
+        const float* c = kind.colours[m % kind.ncolours];
         vantrel::material_t* mat = colour_material(c[0], c[1], c[2], kind.shininess);
         if (!mat)
             return -1;
