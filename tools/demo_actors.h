@@ -1,10 +1,14 @@
-// The actors of vantrel-demo: walkers that move through the level with
-// collisions and are animated by their states. Their model and animations
-// come from containers the demo writes itself (write_media): the shipped
-// levels and models carry no channels, so the walk and the turn are built
-// here, written as "ANIM" chunks, and read back through the media loader like
-// a game's media. Header only, like demo_scene.h.
+/// @file
+/// The actors of vantrel-demo: walkers that move through the level with
+/// collisions and are animated by their states. Their model and animations
+/// come from containers the demo writes itself (write_media): the shipped
+/// levels and models carry no channels, so the walk and the turn are built
+/// here, written as "ANIM" chunks, and read back through the media loader like
+/// a game's media. Header only, like demo_scene.h.
+/// @ingroup tools
 #pragma once
+/// @addtogroup tools
+/// @{
 
 #include <array>
 #include <cmath>
@@ -21,12 +25,20 @@
 
 namespace vantrel_demo {
 
-// Walker size: a box body and a pyramid head, in level units.
+/// Walker size, in level units about its centre: half the width of the box body.
 constexpr float WALKER_HALF = 16, WALKER_LOW = -30, WALKER_NECK = 8, WALKER_TOP = 34;
+/// @var WALKER_LOW
+/// Height of the body's bottom.
+/// @var WALKER_NECK
+/// Height of the body's top, where the pyramid head sits.
+/// @var WALKER_TOP
+/// Height of the head's apex.
 
-// A container owning what is put in it, written with create().
+/// A container owning what is put in it, written with create().
 struct media_writer : vantrel::cds {
     media_writer() { init(), delete_type_objects(); }
+    /// Puts o (null: nothing) among the objects of chunk type kind, which then
+    /// owns it. Returns the writer, for chaining.
     media_writer& add(const char* kind, vantrel::groupable_t* o)
     {
         if (o)
@@ -35,7 +47,7 @@ struct media_writer : vantrel::cds {
     }
 };
 
-// A material of one colour shader (r, g, b of the diffuse colour).
+/// A material of one colour shader (r, g, b of the diffuse colour).
 inline vantrel::material_t* colour_material(float r, float g, float b)
 {
     auto* m = KD_NEW vantrel::material_t;
@@ -51,8 +63,8 @@ inline vantrel::material_t* colour_material(float r, float g, float b)
     return m;
 }
 
-// A mesh of convex faces (corners counter-clockwise seen from outside), all
-// of material mat. Null when out of memory.
+/// A mesh of convex faces (corners counter-clockwise seen from outside), all
+/// of material mat. Null when out of memory.
 inline vantrel::mesh_t* faces_mesh(const std::vector<std::vector<std::array<float, 3>>>& faces, int mat)
 {
     auto* mesh = KD_NEW vantrel::mesh_t;
@@ -82,7 +94,7 @@ inline vantrel::mesh_t* faces_mesh(const std::vector<std::vector<std::array<floa
     return mesh;
 }
 
-// The walker: mesh 0 the body (a box), mesh 1 the head (a pyramid).
+/// The walker: mesh 0 the body (a box), mesh 1 the head (a pyramid).
 inline vantrel::model_t* walker_model()
 {
     const float h = WALKER_HALF, lo = WALKER_LOW, n = WALKER_NECK, t = WALKER_TOP;
@@ -114,8 +126,8 @@ inline vantrel::model_t* walker_model()
     return m;
 }
 
-// A stack of one channel of keyframes: translations (dy each) or turns
-// about y (deg each), ms long each.
+/// A stack of one channel of keyframes: translations (dy each) or turns
+/// about y (deg each), ms long each.
 inline vantrel::channel_stack* keyframe_stack(const char* name, bool turn, std::initializer_list<float> steps,
                                               unsigned ms)
 {
@@ -152,8 +164,8 @@ inline vantrel::channel_stack* keyframe_stack(const char* name, bool turn, std::
     return s;
 }
 
-// The walker's animations: "walk" bobs the body and nods the head, "turn"
-// spins the head once round while the body crouches.
+/// The walker's animations: "walk" bobs the body and nods the head, "turn"
+/// spins the head once round while the body crouches.
 inline vantrel::CSAnimation* walker_anim(bool turn)
 {
     auto* a = KD_NEW vantrel::CSAnimation;
@@ -173,10 +185,10 @@ inline vantrel::CSAnimation* walker_anim(bool turn)
     return a;
 }
 
-// Writes the demo's media into dir: "materials.cds" (the level's material
-// library, four colour materials), "walker.model" (the model with its two
-// materials) and "walker.anim" (walk, then turn). 0 / -1 (logged by the
-// container).
+/// Writes the demo's media into dir: "materials.cds" (the level's material
+/// library, four colour materials), "walker.model" (the model with its two
+/// materials) and "walker.anim" (walk, then turn). 0 / -1 (logged by the
+/// container).
 inline int write_media(const std::string& dir)
 {
     media_writer lib;
@@ -193,15 +205,25 @@ inline int write_media(const std::string& dir)
                : -1;
 }
 
+/// The walkers' state ids.
 enum { STATE_WALK = 1, STATE_TURN = 2 };
 
-// One walker: the entity, its two states (walk loops until a wall, turn
-// plays once and walks on), and the way it heads.
+/// One walker: the entity, its two states (walk loops until a wall, turn
+/// plays once and walks on), and the way it heads.
 struct walker {
+    /// The entity: model, body and state machine.
     vantrel::entity_t ent;
+    ///@{
+    /// The two states, playing the "walk" and "turn" animations.
     vantrel::entity_state_t walk, turn;
+    ///@}
+    /// The entity's state list.
     vantrel::generic_state* states[3] = {&walk, &turn, nullptr};
+    ///@{
+    /// The allowed-from lists: walk may follow turn and turn may follow walk.
     int after_turn[2] = {STATE_TURN, 0}, after_walk[2] = {STATE_WALK, 0};  // each may follow the other
+    ///@}
+    /// The way it walks, in degrees about y; 0 walks down -z.
     float heading = 0;  // degrees about y; 0 walks down -z
 
     walker()
@@ -213,17 +235,19 @@ struct walker {
     }
 };
 
-// The walkers of a level, read through the media loader from the files of
-// write_media in dir.
+/// The walkers of a level, read through the media loader from the files of
+/// write_media in dir.
 class actors {
 public:
+    /// The walkers, owned.
     std::vector<walker*> walkers;
+    /// Walking speed, level units per second.
     float speed = 120;  // units per second
 
-    // Puts a walker at every point of at that lies in open space, facing
-    // its heading (degrees). Each reads its model and animations (keyframes
-    // keep the pose of the mesh they play on, so none are shared). -1 when
-    // the media cannot be read.
+    /// Puts a walker at every point of at that lies in open space, facing
+    /// its heading (degrees). Each reads its model and animations (keyframes
+    /// keep the pose of the mesh they play on, so none are shared). -1 when
+    /// the media cannot be read.
     int start(vantrel::level_t* level, const std::string& dir, const std::vector<std::array<float, 4>>& at)
     {
         vantrel::mediaman_t mm;
@@ -253,8 +277,8 @@ public:
         }
         return 0;
     }
-    // One step of dt ms: each walker walks ahead; one that a wall stops turns
-    // round by 135 degrees and plays its turn before walking on.
+    /// One step of dt ms: each walker walks ahead; one that a wall stops turns
+    /// round by 135 degrees and plays its turn before walking on.
     void step(unsigned dt)
     {
         for (walker* w : walkers) {
@@ -284,7 +308,7 @@ public:
     }
 
 private:
-    // Turns the model's matrix to the heading, keeping its position.
+    /// Turns the model's matrix to the heading, keeping its position.
     static void face(walker* w)
     {
         const float r = w->heading * 3.14159265f / 180.0f;
@@ -295,3 +319,4 @@ private:
 };
 
 }  // namespace vantrel_demo
+/// @}
