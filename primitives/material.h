@@ -91,7 +91,7 @@ public:
     int32_t wrap_v;
     /// The image; owned.
     texture_t texture;
-    /// Texture-coordinate transform, column-major.
+    /// Texture-coordinate transform (translation in elements 12-14).
     float tex_matrix[16];
 
     tex_shader_t();

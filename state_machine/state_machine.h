@@ -37,7 +37,7 @@ inline bool is_sub_state_id(int id)
 /// states do the work in action().
 class VANTREL_API generic_state : public unknown {
 public:
-    /// The state's number; SUB_STATE_BIT set for a sub-state; never 0.
+    /// The state's number (0 means no state); SUB_STATE_BIT set for a sub-state.
     int id;
     int* allowed;  ///< 0-terminated ids this state may be entered from; null: only
                    /// while there is no current main state. Not owned.

@@ -108,7 +108,8 @@ enum {
     BSP_SEARCH_FULL = 1,     ///< every unused polygon scored against every polygon: quadratic per node
 };
 
-/// How build works; the defaults suit levels at run time.
+/// Choices for build. The defaults: the sound mode, the bounded search, one
+/// visibility worker per processor, with visible sets.
 struct solid_bsp_options_t {
     /// BSP_MODE_SOUND or BSP_MODE_LITERAL.
     int mode = BSP_MODE_SOUND;
