@@ -83,11 +83,12 @@ public:
     ///@}
 };
 
-/// A host function the engine calls on the passes that run no modules.
+/// A host function the engine calls on passes whose period has not elapsed.
 typedef void (*ce_idle_func)();
 
 /// The main loop: a module that runs the modules it lists at a set rate. It
-/// does not own them; modules it loaded are destroyed through free_module.
+/// does not own them: the host frees the modules load_module made with
+/// free_module (destroying the engine does not).
 class VANTREL_API cycle_engine : public ce_base_module {
 public:
     d_list modules;       ///< ce_base_module*, in insertion order, not owned

@@ -17,7 +17,8 @@ struct VANTREL_API d_node {
     /// The node before; null at the head.
     d_node* prev;
     unknown* object;  ///< exactly one of object and data is set
-    /// A raw data element (not an object); the list never deletes it as an object.
+    /// A raw data element (not an object). An owning list frees it with plain
+    /// operator delete (no destructor runs): it must come from a non-array new.
     void* data;
 
     ///@{

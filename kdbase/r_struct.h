@@ -18,9 +18,10 @@
 namespace vantrel {
 
 /// The type of a variable's elements. The integer family (r_char, r_uchar8,
-/// r_ushort16, r_uint32) may also be read and written as r_int; the pointer
-/// types hold an address (4 bytes each when packed, never followed except for
-/// r_struct_p); get_typestr gives each type's name.
+/// r_ushort16, r_uint32) may also be read and written as r_int. r_void_p and
+/// r_uchar8_p .. r_var_p hold an address that packing never follows (4 reserved
+/// bytes in buffers); r_struct_p packs the structure it points to.
+/// get_typestr gives each type's name.
 enum r_type : int {
     r_undefined = 0,
     r_char = 1,       ///< signed char, stored sign-extended in a 4-byte word
