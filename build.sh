@@ -158,14 +158,10 @@ case "${1:-}" in
       $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q doxygen
     fi
     headers=$(git ls-files '*.h' | grep -vE '^(tests|bench|examples)/' | grep -v '_local\.h$' | tr '\n' ' ')
-    rm -rf build/docs && mkdir -p build/docs/checked
-    # Every public header, failing on any documentation error; then the headers
-    # of docs/documented.txt, failing on anything undocumented as well.
-    { cat docs/Doxyfile; echo "INPUT += $headers"; echo "WARN_IF_UNDOCUMENTED = NO"; } | doxygen - \
-      || { cat build/docs/warnings.txt >&2; exit 1; }
-    { cat docs/Doxyfile; echo "INPUT += $(grep -v '^#' docs/documented.txt | tr '\n' ' ')"
-      echo "OUTPUT_DIRECTORY = build/docs/checked"; echo "WARN_LOGFILE = build/docs/checked/warnings.txt"; } | doxygen - \
-      || { sort -u build/docs/checked/warnings.txt >&2; exit 1; }
+    rm -rf build/docs && mkdir -p build/docs
+    # Every public header, failing on any undocumented name or documentation error.
+    { cat docs/Doxyfile; echo "INPUT += $headers"; } | doxygen - \
+      || { sort -u build/docs/warnings.txt >&2; exit 1; }
     echo "open $(pwd)/build/docs/html/index.html in a browser"
     ;;
   *)

@@ -1,12 +1,16 @@
-// The actors of vantrel-demo: spiders that walk and molecules that float and
-// spin through the level with collisions, animated by their states. Their
-// models are the shipped trueSpace files, converted into containers by
-// vantrel-ts2cds. The files carry no animation channels and materials of a
-// version the reader skips, so dress_model writes what they lack into the
-// converted container (and the animations into a ".anim" container beside
-// it), and the actors read it all back through the media loader like a
-// game's media. Header only, like demo_scene.h.
+/// @file
+/// The actors of vantrel-demo: spiders that walk and molecules that float and
+/// spin through the level with collisions, animated by their states. Their
+/// models are the shipped trueSpace files, converted into containers by
+/// vantrel-ts2cds. The files carry no animation channels and materials of a
+/// version the reader skips, so dress_model writes what they lack into the
+/// converted container (and the animations into a ".anim" container beside
+/// it), and the actors read it all back through the media loader like a
+/// game's media. Header only, like demo_scene.h.
+/// @ingroup tools
 #pragma once
+/// @addtogroup tools
+/// @{
 
 #include <algorithm>
 #include <cfloat>
@@ -24,10 +28,13 @@
 
 namespace vantrel_demo {
 
-// A container owning what is put in it, written with write().
+/// A container owning what is put in it, written with write().
 struct media_writer : vantrel::cds {
-    bool full = false;  // an object could not be listed (and was deleted)
+    bool full = false;  ///< an object could not be listed (and was deleted)
     media_writer() { init(), delete_type_objects(); }
+    /// Puts o (null: nothing) among the objects of chunk type kind, which then
+    /// owns it; one that cannot be listed is deleted and sets full. Returns the
+    /// writer, for chaining.
     media_writer& add(const char* kind, vantrel::groupable_t* o)
     {
         if (o && vantrel::get_chunk_io(types, kind)->objects.insert(o) < 0) {
@@ -36,7 +43,7 @@ struct media_writer : vantrel::cds {
         }
         return *this;
     }
-    // -1 (logged) when something could not be listed or written.
+    /// -1 (logged) when something could not be listed or written.
     int write(const std::string& path)
     {
         if (full) {
@@ -47,8 +54,8 @@ struct media_writer : vantrel::cds {
     }
 };
 
-// A material of one colour shader (r, g, b of the diffuse colour) with a
-// highlight of the given shininess (0: none).
+/// A material of one colour shader (r, g, b of the diffuse colour) with a
+/// highlight of the given shininess (0: none).
 inline vantrel::material_t* colour_material(float r, float g, float b, float shininess = 0)
 {
     auto* m = KD_NEW vantrel::material_t;
@@ -67,34 +74,37 @@ inline vantrel::material_t* colour_material(float r, float g, float b, float shi
     return m;
 }
 
-// What kind of creature an actor is; sizes in the level's units (see
-// actors::unit), times in ms.
+/// What kind of creature an actor is; sizes in the level's units (see
+/// actors::unit), times in ms.
 struct kind_t {
-    const char* name;   // its files in the media folder: <name>.model, <name>.anim
-    const char* source; // the shipped trueSpace file <name>.model is converted from
-    float size;         // largest extent of the model
-    float lift;         // height of its lowest point above the floor
-    float speed;        // per second
-    float spin;         // degrees per second its model turns about y (0: it faces its way)
-    float bob, sway;    // "walk": meshes go up and down by bob and sway by sway degrees
-    float burst;        // "turn": meshes move out from the centre and up by burst
-    float shininess;    // of its materials
-    int ncolours;       // 1 to 4
-    float colours[4][3];  // of its material numbers in turn
+    const char* name;   ///< its files in the media folder: \<name\>.model, \<name\>.anim
+    const char* source; ///< the shipped trueSpace file \<name\>.model is converted from
+    float size;         ///< largest extent of the model
+    float lift;         ///< height of its lowest point above the floor
+    float speed;        ///< per second
+    float spin;         ///< degrees per second its model turns about y (0: it faces its way)
+    ///@{
+    /// "walk": meshes go up and down by bob (in sizes) and sway by sway degrees.
+    float bob, sway;
+    ///@}
+    float burst;        ///< "turn": meshes move out from the centre and up by burst
+    float shininess;    ///< of its materials
+    int ncolours;       ///< 1 to 4
+    float colours[4][3];  ///< of its material numbers in turn
 };
 
-// Spiders run along the floor swaying; molecules drift above it, turning,
-// their atoms bobbing in turn.
+/// Spiders run along the floor swaying.
 inline const kind_t spider{"spider", "spider_6_6.cob", 1.2f, 0.0f, 1.6f, 0, 0.06f, 10, 0.35f, 0, 4,
                            {{1.0f, 0.85f, 0.3f}, {0.95f, 0.2f, 0.1f}, {0.45f, 0.35f, 0.25f}, {0.6f, 0.42f, 0.28f}}};
+/// Molecules drift above the floor, turning, their atoms bobbing in turn.
 inline const kind_t molecule{"molecule", "molecule.cob", 0.6f, 0.5f, 0.7f, 60, 0.12f, 0, 0.3f, 40, 1,
                              {{0.35f, 0.6f, 1.0f}}};
 
-// The meshes of every model of the converted container at path (the
-// converter writes one model per trueSpace object) as one model named name,
-// in container order, each mesh's vertices moved by its matrix and its
-// model's into model space (its matrix then the identity). Null when the file
-// cannot be read (logged by the container) or holds no mesh (logged).
+/// The meshes of every model of the converted container at path (the
+/// converter writes one model per trueSpace object) as one model named name,
+/// in container order, each mesh's vertices moved by its matrix and its
+/// model's into model space (its matrix then the identity). Null when the file
+/// cannot be read (logged by the container) or holds no mesh (logged).
 inline vantrel::model_t* read_converted(const std::string& path, const char* name)
 {
     vantrel::cds c;
@@ -136,12 +146,12 @@ inline vantrel::model_t* read_converted(const std::string& path, const char* nam
     return m;
 }
 
-// Scales model (meshes in model space) so its largest extent is size, with
-// its box centred on the origin; then centres each mesh on its own origin, its
-// matrix moving it into place, so that a rotation turns a mesh about its own
-// centre. Polygon normals are computed again and each vertex normal is the mean
-// of the normals of the polygons around it (smooth shading). -1 for a model
-// without extent.
+/// Scales model (meshes in model space) so its largest extent is size, with
+/// its box centred on the origin; then centres each mesh on its own origin, its
+/// matrix moving it into place, so that a rotation turns a mesh about its own
+/// centre. Polygon normals are computed again and each vertex normal is the mean
+/// of the normals of the polygons around it (smooth shading). -1 for a model
+/// without extent.
 inline int fit_model(vantrel::model_t* model, float size)
 {
     float lo[4], hi[4], c[3];
@@ -186,10 +196,10 @@ inline int fit_model(vantrel::model_t* model, float size)
     return 0;
 }
 
-// Appends to s a channel of keyframes of ms each, each ending at an offset
-// from the pose the mesh has when the animation is bound: turned about y by
-// the given degrees, or moved by the given multiples of dir. -1 when out of
-// memory.
+/// Appends to s a channel of keyframes of ms each, each ending at an offset
+/// from the pose the mesh has when the animation is bound: turned about y by
+/// the given degrees, or moved by the given multiples of dir. -1 when out of
+/// memory.
 inline int push_channel(vantrel::channel_stack* s, bool turn, const float* dir, std::initializer_list<float> steps,
                         unsigned ms)
 {
@@ -203,7 +213,7 @@ inline int push_channel(vantrel::channel_stack* s, bool turn, const float* dir, 
         if (turn) {
             auto* q = KD_NEW vantrel::kf_mesh_quat_t;
             if (q) {
-                const float r = step * 3.14159265f / 360.0f;  // half the angle
+                const float r = step * 3.14159265f / 360.0f;  ///< half the angle
                 vantrel::set_v(q->rel_q, 0, std::sin(r), 0, std::cos(r));
             }
             kf = q;
@@ -222,11 +232,11 @@ inline int push_channel(vantrel::channel_stack* s, bool turn, const float* dir, 
     return 0;
 }
 
-// The animation "walk" or "turn" of model for kind, one stack per mesh in the
-// model's mesh order, 600 ms long, ending in the pose it started from. "walk":
-// every other mesh goes up first as the others go down, and each sways about
-// its centre. "turn": each mesh moves out from the model's centre and up, and
-// back, spinning once round about its centre. Null when out of memory.
+/// The animation "walk" or "turn" of model for kind, one stack per mesh in the
+/// model's mesh order, 600 ms long, ending in the pose it started from. "walk":
+/// every other mesh goes up first as the others go down, and each sways about
+/// its centre. "turn": each mesh moves out from the model's centre and up, and
+/// back, spinning once round about its centre. Null when out of memory.
 inline vantrel::CSAnimation* creature_anim(vantrel::model_t* model, const kind_t& kind, float unit, bool turn)
 {
     auto* a = KD_NEW vantrel::CSAnimation;
@@ -257,12 +267,12 @@ inline vantrel::CSAnimation* creature_anim(vantrel::model_t* model, const kind_t
     return a;
 }
 
-// The demo step for a kind's converted container dir/<name>.model: its
-// objects become one model, fitted to kind.size * unit (fit_model), written
-// back with one colour material per material number its polygons use (the
-// kind's colours in turn); "walk" and "turn" go into dir/<name>.anim. Run again
-// on its own output it gives the same model, up to rounding, so the demo can
-// be run twice on one conversion. 0 / -1 (logged).
+/// The demo step for a kind's converted container dir/\<name\>.model: its
+/// objects become one model, fitted to kind.size * unit (fit_model), written
+/// back with one colour material per material number its polygons use (the
+/// kind's colours in turn); "walk" and "turn" go into dir/\<name\>.anim. Run again
+/// on its own output it gives the same model, up to rounding, so the demo can
+/// be run twice on one conversion. 0 / -1 (logged).
 inline int dress_model(const std::string& dir, const kind_t& kind, float unit)
 {
     const std::string base = dir + "/" + kind.name;
@@ -290,8 +300,8 @@ inline int dress_model(const std::string& dir, const kind_t& kind, float unit)
     return out.write(base + ".model") == 0 && anims.write(base + ".anim") == 0 ? 0 : -1;
 }
 
-// Writes dir/materials.cds, the level's material library (four colour
-// materials). 0 / -1 (logged).
+/// Writes dir/materials.cds, the level's material library (four colour
+/// materials). 0 / -1 (logged).
 inline int write_materials(const std::string& dir)
 {
     media_writer lib;
@@ -300,18 +310,25 @@ inline int write_materials(const std::string& dir)
     return lib.write(dir + "/materials.cds");
 }
 
+/// The actors' state ids.
 enum { STATE_WALK = 1, STATE_TURN = 2 };
 
-// One actor: the entity, its two states (walk loops until a wall, turn plays
-// once and walks on), the way it goes and the way its model faces.
+/// One actor: the entity, its two states (walk loops until a wall, turn plays
+/// once and walks on), the way it goes and the way its model faces.
 struct walker {
-    const kind_t* kind = nullptr;
-    vantrel::entity_t ent;
+    const kind_t* kind = nullptr;  ///< what it is (not owned)
+    vantrel::entity_t ent;         ///< the entity: model, body and state machine
+    ///@{
+    /// The two states, playing the "walk" and "turn" animations.
     vantrel::entity_state_t walk, turn;
-    vantrel::generic_state* states[3] = {&walk, &turn, nullptr};
-    int after_turn[2] = {STATE_TURN, 0}, after_walk[2] = {STATE_WALK, 0};  // each may follow the other
-    float course = 0;  // degrees about y; 0 goes down -z
-    float facing = 0;  // degrees about y of the model
+    ///@}
+    vantrel::generic_state* states[3] = {&walk, &turn, nullptr};  ///< the entity's state list
+    ///@{
+    /// The allowed-from lists: walk may follow turn and turn may follow walk.
+    int after_turn[2] = {STATE_TURN, 0}, after_walk[2] = {STATE_WALK, 0};
+    ///@}
+    float course = 0;  ///< degrees about y; 0 goes down -z
+    float facing = 0;  ///< degrees about y of the model
 
     walker()
     {
@@ -322,24 +339,27 @@ struct walker {
     }
 };
 
-// Where an actor starts: on the floor at (x, floor, z), going course degrees.
+/// Where an actor starts: on the floor at (x, floor, z), going course degrees.
 struct place_t {
-    const kind_t* kind;
+    const kind_t* kind;  ///< what starts there
+    ///@{
+    /// The point on the floor and the way it goes (degrees about y).
     float x, floor, z, course;
+    ///@}
 };
 
-// The actors of a level, read through the media loader from the files of
-// dress_model in a folder.
+/// The actors of a level, read through the media loader from the files of
+/// dress_model in a folder.
 class actors {
 public:
-    std::vector<walker*> walkers;
-    float unit = 1;  // level units per kind size: sizes and speeds scale with it
+    std::vector<walker*> walkers;  ///< owned
+    float unit = 1;  ///< level units per kind size: sizes and speeds scale with it
 
-    // Puts an actor at every place whose point above the floor lies in open
-    // space. Each reads its model and animations (keyframes keep the pose of
-    // the mesh they play on, so none are shared); its collision box is the
-    // model's, as wide as it is deep so that turning never pushes it into a
-    // wall. -1 when the media cannot be read.
+    /// Puts an actor at every place whose point above the floor lies in open
+    /// space. Each reads its model and animations (keyframes keep the pose of
+    /// the mesh they play on, so none are shared); its collision box is the
+    /// model's, as wide as it is deep so that turning never pushes it into a
+    /// wall. -1 when the media cannot be read.
     int start(vantrel::level_t* level, const std::string& dir, const std::vector<place_t>& at)
     {
         vantrel::mediaman_t mm;
@@ -373,9 +393,9 @@ public:
         }
         return 0;
     }
-    // One step of dt ms: each actor goes its way and turns its model; one
-    // that a wall stops changes course by 135 degrees and plays its turn
-    // before going on.
+    /// One step of dt ms: each actor goes its way and turns its model; one
+    /// that a wall stops changes course by 135 degrees and plays its turn
+    /// before going on.
     void step(unsigned dt)
     {
         for (walker* w : walkers) {
@@ -408,7 +428,7 @@ public:
     }
 
 private:
-    // Turns the model's matrix to its facing, keeping its position.
+    /// Turns the model's matrix to its facing, keeping its position.
     static void face(walker* w)
     {
         const float r = w->facing * 3.14159265f / 180.0f;
@@ -419,3 +439,4 @@ private:
 };
 
 }  // namespace vantrel_demo
+/// @}
