@@ -168,7 +168,7 @@ void box_of(const winding3& w, double* bc, double* bh)
 // The first pass for one directed portal p, taken a block of portals at a
 // time as the walk reaches them.
 struct first_pass {
-    enum { BLOCK = 64 };  // need() takes block numbers as shifts by 6
+    enum { BLOCK = 16 };  // need() takes block numbers as shifts by 4
     const float *cx, *cy, *cz, *r, *nx, *ny, *nz, *nd;
     float pn0, pn1, pn2, pd, pc0, pc1, pc2, pr, eps, wide;
     int32_t* cls;
@@ -187,10 +187,10 @@ struct first_pass {
     // Classes of portals [from, to) made.
     void need(int from, int to)
     {
-        for (unsigned b = (unsigned)from >> 6, last = (unsigned)(to - 1) >> 6; b <= last; ++b)
+        for (unsigned b = (unsigned)from >> 4, last = (unsigned)(to - 1) >> 4; b <= last; ++b)
             if (!made[b]) {
                 made[b] = 1;
-                block((int)b << 6);
+                block((int)b << 4);
             }
     }
 
