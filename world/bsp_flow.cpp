@@ -87,7 +87,8 @@ struct flow_state {
     // coordinate (padded to a multiple of 8), for the flood's first pass.
     float* soa = nullptr;
     int npad = 0;
-    int* to = nullptr;  // the leaf each directed portal leads into (what the walk reads)
+    int* to = nullptr;   // the leaf each directed portal leads into (what the walk reads)
+    int* rev = nullptr;  // the same portal the other way
     enum { CX, CY, CZ, R, NX, NY, NZ, D, ARRAYS };
     float* column(int c) const { return soa + (size_t)c * npad; }
     double eps = 0;
@@ -108,6 +109,7 @@ struct flow_state {
         delete[] pw;
         delete[] soa;
         delete[] to;
+        delete[] rev;
     }
 };
 
@@ -172,16 +174,16 @@ struct first_pass {
     const float *cx, *cy, *cz, *r, *nx, *ny, *nz, *nd;
     float pn0, pn1, pn2, pd, pc0, pc1, pc2, pr, eps, wide;
     int32_t* cls;
-    uint8_t* made;  // blocks done
+    uint16_t* made;  // blocks done (a type no other store here can alias)
 
-    first_pass(const flow_state& fs, const flood_entry& pf, int32_t* _cls, uint8_t* _made)
+    first_pass(const flow_state& fs, const flood_entry& pf, int32_t* _cls, uint16_t* _made)
         : cx(fs.column(flow_state::CX)), cy(fs.column(flow_state::CY)), cz(fs.column(flow_state::CZ)),
           r(fs.column(flow_state::R)), nx(fs.column(flow_state::NX)), ny(fs.column(flow_state::NY)),
           nz(fs.column(flow_state::NZ)), nd(fs.column(flow_state::D)), pn0(pf.n[0]), pn1(pf.n[1]), pn2(pf.n[2]),
           pd(pf.d), pc0(pf.c[0]), pc1(pf.c[1]), pc2(pf.c[2]), pr(pf.r), eps((float)fs.eps),
           wide(2 * (float)fs.eps), cls(_cls), made(_made)
     {
-        memset(made, 0, (size_t)fs.npad / BLOCK);
+        memset(made, 0, sizeof(uint16_t) * (size_t)fs.npad / BLOCK);
     }
 
     // Classes of portals [from, to) made.
@@ -194,23 +196,30 @@ struct first_pass {
             }
     }
 
-    void block(int at)
+    void block(int at) const
     {
-        for (int k = at; k < at + BLOCK; ++k) {
+        // Locals, so that the stores to the classes cannot be taken to
+        // change the inputs.
+        const float *x = cx + at, *y = cy + at, *z = cz + at, *rr = r + at;
+        const float *a = nx + at, *b = ny + at, *c = nz + at, *dd = nd + at;
+        const float n0 = pn0, n1 = pn1, n2 = pn2, d = pd, c0 = pc0, c1 = pc1, c2 = pc2, rad = pr;
+        const float lo = eps - wide, hi = eps + wide;
+        int32_t* out_cls = cls + at;
+        for (int k = 0; k < BLOCK; ++k) {
             // q against p's plane, p against q's. A sphere wholly on one
             // side settles a test; so does a centre beyond the thickness,
             // as the centre is the mean of the points: one of them is
             // farther out still.
-            float d1 = pn0 * cx[k] + pn1 * cy[k] + pn2 * cz[k] - pd;
-            float d2 = nx[k] * pc0 + ny[k] * pc1 + nz[k] * pc2 - nd[k];
-            int out = (d1 + r[k] < eps - wide) | (d2 - pr > wide - eps);
-            int open1 = d1 <= eps + wide, open2 = d2 >= -eps - wide;
-            cls[k] = (4 | open1 | (open2 << 1)) & (out - 1);
+            float d1 = n0 * x[k] + n1 * y[k] + n2 * z[k] - d;
+            float d2 = a[k] * c0 + b[k] * c1 + c[k] * c2 - dd[k];
+            int out = (d1 + rr[k] < lo) | (d2 - rad > -lo);
+            int open1 = d1 <= hi, open2 = d2 >= -hi;
+            out_cls[k] = (4 | open1 | (open2 << 1)) & (out - 1);
         }
     }
 };
 
-void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint8_t* made)
+void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint16_t* made)
 {
     dportal& p = fs.dp[pi];
     first_pass first(fs, fs.fl[pi], cls, made);
@@ -221,7 +230,6 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint8_t
     word* flood = p.flood;
     int top = 0, n = 0;
     int leaf = p.to;
-    bool back = false;  // whether a passing portal leads back into p's far leaf
     set_bit(seen, leaf);
     for (;;) {
         // Each leaf is opened once: a portal's test does not depend on the way in.
@@ -247,7 +255,6 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint8_t
             set_bit(flood, k);
             ++n;
             int to = to_of[k];
-            back |= to == p.to;
             if (!bit(seen, to)) {
                 set_bit(seen, to);
                 stack[top++] = to;
@@ -257,8 +264,12 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint8_t
             break;
         leaf = stack[--top];
     }
-    // The leaves the flood leads into are those it opened.
+    // The leaves the flood leads into are those it opened; p's far leaf
+    // only when a portal into it passed (one leaving it, turned round).
     memcpy(p.lflood, seen, sizeof(word) * (size_t)lw);
+    bool back = false;
+    for (int k = start[p.to]; k < start[p.to + 1] && !back; ++k)
+        back = bit(flood, fs.rev[k]);
     if (!back)
         p.lflood[p.to >> 6] &= ~((word)1 << (p.to & 63));
     p.nflood = n;
@@ -270,7 +281,7 @@ unsigned int flood_thread(void* arg)
     int* stack = KD_NEW int[fs.nleaves + 1];
     word* seen = KD_NEW word[(fs.nleaves + 63) / 64 + 1];
     int32_t* cls = KD_NEW int32_t[fs.npad + 1];
-    uint8_t* made = KD_NEW uint8_t[fs.npad / first_pass::BLOCK + 1];
+    uint16_t* made = KD_NEW uint16_t[fs.npad / first_pass::BLOCK + 1];
     if (!stack || !seen || !cls || !made)
         fs.failed.store(1);
     for (;;) {
@@ -599,9 +610,10 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.npad = (fs.ndp + first_pass::BLOCK - 1) / first_pass::BLOCK * first_pass::BLOCK;
     fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
     fs.to = KD_NEW int[fs.ndp + 1];
+    fs.rev = KD_NEW int[fs.ndp + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.lbits || !fs.pw || !fs.soa || !fs.to || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.lbits || !fs.pw || !fs.soa || !fs.to || !fs.rev || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
@@ -619,10 +631,14 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         memcpy(at, fs.leaf_start, sizeof(int) * (size_t)nl);
         for (int k = 0; k < np; ++k) {
             sound_portal* sp = portals->list[k];
+            int both[2];
             for (int dir = 0; dir < 2; ++dir) {
                 // dir 0: from the back leaf into the front leaf.
                 int from = leaf_of_node[dir ? sp->front : sp->back];
-                int i = at[from]++;
+                int i = both[dir] = at[from]++;
+                fs.rev[i] = dir ? both[0] : -1;
+                if (dir)
+                    fs.rev[both[0]] = i;
                 dportal& d = fs.dp[i];
                 if (!fs.pw[i].assign(sp->w))
                     result = -1;
@@ -685,7 +701,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     // Each leaf's set: the far leaves of what its portals see, made symmetric.
     int lw = (nl + 63) / 64;
     word* sets = result == 0 ? KD_NEW word[(size_t)nl * lw + 1] : nullptr;
-    if (result == 0 && !sets) {
+    word* seen_by = result == 0 ? KD_NEW word[(size_t)nl * lw + 1] : nullptr;  // the sets turned over
+    if (result == 0 && (!sets || !seen_by)) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
@@ -701,17 +718,17 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         // The portal sets are done with: their memory goes before the lists grow.
         delete[] fs.lbits;
         fs.lbits = nullptr;
+        // Each direction is found from a superset of the real sightlines,
+        // which run both ways: only what both agree on can be real.
+        memset(seen_by, 0, sizeof(word) * ((size_t)nl * lw + 1));
         for (int a = 0; a < nl; ++a)
-            for (int b = a + 1; b < nl; ++b) {
-                bool ab = bit(sets + (size_t)a * lw, b), ba = bit(sets + (size_t)b * lw, a);
-                if (ab != ba) {
-                    // Each direction is found from a superset of the real
-                    // sightlines, which run both ways: only what both agree
-                    // on can be real.
-                    sets[(size_t)a * lw + (b >> 6)] &= ~((word)1 << (b & 63));
-                    sets[(size_t)b * lw + (a >> 6)] &= ~((word)1 << (a & 63));
-                }
-            }
+            for (int j = 0; j < lw; ++j)
+                for (word b = sets[(size_t)a * lw + j]; b; b &= b - 1)
+                    set_bit(seen_by + (size_t)(j * 64 + __builtin_ctzll(b)) * lw, a);
+        for (size_t j = 0; j < (size_t)nl * lw; ++j)
+            sets[j] &= seen_by[j];
+        delete[] seen_by;
+        seen_by = nullptr;
         for (int a = 0; a < nl && result == 0; ++a) {
             bsp_index_t* leaf = t->i_nodes[node_of_leaf[a]];
             leaf->visible_leafs.delete_nodes();
@@ -722,15 +739,19 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 continue;
             }
             const word* s = sets + (size_t)a * lw;
-            for (int b = 0; b < nl; ++b)
-                if (b != a && bit(s, b) && leaf->visible_leafs.insert((void*)(intptr_t)node_of_leaf[b]) != 0) {
-                    ELOG(EL_MAJOR, "bsp_poly::add_visible_leaf(): unable to add _visible_leaf");
-                    result = -1;
-                    break;
+            for (int j = 0; j < lw && result == 0; ++j)
+                for (word bits = s[j]; bits; bits &= bits - 1) {
+                    int b = j * 64 + __builtin_ctzll(bits);
+                    if (b != a && leaf->visible_leafs.insert((void*)(intptr_t)node_of_leaf[b]) != 0) {
+                        ELOG(EL_MAJOR, "bsp_poly::add_visible_leaf(): unable to add _visible_leaf");
+                        result = -1;
+                        break;
+                    }
                 }
         }
     }
     delete[] sets;
+    delete[] seen_by;
     delete[] leaf_of_node;
     delete[] node_of_leaf;
     return result;
