@@ -10,6 +10,8 @@
 //
 // Directed portals are independent: workers take them in order of growing
 // flood size, and a finished portal's set bounds the chains that reach it.
+// The sets are bit sets of leaves; a chain that might see a leaf goes on
+// through the portals into it.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -54,10 +56,9 @@ struct dportal {
     int from, to;  // leaf indices
     double c[3], r;
     double bc[3], bh[3];  // bounding box: centre and half sizes
-    word* flood;   // directed portals that might be seen through it
-    word* lflood;  // the leaves they lead into
+    word* lflood;  // leaves that might be seen through it (the coarse set)
     word* lvis;    // leaves seen through it (valid once done)
-    int nflood;
+    int nflood;    // portals the coarse set was reached through
     std::atomic<int> done;
 };
 
@@ -74,13 +75,12 @@ struct flow_state {
     dportal* dp = nullptr;
     flood_entry* fl = nullptr;  // parallel to dp
     int ndp = 0;
-    int nleaves = 0, words = 0;  // words: of a set of directed portals
-    int lwords = 0;              // of a set of leaves
+    int nleaves = 0;
+    int lwords = 0;  // words of a set of leaves
     // Directed portals are numbered by the leaf they leave, so that those of
-    // one leaf lie together and the sets of a region share few words.
+    // one leaf lie together.
     int* leaf_start = nullptr;  // the first directed portal leaving each leaf
     int* order = nullptr;
-    word* bits = nullptr;   // the portal floods
     word* lbits = nullptr;  // the leaf sets (lflood and lvis of each portal, side by side)
     winding3* pw = nullptr;  // the portals' windings, one per directed portal, in its order
     // The spheres and planes of the flood entries again, one array per
@@ -88,7 +88,6 @@ struct flow_state {
     float* soa = nullptr;
     int npad = 0;
     int* to = nullptr;   // the leaf each directed portal leads into (what the walk reads)
-    int* rev = nullptr;  // the same portal the other way
     enum { CX, CY, CZ, R, NX, NY, NZ, D, ARRAYS };
     float* column(int c) const { return soa + (size_t)c * npad; }
     double eps = 0;
@@ -104,12 +103,10 @@ struct flow_state {
         delete[] fl;
         delete[] leaf_start;
         delete[] order;
-        delete[] bits;
         delete[] lbits;
         delete[] pw;
         delete[] soa;
         delete[] to;
-        delete[] rev;
     }
 };
 
@@ -227,8 +224,8 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint16_
     memset(seen, 0, sizeof(word) * (size_t)lw);
     const int* to_of = fs.to;
     const int* start = fs.leaf_start;
-    word* flood = p.flood;
     int top = 0, n = 0;
+    bool back = false;  // whether a passing portal leads back into p's far leaf
     int leaf = p.to;
     set_bit(seen, leaf);
     for (;;) {
@@ -252,9 +249,9 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint16_
                         continue;
                 }
             }
-            set_bit(flood, k);
             ++n;
             int to = to_of[k];
+            back |= to == p.to;
             if (!bit(seen, to)) {
                 set_bit(seen, to);
                 stack[top++] = to;
@@ -264,12 +261,8 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint16_
             break;
         leaf = stack[--top];
     }
-    // The leaves the flood leads into are those it opened; p's far leaf
-    // only when a portal into it passed (one leaving it, turned round).
+    // The leaves the flood leads into are those it opened.
     memcpy(p.lflood, seen, sizeof(word) * (size_t)lw);
-    bool back = false;
-    for (int k = start[p.to]; k < start[p.to + 1] && !back; ++k)
-        back = bit(flood, fs.rev[k]);
     if (!back)
         p.lflood[p.to >> 6] &= ~((word)1 << (p.to & 63));
     p.nflood = n;
@@ -439,7 +432,7 @@ struct flow_worker {
         for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
             int qi = k;
             dportal& q = f.dp[qi];
-            if (!bit(bp.flood, qi) || !bit(prev.might, q.to))
+            if (!bit(prev.might, q.to))
                 continue;
             // A portal behind the base portal, or in the plane of the base or
             // of the portal just passed, passes only lines lying in that
@@ -597,28 +590,24 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     int nthreads = threads > 0 ? threads : platform_processor_count();
     nthreads = nthreads < 1 ? 1 : (nthreads > 64 ? 64 : nthreads);
     int np = portals->list.n;
-    fs.words = (2 * np + 63) / 64;
     fs.lwords = (nl + 63) / 64;
     fs.ndp = 2 * np;
     fs.dp = KD_NEW dportal[fs.ndp + 1];
     fs.leaf_start = KD_NEW int[nl + 2];
     fs.fl = KD_NEW flood_entry[fs.ndp + 1];
     fs.order = KD_NEW int[fs.ndp + 1];
-    fs.bits = KD_NEW word[(size_t)fs.ndp * fs.words + 1];
     fs.lbits = KD_NEW word[(size_t)fs.ndp * 2 * fs.lwords + 1];
     fs.pw = KD_NEW winding3[fs.ndp + 1];
     fs.npad = (fs.ndp + first_pass::BLOCK - 1) / first_pass::BLOCK * first_pass::BLOCK;
     fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
     fs.to = KD_NEW int[fs.ndp + 1];
-    fs.rev = KD_NEW int[fs.ndp + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.bits || !fs.lbits || !fs.pw || !fs.soa || !fs.to || !fs.rev || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.lbits || !fs.pw || !fs.soa || !fs.to || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
     if (result == 0) {
-        memset(fs.bits, 0, sizeof(word) * ((size_t)fs.ndp * fs.words + 1));
         memset(fs.lbits, 0, sizeof(word) * ((size_t)fs.ndp * 2 * fs.lwords + 1));
         memset(fs.leaf_start, 0, sizeof(int) * (size_t)(nl + 2));
         for (int k = 0; k < np; ++k) {
@@ -631,14 +620,10 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         memcpy(at, fs.leaf_start, sizeof(int) * (size_t)nl);
         for (int k = 0; k < np; ++k) {
             sound_portal* sp = portals->list[k];
-            int both[2];
             for (int dir = 0; dir < 2; ++dir) {
                 // dir 0: from the back leaf into the front leaf.
                 int from = leaf_of_node[dir ? sp->front : sp->back];
-                int i = both[dir] = at[from]++;
-                fs.rev[i] = dir ? both[0] : -1;
-                if (dir)
-                    fs.rev[both[0]] = i;
+                int i = at[from]++;
                 dportal& d = fs.dp[i];
                 if (!fs.pw[i].assign(sp->w))
                     result = -1;
@@ -650,7 +635,6 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                     d.plane.flip();
                 sp->w.sphere(d.c, &d.r);
                 box_of(sp->w, d.bc, d.bh);
-                d.flood = fs.bits + (size_t)i * fs.words;
                 d.lflood = fs.lbits + (size_t)i * 2 * fs.lwords;
                 d.lvis = d.lflood + fs.lwords;
                 d.done.store(0);
@@ -696,8 +680,6 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         }
     }
 
-    delete[] fs.bits;  // the portal floods: only the flow reads them
-    fs.bits = nullptr;
     // Each leaf's set: the far leaves of what its portals see, made symmetric.
     int lw = (nl + 63) / 64;
     word* sets = result == 0 ? KD_NEW word[(size_t)nl * lw + 1] : nullptr;
