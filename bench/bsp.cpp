@@ -216,6 +216,7 @@ void BM_generated(benchmark::State& state)
     std::string path = level_file(std::to_string(polys), vantrel_levels::level_with_polys(polys));
     for (auto _ : state) {
         *bsp_phase_times() = bsp_phase_times_t{};
+        platform_reset_peak_memory();
         solid_bsp_t bsp;
         bsp.options.visibility = polys <= 20000;
         unsigned int t0 = get_milli_uptime();
