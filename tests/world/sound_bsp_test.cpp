@@ -178,6 +178,25 @@ TEST_F(sound_bsp_test, search_modes_and_worker_counts_all_stay_sound)
         }
 }
 
+// The flow's shortcuts only ever add: every pair the exhaustive flow finds
+// is in the default sets, which stay within 1.3 times its size.
+TEST_F(sound_bsp_test, default_sets_hold_the_exhaustive_ones_and_little_more)
+{
+    std::set<std::pair<int, int>> pairs[2];
+    for (int exhaustive = 0; exhaustive < 2; ++exhaustive) {
+        solid_bsp_t t;
+        t.options.exhaustive_vis = exhaustive;
+        ASSERT_EQ(build_text(t, vantrel_levels::arena_level()), 0);
+        for (int k = 0; k < t.stats.ni_nodes; ++k)
+            if (is_empty_leaf(t.i_nodes[k]))
+                for (d_node* v = t.i_nodes[k]->visible_leafs.first; v; v = v->next)
+                    pairs[exhaustive].insert({k, leaf_of(v)});
+    }
+    for (auto& p : pairs[1])
+        EXPECT_TRUE(pairs[0].count(p)) << p.first << " sees " << p.second;
+    EXPECT_LE(pairs[0].size(), pairs[1].size() * 13 / 10);
+}
+
 // The walk starts from a grid over the level's box: points on the cell
 // borders and on node planes still land where a walk from the root goes.
 TEST_F(sound_bsp_test, point_location_from_the_grid_agrees_with_a_plain_walk)
