@@ -62,10 +62,10 @@ struct dportal {
     std::atomic<int> done;
 };
 
-// What the flood reads of a directed portal first: its sphere and plane in
-// single precision, compact so that the whole array stays in the cache. The
-// tests on them keep a margin of a plane thickness against rounding; what
-// they leave open is decided from the double-precision portal.
+// A directed portal's sphere and plane in single precision, for the flood's
+// first pass. The tests on them keep a margin of a plane thickness against
+// rounding; what they leave open is decided from the double-precision
+// portal.
 struct flood_entry {
     float c[3], r;
     float n[3], d;
@@ -84,7 +84,8 @@ struct flow_state {
     word* lbits = nullptr;  // the leaf sets (lflood and lvis of each portal, side by side)
     winding3* pw = nullptr;  // the portals' windings, one per directed portal, in its order
     // The spheres and planes of the flood entries again, one array per
-    // coordinate (padded to a multiple of 8), for the flood's first pass.
+    // coordinate (padded to whole blocks of the first pass), which it reads
+    // a block at a time.
     float* soa = nullptr;
     int npad = 0;
     int* to = nullptr;   // the leaf each directed portal leads into (what the walk reads)
@@ -430,8 +431,7 @@ struct flow_worker {
              !separate(prev.pass, prev.source, true, &prev.seps)))
             return false;
         for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
-            int qi = k;
-            dportal& q = f.dp[qi];
+            dportal& q = f.dp[k];
             if (!bit(prev.might, q.to))
                 continue;
             // A portal behind the base portal, or in the plane of the base or
