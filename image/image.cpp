@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/platform.h"
 #include "image/bmp/bmp.h"
@@ -151,11 +152,27 @@ int plan_moves(const bit_fields_t& from, const bit_fields_t& to, channel_move* m
     return n;
 }
 
-// Pixels are little-endian whatever the machine; written out byte by byte so
-// that the compiler turns them into single loads and stores where it can.
+// Pixels are little-endian whatever the machine. On a little-endian host a
+// pixel of 2 or 4 bytes is one plain load or store, which the vectorizer can
+// widen; otherwise (and for 3 bytes) it is put together byte by byte.
+inline bool host_little_endian()
+{
+    const uint16_t one = 1;
+    unsigned char low;
+    memcpy(&low, &one, 1);
+    return low == 1;
+}
+
 template <int N>
 inline uint32_t load_pixel(const unsigned char* p)
 {
+    if constexpr (N == 2 || N == 4) {
+        if (host_little_endian()) {
+            std::conditional_t<N == 2, uint16_t, uint32_t> v;
+            memcpy(&v, p, N);
+            return v;
+        }
+    }
     uint32_t v = p[0];
     if constexpr (N > 1)
         v |= (uint32_t)p[1] << 8;
@@ -169,6 +186,13 @@ inline uint32_t load_pixel(const unsigned char* p)
 template <int N>
 inline void store_pixel(unsigned char* p, uint32_t v)
 {
+    if constexpr (N == 2 || N == 4) {
+        if (host_little_endian()) {
+            std::conditional_t<N == 2, uint16_t, uint32_t> w = (std::conditional_t<N == 2, uint16_t, uint32_t>)v;
+            memcpy(p, &w, N);
+            return;
+        }
+    }
     p[0] = (unsigned char)v;
     if constexpr (N > 1)
         p[1] = (unsigned char)(v >> 8);
@@ -415,13 +439,31 @@ bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha
     return f;
 }
 
+namespace {
+
+// The gathering block of write_pixel_rows, freed when its thread ends.
+struct write_block {
+    enum { size = 256 * 1024, align = 64 };
+    unsigned char* bytes = nullptr;
+    ~write_block() { delete[] bytes; }
+};
+
+}  // namespace
+
 void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up)
 {
     bit_fields_t to = target;
     int src_nb = img->fields.nbytes(), dst_nb = to.nbytes();
     bool same = memcmp(&img->fields, &to, sizeof to) == 0;
     size_t src_row = img->row_size(), pixels = (size_t)img->width * (size_t)dst_nb;
-    if (same && !bottom_up && pixels + pad == src_row) {
+    // The system copies a write into the file's pages several times faster
+    // when the bytes sit at the same offset within a cache line in memory as
+    // in the file: every write below starts at an address that matches its
+    // file position modulo write_block::align.
+    long at = f.GetPos();
+    size_t pos = at > 0 ? (size_t)at : 0;
+    auto lead = [&](const void* p) { return ((uintptr_t)p - pos) % write_block::align; };
+    if (same && !bottom_up && pixels + pad == src_row && lead(img->bits) == 0) {
         // The file holds the rows exactly as memory does: straight out.
         const unsigned char* p = img->bits;
         for (size_t left = src_row * (size_t)img->height; left > 0;) {
@@ -433,21 +475,26 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         return;
     }
     // One write per block, not per row: rows (converted on the way) and
-    // their padding are gathered here first. Each write has a fixed cost far
-    // above that of copying a row, so the block is large; without the memory
-    // for it a small one on the stack does the same, slower.
-    unsigned char small[64 * 1024];
-    size_t total = (pixels + pad) * (size_t)img->height;
-    size_t room = std::min<size_t>(total, (size_t)4 << 20);
-    pointer_t<char> large;
-    if (room > sizeof small)
-        large.p = KD_NEW char[room];
-    unsigned char* block = large.p ? reinterpret_cast<unsigned char*>(large.p) : small;
-    size_t size = large.p ? room : sizeof small, used = 0;
+    // their padding are gathered here first. The block is kept by the thread
+    // from one write to the next, so that it is neither allocated nor faulted
+    // in again, and is small enough to stay in the processor's cache from
+    // being filled to being copied out by the system. Without the memory for
+    // it a smaller one on the stack does the same with more writes.
+    unsigned char small[16 * 1024 + 2 * write_block::align];
+    static thread_local write_block kept;
+    if (!kept.bytes)
+        kept.bytes = KD_NEW unsigned char[write_block::size + 2 * write_block::align];
+    unsigned char* area = kept.bytes ? kept.bytes : small;
+    area += (write_block::align - (uintptr_t)area % write_block::align) % write_block::align;
+    size_t size = kept.bytes ? (size_t)write_block::size : sizeof small - 2 * write_block::align;
+    unsigned char* block = area + (pos % write_block::align);
+    size_t used = 0;
     auto flush = [&] {
         if (used)
             f.Write(block, (int)used);
+        pos += used;
         used = 0;
+        block = area + pos % write_block::align;
     };
     for (int i = 0; i < img->height; ++i) {
         int y = bottom_up ? img->height - 1 - i : i;

@@ -131,9 +131,10 @@ bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha
 
 /// For the writers: writes the image's rows in the format target (converted
 /// on the way when its masks differ from the image's), each followed by pad
-/// zero bytes, from the top row down or from the bottom up, in blocks of many
-/// rows (up to 1 MiB; 64 KiB on the stack when that much memory cannot be
-/// had). Cannot fail otherwise; a short write throws the int -1.
+/// zero bytes, from the top row down or from the bottom up, one write per
+/// block of 256 KiB that each thread allocates once and keeps until it ends
+/// (16 KiB on the stack when that memory cannot be had). Cannot fail
+/// otherwise; a short write throws the int -1.
 void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up);
 
 }  // namespace vantrel

@@ -206,6 +206,21 @@ TEST_F(image_test, a_full_disk_fails_the_write)
         }
 }
 
+// Files of several write blocks, rows with and without padding, converted or
+// copied, behind headers of different lengths, read back as written.
+TEST_F(image_file_test, images_larger_than_the_write_block_read_back)
+{
+    const unsigned int formats[2][4] = {{0xFF0000, 0xFF00, 0xFF, 0}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+    for (std::string ext : {".bmp", ".tga"})
+        for (auto& fmt : formats)
+            for (unsigned int opt : {0u, 1u, 2u, 4u, 16u}) {
+                SCOPED_TRACE(testing::Message() << ext << " masks " << std::hex << fmt[3] << " option " << opt);
+                image_t expected, back;
+                round_trip("big" + ext, fmt, opt, ext == ".tga" ? 0x8000 : 0, &expected, &back, 1001, 200);
+                EXPECT_TRUE(are_equal_images(&expected, &back));
+            }
+}
+
 // Random formats of 1 to 4 bytes, random pixels: the optimised conversion
 // agrees with moving each channel by bits32_conv.
 TEST_F(image_test, conversion_agrees_with_bits32_conv_for_random_formats)
