@@ -443,7 +443,7 @@ namespace {
 
 // The gathering block of write_pixel_rows, freed when its thread ends.
 struct write_block {
-    enum { size = 256 * 1024, align = 64 };
+    enum { size = 1024 * 1024, align = 64 };
     unsigned char* bytes = nullptr;
     ~write_block() { delete[] bytes; }
 };
@@ -475,11 +475,11 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         return;
     }
     // One write per block, not per row: rows (converted on the way) and
-    // their padding are gathered here first. The block is kept by the thread
-    // from one write to the next, so that it is neither allocated nor faulted
-    // in again, and is small enough to stay in the processor's cache from
-    // being filled to being copied out by the system. Without the memory for
-    // it a smaller one on the stack does the same with more writes.
+    // their padding are gathered here first. Each write has a fixed cost in
+    // the system well above that of copying a row, so the block is large; it
+    // is kept by the thread from one write to the next, so that it is neither
+    // allocated nor faulted in again. Without the memory for it a smaller one
+    // on the stack does the same with more writes.
     unsigned char small[16 * 1024 + 2 * write_block::align];
     static thread_local write_block kept;
     if (!kept.bytes)

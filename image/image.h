@@ -132,7 +132,7 @@ bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha
 /// For the writers: writes the image's rows in the format target (converted
 /// on the way when its masks differ from the image's), each followed by pad
 /// zero bytes, from the top row down or from the bottom up, one write per
-/// block of 256 KiB that each thread allocates once and keeps until it ends
+/// block of 1 MiB that each thread allocates once and keeps until it ends
 /// (16 KiB on the stack when that memory cannot be had). Cannot fail
 /// otherwise; a short write throws the int -1.
 void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up);

@@ -216,7 +216,7 @@ TEST_F(image_file_test, images_larger_than_the_write_block_read_back)
             for (unsigned int opt : {0u, 1u, 2u, 4u, 16u}) {
                 SCOPED_TRACE(testing::Message() << ext << " masks " << std::hex << fmt[3] << " option " << opt);
                 image_t expected, back;
-                round_trip("big" + ext, fmt, opt, ext == ".tga" ? 0x8000 : 0, &expected, &back, 1001, 200);
+                round_trip("big" + ext, fmt, opt, ext == ".tga" ? 0x8000 : 0, &expected, &back, 1001, 530);
                 EXPECT_TRUE(are_equal_images(&expected, &back));
             }
 }
