@@ -280,13 +280,20 @@ void convert_row(const unsigned char* src, unsigned char* dst, int count, const 
 {
     if constexpr (S == 3 && M > 1) {
         // Several moves per pixel run far faster on whole words, which the
-        // compiler can widen: short runs are spread to 4 bytes a pixel first,
-        // in a buffer that stays in the cache.
+        // compiler can widen: short runs are spread to 4 bytes a pixel first
+        // (and packed to 3 again behind), in buffers that stay in the cache.
         unsigned char words[4 * 256];
+        auto same = [](uint32_t v) { return v; };
         for (int done = 0; done < count; done += 256) {
             int k = std::min(256, count - done);
-            map_pixels<3, 4>(src + 3 * done, words, k, [](uint32_t v) { return v; });
-            convert_row<4, D, M>(words, dst + (size_t)D * done, k, moves);
+            map_pixels<3, 4>(src + 3 * done, words, k, same);
+            if constexpr (D == 3) {
+                unsigned char moved[4 * 256];
+                convert_row<4, 4, M>(words, moved, k, moves);
+                map_pixels<4, 3>(moved, dst + 3 * done, k, same);
+            } else {
+                convert_row<4, D, M>(words, dst + (size_t)D * done, k, moves);
+            }
         }
         return;
     }
