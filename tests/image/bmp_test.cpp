@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "kdbase/mem_collector.h"
@@ -59,72 +60,43 @@ TEST_F(bmp_test, rows_are_stored_bottom_up_or_top_down_with_a_negative_height)
     EXPECT_EQ(pixel_at(img.bits + 4, 3), 0x060504u);
 }
 
-TEST_F(bmp_test, header_checks)
+// Each case changes a 2 x 2 24-bit file (which an id of "BA" leaves readable).
+TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_are_refused)
 {
     bmp_spec s;
     s.data = std::string(16, '\x11');
     s.id = "BA";
     image_t img;
     EXPECT_EQ(read_bytes("ba.bmp", make_bmp(s), &img), 0);
-
-    s.id = "XY";
-    expect_refused(make_bmp(s), "XY file identifier not recognized");
-    EXPECT_TRUE(log_has("refused.bmp: invalid .bmp file"));
-    s.id = "BM";
-
-    bmp_spec pal = s;
-    pal.bpp = 8;
-    expect_refused(make_bmp(pal), "refused.bmp: bit depth not supported");
-    pal.compression = 1;  // run-length coded palette
-    expect_refused(make_bmp(pal), "refused.bmp: bit depth not supported");
-
-    bmp_spec old = s;
-    old.header_size = 12;
-    expect_refused(make_bmp(old), "refused.bmp: information header of 12 bytes not supported");
-
-    bmp_spec rle = s;
-    rle.compression = 1;
-    expect_refused(make_bmp(rle), "refused.bmp: compression 1 not supported");
-    rle.compression = 3;  // bit fields are not defined for 24 bits
-    expect_refused(make_bmp(rle), "refused.bmp: compression 3 not supported");
-
-    bmp_spec size = s;
-    size.width = 0;
-    expect_refused(make_bmp(size), "refused.bmp: invalid image size 0x2");
-    size.width = -2;
-    expect_refused(make_bmp(size), "refused.bmp: invalid image size -2x2");
-    size.width = 2;
-    size.height = 0;
-    expect_refused(make_bmp(size), "refused.bmp: invalid image size 2x0");
-
-    bmp_spec far = s;
-    far.data_offset = 100000;
-    expect_refused(make_bmp(far), "refused.bmp: data offset 100000 beyond the end of the file");
-    bmp_spec big = s;
-    big.width = 3000000;
-    big.height = 2000000;
-    expect_refused(make_bmp(big), "refused.bmp: pixel data goes beyond the end of the file");
-}
-
-TEST_F(bmp_test, only_masks_the_conversion_cannot_follow_are_refused)
-{
-    bmp_spec s;
-    s.bpp = 16;
-    s.compression = 3;
-    s.data = std::string(8, '\x5A');
-    const struct {
-        uint32_t r, g, b;
-        const char* message;
-    } bad[] = {
-        {0xF800, 0x0FE0, 0x1F, "invalid bit-field masks 0000f800 00000fe0 0000001f: masks overlap"},
-        {0x1F000, 0x07E0, 0x1F, "a mask lies beyond the pixel"},
-        {0xF00F, 0x07E0, 0x0, "a mask is not one run of bits"},
-        {0, 0, 0, "no colour channel"},
+    auto masks = [](uint32_t r, uint32_t g, uint32_t b) {
+        return [=](bmp_spec& m) { m.bpp = 16, m.compression = 3, m.masks = le32(r) + le32(g) + le32(b); };
     };
-    for (auto& m : bad) {
-        s.masks = le32(m.r) + le32(m.g) + le32(m.b);
-        expect_refused(make_bmp(s), m.message);
+    const struct {
+        std::function<void(bmp_spec&)> change;
+        const char* message;
+    } cases[] = {
+        {[](bmp_spec& m) { m.bpp = 8; }, "refused.bmp: bit depth not supported"},
+        {[](bmp_spec& m) { m.bpp = 8, m.compression = 1; }, "refused.bmp: bit depth not supported"},
+        {[](bmp_spec& m) { m.header_size = 12; }, "refused.bmp: information header of 12 bytes not supported"},
+        {[](bmp_spec& m) { m.compression = 1; }, "refused.bmp: compression 1 not supported"},
+        {[](bmp_spec& m) { m.compression = 3; }, "refused.bmp: compression 3 not supported"},  // 24 bits
+        {[](bmp_spec& m) { m.width = 0; }, "refused.bmp: invalid image size 0x2"},
+        {[](bmp_spec& m) { m.width = -2; }, "refused.bmp: invalid image size -2x2"},
+        {[](bmp_spec& m) { m.height = 0; }, "refused.bmp: invalid image size 2x0"},
+        {[](bmp_spec& m) { m.data_offset = 100000; }, "refused.bmp: data offset 100000 beyond the end of the file"},
+        {[](bmp_spec& m) { m.width = 3000000, m.height = 2000000; }, "pixel data goes beyond the end of the file"},
+        {masks(0xF800, 0x0FE0, 0x1F), "invalid bit-field masks 0000f800 00000fe0 0000001f: masks overlap"},
+        {masks(0x1F000, 0x07E0, 0x1F), "a mask lies beyond the pixel"},
+        {masks(0xF00F, 0x07E0, 0x0), "a mask is not one run of bits"},
+        {masks(0, 0, 0), "no colour channel"},
+        {[](bmp_spec& m) { m.id = "XY"; }, "XY file identifier not recognized"},
+    };
+    for (const auto& c : cases) {
+        bmp_spec bad = s;
+        c.change(bad);
+        expect_refused(make_bmp(bad), c.message);
     }
+    EXPECT_TRUE(log_has("refused.bmp: invalid .bmp file"));  // the last case
 }
 
 // Whatever layout the masks give a 16- or 32-bit pixel, each channel reads as
@@ -141,6 +113,8 @@ TEST_F(bmp_test, any_mask_layout_of_16_and_32_bits_is_read)
         {16, {0x0F00, 0x00F0, 0x000F}, {0x0F00, 0x00F0, 0x0F, 0}},  // 12 bits: kept
         {32, {0x3FF00000, 0x000FFC00, 0x3FF}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
         {32, {0x000F0000, 0x00000F00, 0x0000000F}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
+        {32, {0xFF000000u, 0xFF0000, 0xFF00}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},  // alpha's byte: moved
+        {32, {0xFF, 0xFF00, 0xFF0000}, {0xFF, 0xFF00, 0xFF0000, 0xFF000000u}},  // kept as the file has them
     };
     const uint32_t values[] = {0xFFFFFFFFu, 0x12345678u, 0x8421A5C3u, 0};
     for (auto& l : layouts) {
@@ -163,28 +137,6 @@ TEST_F(bmp_test, any_mask_layout_of_16_and_32_bits_is_read)
                 EXPECT_EQ(out & l.image[c], want) << "pixel " << x << " channel " << c;
             }
     }
-}
-
-TEST_F(bmp_test, thirty_two_bit_masks_that_take_the_alpha_byte_are_moved)
-{
-    bmp_spec s;
-    s.width = 1;
-    s.height = 1;
-    s.bpp = 32;
-    s.compression = 3;
-    s.masks = le32(0xFF000000u) + le32(0x00FF0000) + le32(0x0000FF00);  // red green blue, low byte unused
-    s.data = le32(0x11223344);
-    image_t img;
-    ASSERT_EQ(read_bytes("rgbx.bmp", make_bmp(s), &img), 0);
-    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
-    EXPECT_EQ(img.fields.alpha_mask, 0xFF000000u);
-    EXPECT_EQ(pixel_at(img.bits, 4), 0x00112233u);
-
-    s.masks = le32(0xFF) + le32(0xFF00) + le32(0xFF0000);  // kept as the file has them
-    ASSERT_EQ(read_bytes("bgra.bmp", make_bmp(s), &img), 0);
-    EXPECT_EQ(img.fields.red_mask, 0xFFu);
-    EXPECT_EQ(img.fields.alpha_mask, 0xFF000000u);
-    EXPECT_EQ(pixel_at(img.bits, 4), 0x11223344u);
 }
 
 TEST_F(bmp_test, every_write_option_reads_back)
