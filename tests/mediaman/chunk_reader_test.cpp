@@ -72,7 +72,7 @@ protected:
     }
 
     // Reads one root chunk of bytes through the client.
-    int read(const std::string& bytes, client& c, long* end = nullptr)
+    int read(const std::string& bytes, data_container& c, long* end = nullptr)
     {
         write_file("c.bin", bytes);
         CFileE f;
@@ -180,6 +180,12 @@ TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks)
     client none;
     EXPECT_EQ(read(sample(), none), -1);
     EXPECT_TRUE(log_has("_read_chunk(): don't now how to handle chunk 1"));
+    // A chunk of header size has no data and no children; one byte more than
+    // the file holds is the end of the file.
+    none.default_proc = &skip;
+    EXPECT_EQ(read(chunk(7, "", "", 0), none), 0);
+    EXPECT_EQ(read(chunk(7, "", "", 1), none), -1);
+    EXPECT_TRUE(log_has("reached eof while reading chunk"));
 }
 
 // Processors that read too much or too little, fail, or a client that refuses
@@ -195,6 +201,8 @@ TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
         {0, 4, 0, sample(), nullptr},  // "ab" is then parsed as the start of a sub-chunk
         {2, 4, -1, sample(), "_read_chunk(): unable to process chunk 3"},
         {2, 4, 0, chunk(1, "ab", std::string("\x02\x00\x0a", 3)), "_read_chunk(): reached eof while reading chunk"},
+        {2, 4, 0, chunk(1, "ab", "", 0x7ffffff0), "reached eof while reading chunk"},
+        {2, 4, 0, chunk(1, "ab", "", -8), "chunk not processed correctly: id(1) size(0) read(6)"},  // below its header
     };
     for (const auto& k : cases) {
         client c;
@@ -224,23 +232,6 @@ TEST_F(chunk_reader_test, truncation_at_every_byte_fails_cleanly)
         EXPECT_EQ(read(s.substr(0, len), c), -1) << "length " << len;
         EXPECT_TRUE(log_has("reached eof")) << "length " << len;
     }
-}
-
-TEST_F(chunk_reader_test, hostile_sizes)
-{
-    client c;
-    c.procs = procs;
-    vantrel::default_proc skip;
-    EXPECT_EQ(read(chunk(1, "ab", "", 0x7ffffff0), c), -1);
-    EXPECT_TRUE(log_has("reached eof while reading chunk"));
-    EXPECT_EQ(read(chunk(1, "ab", "", -8), c), -1);  // shorter than its header
-    EXPECT_TRUE(log_has("chunk not processed correctly: id(1) size(0) read(6)"));
-    c.procs = nullptr;
-    c.default_proc = &skip;
-    clear_log();
-    EXPECT_EQ(read(chunk(7, "", "", 1), c), -1);  // one byte more than the file holds
-    EXPECT_TRUE(log_has("reached eof while reading chunk"));
-    EXPECT_EQ(read(chunk(7, "", "", 0), c), 0);  // a chunk of header size: no data, no children
 }
 
 TEST_F(chunk_reader_test, deep_nesting_is_refused_not_overflowed)
@@ -276,11 +267,9 @@ TEST_F(chunk_reader_test, the_header_layout_is_the_clients)
     } c;
     vantrel::default_proc skip;
     c.default_proc = &skip;
-    write_file("o.bin", std::string("\x09\x00\x00\x00\x5a\x02\x01zz", 9));
-    CFileE f;
-    ASSERT_TRUE(f.Open(path("o.bin").c_str(), OM_RB));
-    EXPECT_EQ(read_chunk_file(f, &c), 0);
-    EXPECT_EQ(f.GetPos(), 9);
+    long end = 0;
+    EXPECT_EQ(read(std::string("\x09\x00\x00\x00\x5a\x02\x01zz", 9) + "x", c, &end), 0);
+    EXPECT_EQ(end, 9);
 }
 
 TEST_F(chunk_reader_test, allocation_failures_release_everything)

@@ -96,24 +96,17 @@ protected:
     }
 
     // Opening leaves the lists owning nothing: these make the container own
-    // what it reads from a file of the test directory (written first from
-    // bytes when given).
-    int open(cds& c, const char* name, const std::string& bytes = "")
+    // what it reads (all of it with load) from a file of the test directory
+    // (written first from bytes when given).
+    int open(cds& c, const char* name, const std::string& bytes = "", bool all = false)
     {
         if (!bytes.empty())
             write_file(name, bytes);
-        int r = c.open(path(name).c_str());
+        int r = all ? c.load(path(name).c_str()) : c.open(path(name).c_str());
         c.delete_type_objects();
         return r;
     }
-    int load(cds& c, const char* name, const std::string& bytes = "")
-    {
-        if (!bytes.empty())
-            write_file(name, bytes);
-        int r = c.load(path(name).c_str());
-        c.delete_type_objects();
-        return r;
-    }
+    int load(cds& c, const char* name, const std::string& bytes = "") { return open(c, name, bytes, true); }
 
     static test_obj* add_test(test_io* io, const char* name, int value, group_t* parent)
     {
@@ -170,19 +163,19 @@ TEST_F(cds_test, reads_the_golden_container_back)
     EXPECT_EQ(c.curr_group, nullptr);
 
     ASSERT_EQ(c.chunk_grou.objects.count, 3);
-    cds_group_t* a = group_named(c, "a");
-    cds_group_t* b = group_named(c, "b");
+    const struct {
+        const char* name;
+        long start, size;
+        const char* parent;
+    } groups[] = {{"a", 19, 10, nullptr}, {"b", 29, 0, "a"}, {"tex", 41, 14 + (long)tga.size(), nullptr}};
+    for (const auto& w : groups) {
+        cds_group_t* grp = group_named(c, w.name);
+        ASSERT_NE(grp, nullptr) << w.name;
+        EXPECT_EQ(grp->start, w.start) << w.name;
+        EXPECT_EQ(grp->size, w.size) << w.name;
+        EXPECT_EQ(grp->parent, w.parent ? group_named(c, w.parent) : nullptr) << w.name;
+    }
     cds_group_t* tex = group_named(c, "tex");
-    ASSERT_TRUE(a && b && tex);
-    EXPECT_EQ(a->start, 19);
-    EXPECT_EQ(a->size, 10);
-    EXPECT_EQ(a->parent, nullptr);
-    EXPECT_EQ(b->start, 29);
-    EXPECT_EQ(b->size, 0);
-    EXPECT_EQ(b->parent, a);
-    EXPECT_EQ(tex->start, 41);
-    EXPECT_EQ(tex->size, 14 + (long)tga.size());
-    EXPECT_EQ(tex->parent, nullptr);
 
     ASSERT_EQ(c.chunk_file.objects.count, 1);
     chunk_entry_t* e = c._get_file_entry("/tex/x.tga");
@@ -489,30 +482,19 @@ TEST_F(cds_test, rewriting_a_loaded_container_keeps_its_bytes)
     EXPECT_EQ(read_file("in.cds"), expect);  // the longer old contents are gone
 }
 
+// The outer container puts a chunk before the embedded one.
 TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
 {
-    write_file("x.tga", tga);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    for (const char* name : {"x.tga", "inner.cds"}) {
-        cds c;
-        test_io* io = prepare(c);
-        chunk_entry_t* e = KD_NEW chunk_entry_t;
-        e->set_name(name);
-        c.chunk_file.objects.insert(e);
-        // The outer container puts a chunk before the embedded one.
-        if (strcmp(name, "inner.cds") == 0)
-            add_test(io, "pad", 1, nullptr);
-        ASSERT_EQ(c.create(strcmp(name, "x.tga") == 0 ? "inner.cds" : "outer.cds"), 0);
-    }
-    cds outer;
+    std::string inner = hdr("FILE", (int32_t)tga.size(), "x.tga") + tga;
+    cds outer, in;
     prepare(outer);
-    ASSERT_EQ(load(outer, "outer.cds"), 0);
-    cds inner;
-    prepare(inner);
-    ASSERT_EQ(outer.open_file(inner, "/inner.cds"), 0);
-    ASSERT_EQ(inner.read_all(), 0);
+    prepare(in);
+    ASSERT_EQ(load(outer, "outer.cds", test_chunk("pad", 1) + hdr("FILE", (int32_t)inner.size(), "inner.cds") + inner),
+              0);
+    ASSERT_EQ(outer.open_file(in, "/inner.cds"), 0);
+    ASSERT_EQ(in.read_all(), 0);
     CFile f;
-    ASSERT_EQ(inner.open_file(f, "/x.tga"), 0);
+    ASSERT_EQ(in.open_file(f, "/x.tga"), 0);
     std::string bytes(tga.size(), '\0');
     ASSERT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
     EXPECT_EQ(bytes, tga);
