@@ -38,7 +38,7 @@ TEST_F(morvane_test, init_refuses_missing_link_file_and_libraries)
     }
 }
 
-TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
+TEST_F(morvane_test, startup_script_configures_cameras_and_tracers_and_a_frame_presents_once)
 {
     write_file("bin/rlib.link", vantrel_test::rlib_path("rlib_record") + "\r\n");
     startup("make_cams_array(morvane, 2)\n"
@@ -80,16 +80,25 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
 
     // The slot 1 camera is missing: the pass ends before presenting.
     activate_element(c);
+    c->viewport.x = 11;
     r->count = 0;
     EXPECT_EQ(mrv.execute(), -1);
     EXPECT_TRUE(log_has("invalid pointer: cams[1]=0"));
+    EXPECT_TRUE(log_has("invalid pointer: world=0"));
     EXPECT_EQ(ops(r), "push_state set_viewport set_perspective set_view_m pop_state");
     // The view matrix: the inverted world position, then the script's translation.
     const float* view = r->calls[3].floats;
     EXPECT_FLOAT_EQ(view[12], -5.0f);
     EXPECT_FLOAT_EQ(view[13], 2.0f);
     EXPECT_FLOAT_EQ(r->calls[2].floats[0], 1.2f);
+    EXPECT_EQ(r->calls[1].ints[0], 11);
     EXPECT_EQ(r->calls[1].ints[2], 640);
+    // With both cameras, the second inactive, the frame is presented once.
+    ASSERT_EQ(cfg_run("create_cam3d(morvane, 1)\n"), 0);
+    r->count = 0;
+    EXPECT_EQ(mrv.execute(), 0);
+    EXPECT_EQ(ops(r, 5), "swap_buffers clear_buffers");
+    EXPECT_EQ(r->calls[5].ptr, &mrv);
 
     r_struct* tr = scope.get_var("tr")->rsp_value();
     delete static_cast<tracer_t*>(static_cast<script_var*>(tr));
@@ -105,29 +114,10 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers)
     EXPECT_EQ(a.lights.count, 0);
     ASSERT_EQ(b.lights.count, 1);
     EXPECT_EQ(b.lights.first->object, static_cast<r_var*>(lamp));
-    mrv.cleanup();
-    EXPECT_EQ(b.lights.count, 0);
-}
-
-TEST_F(morvane_test, frame_draws_active_cameras_and_presents_once)
-{
-    link("rlib_record");
-    startup("make_cams_array(morvane, 2)\ncreate_cam3d(morvane, 0)\ncreate_cam3d(morvane, 1)\n");
-    ASSERT_EQ(mrv.init(), 0);
-    cam(0)->viewport.x = 11;
-    cam(1)->viewport.x = 22;
-    cam(0)->enable();
-    rlib_record_t* r = record();
-    r->count = 0;
-    EXPECT_EQ(mrv.execute(), 0);
-    EXPECT_EQ(ops(r), "push_state set_viewport set_perspective set_view_m pop_state swap_buffers clear_buffers");
-    EXPECT_EQ(r->calls[1].ints[0], 11);
-    EXPECT_EQ(r->calls[5].ptr, &mrv);
-    EXPECT_TRUE(log_has("invalid pointer: world=0"));
-
     // Cleanup hands the module to "release" and unloads the library.
     std::string path = mrv.rlib.path;
     mrv.cleanup();
+    EXPECT_EQ(b.lights.count, 0);
     EXPECT_FALSE(platform_library_loaded(path.c_str()));
     EXPECT_EQ(mrv.cams, nullptr);
     EXPECT_EQ(r_imports.init, nullptr);
