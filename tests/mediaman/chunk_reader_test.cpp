@@ -49,13 +49,8 @@ struct client : data_container {
 
 std::string chunk(unsigned short id, const std::string& own, const std::string& subs = "", int size_delta = 0)
 {
-    uint32_t size = (uint32_t)(6 + own.size() + subs.size() + size_delta);
-    std::string s;
-    s += (char)(id & 0xff);
-    s += (char)(id >> 8);
-    for (int i = 0; i < 4; ++i)
-        s += (char)(size >> (8 * i));
-    return s + own + subs;
+    uint32_t n = (uint32_t)(6 + own.size() + subs.size() + size_delta);
+    return std::string{(char)id, (char)(id >> 8), (char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)} + own + subs;
 }
 
 int node_id(chunk_node* n)
@@ -117,8 +112,7 @@ TEST_F(chunk_reader_test, reads_the_tree_and_hands_it_over)
         return 0;
     };
     long end = 0;
-    std::string bytes = sample() + "trailing";
-    EXPECT_EQ(read(bytes, c, &end), 0);
+    EXPECT_EQ(read(sample() + "trailing", c, &end), 0);
     EXPECT_EQ(c.trees, 1);
     EXPECT_EQ(end, (long)sample().size());
     ASSERT_NE(kept, nullptr);
