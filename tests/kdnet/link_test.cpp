@@ -99,15 +99,6 @@ std::vector<unsigned char> header(int id, int flags, int seq, int size, int user
     return b;
 }
 
-user_datagram* state_dgram(int user, int state)
-{
-    user_datagram* d = new user_datagram;
-    d->set("id", GD_STATE);
-    d->set("user_id", (unsigned)user);
-    d->add("state", state);
-    return d;
-}
-
 // Counts what reaches it and keeps the last payload word.
 struct counting_user : igl_user {
     std::vector<int> seen;
@@ -127,11 +118,14 @@ protected:
     inet_game_link link;
     raw_peer peer;
     sockaddr_in to = peer.addr;
-    user_datagram* d = state_dgram(3, 1);
+    user_datagram* d = new user_datagram;  // a state datagram of user 3
     timeval zero{0, 0};
     void SetUp() override
     {
         log_test::SetUp();
+        d->set("id", GD_STATE);
+        d->set("user_id", 3u);
+        d->add("state", 1);
         now_ms = 1000;
         set_milli_clock([](void*) { return now_ms; }, nullptr);
         ASSERT_EQ(link.create(PLATFORM_SOCK_DGRAM), 0);
@@ -144,10 +138,7 @@ protected:
         log_test::TearDown();
     }
     sockaddr_in link_addr() { return loopback(link.local_port()); }
-    int receive(char* buf)
-    {
-        return link.receive_data(buf, DGRAM_MAX_SIZE, nullptr);
-    }
+    int receive(char* buf) { return link.receive_data(buf, DGRAM_MAX_SIZE, nullptr); }
 };
 
 TEST_F(net_test, state_datagram_is_twelve_bytes_and_reliable_one_is_resent_until_acknowledged)
@@ -267,12 +258,11 @@ TEST_F(net_test, sequence_numbers_are_checked_wrap_aware)
     char buf[DGRAM_MAX_SIZE];
     link.last_in_seq_num = 4;
     auto dup = header(GD_STATE, DGRAM_RELIABLE, 5, 4, 1);
-    peer.send(dup, link_addr());
-    EXPECT_EQ(receive(buf), 12);
-    peer.send(dup, link_addr());
-    EXPECT_EQ(receive(buf), -3);
-    EXPECT_EQ(peer.recv(), header(GD_ACK, 0, 5, 0, 0));
-    EXPECT_EQ(peer.recv(), header(GD_ACK, 0, 5, 0, 0));
+    for (int result : {12, -3}) {
+        peer.send(dup, link_addr());
+        EXPECT_EQ(receive(buf), result);
+        EXPECT_EQ(peer.recv(), header(GD_ACK, 0, 5, 0, 0));
+    }
 }
 
 TEST_F(net_test, hostile_datagrams_are_logged_and_do_not_grow_memory)
@@ -396,10 +386,7 @@ struct relay {
                 ++i;
                 continue;
             }
-            if (queue[i].forward)
-                to_receiver.send(queue[i].bytes, receiver);
-            else
-                to_sender.send(queue[i].bytes, sender);
+            (queue[i].forward ? to_receiver : to_sender).send(queue[i].bytes, queue[i].forward ? receiver : sender);
             queue.erase(queue.begin() + (long)i);
             ++sent;
         }

@@ -140,7 +140,9 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     ASSERT_GE(off, 0);
     ASSERT_GT(on, off);
     std::vector<int> lights;
-    int poly_calls = 0;
+    int poly_calls = 0, prev_mat = -1;
+    bool reset = true;  // the skin changed: the next polygon runs its shaders
+    size_t k = 0;       // the next shader call
     for (int i = 0; i < r->count; ++i) {
         const rlib_call_t& c = r->calls[i];
         if (!strcmp(c.op, "set_light"))
@@ -152,35 +154,25 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
         EXPECT_TRUE(allowed.count(c.ptr)) << "a polygon outside the visible set, call " << i;
         const bool of_glass = c.ptr >= glass->polys && c.ptr < glass->polys + glass->npolys;
         EXPECT_EQ(of_glass, i > off && i < on) << i;
-    }
-    EXPECT_EQ(lights, (std::vector<int>{0, 1}));
-    EXPECT_EQ(drawn.size(), allowed.size());
-    // Room C, round the dog-leg, is never drawn from room A.
-    float c_pos[4] = {16, 1, 16, 1};
-    int c_leaf = leaf_number(level.get_leaf_at_pos(c_pos));
-    ASSERT_FALSE(visible.count(c_leaf));
-    for (const void* p : polys_of({c_leaf}))
-        EXPECT_FALSE(drawn.count(p));
-    EXPECT_EQ(cam.stats.counters[STAT_POLYS], poly_calls);
-    expect_balanced();
-
-    // Shader functions run once per run of the same material: before the
-    // first polygon of each run, never inside one.
-    int prev_mat = -1;
-    bool reset = true;  // the skin changed: the next polygon runs its shaders
-    size_t k = 0;
-    for (int i = 0; i < r->count; ++i) {
-        if (strcmp(r->calls[i].op, "render_poly"))
-            continue;
+        // Shader functions run once per run of the same material: before the
+        // first polygon of each run, never inside one.
         int ran = 0;
         for (; k < g_shader_calls.size() && g_shader_calls[k].first <= i; ++k)
             ++ran;
-        const int mat = static_cast<const n_poly*>(r->calls[i].ptr)->mat;
-        reset = reset || (i > off && prev_mat != -1 && static_cast<const n_poly*>(r->calls[i].ptr) == glass->polys);
+        const int mat = static_cast<const n_poly*>(c.ptr)->mat;
+        reset = reset || (i > off && prev_mat != -1 && c.ptr == glass->polys);
         EXPECT_EQ(ran, mat != prev_mat || reset ? 1 : 0) << i;
         prev_mat = mat;
         reset = false;
     }
+    EXPECT_EQ(lights, (std::vector<int>{0, 1}));
+    EXPECT_EQ(drawn.size(), allowed.size());
+    // Room C, round the dog-leg, is not in the visible set of room A.
+    float c_pos[4] = {16, 1, 16, 1};
+    int c_leaf = leaf_number(level.get_leaf_at_pos(c_pos));
+    ASSERT_FALSE(visible.count(c_leaf));
+    EXPECT_EQ(cam.stats.counters[STAT_POLYS], poly_calls);
+    expect_balanced();
     EXPECT_EQ(cam.stats.counters[STAT_MATS], (int)g_shader_calls.size());
 
     // Without visible sets every open leaf is drawn, room C too.
