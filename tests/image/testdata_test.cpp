@@ -1,7 +1,6 @@
 // The codecs against files written by other programs.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>

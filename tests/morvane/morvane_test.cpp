@@ -1,7 +1,3 @@
-
-#include <filesystem>
-#include <cstring>
-
 #include "morvane/light.h"
 #include "morvane/morvane.h"
 #include "world/level.h"
