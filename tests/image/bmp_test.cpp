@@ -71,10 +71,7 @@ TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_are_refused)
     auto masks = [](uint32_t r, uint32_t g, uint32_t b) {
         return [=](bmp_spec& m) { m.bpp = 16, m.compression = 3, m.masks = le32(r) + le32(g) + le32(b); };
     };
-    const struct {
-        std::function<void(bmp_spec&)> change;
-        const char* message;
-    } cases[] = {
+    const struct { std::function<void(bmp_spec&)> change; const char* message; } cases[] = {
         {[](bmp_spec& m) { m.bpp = 8; }, "refused.bmp: bit depth not supported"},
         {[](bmp_spec& m) { m.bpp = 8, m.compression = 1; }, "refused.bmp: bit depth not supported"},
         {[](bmp_spec& m) { m.header_size = 12; }, "refused.bmp: information header of 12 bytes not supported"},
@@ -109,10 +106,7 @@ TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_are_refused)
 // the file holds it, moved to the image format's width by shifting.
 TEST_F(bmp_test, any_mask_layout_of_16_and_32_bits_is_read)
 {
-    const struct {
-        uint16_t bpp;
-        uint32_t file[3], image[4];
-    } layouts[] = {
+    const struct { uint16_t bpp; uint32_t file[3], image[4]; } layouts[] = {
         {16, {0x0030, 0x000E, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // 2-3-1 bits: fits 5-6-5
         {16, {0x7C00, 0x03E0, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // a gap below green
         {16, {0xFF00, 0x00F0, 0x0003}, {0xFF0000, 0xFF00, 0xFF, 0}},  // 8 bits of red: 8-8-8

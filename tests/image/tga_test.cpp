@@ -66,9 +66,7 @@ TEST_F(tga_test, row_order_identification_and_colour_map_are_honoured)
 
 TEST_F(tga_test, only_uncompressed_true_colour_is_read)
 {
-    const struct {
-        uint8_t type, bpp;
-    } refused[] = {{10, 24}, {1, 8}, {3, 8}, {2, 8}, {2, 15}, {0, 24}};
+    const struct { uint8_t type, bpp; } refused[] = {{10, 24}, {1, 8}, {3, 8}, {2, 8}, {2, 15}, {0, 24}};
     for (auto& r : refused) {
         image_t img;
         clear_log();

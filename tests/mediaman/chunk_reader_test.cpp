@@ -50,7 +50,8 @@ struct client : data_container {
 std::string chunk(unsigned short id, const std::string& own, const std::string& subs = "", int size_delta = 0)
 {
     uint32_t n = (uint32_t)(6 + own.size() + subs.size() + size_delta);
-    return std::string{(char)id, (char)(id >> 8), (char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)} + own + subs;
+    return std::string{(char)id, (char)(id >> 8), (char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)} + own +
+           subs;
 }
 
 int node_id(chunk_node* n)
@@ -186,11 +187,7 @@ TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks)
 // the tree: the read fails and no tree is handed over.
 TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
 {
-    const struct {
-        int p1n, p2n, p3result;
-        std::string bytes;
-        const char* message;
-    } cases[] = {
+    const struct { int p1n, p2n, p3result; std::string bytes; const char* message; } cases[] = {
         {2, 6, 0, sample(), "_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"},
         {0, 4, 0, sample(), nullptr},  // "ab" is then parsed as the start of a sub-chunk
         {2, 4, -1, sample(), "_read_chunk(): unable to process chunk 3"},

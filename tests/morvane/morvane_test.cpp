@@ -125,10 +125,7 @@ TEST_F(morvane_test, script_functions_refuse_slots_and_modes_beyond_their_limits
     startup("make_cams_array(morvane, 1)\ncreate_cam3d(morvane, 0)\n");
     ASSERT_EQ(mrv.init(), 0);
     cam3d_t* first = cam(0);
-    const struct {
-        const char* statement;
-        const char* message;
-    } refused[] = {
+    const struct { const char* statement; const char* message; } refused[] = {
         {"create_cam3d(morvane, 1)", "invalid pointer: mrv->cams[1]=0"},
         {"get_camera(morvane, -1, &c)", "invalid pointer: mrv->cams[-1]=0"},
         {"get_rmode(c, 32, &m)", "invalid pointer: _rmode=0"},

@@ -266,10 +266,7 @@ TEST_F(render_test, render_mode_follows_distance_ahead_and_bbox_axes_reach_the_c
         cam.rmodes[i].minz = ranges[i][0], cam.rmodes[i].maxz = ranges[i][1];
     makeIdentityMatrix(cam.orient.trans_m);  // looking down -z
     set_v(cam.wpos.trans_v, 0, 0, 0, 1);
-    const struct {
-        float z;
-        int mode;
-    } cases[] = {{-5, 0}, {-20, 1}, {-60, 2}, {30, 2}, {-2000, 2}};
+    const struct { float z; int mode; } cases[] = {{-5, 0}, {-20, 1}, {-60, 2}, {30, 2}, {-2000, 2}};
     cam.setup_frame();
     mesh_t m;
     for (const auto& c : cases) {

@@ -80,10 +80,7 @@ TEST_F(anim_bsp_chunks_test, chunks_read_as_laid_out_and_write_back_byte_for_byt
 
 TEST_F(anim_bsp_chunks_test, bad_kinds_links_and_numbers_are_refused)
 {
-    const struct {
-        std::string bytes;
-        const char* message;
-    } cases[] = {
+    const struct { std::string bytes; const char* message; } cases[] = {
         {chunk("CSTK", "s", le32(1) + le32(7) + le32(1) + le32(5) + f32({0, 0, 0})), "unknown keyframe type: 7"},
         {chunk("ANIM", "a", std::string(1, '\0') + le32(1) + chunk("BSPT", "t", "")),
          "found an invalid ANIM sub-chunk"},

@@ -131,10 +131,7 @@ TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_are_refused)
 {
     const std::string mesh = chunk("MESH", "tri", triangle_payload()), mat = material_chunk("m");
     const size_t m = 12, shad1 = 10 + 8, shad2 = shad1 + 9 + 96;  // payload offsets
-    const struct {
-        std::string bytes;
-        const char* message;
-    } cases[] = {
+    const struct { std::string bytes; const char* message; } cases[] = {
         {patched(mesh, m + 68, le32(0)), "invalid mesh counts (nverts=3 vasize=0)"},
         {patched(mesh, m + 64, le32(1 << 28)), "vertex array does not fit"},
         {patched(mesh, m + 168, le32(-1)), "invalid polygon count -1"},
@@ -165,11 +162,7 @@ TEST_F(geometry_chunks_test, objects_that_cannot_be_stored_are_refused_by_the_wr
 {
     mesh_t* bad_index = new_triangle();
     bad_index->vi[2] = 3;
-    const struct {
-        const char* type;
-        groupable_t* object;
-        const char* message;
-    } cases[] = {
+    const struct { const char* type; groupable_t* object; const char* message; } cases[] = {
         {"MESH", KD_NEW mesh_t, "invalid mesh type"},
         {"MESH", bad_index, "polygon 0 does not index the mesh's vertex array"},
         {"MATL", new_material(std::string(260, 'p').c_str()), "texture path longer than 259 characters"},

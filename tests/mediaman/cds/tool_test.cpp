@@ -30,11 +30,7 @@ TEST_F(cds_tool_test, lists_and_extracts)
     std::string p = write_file("c.cds", c), cut = write_file("cut.cds", c.substr(0, c.size() - 1)),
                 tail = write_file("tail.cds", c + "GR");
     // The arguments, the exit status and a line of what the tool printed (both streams).
-    const struct {
-        std::string args;
-        int status;
-        const char* said;
-    } runs[] = {
+    const struct { std::string args; int status; const char* said; } runs[] = {
         {"list " + p, 0, "4 chunk(s)"},
         {"list " + p, 0, "/a/b/ (start=20 size=0)"},
         {"list " + p, 0, "../tex/x.tga (pos=46 size=3)"},

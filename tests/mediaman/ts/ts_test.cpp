@@ -462,10 +462,7 @@ TEST_F(ts_test, foreign_headers_and_hostile_sizes_counts_and_links_fail_the_file
     for (int k = 0; k < 20; ++k)
         deep.u8(1).s("n").u8(1).s("p").i32(11).u8(1);
     const std::string g = chunk("Grou", 1, 1, 0, group("g"));
-    const struct {
-        std::string file;
-        const char* message;
-    } cases[] = {
+    const struct { std::string file; const char* message; } cases[] = {
         {ts_file(g, "Caligari V00.01ALH"), "Cannot read file in ASCII format"},
         {ts_file(g, "Caligari V00.01BHL"), "file in big endian, DNE"},
         {ts_file(g, "Caligari V00.02BLH"), nullptr},
