@@ -68,6 +68,11 @@ std::string golden()
 
 class cds_test : public vantrel_test::log_test {
 protected:
+    void SetUp() override
+    {
+        log_test::SetUp();
+        io = prepare(c);
+    }
     void TearDown() override
     {
         mc_fail_after(-1);
@@ -87,15 +92,15 @@ protected:
     // Opening leaves the lists owning nothing: these make the container own
     // what it reads (all of it with load) from a file of the test directory
     // (written first from bytes when given).
-    int open(cds& c, const char* name, const std::string& bytes = "", bool all = false)
+    int open(cds& into, const char* name, const std::string& bytes = "", bool all = false)
     {
         if (!bytes.empty())
             write_file(name, bytes);
-        int r = all ? c.load(path(name).c_str()) : c.open(path(name).c_str());
-        c.delete_type_objects();
+        int r = all ? into.load(path(name).c_str()) : into.open(path(name).c_str());
+        into.delete_type_objects();
         return r;
     }
-    int load(cds& c, const char* name, const std::string& bytes = "") { return open(c, name, bytes, true); }
+    int load(cds& into, const char* name, const std::string& bytes = "") { return open(into, name, bytes, true); }
 
     static test_obj* add_test(test_io* io, const char* name, int value, group_t* parent)
     {
@@ -114,6 +119,9 @@ protected:
                 return static_cast<cds_group_t*>(n->object);
         return nullptr;
     }
+
+    cds c;  // knows the TEST type, read by io
+    test_io* io = nullptr;
 };
 
 TEST_F(cds_test, writes_the_golden_container_byte_for_byte)
@@ -122,19 +130,19 @@ TEST_F(cds_test, writes_the_golden_container_byte_for_byte)
     const std::filesystem::path here = std::filesystem::current_path();
     std::filesystem::current_path(dir);  // the entry names a file of the current directory
     {
-        cds c;
-        test_io* io = prepare(c);
-        c.objects.insert(KD_NEW groupable_t);  // the CDSI marker
-        cds_group_t* a = c.add_group("a");
-        cds_group_t* b = c.add_group("b");
-        cds_group_t* tex = c.add_group("tex");
+        cds w;
+        test_io* wio = prepare(w);
+        w.objects.insert(KD_NEW groupable_t);  // the CDSI marker
+        cds_group_t* a = w.add_group("a");
+        cds_group_t* b = w.add_group("b");
+        cds_group_t* tex = w.add_group("tex");
         b->parent = a;
         chunk_entry_t* e = KD_NEW chunk_entry_t;
         e->set_name("x.tga");
         e->parent = tex;
-        c.chunk_file.objects.insert(e);
-        add_test(io, "t", 7, nullptr);
-        ASSERT_EQ(c.create(path("out.cds").c_str()), 0);
+        w.chunk_file.objects.insert(e);
+        add_test(wio, "t", 7, nullptr);
+        ASSERT_EQ(w.create(path("out.cds").c_str()), 0);
         EXPECT_EQ(a->size, 10);
         EXPECT_EQ(b->size, 0);
     }
@@ -146,8 +154,6 @@ TEST_F(cds_test, reads_the_golden_container_back)
 {
     std::string g = golden();
     write_file("in.cds", g);
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(load(c, "in.cds"), 0);
     EXPECT_EQ(c.curr_group, nullptr);
 
@@ -202,8 +208,6 @@ TEST_F(cds_test, reads_the_golden_container_back)
 
 TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
 {
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(load(c, "a.cds", test_chunk("a", 1)), 0);
     ASSERT_EQ(io->objects.count, 1);
     test_obj* earlier = static_cast<test_obj*>(io->objects.first->object);
@@ -219,8 +223,6 @@ TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
 
 TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
 {
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(open(c, "n.cds", hdr("GROU", 14, "a") + test_chunk("m", 5) + test_chunk("r", 6)), 0);
 
     ASSERT_EQ(c.read_chunk(0u, CDS_IN_FILE, nullptr, 0), 0);
@@ -251,8 +253,6 @@ TEST_F(cds_test, read_chunk_by_name_and_path)
     // /a holds /a/inner (holding m = 1) and its own m = 2; r = 3 is outside.
     std::string inner = hdr("GROU", 14, "inner") + test_chunk("m", 1);
     std::string a = inner + test_chunk("m", 2);
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(open(c, "p.cds", hdr("GROU", (int32_t)a.size(), "a") + a + test_chunk("r", 3)), 0);
 
     ASSERT_EQ(c.read_chunk("m", CDS_IN_FILE, nullptr, 0), 0);
@@ -291,17 +291,17 @@ TEST_F(cds_test, truncation_at_every_byte_keeps_only_what_the_file_holds)
         SCOPED_TRACE(testing::Message() << "length " << len);
         write_file("t.cds", g.substr(0, len));
         clear_log();
-        cds c;
-        test_io* io = prepare(c);
-        EXPECT_EQ(load(c, "t.cds"), 0);
+        cds t;
+        test_io* tio = prepare(t);
+        EXPECT_EQ(load(t, "t.cds"), 0);
         EXPECT_EQ(log_has(" at byte "), std::count(std::begin(whole), std::end(whole), len) == 0);
-        for (d_node* n = c.chunk_grou.objects.first; n; n = n->next) {
+        for (d_node* n = t.chunk_grou.objects.first; n; n = n->next) {
             cds_group_t* grp = static_cast<cds_group_t*>(n->object);
             EXPECT_LE(grp->start + grp->size, (long)len);
         }
-        chunk_entry_t* e = c._get_file_entry("/tex/x.tga");
+        chunk_entry_t* e = t._get_file_entry("/tex/x.tga");
         EXPECT_EQ(e != nullptr, len >= tex_end);
-        EXPECT_EQ(io->objects.count, len == g.size() ? 1 : 0);
+        EXPECT_EQ(tio->objects.count, len == g.size() ? 1 : 0);
     }
 }
 
@@ -334,21 +334,19 @@ TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail
         SCOPED_TRACE(k.message);
         write_file("h.cds", k.bytes);
         clear_log();
-        cds c;
-        test_io* io = prepare(c);
-        EXPECT_EQ(load(c, "h.cds"), k.result);
+        cds t;
+        test_io* tio = prepare(t);
+        EXPECT_EQ(load(t, "h.cds"), k.result);
         EXPECT_TRUE(log_has(k.message));
-        EXPECT_EQ(io->objects.count, k.kept);
-        EXPECT_EQ(c.chunk_file.objects.count, 0);
+        EXPECT_EQ(tio->objects.count, k.kept);
+        EXPECT_EQ(t.chunk_file.objects.count, 0);
         if (&k == &cases[0]) {  // the read error line, then its reason
             EXPECT_TRUE(log_has("read error on " + path("h.cds") + " at byte 14"));
             EXPECT_FALSE(log_has("at byte 14: "));
         }
-        EXPECT_EQ(c.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1);
+        EXPECT_EQ(t.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1);
     }
     // The chunk searched for is cut short: it cannot be read.
-    cds c;
-    prepare(c);
     ASSERT_EQ(open(c, "s.cds", test_chunk("a", 1) + hdr("TEST", 4, "b") + "xy"), 0);
     EXPECT_EQ(c.read_chunk("b", CDS_IN_FILE, nullptr, 0), -1);
 }
@@ -358,8 +356,6 @@ TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail
 TEST_F(cds_test, a_search_from_an_empty_group_scans_on_to_the_end)
 {
     write_file("in.cds", golden());
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(open(c, "in.cds"), 0);
     ASSERT_EQ(c.read_chunk("x.tga", CDS_IN_GROUP, "/a/b", 0), 0);
     EXPECT_NE(c._get_file_entry("/tex/x.tga"), nullptr);
@@ -373,8 +369,6 @@ TEST_F(cds_test, a_search_from_an_empty_group_scans_on_to_the_end)
 TEST_F(cds_test, an_id_of_254_characters_is_the_longest)
 {
     std::string id(254, 'k');
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(load(c, "k.cds", test_chunk(id, 3)), 0);
     EXPECT_EQ(std::string(static_cast<test_obj*>(io->objects.first->object)->name), id);
 
@@ -391,8 +385,6 @@ TEST_F(cds_test, deeply_nested_groups_read_and_close)
     std::string body = test_chunk("leaf", 9);
     for (int i = depth - 1; i >= 0; --i)
         body = hdr("GROU", (int32_t)body.size(), "g" + std::to_string(i)) + body;
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(load(c, "deep.cds", body + test_chunk("after", 1)), 0);
     ASSERT_EQ(io->objects.count, 2);
     test_obj* leaf = static_cast<test_obj*>(io->objects.first->object);
@@ -406,8 +398,6 @@ TEST_F(cds_test, deeply_nested_groups_read_and_close)
 
 TEST_F(cds_test, a_reader_that_reads_past_its_chunk_fails)
 {
-    cds c;
-    test_io* io = prepare(c);
     io->overread = true;
     EXPECT_EQ(load(c, "o.cds", test_chunk("a", 1) + test_chunk("b", 2)), -1);
     EXPECT_TRUE(log_has("read error on"));
@@ -417,8 +407,6 @@ TEST_F(cds_test, a_reader_that_reads_past_its_chunk_fails)
 TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)
 {
     // Enough chunks for the size fields to span many blocks of the file.
-    cds c;
-    test_io* io = prepare(c);
     cds_group_t* outer = c.add_group("outer");
     cds_group_t* inner = c.add_group("inner");
     inner->parent = outer;
@@ -449,8 +437,6 @@ TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)
 
 TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
 {
-    cds c;
-    prepare(c);
     cds_group_t* r = c.add_group("r");
     cds_group_t* x = create_cds_group("x");
     cds_group_t* r2 = create_cds_group("r");
@@ -466,12 +452,11 @@ TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
 TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
 {
     std::string inner = hdr("FILE", (int32_t)tga.size(), "x.tga") + tga;
-    cds outer, in;
-    prepare(outer);
+    cds in;
     prepare(in);
-    ASSERT_EQ(load(outer, "outer.cds", test_chunk("pad", 1) + hdr("FILE", (int32_t)inner.size(), "inner.cds") + inner),
+    ASSERT_EQ(load(c, "outer.cds", test_chunk("pad", 1) + hdr("FILE", (int32_t)inner.size(), "inner.cds") + inner),
               0);
-    ASSERT_EQ(outer.open_file(in, "/inner.cds"), 0);
+    ASSERT_EQ(c.open_file(in, "/inner.cds"), 0);
     ASSERT_EQ(in.read_all(), 0);
     CFile f;
     ASSERT_EQ(in.open_file(f, "/x.tga"), 0);
@@ -484,16 +469,46 @@ TEST_F(cds_test, allocation_failures_while_reading_release_everything)
 {
     write_file("in.cds", golden());
     for (int i = 0; i < 40; ++i) {
-        cds c;
-        prepare(c);
+        cds t;
+        prepare(t);
         mc_fail_after(i);
-        int r = load(c, "in.cds");
+        int r = load(t, "in.cds");
         mc_fail_after(-1);
         if (r == 0) {
-            EXPECT_EQ(c.chunk_file.objects.count, 1);
+            EXPECT_EQ(t.chunk_file.objects.count, 1);
             break;
         }
     }
+}
+
+// The vantrel-cds tool as built next to the tests (ctest runs them from the
+// build directory).
+TEST_F(cds_test, the_tool_lists_and_extracts)
+{
+    const char* tool = "tools/vantrel-cds";
+    if (!vantrel_test::program_built(tool))
+        GTEST_SKIP() << tool << " is not built";
+    std::string file = hdr("FILE", 3, "x.tga") + "abc";
+    std::string bytes = hdr("GROU", 10, "a") + hdr("GROU", 0, "b") + hdr("GROU", (int)file.size(), "tex") + file;
+    std::string p = write_file("c.cds", bytes), cut = write_file("cut.cds", bytes.substr(0, bytes.size() - 1)),
+                tail = write_file("tail.cds", bytes + "GR");
+    // The arguments, the exit status and a line of what the tool printed (both streams).
+    const struct { std::string args; int status; const char* said; } runs[] = {
+        {"list " + p, 0, "4 chunk(s)"},
+        {"list " + p, 0, "/a/b/ (start=20 size=0)"},
+        {"list " + p, 0, "../tex/x.tga (pos=46 size=3)"},
+        {"extract " + p + " /tex/x.tga " + path("x.tga"), 0, ""},
+        {"extract " + p + " /x.tga " + path("y.tga"), 1, "holds no embedded file /x.tga"},
+        {"list " + cut, 1, "chunk FILE x.tga at byte 32 runs past the end of the file"},
+        {"list " + tail, 0, "2 trailing byte(s)"},
+        {"", 2, "usage: vantrel-cds list <container>"},
+    };
+    for (const auto& r : runs) {
+        std::string out;
+        EXPECT_EQ(vantrel_test::run_program(tool, r.args, &out), r.status) << r.args << "\n" << out;
+        EXPECT_NE(out.find(r.said), std::string::npos) << r.args << "\n" << out;
+    }
+    EXPECT_EQ(read_file("x.tga"), "abc");
 }
 
 }  // namespace
