@@ -242,7 +242,7 @@ TEST_F(engine_test, complete_module_library_loads_runs_and_unloads)
 // A drive is dropped and either separator works; the library is always looked
 // up below the current directory. Incomplete or missing libraries leave
 // nothing loaded.
-TEST_F(engine_test, module_paths_stay_relative_and_bad_libraries_leave_nothing_loaded)
+TEST_F(engine_test, module_paths_stay_relative_and_whole_and_bad_libraries_leave_nothing_loaded)
 {
     std::string here = std::filesystem::current_path().generic_string();
     const std::string paths[] = {"C:good_module", ".\\good_module", here + "/good_module", "half_module",
@@ -255,13 +255,9 @@ TEST_F(engine_test, module_paths_stay_relative_and_bad_libraries_leave_nothing_l
     EXPECT_FALSE(platform_library_loaded("./half_module" VANTREL_MODULE_SUFFIX));
     EXPECT_EQ(e.load_module(nullptr), -1);
     EXPECT_EQ(e.modules.count, 0);
-}
-
-// A module path is never cut: where the system allows, one longer than the
-// old 260 characters loads from where it says; one beyond the system's limit
-// is refused as it is.
-TEST_F(engine_test, long_module_paths_load_whole_or_are_refused)
-{
+    // A module path is never cut: where the system allows, one longer than
+    // the old 260 characters loads from where it says; one beyond the
+    // system's limit is refused as it is.
     if (PLATFORM_PATH_MAX > 400) {
         std::string deep = "deep_modules/" + std::string(200, 'a') + "/" + std::string(100, 'b');
         std::filesystem::create_directories(deep);

@@ -35,8 +35,9 @@ struct data_proc : chunk_proc {
 struct client : data_container {
     std::function<int(chunk_node*)> on_tree;
     int trees = 0;
-    client()
+    explicit client(chunk_proc** _procs = nullptr)
     {
+        procs = _procs;
         header.add("id", (unsigned short)0);
         header.add("size", (unsigned int)0);
     }
@@ -91,8 +92,7 @@ std::string sample()
 
 TEST_F(chunk_reader_test, reads_the_tree_and_hands_it_over)
 {
-    client c;
-    c.procs = procs;
+    client c(procs);
     char* kept = nullptr;
     c.on_tree = [&](chunk_node* root) {
         EXPECT_EQ(node_id(root), 1);
@@ -146,8 +146,7 @@ TEST_F(chunk_reader_test, each_chunks_data_is_freed_the_way_its_processor_made_i
 {
     object_proc o2(2);
     chunk_proc* mixed[] = {&p1, &o2, &p3, nullptr};
-    client c;
-    c.procs = mixed;
+    client c(mixed);
     for (int k = 0; k < 4; ++k) {
         o2.result = k == 3 ? -1 : 0;
         c.on_tree = [&](chunk_node*) { return decoded::alive == 2 && k == 1 ? -1 : 0; };
@@ -196,8 +195,7 @@ TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
         {2, 4, 0, chunk(1, "ab", "", -8), "chunk not processed correctly: id(1) size(0) read(6)"},  // below its header
     };
     for (const auto& k : cases) {
-        client c;
-        c.procs = procs;
+        client c(procs);
         p1.n = k.p1n, p2.n = k.p2n, p3.result = k.p3result;
         clear_log();
         EXPECT_EQ(read(k.bytes, c), -1) << k.p1n << k.p2n << k.p3result;
@@ -206,36 +204,21 @@ TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
             EXPECT_TRUE(log_has(k.message)) << k.message;
         }
     }
-    client c;
-    c.procs = procs;
+    client c(procs);
     p1.n = 2, p2.n = 4, p3.result = 0;
     c.on_tree = [](chunk_node*) { return -1; };
     EXPECT_EQ(read(sample(), c), -1);
 }
 
-TEST_F(chunk_reader_test, truncation_at_every_byte_fails_cleanly)
-{
-    std::string s = sample();
-    for (size_t len = 0; len < s.size(); ++len) {
-        client c;
-        c.procs = procs;
-        clear_log();
-        EXPECT_EQ(read(s.substr(0, len), c), -1) << "length " << len;
-        EXPECT_TRUE(log_has("reached eof")) << "length " << len;
-    }
-}
-
 TEST_F(chunk_reader_test, deep_nesting_is_refused_not_overflowed)
 {
-    vantrel::default_proc skip;
     data_proc p0(0, 0);
     chunk_proc* nest[] = {&p0, nullptr};
     // CHUNK_MAX_DEPTH levels are read, one more is refused.
     std::string ok = chunk(0, "");
     for (int i = 1; i < CHUNK_MAX_DEPTH; ++i)
         ok = chunk(0, "", ok);
-    client c;
-    c.procs = nest;
+    client c(nest);
     EXPECT_EQ(read(ok, c), 0);
     EXPECT_EQ(read(chunk(0, "", ok), c), -1);
     EXPECT_TRUE(log_has("_read_chunk(): chunks nested deeper than 1024"));
@@ -263,13 +246,19 @@ TEST_F(chunk_reader_test, the_header_layout_is_the_clients)
     EXPECT_EQ(end, 9);
 }
 
-TEST_F(chunk_reader_test, allocation_failures_release_everything)
+TEST_F(chunk_reader_test, truncations_and_allocation_failures_fail_cleanly)
 {
+    std::string s = sample();
+    for (size_t len = 0; len < s.size(); ++len) {
+        client c(procs);
+        clear_log();
+        EXPECT_EQ(read(s.substr(0, len), c), -1) << "length " << len;
+        EXPECT_TRUE(log_has("reached eof")) << "length " << len;
+    }
     for (int i = 0; i < 60; ++i) {
-        client c;
-        c.procs = procs;
+        client c(procs);
         mc_fail_after(i);
-        int r = read(sample(), c);
+        int r = read(s, c);
         mc_fail_after(-1);
         if (r == 0)
             break;

@@ -124,7 +124,7 @@ TEST_F(anim_bsp_chunks_test, bad_kinds_links_and_numbers_are_refused)
     refused("unsupported keyframe type");
 }
 
-TEST_F(anim_bsp_chunks_test, every_cut_keeps_the_complete_chunks_and_no_partial_object)
+TEST_F(anim_bsp_chunks_test, every_cut_and_failed_allocation_keeps_only_complete_objects)
 {
     write_file("t.cds", container);
     CFileE whole(path("t.cds").c_str(), OM_RB);
@@ -136,12 +136,7 @@ TEST_F(anim_bsp_chunks_test, every_cut_keeps_the_complete_chunks_and_no_partial_
         c.read_all();
         EXPECT_EQ(total(c), (len >= bspt) + (len >= cstk)) << len;
     }
-}
-
-TEST_F(anim_bsp_chunks_test, every_failed_allocation_of_the_readers_fails_cleanly)
-{
-    write_file("c.cds", container);
-    every_failed_allocation_fails("c.cds", 3, 15, total);
+    every_failed_allocation_fails("t.cds", 3, 15, total);
 }
 
 // A two-room level compiled, stored and read back stores the same bytes

@@ -308,7 +308,7 @@ TEST_F(cds_test, truncation_at_every_byte_keeps_only_what_the_file_holds)
 // Unknown types are skipped. Chunks that claim bytes the file does not have are dropped with a warning
 // and reading ends there with 0; malformed ones fail with the read error,
 // "read error on <file> at byte <offset>", the reason on a line of its own.
-TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail)
+TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_and_overreads_fail)
 {
     struct {
         std::string bytes;
@@ -349,6 +349,11 @@ TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail
     // The chunk searched for is cut short: it cannot be read.
     ASSERT_EQ(open(c, "s.cds", test_chunk("a", 1) + hdr("TEST", 4, "b") + "xy"), 0);
     EXPECT_EQ(c.read_chunk("b", CDS_IN_FILE, nullptr, 0), -1);
+    // A reader that reads past its chunk fails the read.
+    io->overread = true;
+    EXPECT_EQ(load(c, "o.cds", test_chunk("a", 1) + test_chunk("b", 2)), -1);
+    EXPECT_TRUE(log_has("read error on"));
+    EXPECT_TRUE(log_has("read past the chunk's end"));
 }
 
 // The golden container's /a/b is an empty group: a search from it goes on to
@@ -394,14 +399,6 @@ TEST_F(cds_test, deeply_nested_groups_read_and_close)
     // And they write back to the same bytes.
     ASSERT_EQ(c.create(path("deep2.cds").c_str()), 0);
     EXPECT_EQ(read_file("deep2.cds"), read_file("deep.cds"));
-}
-
-TEST_F(cds_test, a_reader_that_reads_past_its_chunk_fails)
-{
-    io->overread = true;
-    EXPECT_EQ(load(c, "o.cds", test_chunk("a", 1) + test_chunk("b", 2)), -1);
-    EXPECT_TRUE(log_has("read error on"));
-    EXPECT_TRUE(log_has("read past the chunk's end"));
 }
 
 TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)

@@ -176,7 +176,7 @@ TEST_F(geometry_chunks_test, objects_that_cannot_be_stored_are_refused_by_the_wr
     }
 }
 
-TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_keeping_whole_chunks_only)
+TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_and_every_failed_allocation_fails)
 {
     const std::string full = container();
     const size_t mesh_end = 10 + 12 + 204, text_end = mesh_end + 13, modl_end = text_end + 10 + 68 + 216;
@@ -191,6 +191,11 @@ TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_keeping_whol
         EXPECT_EQ(count(c, "MODL"), len >= modl_end) << len;
         EXPECT_EQ(count(c, "MATL"), 0) << len;
     }
+    // Without the group: what a failed allocation does to a group is the container's.
+    write_file("a.cds", full.substr(10));
+    every_failed_allocation_fails("a.cds", 4, 20, [](cds& c) {
+        return count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL");
+    });
 }
 
 // The readers on their own, given a payload cut short: the header either
@@ -227,15 +232,6 @@ TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
             }
         }
     }
-}
-
-TEST_F(geometry_chunks_test, every_failed_allocation_of_the_loaders_fails_cleanly)
-{
-    // Without the group: what a failed allocation does to a group is the container's.
-    write_file("a.cds", container().substr(10));
-    every_failed_allocation_fails("a.cds", 4, 20, [](cds& c) {
-        return count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL");
-    });
 }
 
 }  // namespace

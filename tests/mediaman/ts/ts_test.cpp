@@ -500,7 +500,7 @@ std::vector<size_t> boundaries(const std::string& d)
     return b;
 }
 
-TEST_F(ts_test, every_truncation_fails_cleanly_unless_cut_behind_a_chunk)
+TEST_F(ts_test, every_truncation_fails_cleanly_unless_cut_behind_a_chunk_and_every_failed_allocation_is_released)
 {
     std::string data = ts_file(chunk("Grou", 1, 9, 0, group("g")) + chunk("PolH", 6, 2, 9, polh("p", 6, {{0, 1, 2}})) +
                                chunk("Mat1", 6, 3, 2, mat1(1, 0, 0, "t")) +
@@ -513,10 +513,7 @@ TEST_F(ts_test, every_truncation_fails_cleanly_unless_cut_behind_a_chunk)
         bool at_boundary = std::find(cuts.begin(), cuts.end(), n) != cuts.end();
         ASSERT_EQ(load(f, data.substr(0, n)), at_boundary) << n;
     }
-}
-
-TEST_F(ts_test, every_failed_allocation_is_released)
-{
+    // Every failed allocation is released.
     std::string path = write_file("t.cob", ts_file(scene()));
     for (int n = 0; n < 700; ++n) {
         mc_fail_after(n);
