@@ -159,14 +159,9 @@ TEST_F(bmp_test, every_write_option_reads_back)
             EXPECT_EQ((uint8_t)file[30], masks ? 3 : 0);
             EXPECT_EQ(file.size(), 54 + (masks ? 12 : 0) + 3 * ((5 * expected.fields.nbytes() + 3) & ~3u));
         }
-}
-
-// Blue in the high byte of 24 bits, alpha in the low byte of 32: a header
-// cannot say so, so they are written converted to the default.
-TEST_F(bmp_test, formats_a_header_cannot_describe_are_written_converted)
-{
-    const bit_fields_t formats[] = {{0xFF, 0xFF00, 0xFF0000, 0}, {0xFF000000u, 0xFF0000, 0xFF00, 0xFF}};
-    for (bit_fields_t f : formats) {
+    // Blue in the high byte of 24 bits, alpha in the low byte of 32: a header
+    // cannot say so, so they are written converted to the default.
+    for (bit_fields_t f : {bit_fields_t{0xFF, 0xFF00, 0xFF0000, 0}, bit_fields_t{0xFF000000u, 0xFF0000, 0xFF00, 0xFF}}) {
         image_t img, back;
         ASSERT_EQ(img.alloc_bits(5, 3, f.red_mask, f.green_mask, f.blue_mask, f.alpha_mask), 0);
         fill_pattern(&img);

@@ -119,15 +119,12 @@ TEST_F(testdata_test, every_file_is_read_or_refused_with_a_message)
     EXPECT_GT(files, 80);
 }
 
-TEST_F(testdata_test, truncated_copies_of_a_real_file_fail)
+TEST_F(testdata_test, truncated_copies_and_huge_declared_sizes_fail_before_allocating)
 {
     // 18 header bytes and 2 pixels of 16 bits; a footer follows that readers may ignore.
     std::filesystem::copy_file(root + "tga/pillow/rgba16.tga", path("rgba16.tga"));
     expect_truncations_fail(".tga", read_file("rgba16.tga"), 22);
-}
-
-TEST_F(testdata_test, huge_declared_size_is_refused_before_allocating)
-{
+    // A huge declared size is refused before allocating.
     image_t img;
     std::string p = root + "bmp/bad/reallybig.bmp";
     EXPECT_EQ(image_read(&img, p.c_str(), nullptr), -1);

@@ -33,7 +33,7 @@ TEST_F(tga_test, three_pixel_row_is_39_bytes_top_down_and_reads_back)
     EXPECT_TRUE(are_equal_images(&img, &back));
 }
 
-TEST_F(tga_test, sixteen_bits_read_as_565_without_attribute_bits)
+TEST_F(tga_test, sixteen_bits_row_order_and_colour_maps_read_as_the_header_says)
 {
     image_t img;
     ASSERT_EQ(read_bytes("a.tga", make_tga(2, 16, 0, 1, 1, "", "", 0, "\x34\x12"), &img), 0);
@@ -44,18 +44,15 @@ TEST_F(tga_test, sixteen_bits_read_as_565_without_attribute_bits)
     ASSERT_EQ(read_bytes("b.tga", make_tga(2, 16, 1, 1, 1, "", "", 0, "\x34\x12"), &img), 0);
     EXPECT_EQ(img.fields.red_mask, 0x7C00u);
     EXPECT_EQ(img.fields.alpha_mask, 0x8000u);
-}
 
-// A colour map stores each entry in whole bytes: a 15-bit entry takes 2
-// bytes (its top bit unused), so the map skipped is entries times the entry
-// size rounded up to bytes; 15 / 8 = 1 byte would start the pixels inside it.
-TEST_F(tga_test, row_order_identification_and_colour_map_are_honoured)
-{
+    // A colour map stores each entry in whole bytes: a 15-bit entry takes 2
+    // bytes (its top bit unused), so the map skipped is entries times the
+    // entry size rounded up to bytes; 15 / 8 = 1 byte would start the pixels
+    // inside it.
     std::string rows = "\x01\x02\x03\x04\x05\x06";  // two rows of one 24-bit pixel
     for (uint8_t desc : {0x00, 0x20})
         for (uint8_t entry_bits : {15, 16, 24, 32}) {
             std::string map(3 * ((entry_bits + 7) / 8), '\x7F');  // three entries, skipped
-            image_t img;
             ASSERT_EQ(read_bytes("o.tga", make_tga(2, 24, desc, 1, 2, "hello", map, entry_bits, rows), &img), 0);
             uint32_t top = pixel_at(img.bits, 3), bottom = pixel_at(img.bits + 4, 3);
             EXPECT_EQ(top, desc ? 0x030201u : 0x060504u) << (int)entry_bits;
