@@ -33,12 +33,24 @@ void on_idle()
     ++idle_calls;
 }
 
+// Counts its runs in order; an action given to it runs once, on its next run,
+// before it records its name (so a module freed too early shows as a use
+// after free in the sanitizer build). Heap modules are freed by free_module.
 class counting_module : public ce_base_module {
 public:
     int runs = 0;
-    explicit counting_module(const char* n) { snprintf(name, sizeof name, "%s", n); }
+    std::function<void()> action;
+    explicit counting_module(const std::string& n)
+    {
+        snprintf(name, sizeof name, "%s", n.c_str());
+        destroy = [](ce_base_module* m) { delete m; };
+    }
     int execute() override
     {
+        std::function<void()> once;
+        once.swap(action);
+        if (once)
+            once();
         ++runs;
         trace.push_back(name);
         return -1;  // a failing module does not stop the pass
@@ -133,7 +145,7 @@ TEST_F(engine_test, modules_run_in_order_every_call_or_when_due_without_catching
 TEST_F(engine_test, module_ids_follow_the_tail_and_names_compare_on_64_characters)
 {
     std::string long_name(63, 'x');
-    counting_module m1(long_name.c_str()), m2("m2"), m3("m3"), m4("m4"), m5("m5");
+    counting_module m1(long_name), m2("m2"), m3("m3"), m4("m4"), m5("m5");
     EXPECT_EQ(e.add_module(&m1), 1);
     EXPECT_EQ(e.add_module(&m2), 2);
     EXPECT_EQ(e.add_module(&m3), 3);
@@ -159,24 +171,6 @@ TEST_F(engine_test, module_ids_follow_the_tail_and_names_compare_on_64_character
     EXPECT_EQ(scope.get_var("m5"), static_cast<r_var*>(&m5));
 }
 
-// A heap module whose action runs before it records its name, so a module
-// freed too early shows as a use after free in the sanitizer build.
-class acting_module : public ce_base_module {
-public:
-    std::function<void()> action;
-    explicit acting_module(char n) { snprintf(name, sizeof name, "%c", n), destroy = destroy_acting; }
-    int execute() override
-    {
-        std::function<void()> once;
-        once.swap(action);
-        if (once)
-            once();
-        trace.push_back(name);
-        return 0;
-    }
-    static void destroy_acting(ce_base_module* m) { delete m; }
-};
-
 TEST_F(engine_test, modules_may_change_the_list_during_a_pass)
 {
     // The module that acts on its first run, the action on module x (a: add,
@@ -187,9 +181,9 @@ TEST_F(engine_test, modules_may_change_the_list_during_a_pass)
     for (auto& c : cases) {
         cycle_engine eng;
         eng.init();
-        acting_module* m[4];
+        counting_module* m[4];
         for (int k = 0; k < 4; ++k)
-            m[k] = KD_NEW acting_module((char)('a' + k));
+            m[k] = KD_NEW counting_module(std::string(1, (char)('a' + k)));
         for (int k = 0; k < 3; ++k)
             eng.add_module(m[k]);
         const char verb = c[1][0], target[2] = {c[1][1], 0};
@@ -204,7 +198,7 @@ TEST_F(engine_test, modules_may_change_the_list_during_a_pass)
             eng.execute();
             EXPECT_EQ(std::accumulate(trace.begin(), trace.end(), std::string()), c[pass]) << c[0] << c[1];
         }
-        for (acting_module* x : m)
+        for (counting_module* x : m)
             if (verb != 'f' || x != m[target[0] - 'a'])
                 delete x;
     }
