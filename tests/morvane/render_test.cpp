@@ -187,7 +187,7 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     EXPECT_EQ(cam._state.leaves_drawn, level.stats.empty);
 }
 
-TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_solid_space)
+TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_solid_space_past_the_transparent_limit)
 {
     entity_t e;
     make_translate_m(e.model.matrix, 0, 0, 100);
@@ -234,18 +234,16 @@ TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_sol
         expect_balanced();
     }
     level.ents.delete_nodes();
-}
 
-TEST_F(render_test, transparent_meshes_beyond_the_limit_are_drawn_at_once_with_one_message)
-{
-    entity_t e;
+    // Transparent meshes beyond the limit are drawn at once, with one message.
+    entity_t many;
     const int n = TRANS_MESHES_MAX + 3;
-    ASSERT_EQ(e.model.alloc_meshes(n), 0);
+    ASSERT_EQ(many.model.alloc_meshes(n), 0);
     for (int i = 0; i < n; ++i)
-        e.model.meshes[i] = mesh_copy(0, 1);
-    e.model.skin = skin;
-    level.ents.insert(&e);
-    cam.wpos.trans_v[0] = -100;
+        many.model.meshes[i] = mesh_copy(0, 1);
+    many.model.skin = skin;
+    level.ents.insert(&many);
+    cam.stats.counters[STAT_MESHES] = 0;
     for (int round = 0; round < 2; ++round) {
         frame();
         EXPECT_EQ(cam._state.deferred_count, 0);

@@ -221,7 +221,7 @@ TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
     c.delete_type_objects();  // what was read now dies with the container
 }
 
-TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
+TEST_F(cds_test, read_chunk_by_number_counts_group_headers_by_name_follows_paths)
 {
     ASSERT_EQ(open(c, "n.cds", hdr("GROU", 14, "a") + test_chunk("m", 5) + test_chunk("r", 6)), 0);
 
@@ -246,11 +246,9 @@ TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
     EXPECT_TRUE(log_has("chunk 3 not found"));
     EXPECT_EQ(c.read_chunk((unsigned int)-1, CDS_IN_FILE, nullptr, 0), -1);
     EXPECT_TRUE(log_has("chunk -1 not found"));
-}
+    io->objects.delete_nodes();  // opening again forgets them
 
-TEST_F(cds_test, read_chunk_by_name_and_path)
-{
-    // /a holds /a/inner (holding m = 1) and its own m = 2; r = 3 is outside.
+    // By name and path: /a holds /a/inner (holding m = 1) and its own m = 2; r = 3 is outside.
     std::string inner = hdr("GROU", 14, "inner") + test_chunk("m", 1);
     std::string a = inner + test_chunk("m", 2);
     ASSERT_EQ(open(c, "p.cds", hdr("GROU", (int32_t)a.size(), "a") + a + test_chunk("r", 3)), 0);
@@ -401,7 +399,7 @@ TEST_F(cds_test, deeply_nested_groups_read_and_close)
     EXPECT_EQ(read_file("deep2.cds"), read_file("deep.cds"));
 }
 
-TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)
+TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched_and_name_cycles_are_refused)
 {
     // Enough chunks for the size fields to span many blocks of the file.
     cds_group_t* outer = c.add_group("outer");
@@ -430,10 +428,8 @@ TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)
     ASSERT_EQ(c.create(path("mixed.cds").c_str()), 0);
     mc_fail_after(-1);
     EXPECT_EQ(read_file("mixed.cds"), expect);
-}
 
-TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
-{
+    // A cycle of group names is refused.
     cds_group_t* r = c.add_group("r");
     cds_group_t* x = create_cds_group("x");
     cds_group_t* r2 = create_cds_group("r");

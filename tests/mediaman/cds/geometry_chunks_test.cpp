@@ -127,7 +127,7 @@ std::string patched(std::string bytes, size_t at, const std::string& with)
     return bytes.replace(at, with.size(), with);
 }
 
-TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_are_refused)
+TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_and_objects_that_cannot_be_stored_are_refused)
 {
     const std::string mesh = chunk("MESH", "tri", triangle_payload()), mat = material_chunk("m");
     const size_t m = 12, shad1 = 10 + 8, shad2 = shad1 + 9 + 96;  // payload offsets
@@ -156,20 +156,17 @@ TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_are_refused)
         EXPECT_EQ(count(c, "TEXT"), 1);
         EXPECT_EQ(count(c, "MESH") + count(c, "MODL") + count(c, "MATL") + count(c, "SHAD"), 0) << k.message;
     }
-}
-
-TEST_F(geometry_chunks_test, objects_that_cannot_be_stored_are_refused_by_the_writers)
-{
+    // Objects that cannot be stored are refused by the writers.
     mesh_t* bad_index = new_triangle();
     bad_index->vi[2] = 3;
-    const struct { const char* type; groupable_t* object; const char* message; } cases[] = {
+    const struct { const char* type; groupable_t* object; const char* message; } refused[] = {
         {"MESH", KD_NEW mesh_t, "invalid mesh type"},
         {"MESH", bad_index, "polygon 0 does not index the mesh's vertex array"},
         {"MATL", new_material(std::string(260, 'p').c_str()), "texture path longer than 259 characters"},
         {"MATL", new_material(nullptr), "invalid pointer: _tex_shad->tex.name=0"},
         {"SHAD", KD_NEW shader_t, "invalid shader type"},
     };
-    for (auto& k : cases) {
+    for (auto& k : refused) {
         clear_log();
         EXPECT_EQ(writer().add(k.type, k.object).create(path("w.cds").c_str()), -1) << k.message;
         EXPECT_TRUE(log_has(k.message)) << k.message;
