@@ -104,7 +104,7 @@ TEST_F(image_test, padding_brings_rows_to_four_bytes_and_conversion_rewrites_it)
     EXPECT_TRUE(log_has("invalid pointer: _fields"));
 }
 
-TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case)
+TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case_and_a_full_disk_fails_the_write)
 {
     image_io_t* io = get_extension_io(".BmP");
     ASSERT_NE(io, nullptr);
@@ -114,12 +114,8 @@ TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case)
     EXPECT_TRUE(log_has(".gif file format not recognized"));
     EXPECT_EQ(get_extension_io(nullptr), nullptr);
     EXPECT_TRUE(log_has("invalid pointer: _extension"));
-}
-
-// A write that fails, at once or only when the stream is flushed, is a
-// failure of image_write for both codecs (a device that is always full).
-TEST_F(image_test, a_full_disk_fails_the_write)
-{
+    // A write that fails, at once or only when the stream is flushed, is a
+    // failure of image_write for both codecs (a device that is always full).
     if (!std::filesystem::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
     for (std::string ext : {".bmp", ".tga"})

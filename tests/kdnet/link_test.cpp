@@ -361,11 +361,7 @@ struct relay {
     raw_peer to_sender, to_receiver;
     sockaddr_in sender, receiver;
     std::mt19937 rng{11};
-    struct held {
-        unsigned int at;
-        bool forward;
-        std::vector<unsigned char> bytes;
-    };
+    struct held { unsigned int at; bool forward; std::vector<unsigned char> bytes; };
     std::deque<held> queue;
     int pct() { return (int)(rng() % 100); }
     // Returns the datagrams sent on.
@@ -433,15 +429,14 @@ TEST_F(net_test, lossy_relay_delivers_each_reliable_datagram_at_most_once_in_ord
         r.pump();
         rx_disp.process_async_rx_datagrams(&zero);
     }
-    std::vector<int> count(total);
+    std::vector<bool> got(total);  // in order, so each at most once
     for (size_t k = 0; k < rx_user.seen.size(); ++k) {
         ASSERT_TRUE(k == 0 || rx_user.seen[k] > rx_user.seen[k - 1]);
-        ++count[rx_user.seen[k]];
+        got[rx_user.seen[k]] = true;
     }
     int lost = 0;
     for (int i = 0; i < total; ++i) {
-        ASSERT_LE(count[i], 1);
-        ASSERT_TRUE(count[i] == 1 || timed_out[i]) << i;
+        ASSERT_TRUE(got[i] || timed_out[i]) << i;
         lost += timed_out[i];
     }
     EXPECT_GT(lost, 0);
