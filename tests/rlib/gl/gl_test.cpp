@@ -243,7 +243,7 @@ TEST_F(gl_test, level_frame_matches_the_reference_picture)
     EXPECT_LE(pixels_off(f, "two_rooms.png"), W * H / 100);
 }
 
-TEST_F(gl_test, each_camera_draws_only_inside_its_viewport)
+TEST_F(gl_test, each_camera_draws_only_inside_its_viewport_and_wire_mode_only_outlines)
 {
     camera(0, 0, W / 2, H);
     draw(&red, &all);
@@ -257,10 +257,8 @@ TEST_F(gl_test, each_camera_draws_only_inside_its_viewport)
     EXPECT_EQ(f.at(W - 1, H - 1), black);
     EXPECT_NE(f.at(W - 1, 0), black);
     EXPECT_EQ(f.count(black), W / 2 * H / 2);
-}
 
-TEST_F(gl_test, wire_mode_draws_only_the_outline)
-{
+    // Wire mode draws only the outline.
     rmode_t wire;
     wire.make_visible();
     wire.get_var("polymode")->set(0, "wire");
