@@ -180,7 +180,7 @@ protected:
     }
 };
 
-TEST_F(level_test, a_compiled_level_loads_with_its_meshes_and_material_library_an_incomplete_one_is_refused)
+TEST_F(level_test, a_compiled_level_loads_an_incomplete_one_is_refused_and_failed_allocations_fail_cleanly)
 {
     std::string out;
     if (vantrel_test::program_built("tools/vantrel-bspc")) {
@@ -209,10 +209,8 @@ TEST_F(level_test, a_compiled_level_loads_with_its_meshes_and_material_library_a
         EXPECT_TRUE(log_has(k.second)) << k.second;
         EXPECT_EQ(kept.stats.ni_nodes + kept.stats.nmeshes, 0);
     }
-}
 
-TEST_F(level_test, every_failed_allocation_of_the_loaders_fails_cleanly)
-{
+    // Every failed allocation of the level and model loaders fails cleanly.
     for (int what = 0; what < 2; ++what) {
         for (int n = 0;; ++n) {
             level_t l;
