@@ -30,7 +30,7 @@ protected:
     }
 };
 
-TEST_F(bmp_test, three_pixel_row_is_written_as_in_the_format)
+TEST_F(bmp_test, rows_are_written_as_in_the_format_and_read_bottom_up_or_top_down)
 {
     image_t img;
     ASSERT_EQ(img.alloc_bits(3, 1, 0xFF0000, 0xFF00, 0xFF, 0), 0);
@@ -41,15 +41,12 @@ TEST_F(bmp_test, three_pixel_row_is_written_as_in_the_format)
                            le16(24) + le32(0) + le32(9) + std::string(16, '\0') +
                            std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\0\0\0", 12);
     EXPECT_EQ(read_file("row.bmp"), expected);
-}
 
-TEST_F(bmp_test, rows_are_stored_bottom_up_or_top_down_with_a_negative_height)
-{
+    // Rows are stored bottom up, or top down with a negative height.
     bmp_spec s;
     s.width = 1;
     s.height = 2;
     s.data = std::string("\x01\x02\x03\0\x04\x05\x06\0", 8);  // bottom row first
-    image_t img;
     ASSERT_EQ(read_bytes("up.bmp", make_bmp(s), &img), 0);
     EXPECT_EQ(pixel_at(img.bits, 3), 0x060504u);
     EXPECT_EQ(pixel_at(img.bits + 4, 3), 0x030201u);
@@ -61,7 +58,7 @@ TEST_F(bmp_test, rows_are_stored_bottom_up_or_top_down_with_a_negative_height)
 }
 
 // Each case changes a 2 x 2 24-bit file (which an id of "BA" leaves readable).
-TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_are_refused)
+TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_and_truncations_are_refused)
 {
     bmp_spec s;
     s.data = std::string(16, '\x11');
@@ -100,6 +97,19 @@ TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_are_refused)
     mc_fail_after(-1);
     EXPECT_TRUE(log_has("ba.bmp: unable to read"));
     EXPECT_EQ(none.bits, nullptr);
+    // Every truncation fails cleanly.
+    bmp_spec plain;
+    plain.width = 5;
+    plain.height = 3;
+    plain.data = std::string(48, '\x33');
+    bmp_spec fields = plain;
+    fields.bpp = 16;
+    fields.compression = 3;
+    fields.masks = le32(0xF800) + le32(0x07E0) + le32(0x1F);
+    fields.extra = std::string(8, '\x44');  // a small colour table before the data
+    fields.data = std::string(36, '\x55');
+    expect_truncations_fail(".bmp", make_bmp(plain));
+    expect_truncations_fail(".bmp", make_bmp(fields));
 }
 
 // Whatever layout the masks give a 16- or 32-bit pixel, each channel reads as
@@ -172,22 +182,6 @@ TEST_F(bmp_test, every_write_option_reads_back)
         back.set_name(nullptr);
         EXPECT_TRUE(are_equal_images(&img, &back));
     }
-}
-
-TEST_F(bmp_test, every_truncation_fails_cleanly)
-{
-    bmp_spec plain;
-    plain.width = 5;
-    plain.height = 3;
-    plain.data = std::string(48, '\x33');
-    bmp_spec fields = plain;
-    fields.bpp = 16;
-    fields.compression = 3;
-    fields.masks = le32(0xF800) + le32(0x07E0) + le32(0x1F);
-    fields.extra = std::string(8, '\x44');  // a small colour table before the data
-    fields.data = std::string(36, '\x55');
-    expect_truncations_fail(".bmp", make_bmp(plain));
-    expect_truncations_fail(".bmp", make_bmp(fields));
 }
 
 }  // namespace

@@ -218,21 +218,7 @@ TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
     }
 }
 
-TEST_F(chunk_reader_test, deep_nesting_is_refused_not_overflowed)
-{
-    data_proc p0(0, 0);
-    chunk_proc* nest[] = {&p0, nullptr};
-    // CHUNK_MAX_DEPTH levels are read, one more is refused.
-    std::string ok = chunk(0, "");
-    for (int i = 1; i < CHUNK_MAX_DEPTH; ++i)
-        ok = chunk(0, "", ok);
-    client c(nest);
-    EXPECT_EQ(read(ok, c), 0);
-    EXPECT_EQ(read(chunk(0, "", ok), c), -1);
-    EXPECT_TRUE(log_has("_read_chunk(): chunks nested deeper than 1024"));
-}
-
-TEST_F(chunk_reader_test, truncations_and_allocation_failures_fail_cleanly)
+TEST_F(chunk_reader_test, truncations_allocation_failures_and_deep_nesting_fail_cleanly)
 {
     std::string s = sample();
     for (size_t len = 0; len < s.size(); ++len) {
@@ -250,6 +236,18 @@ TEST_F(chunk_reader_test, truncations_and_allocation_failures_fail_cleanly)
             break;
         EXPECT_EQ(c.trees, 0);
     }
+
+    // Deep nesting is refused, not overflowed.
+    data_proc p0(0, 0);
+    chunk_proc* nest[] = {&p0, nullptr};
+    // CHUNK_MAX_DEPTH levels are read, one more is refused.
+    std::string ok = chunk(0, "");
+    for (int i = 1; i < CHUNK_MAX_DEPTH; ++i)
+        ok = chunk(0, "", ok);
+    client c(nest);
+    EXPECT_EQ(read(ok, c), 0);
+    EXPECT_EQ(read(chunk(0, "", ok), c), -1);
+    EXPECT_TRUE(log_has("_read_chunk(): chunks nested deeper than 1024"));
 }
 
 }  // namespace

@@ -206,22 +206,7 @@ TEST_F(cds_test, reads_the_golden_container_back)
               hdr("GROU", 10, "a") + hdr("GROU", 0, "b") + hdr("GROU", 0, "tex") + test_chunk("t", 7));
 }
 
-TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
-{
-    ASSERT_EQ(load(c, "a.cds", test_chunk("a", 1)), 0);
-    ASSERT_EQ(io->objects.count, 1);
-    test_obj* earlier = static_cast<test_obj*>(io->objects.first->object);
-    ASSERT_EQ(c.open(path("a.cds").c_str()), 0);
-    EXPECT_EQ(io->objects.count, 0);
-    EXPECT_EQ(earlier->value, 1);  // forgotten, not deleted
-    delete earlier;
-    for (int i = 0; c.types[i]; ++i)
-        EXPECT_EQ(c.types[i]->objects.delete_elements, 0) << i;
-    ASSERT_EQ(c.read_all(), 0);
-    c.delete_type_objects();  // what was read now dies with the container
-}
-
-TEST_F(cds_test, read_chunk_by_number_counts_group_headers_by_name_follows_paths)
+TEST_F(cds_test, read_chunk_by_number_counts_group_headers_by_name_follows_paths_opening_forgets)
 {
     ASSERT_EQ(open(c, "n.cds", hdr("GROU", 14, "a") + test_chunk("m", 5) + test_chunk("r", 6)), 0);
 
@@ -276,6 +261,20 @@ TEST_F(cds_test, read_chunk_by_number_counts_group_headers_by_name_follows_paths
     EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 1);
     EXPECT_EQ(c.read_chunk("zz", CDS_IN_GROUP, "relative", 0), -1);
     EXPECT_TRUE(log_has("zz: not found"));
+
+    // Opening forgets earlier objects and owns nothing.
+    io->objects.delete_nodes();
+    ASSERT_EQ(load(c, "a.cds", test_chunk("a", 1)), 0);
+    ASSERT_EQ(io->objects.count, 1);
+    test_obj* earlier = static_cast<test_obj*>(io->objects.first->object);
+    ASSERT_EQ(c.open(path("a.cds").c_str()), 0);
+    EXPECT_EQ(io->objects.count, 0);
+    EXPECT_EQ(earlier->value, 1);  // forgotten, not deleted
+    delete earlier;
+    for (int i = 0; c.types[i]; ++i)
+        EXPECT_EQ(c.types[i]->objects.delete_elements, 0) << i;
+    ASSERT_EQ(c.read_all(), 0);
+    c.delete_type_objects();  // what was read now dies with the container
 }
 
 // A file cut at any byte reads up to the cut: nothing kept claims bytes past
