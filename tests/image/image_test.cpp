@@ -56,26 +56,8 @@ TEST_F(image_test, alloc_bits_zeroes_and_failures_keep_the_old_image)
     EXPECT_EQ(img.bits, nullptr);
 }
 
-TEST_F(image_test, white_565_widens_without_replicating_low_bits)
-{
-    image_t img;
-    ASSERT_EQ(img.alloc_bits(1, 1, 0xF800, 0x07E0, 0x001F, 0), 0);
-    img.bits[0] = img.bits[1] = 0xFF;
-    bit_fields_t to;
-    to.set(0xFF0000, 0xFF00, 0xFF, 0);
-    char* out = nullptr;
-    ASSERT_EQ(img.convert(&to, &out), 0);
-    EXPECT_EQ(pixel_at(out, 3), 0x00F8FCF8u);
-    delete[] out;
-    EXPECT_EQ(img.fields.red_mask, 0xF800u);  // unchanged with an out buffer
-
-    ASSERT_EQ(img.convert(&to, nullptr), 0);
-    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
-    EXPECT_EQ(pixel_at(img.bits, 3), 0x00F8FCF8u);
-}
-
 // Rows are padded to four bytes, with zeroes, before and after a conversion.
-TEST_F(image_test, padding_brings_rows_to_four_bytes_and_conversion_rewrites_it)
+TEST_F(image_test, padding_brings_rows_to_four_bytes_and_conversion_rewrites_it_and_widens_white)
 {
     const unsigned int fmt[3][4] = {
         {0x7C00, 0x03E0, 0x1F, 0}, {0xFF0000, 0xFF00, 0xFF, 0}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
@@ -102,6 +84,23 @@ TEST_F(image_test, padding_brings_rows_to_four_bytes_and_conversion_rewrites_it)
             }
     EXPECT_EQ(get_padding(nullptr, 3), 0);
     EXPECT_TRUE(log_has("invalid pointer: _fields"));
+
+    // White 5-6-5 widens without replicating low bits, into a buffer (the
+    // image unchanged) or in place.
+    image_t img;
+    ASSERT_EQ(img.alloc_bits(1, 1, 0xF800, 0x07E0, 0x001F, 0), 0);
+    img.bits[0] = img.bits[1] = 0xFF;
+    bit_fields_t to;
+    to.set(0xFF0000, 0xFF00, 0xFF, 0);
+    char* out = nullptr;
+    ASSERT_EQ(img.convert(&to, &out), 0);
+    EXPECT_EQ(pixel_at(out, 3), 0x00F8FCF8u);
+    delete[] out;
+    EXPECT_EQ(img.fields.red_mask, 0xF800u);  // unchanged with an out buffer
+
+    ASSERT_EQ(img.convert(&to, nullptr), 0);
+    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
+    EXPECT_EQ(pixel_at(img.bits, 3), 0x00F8FCF8u);
 }
 
 TEST_F(image_test, codec_is_chosen_by_extension_ignoring_case_and_a_full_disk_fails_the_write)

@@ -90,7 +90,7 @@ TEST_F(anim_bsp_chunks_test, chunks_and_a_compiled_level_read_as_laid_out_and_wr
     EXPECT_GT(read_file("l.cds").size(), 1000u);
 }
 
-TEST_F(anim_bsp_chunks_test, bad_kinds_links_and_numbers_are_refused)
+TEST_F(anim_bsp_chunks_test, bad_kinds_links_numbers_and_cuts_keep_no_partial_object)
 {
     const struct { std::string bytes; const char* message; } cases[] = {
         {chunk("CSTK", "s", le32(1) + le32(7) + le32(1) + le32(5) + f32({0, 0, 0})), "unknown keyframe type: 7"},
@@ -113,6 +113,18 @@ TEST_F(anim_bsp_chunks_test, bad_kinds_links_and_numbers_are_refused)
         EXPECT_TRUE(log_has(k.message)) << k.message;
         EXPECT_EQ(total(c), 0) << k.message;
     }
+    // Every cut and every failed allocation keeps only complete objects.
+    write_file("t.cds", container);
+    CFileE whole(path("t.cds").c_str(), OM_RB);
+    const size_t bspt = chunk("BSPT", "tree", small_tree()).size();
+    const size_t cstk = bspt + chunk("CSTK", "s", stack_payload).size();
+    for (size_t len = 0; len < container.size(); ++len) {
+        cds c;
+        open_cut(c, whole, len);
+        c.read_all();
+        EXPECT_EQ(total(c), (len >= bspt) + (len >= cstk)) << len;
+    }
+    every_failed_allocation_fails("t.cds", 3, 15, total);
     // A channel without keyframes reads, whatever its kind.
     cds c;
     open(c, "e.cds", chunk("CSTK", "s", le32(1) + le32(7) + le32(0)));
@@ -134,21 +146,6 @@ TEST_F(anim_bsp_chunks_test, bad_kinds_links_and_numbers_are_refused)
     cs->push(ch = KD_NEW channel);
     ch->add_keyframe(KD_NEW kf_time_t);
     refused("unsupported keyframe type");
-}
-
-TEST_F(anim_bsp_chunks_test, every_cut_and_failed_allocation_keeps_only_complete_objects)
-{
-    write_file("t.cds", container);
-    CFileE whole(path("t.cds").c_str(), OM_RB);
-    const size_t bspt = chunk("BSPT", "tree", small_tree()).size();
-    const size_t cstk = bspt + chunk("CSTK", "s", stack_payload).size();
-    for (size_t len = 0; len < container.size(); ++len) {
-        cds c;
-        open_cut(c, whole, len);
-        c.read_all();
-        EXPECT_EQ(total(c), (len >= bspt) + (len >= cstk)) << len;
-    }
-    every_failed_allocation_fails("t.cds", 3, 15, total);
 }
 
 }  // namespace

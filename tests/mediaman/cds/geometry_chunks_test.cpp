@@ -173,7 +173,7 @@ TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_and_objects_that_
     }
 }
 
-TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_and_every_failed_allocation_fails)
+TEST_F(geometry_chunks_test, every_cut_and_failed_allocation_fails_cleanly_in_the_container_and_the_readers)
 {
     const std::string full = container();
     const size_t mesh_end = 10 + 12 + 204, text_end = mesh_end + 13, modl_end = text_end + 10 + 68 + 216;
@@ -193,14 +193,11 @@ TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_and_every_fa
     every_failed_allocation_fails("a.cds", 4, 20, [](cds& c) {
         return count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL");
     });
-}
 
-// The readers on their own, given a payload cut short: the header either
-// still claims the whole payload (a short read throws out of the reader) or
-// matches what is left (the counts no longer fit). Either way nothing is
-// listed, and the sanitizer build sees nothing leak.
-TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
-{
+    // The readers on their own, given a payload cut short: the header either
+    // still claims the whole payload (a short read throws out of the reader) or
+    // matches what is left (the counts no longer fit). Either way nothing is
+    // listed, and the sanitizer build sees nothing leak.
     const std::string mat = material_chunk("m").substr(10);
     const std::pair<const char*, std::string> cases[] = {
         {"MESH", triangle_payload()},
@@ -210,11 +207,11 @@ TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
     };
     for (auto& k : cases) {
         write_file("p.bin", k.second);
-        CFileE whole(path("p.bin").c_str(), OM_RB);
+        CFileE payload(path("p.bin").c_str(), OM_RB);
         for (size_t len = 0; len < k.second.size(); ++len) {
             for (size_t claimed : {k.second.size(), len}) {
                 cds c;
-                open_cut(c, whole, len);
+                open_cut(c, payload, len);
                 chunk_header h = {};
                 memcpy(h.type, k.first, 4);
                 h.size = (long)claimed;

@@ -347,7 +347,7 @@ std::string scene()
            chunk("Mat1", 6, 50, 5, mat1(1, 1, 1)) + chunk("Unit", 1, 6, 1, bytes().u16(2).b);
 }
 
-TEST_F(ts_test, models_gather_subgroups_and_bone_objects_and_materials_follow_their_shader_boxes)
+TEST_F(ts_test, models_gather_subgroups_and_bone_objects_materials_follow_shader_boxes_and_the_converter_flattens)
 {
     CTrueSpaceFile f;
     ASSERT_TRUE(load(f, ts_file(scene())));
@@ -418,6 +418,39 @@ TEST_F(ts_test, models_gather_subgroups_and_bone_objects_and_materials_follow_th
     ASSERT_EQ(meshes.count, 3);
     EXPECT_STREQ(static_cast<mesh_t*>(meshes.last->object)->name, "arm");
     EXPECT_EQ(static_cast<mesh_t*>(meshes.last->object)->polys[0].mat, 5);
+
+    // The converter flattens groups into models and renumbers materials.
+    if (!vantrel_test::program_built("tools/vantrel-ts2cds"))
+        GTEST_SKIP() << "vantrel-ts2cds is not built";
+    std::string in = write_file("scene.cob", ts_file(scene())), out = path("scene.cds"), said;
+    ASSERT_EQ(vantrel_test::run_program("tools/vantrel-ts2cds", "\"" + in + "\" \"" + out + "\"", &said), 0) << said;
+    cds c;
+    ASSERT_EQ(c.init(), 0);
+    ASSERT_EQ(c.load(out.c_str()), 0);
+    c.delete_type_objects();
+    d_list& models = get_chunk_io(c.types, "MODL")->objects;
+    EXPECT_EQ(get_chunk_io(c.types, "MATL")->objects.count, 4);
+    // The arm bone's Move channel makes top's animation; sub has no keyframes.
+    d_list& anims = get_chunk_io(c.types, "ANIM")->objects;
+    ASSERT_EQ(anims.count, 1) << said;
+    EXPECT_STREQ(static_cast<CSAnimation*>(anims.first->object)->name, "top");
+    // arm (top's skin first), inner and second after it, in the tree's order.
+    const struct {
+        const char* name;
+        int first_mat;
+        float z;
+    } want[] = {{"arm", 0, 5}, {"inner", 1, 0}, {"second", 3, 0}};
+    ASSERT_EQ(models.count, 3);
+    d_node* node = models.first;
+    for (const auto& w : want) {
+        model_t* m = static_cast<model_t*>(node->object);
+        node = node->next;
+        EXPECT_STREQ(m->name, w.name);
+        ASSERT_EQ(m->nmeshes, 1);
+        EXPECT_EQ(m->meshes[0]->polys[0].mat, w.first_mat) << w.name;
+        EXPECT_NEAR(m->meshes[0]->matrix[14], w.z, 1e-6) << w.name;
+        EXPECT_NEAR(m->meshes[0]->matrix[12], 0, 1e-6) << w.name;
+    }
 }
 
 TEST_F(ts_test, unlisted_versions_are_skipped_or_kept_raw_and_never_taken_for_records)
@@ -589,41 +622,6 @@ TEST_F(ts_test, channels_below_a_group_become_an_animation_at_30_frames_a_second
     EXPECT_EQ(anims.count, 1);
     EXPECT_EQ(f.read_CSAnimation_l(".*", &anims), -1);
     EXPECT_EQ(anims.count, 1);
-}
-
-TEST_F(ts_test, the_converter_flattens_groups_into_models_and_renumbers_materials)
-{
-    if (!vantrel_test::program_built("tools/vantrel-ts2cds"))
-        GTEST_SKIP() << "vantrel-ts2cds is not built";
-    std::string in = write_file("scene.cob", ts_file(scene())), out = path("scene.cds"), said;
-    ASSERT_EQ(vantrel_test::run_program("tools/vantrel-ts2cds", "\"" + in + "\" \"" + out + "\"", &said), 0) << said;
-    cds c;
-    ASSERT_EQ(c.init(), 0);
-    ASSERT_EQ(c.load(out.c_str()), 0);
-    c.delete_type_objects();
-    d_list& models = get_chunk_io(c.types, "MODL")->objects;
-    EXPECT_EQ(get_chunk_io(c.types, "MATL")->objects.count, 4);
-    // The arm bone's Move channel makes top's animation; sub has no keyframes.
-    d_list& anims = get_chunk_io(c.types, "ANIM")->objects;
-    ASSERT_EQ(anims.count, 1) << said;
-    EXPECT_STREQ(static_cast<CSAnimation*>(anims.first->object)->name, "top");
-    // arm (top's skin first), inner and second after it, in the tree's order.
-    const struct {
-        const char* name;
-        int first_mat;
-        float z;
-    } want[] = {{"arm", 0, 5}, {"inner", 1, 0}, {"second", 3, 0}};
-    ASSERT_EQ(models.count, 3);
-    d_node* n = models.first;
-    for (const auto& w : want) {
-        model_t* m = static_cast<model_t*>(n->object);
-        n = n->next;
-        EXPECT_STREQ(m->name, w.name);
-        ASSERT_EQ(m->nmeshes, 1);
-        EXPECT_EQ(m->meshes[0]->polys[0].mat, w.first_mat) << w.name;
-        EXPECT_NEAR(m->meshes[0]->matrix[14], w.z, 1e-6) << w.name;
-        EXPECT_NEAR(m->meshes[0]->matrix[12], 0, 1e-6) << w.name;
-    }
 }
 
 }  // namespace
