@@ -278,8 +278,34 @@ TEST_F(ts_test, shipped_files_match_an_independent_scan_with_and_without_loadall
 
 // ---- synthetic files ---------------------------------------------------------------
 
-TEST_F(ts_test, rotated_axes_and_positions_place_vertices_and_holes_and_empty_faces_drop)
+// Versions not listed are skipped or kept raw and never taken for records.
+// Rotated axes and positions place vertices; holes and empty faces drop.
+TEST_F(ts_test, unlisted_versions_are_never_records_and_axes_and_positions_place_vertices)
 {
+    std::string data = ts_file(chunk("PolH", 6, 1, 0, polh("p", 6, {{0, 1, 2}})) +
+                               chunk("Mat1", 8, 2, 1, mat1(1, 0, 0)) + chunk("PolH", 7, 3, 0, "xyz"));
+    r_struct opts;
+    ASSERT_EQ(ts_register_options(opts), 0);
+    for (int all : {1, 0}) {  // ending with the default
+        opts.get_var("ts_loadallchunks")->set(0, all);
+        CTrueSpaceFile f;
+        ASSERT_TRUE(load(f, data));
+        EXPECT_EQ(f.skipped, all ? 0 : 3);
+        EXPECT_EQ(f.get_stat(TS_STAT_RAW), all ? 3 : 0);
+        mesh_t mesh;
+        d_list mats;
+        ASSERT_EQ(f.read_mesh(0, &mesh, &mats), 0);
+        EXPECT_EQ(mats.count, 0);  // Mat1 0.8 is not decoded
+        EXPECT_EQ(mesh.npolys, 1);
+        if (all) {
+            EXPECT_EQ(f.raw_chunks[1]->size, 3);
+            TSObject3D t;
+            EXPECT_TRUE(f.GetObjectType(1, t));
+            EXPECT_EQ(t, TS_MATERIAL_OBJECT);
+            EXPECT_EQ(f.get_object_chunk(3), 2);
+        }
+    }
+
     // Axes centred at (1, 2, 3), turned 90 degrees about z; a position that
     // turns 90 degrees about x and moves by (5, -1, 2).
     const float axes[12] = {1, 2, 3, 0, 1, 0, -1, 0, 0, 0, 0, 1};
@@ -450,33 +476,6 @@ TEST_F(ts_test, models_gather_subgroups_and_bone_objects_materials_follow_shader
         EXPECT_EQ(m->meshes[0]->polys[0].mat, w.first_mat) << w.name;
         EXPECT_NEAR(m->meshes[0]->matrix[14], w.z, 1e-6) << w.name;
         EXPECT_NEAR(m->meshes[0]->matrix[12], 0, 1e-6) << w.name;
-    }
-}
-
-TEST_F(ts_test, unlisted_versions_are_skipped_or_kept_raw_and_never_taken_for_records)
-{
-    std::string data = ts_file(chunk("PolH", 6, 1, 0, polh("p", 6, {{0, 1, 2}})) +
-                               chunk("Mat1", 8, 2, 1, mat1(1, 0, 0)) + chunk("PolH", 7, 3, 0, "xyz"));
-    r_struct opts;
-    ASSERT_EQ(ts_register_options(opts), 0);
-    for (int all : {0, 1}) {
-        opts.get_var("ts_loadallchunks")->set(0, all);
-        CTrueSpaceFile f;
-        ASSERT_TRUE(load(f, data));
-        EXPECT_EQ(f.skipped, all ? 0 : 3);
-        EXPECT_EQ(f.get_stat(TS_STAT_RAW), all ? 3 : 0);
-        mesh_t mesh;
-        d_list mats;
-        ASSERT_EQ(f.read_mesh(0, &mesh, &mats), 0);
-        EXPECT_EQ(mats.count, 0);  // Mat1 0.8 is not decoded
-        EXPECT_EQ(mesh.npolys, 1);
-        if (all) {
-            EXPECT_EQ(f.raw_chunks[1]->size, 3);
-            TSObject3D t;
-            EXPECT_TRUE(f.GetObjectType(1, t));
-            EXPECT_EQ(t, TS_MATERIAL_OBJECT);
-            EXPECT_EQ(f.get_object_chunk(3), 2);
-        }
     }
 }
 
