@@ -90,7 +90,26 @@ std::string sample()
     return chunk(1, "ab", chunk(2, "wxyz") + chunk(3, ""));
 }
 
-TEST_F(chunk_reader_test, reads_the_tree_and_hands_it_over)
+// A decoded object stored with set_object (plain new, plain delete).
+struct decoded {
+    static int alive;
+    decoded() { ++alive; }
+    ~decoded() { --alive; }
+};
+int decoded::alive = 0;
+
+struct object_proc : chunk_proc {
+    int result = 0;
+    using chunk_proc::chunk_proc;
+    int read_data(CFileE& f, chunk_node* node) override
+    {
+        node->set_object(KD_NEW decoded);
+        f.Forward(4);
+        return result;
+    }
+};
+
+TEST_F(chunk_reader_test, reads_the_tree_hands_it_over_and_frees_each_block_as_it_was_made)
 {
     client c(procs);
     char* kept = nullptr;
@@ -116,39 +135,17 @@ TEST_F(chunk_reader_test, reads_the_tree_and_hands_it_over)
     ASSERT_NE(kept, nullptr);
     EXPECT_STREQ(kept, "wxyz");
     delete[] kept;
-}
 
-// A decoded object stored with set_object (plain new, plain delete).
-struct decoded {
-    static int alive;
-    decoded() { ++alive; }
-    ~decoded() { --alive; }
-};
-int decoded::alive = 0;
-
-struct object_proc : chunk_proc {
-    int result = 0;
-    using chunk_proc::chunk_proc;
-    int read_data(CFileE& f, chunk_node* node) override
-    {
-        node->set_object(KD_NEW decoded);
-        f.Forward(4);
-        return result;
-    }
-};
-
-// Whether the tree is processed, refused or fails part way, each stored
-// object is freed once, as it was made.
-TEST_F(chunk_reader_test, each_chunks_data_is_freed_the_way_its_processor_made_it)
-{
+    // Whether the tree is processed, refused or fails part way, each stored
+    // object is freed once, as it was made.
     object_proc o2(2);
     chunk_proc* mixed[] = {&p1, &o2, &p3, nullptr};
-    client c(mixed);
+    client owner(mixed);
     for (int k = 0; k < 4; ++k) {
         o2.result = k == 3 ? -1 : 0;
-        c.on_tree = [&](chunk_node*) { return decoded::alive == 2 && k == 1 ? -1 : 0; };
+        owner.on_tree = [&](chunk_node*) { return decoded::alive == 2 && k == 1 ? -1 : 0; };
         std::string two = chunk(1, "ab", chunk(2, "wxyz") + chunk(2, "wxyz") + (k == 2 ? chunk(9, "") : ""));
-        EXPECT_EQ(read(two, c), k == 0 ? 0 : -1) << k;
+        EXPECT_EQ(read(two, owner), k == 0 ? 0 : -1) << k;
         EXPECT_EQ(decoded::alive, 0) << k;
     }
 }

@@ -187,7 +187,7 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     EXPECT_EQ(cam._state.leaves_drawn, level.stats.empty);
 }
 
-TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_solid_space_past_the_transparent_limit)
+TEST_F(render_test, entities_draw_with_their_chain_of_matrices_past_the_transparent_limit_in_their_render_mode)
 {
     entity_t e;
     make_translate_m(e.model.matrix, 0, 0, 100);
@@ -254,10 +254,8 @@ TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_sol
     EXPECT_EQ(messages, 1);
     EXPECT_EQ(cam.stats.counters[STAT_MESHES], 2 * n);
     level.ents.delete_nodes();
-}
 
-TEST_F(render_test, render_mode_follows_distance_ahead_and_bbox_axes_reach_the_corners)
-{
+    // The render mode follows the distance ahead.
     cam.rmode_count = 3;
     const float ranges[3][2] = {{0, 10}, {10, 50}, {50, 1000}};
     for (int i = 0; i < 3; ++i)
