@@ -30,8 +30,40 @@ protected:
     }
 };
 
-TEST_F(bmp_test, rows_are_written_as_in_the_format_and_read_bottom_up_or_top_down)
+TEST_F(bmp_test, every_write_option_reads_back_and_rows_are_laid_out_as_in_the_format)
 {
+    const unsigned int formats[4][4] = {{0x7C00, 0x03E0, 0x1F, 0},
+                                        {0xF800, 0x07E0, 0x1F, 0},
+                                        {0xFF0000, 0xFF00, 0xFF, 0},
+                                        {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+    const unsigned int options[] = {0, 1, 2, 4, 8, 1 | 2, 2 | 4, 8 | 4};
+    for (auto& fmt : formats)
+        for (unsigned int opt : options) {
+            SCOPED_TRACE(testing::Message() << "masks " << std::hex << fmt[0] << " option " << opt);
+            image_t expected, back;
+            round_trip("trip.bmp", fmt, opt, 0, &expected, &back);
+            EXPECT_TRUE(are_equal_images(&expected, &back));
+            // Masks are written for a format that is not the default of its
+            // depth (5-6-5 here), or when flag 8 asks for the own format's.
+            std::string file = read_file("trip.bmp");
+            bool masks = expected.fields.nbytes() != 3 && (fmt[1] == 0x07E0 ? !(opt & 7) : opt == 8);
+            EXPECT_EQ((uint8_t)file[30], masks ? 3 : 0);
+            EXPECT_EQ(file.size(), 54 + (masks ? 12 : 0) + 3 * ((5 * expected.fields.nbytes() + 3) & ~3u));
+        }
+    // Blue in the high byte of 24 bits, alpha in the low byte of 32: a header
+    // cannot say so, so they are written converted to the default.
+    for (bit_fields_t f : {bit_fields_t{0xFF, 0xFF00, 0xFF0000, 0}, bit_fields_t{0xFF000000u, 0xFF0000, 0xFF00, 0xFF}}) {
+        image_t img, back;
+        ASSERT_EQ(img.alloc_bits(5, 3, f.red_mask, f.green_mask, f.blue_mask, f.alpha_mask), 0);
+        fill_pattern(&img);
+        ASSERT_EQ(image_write(&img, path("c.bmp").c_str(), nullptr, nullptr), 0);
+        ASSERT_EQ(image_read(&back, path("c.bmp").c_str(), nullptr), 0);
+        ASSERT_EQ(back.fields.red_mask, 0xFF0000u);
+        ASSERT_EQ(img.convert(&back.fields, nullptr), 0);
+        back.set_name(nullptr);
+        EXPECT_TRUE(are_equal_images(&img, &back));
+    }
+
     image_t img;
     ASSERT_EQ(img.alloc_bits(3, 1, 0xFF0000, 0xFF00, 0xFF, 0), 0);
     for (int i = 0; i < 9; ++i)
@@ -57,9 +89,44 @@ TEST_F(bmp_test, rows_are_written_as_in_the_format_and_read_bottom_up_or_top_dow
     EXPECT_EQ(pixel_at(img.bits + 4, 3), 0x060504u);
 }
 
-// Each case changes a 2 x 2 24-bit file (which an id of "BA" leaves readable).
-TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_and_truncations_are_refused)
+TEST_F(bmp_test, any_mask_layout_the_conversion_can_follow_is_read_other_headers_and_truncations_are_refused)
 {
+    // Whatever layout the masks give a 16- or 32-bit pixel, each channel reads as
+    // the file holds it, moved to the image format's width by shifting.
+    const struct { uint16_t bpp; uint32_t file[3], image[4]; } layouts[] = {
+        {16, {0x0030, 0x000E, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // 2-3-1 bits: fits 5-6-5
+        {16, {0x7C00, 0x03E0, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // a gap below green
+        {16, {0xFF00, 0x00F0, 0x0003}, {0xFF0000, 0xFF00, 0xFF, 0}},  // 8 bits of red: 8-8-8
+        {16, {0x0F00, 0x00F0, 0x000F}, {0x0F00, 0x00F0, 0x0F, 0}},  // 12 bits: kept
+        {32, {0x3FF00000, 0x000FFC00, 0x3FF}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
+        {32, {0x000F0000, 0x00000F00, 0x0000000F}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
+        {32, {0xFF000000u, 0xFF0000, 0xFF00}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},  // alpha's byte: moved
+        {32, {0xFF, 0xFF00, 0xFF0000}, {0xFF, 0xFF00, 0xFF0000, 0xFF000000u}},  // kept as the file has them
+    };
+    const uint32_t values[] = {0xFFFFFFFFu, 0x12345678u, 0x8421A5C3u, 0};
+    for (auto& l : layouts) {
+        SCOPED_TRACE(testing::Message() << std::hex << l.file[0] << " " << l.file[1] << " " << l.file[2]);
+        bmp_spec s;
+        s.width = 4, s.height = 1, s.bpp = l.bpp, s.compression = 3;
+        s.masks = le32(l.file[0]) + le32(l.file[1]) + le32(l.file[2]);
+        for (uint32_t v : values)
+            s.data += l.bpp == 16 ? le16(v & 0xFFFF) : le32(v);
+        image_t img;
+        ASSERT_EQ(read_bytes("odd.bmp", make_bmp(s), &img), 0);
+        const uint32_t got[4] = {img.fields.red_mask, img.fields.green_mask, img.fields.blue_mask,
+                                 img.fields.alpha_mask};
+        ASSERT_EQ(memcmp(got, l.image, sizeof got), 0);
+        for (int x = 0; x < 4; ++x)
+            for (int c = 0; c < 3; ++c) {
+                int nb = img.fields.nbytes();
+                unsigned int want = 0, in = values[x], out = pixel_at(img.bits + x * nb, nb);
+                bits32_conv(&want, l.image[c], &in, l.file[c]);  // in: the file's pixel
+                EXPECT_EQ(out & l.image[c], want) << "pixel " << x << " channel " << c;
+            }
+    }
+
+    // Each case below changes a 2 x 2 24-bit file (which an id of "BA" leaves
+    // readable).
     bmp_spec s;
     s.data = std::string(16, '\x11');
     s.id = "BA";
@@ -110,78 +177,6 @@ TEST_F(bmp_test, headers_and_masks_the_reader_cannot_follow_and_truncations_are_
     fields.data = std::string(36, '\x55');
     expect_truncations_fail(".bmp", make_bmp(plain));
     expect_truncations_fail(".bmp", make_bmp(fields));
-}
-
-// Whatever layout the masks give a 16- or 32-bit pixel, each channel reads as
-// the file holds it, moved to the image format's width by shifting.
-TEST_F(bmp_test, any_mask_layout_of_16_and_32_bits_is_read)
-{
-    const struct { uint16_t bpp; uint32_t file[3], image[4]; } layouts[] = {
-        {16, {0x0030, 0x000E, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // 2-3-1 bits: fits 5-6-5
-        {16, {0x7C00, 0x03E0, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // a gap below green
-        {16, {0xFF00, 0x00F0, 0x0003}, {0xFF0000, 0xFF00, 0xFF, 0}},  // 8 bits of red: 8-8-8
-        {16, {0x0F00, 0x00F0, 0x000F}, {0x0F00, 0x00F0, 0x0F, 0}},  // 12 bits: kept
-        {32, {0x3FF00000, 0x000FFC00, 0x3FF}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
-        {32, {0x000F0000, 0x00000F00, 0x0000000F}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
-        {32, {0xFF000000u, 0xFF0000, 0xFF00}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},  // alpha's byte: moved
-        {32, {0xFF, 0xFF00, 0xFF0000}, {0xFF, 0xFF00, 0xFF0000, 0xFF000000u}},  // kept as the file has them
-    };
-    const uint32_t values[] = {0xFFFFFFFFu, 0x12345678u, 0x8421A5C3u, 0};
-    for (auto& l : layouts) {
-        SCOPED_TRACE(testing::Message() << std::hex << l.file[0] << " " << l.file[1] << " " << l.file[2]);
-        bmp_spec s;
-        s.width = 4, s.height = 1, s.bpp = l.bpp, s.compression = 3;
-        s.masks = le32(l.file[0]) + le32(l.file[1]) + le32(l.file[2]);
-        for (uint32_t v : values)
-            s.data += l.bpp == 16 ? le16(v & 0xFFFF) : le32(v);
-        image_t img;
-        ASSERT_EQ(read_bytes("odd.bmp", make_bmp(s), &img), 0);
-        const uint32_t got[4] = {img.fields.red_mask, img.fields.green_mask, img.fields.blue_mask,
-                                 img.fields.alpha_mask};
-        ASSERT_EQ(memcmp(got, l.image, sizeof got), 0);
-        for (int x = 0; x < 4; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int nb = img.fields.nbytes();
-                unsigned int want = 0, in = values[x], out = pixel_at(img.bits + x * nb, nb);
-                bits32_conv(&want, l.image[c], &in, l.file[c]);  // in: the file's pixel
-                EXPECT_EQ(out & l.image[c], want) << "pixel " << x << " channel " << c;
-            }
-    }
-}
-
-TEST_F(bmp_test, every_write_option_reads_back)
-{
-    const unsigned int formats[4][4] = {{0x7C00, 0x03E0, 0x1F, 0},
-                                        {0xF800, 0x07E0, 0x1F, 0},
-                                        {0xFF0000, 0xFF00, 0xFF, 0},
-                                        {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
-    const unsigned int options[] = {0, 1, 2, 4, 8, 1 | 2, 2 | 4, 8 | 4};
-    for (auto& fmt : formats)
-        for (unsigned int opt : options) {
-            SCOPED_TRACE(testing::Message() << "masks " << std::hex << fmt[0] << " option " << opt);
-            image_t expected, back;
-            round_trip("trip.bmp", fmt, opt, 0, &expected, &back);
-            EXPECT_TRUE(are_equal_images(&expected, &back));
-            // Masks are written for a format that is not the default of its
-            // depth (5-6-5 here), or when flag 8 asks for the own format's.
-            std::string file = read_file("trip.bmp");
-            bool masks = expected.fields.nbytes() != 3 && (fmt[1] == 0x07E0 ? !(opt & 7) : opt == 8);
-            EXPECT_EQ((uint8_t)file[30], masks ? 3 : 0);
-            EXPECT_EQ(file.size(), 54 + (masks ? 12 : 0) + 3 * ((5 * expected.fields.nbytes() + 3) & ~3u));
-        }
-    // Blue in the high byte of 24 bits, alpha in the low byte of 32: a header
-    // cannot say so, so they are written converted to the default.
-    for (bit_fields_t f : {bit_fields_t{0xFF, 0xFF00, 0xFF0000, 0}, bit_fields_t{0xFF000000u, 0xFF0000, 0xFF00, 0xFF}}) {
-        image_t img, back;
-        ASSERT_EQ(img.alloc_bits(5, 3, f.red_mask, f.green_mask, f.blue_mask, f.alpha_mask), 0);
-        fill_pattern(&img);
-        ASSERT_EQ(image_write(&img, path("c.bmp").c_str(), nullptr, nullptr), 0);
-        ASSERT_EQ(image_read(&back, path("c.bmp").c_str(), nullptr), 0);
-        ASSERT_EQ(back.fields.red_mask, 0xFF0000u);
-        ASSERT_EQ(img.convert(&back.fields, nullptr), 0);
-        back.set_name(nullptr);
-        EXPECT_TRUE(are_equal_images(&img, &back));
-    }
 }
 
 }  // namespace

@@ -231,7 +231,7 @@ TEST_F(net_test, allocation_failures_leave_nothing_pending_and_the_time_out_stay
     EXPECT_EQ(link.tx_state.timer.period, (unsigned)IGL_RTO_MAX);
 }
 
-TEST_F(net_test, sequence_numbers_are_checked_wrap_aware)
+TEST_F(net_test, sequence_numbers_are_checked_wrap_aware_and_hostile_datagrams_dropped_without_growing_memory)
 {
     // last received, incoming, accepted
     const struct { int last, seq; bool ok; } cases[] = {
@@ -261,10 +261,7 @@ TEST_F(net_test, sequence_numbers_are_checked_wrap_aware)
         EXPECT_EQ(receive(buf), result);
         EXPECT_EQ(peer.recv(), header(GD_ACK, 0, 5, 0, 0));
     }
-}
-
-TEST_F(net_test, hostile_datagrams_are_logged_and_do_not_grow_memory)
-{
+    // Hostile datagrams are logged and do not grow memory.
     dispatcher disp;
     counting_user u(&link, 1);
     disp.register_user(&u);

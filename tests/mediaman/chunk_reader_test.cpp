@@ -150,8 +150,27 @@ TEST_F(chunk_reader_test, reads_the_tree_hands_it_over_and_frees_each_block_as_i
     }
 }
 
-TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks_under_the_clients_header)
+TEST_F(chunk_reader_test, misreading_processors_fail_the_read_the_default_one_skips_sub_chunks)
 {
+    // Processors that read too much or too little, or fail: the read fails and no
+    // tree is handed over.
+    const struct { int p1n, p2n, p3result; std::string bytes; const char* message; } cases[] = {
+        {2, 6, 0, sample(), "_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"},
+        {0, 4, 0, sample(), nullptr},  // "ab" is then parsed as the start of a sub-chunk
+        {2, 4, -1, sample(), "_read_chunk(): unable to process chunk 3"},
+        {2, 4, 0, chunk(1, "ab", std::string("\x02\x00\x0a", 3)), "_read_chunk(): reached eof while reading chunk"},
+        {2, 4, 0, chunk(1, "ab", "", 0x7ffffff0), "reached eof while reading chunk"},
+        {2, 4, 0, chunk(1, "ab", "", -8), "chunk not processed correctly: id(1) size(0) read(6)"},  // below its header
+    };
+    for (const auto& k : cases) {
+        client c(procs);
+        p1.n = k.p1n, p2.n = k.p2n, p3.result = k.p3result;
+        clear_log();
+        EXPECT_EQ(read(k.bytes, c), -1) << k.p1n << k.p2n << k.p3result;
+        EXPECT_EQ(c.trees, 0);
+        EXPECT_TRUE(!k.message || log_has(k.message)) << k.message;
+    }
+
     client c;
     vantrel::default_proc skip;
     c.default_proc = &skip;
@@ -191,28 +210,6 @@ TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks_under_the_clien
     o.default_proc = &skip;
     EXPECT_EQ(read(std::string("\x09\x00\x00\x00\x5a\x02\x01zz", 9) + "x", o, &end), 0);
     EXPECT_EQ(end, 9);
-}
-
-// Processors that read too much or too little, or fail: the read fails and no
-// tree is handed over.
-TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
-{
-    const struct { int p1n, p2n, p3result; std::string bytes; const char* message; } cases[] = {
-        {2, 6, 0, sample(), "_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"},
-        {0, 4, 0, sample(), nullptr},  // "ab" is then parsed as the start of a sub-chunk
-        {2, 4, -1, sample(), "_read_chunk(): unable to process chunk 3"},
-        {2, 4, 0, chunk(1, "ab", std::string("\x02\x00\x0a", 3)), "_read_chunk(): reached eof while reading chunk"},
-        {2, 4, 0, chunk(1, "ab", "", 0x7ffffff0), "reached eof while reading chunk"},
-        {2, 4, 0, chunk(1, "ab", "", -8), "chunk not processed correctly: id(1) size(0) read(6)"},  // below its header
-    };
-    for (const auto& k : cases) {
-        client c(procs);
-        p1.n = k.p1n, p2.n = k.p2n, p3.result = k.p3result;
-        clear_log();
-        EXPECT_EQ(read(k.bytes, c), -1) << k.p1n << k.p2n << k.p3result;
-        EXPECT_EQ(c.trees, 0);
-        EXPECT_TRUE(!k.message || log_has(k.message)) << k.message;
-    }
 }
 
 TEST_F(chunk_reader_test, truncations_allocation_failures_and_deep_nesting_fail_cleanly)

@@ -115,7 +115,7 @@ TEST_F(morvane_test, startup_script_configures_cameras_and_tracers_and_a_frame_p
     EXPECT_EQ(r_imports.init, nullptr);
 }
 
-TEST_F(morvane_test, script_functions_refuse_slots_and_modes_beyond_their_limits)
+TEST_F(morvane_test, script_functions_refuse_slots_and_modes_beyond_their_limits_and_statistics_average)
 {
     link("rlib_null");
     startup("make_cams_array(morvane, 1)\ncreate_cam3d(morvane, 0)\n");
@@ -142,10 +142,7 @@ TEST_F(morvane_test, script_functions_refuse_slots_and_modes_beyond_their_limits
     // A camera replaced by create_cam3d is deleted (the sanitizer build checks).
     EXPECT_EQ(cfg_run("create_cam3d(morvane, 0)\n"), 0);
     EXPECT_NE(mrv.cams[0], nullptr);
-}
-
-TEST_F(morvane_test, statistics_average_over_roll_overs)
-{
+    // Statistics average over roll-overs.
     cam3d_t c;
     c.stats.counters[STAT_FRAMES] = 60;
     c.stats.counters[STAT_POLYS] = 7;

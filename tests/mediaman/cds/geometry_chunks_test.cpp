@@ -86,49 +86,16 @@ std::string container(const std::string& material_id = "m")
            chunk("MODL", "s", counting(1, 16) + le32(1) + mesh) + material_chunk(material_id);
 }
 
-using geometry_chunks_test = chunk_types_test;
-
-TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_back)
-{
-    {
-        writer c;
-        mesh_t* grouped = new_triangle();
-        grouped->parent = c.add_group("g");
-        c.add("MESH", grouped).text("abc", "t");
-        model_t* s = KD_NEW model_t;  // with a child, which is not stored
-        s->set_name("s");
-        s->alloc_meshes(2);
-        s->meshes[1] = new_triangle();
-        s->children = KD_NEW model_t*[1]{KD_NEW model_t};
-        s->nchildren = 1;
-        for (int i = 0; i < 16; ++i)
-            s->matrix[i] = (float)(i + 1);
-        c.add("MODL", s).add("MATL", new_material("a.tga"));
-        ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
-    }
-    ASSERT_EQ(triangle_payload().size(), 204u);
-    ASSERT_EQ(read_file("w.cds"), container());
-
-    cds c;
-    open(c, "w.cds");
-    ASSERT_EQ(c.read_all(), 0);
-    model_t* s = static_cast<model_t*>(io(c, "MODL")->objects.first->object);
-    EXPECT_EQ(s->nchildren, 0);
-    EXPECT_EQ(s->meshes[0]->parent, s);
-    // What was read writes back byte for byte, the material now unnamed: the
-    // mesh in its group, neither the model's mesh nor the material's shaders
-    // listed on their own.
-    ASSERT_EQ(c.create(path("again.cds").c_str()), 0);
-    EXPECT_EQ(read_file("again.cds"), container(""));
-}
-
 std::string patched(std::string bytes, size_t at, const std::string& with)
 {
     return bytes.replace(at, with.size(), with);
 }
 
-TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_and_objects_that_cannot_be_stored_are_refused)
+using geometry_chunks_test = chunk_types_test;
+
+TEST_F(geometry_chunks_test, bad_objects_are_refused_and_good_ones_write_as_the_format_lays_them_out_and_read_back)
 {
+    // Bad counts, indices and sub-chunks are refused.
     const std::string mesh = chunk("MESH", "tri", triangle_payload()), mat = material_chunk("m");
     const size_t m = 12, shad1 = 10 + 8, shad2 = shad1 + 9 + 96;  // payload offsets
     const struct { std::string bytes; const char* message; } cases[] = {
@@ -171,6 +138,37 @@ TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_and_objects_that_
         EXPECT_EQ(writer().add(k.type, k.object).create(path("w.cds").c_str()), -1) << k.message;
         EXPECT_TRUE(log_has(k.message)) << k.message;
     }
+
+    {
+        writer c;
+        mesh_t* grouped = new_triangle();
+        grouped->parent = c.add_group("g");
+        c.add("MESH", grouped).text("abc", "t");
+        model_t* s = KD_NEW model_t;  // with a child, which is not stored
+        s->set_name("s");
+        s->alloc_meshes(2);
+        s->meshes[1] = new_triangle();
+        s->children = KD_NEW model_t*[1]{KD_NEW model_t};
+        s->nchildren = 1;
+        for (int i = 0; i < 16; ++i)
+            s->matrix[i] = (float)(i + 1);
+        c.add("MODL", s).add("MATL", new_material("a.tga"));
+        ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
+    }
+    ASSERT_EQ(triangle_payload().size(), 204u);
+    ASSERT_EQ(read_file("w.cds"), container());
+
+    cds c;
+    open(c, "w.cds");
+    ASSERT_EQ(c.read_all(), 0);
+    model_t* s = static_cast<model_t*>(io(c, "MODL")->objects.first->object);
+    EXPECT_EQ(s->nchildren, 0);
+    EXPECT_EQ(s->meshes[0]->parent, s);
+    // What was read writes back byte for byte, the material now unnamed: the
+    // mesh in its group, neither the model's mesh nor the material's shaders
+    // listed on their own.
+    ASSERT_EQ(c.create(path("again.cds").c_str()), 0);
+    EXPECT_EQ(read_file("again.cds"), container(""));
 }
 
 TEST_F(geometry_chunks_test, every_cut_and_failed_allocation_fails_cleanly_in_the_container_and_the_readers)
