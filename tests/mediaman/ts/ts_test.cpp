@@ -479,9 +479,18 @@ TEST_F(ts_test, models_gather_subgroups_and_bone_objects_materials_follow_shader
     }
 }
 
+// Chunk boundaries of a file built here.
+std::vector<size_t> boundaries(const std::string& d)
+{
+    std::vector<size_t> b = {32};
+    for (size_t p = 32; p + 20 <= d.size(); p += 20 + at<int32_t>(d, p + 16))
+        b.push_back(p + 20 + at<int32_t>(d, p + 16));
+    return b;
+}
+
 // Headers other than binary little-endian V00.01, hostile sizes, counts and
 // links: the file fails, with a message where one is given.
-TEST_F(ts_test, foreign_headers_and_hostile_sizes_counts_and_links_fail_the_file)
+TEST_F(ts_test, foreign_headers_hostile_sizes_and_truncations_fail_the_file_and_failed_allocations_are_released)
 {
     bytes huge_verts, deep;
     huge_verts.name(0, "p").f12(identity_axes).f12(identity_pos).i32(0x7fffffff);
@@ -515,19 +524,7 @@ TEST_F(ts_test, foreign_headers_and_hostile_sizes_counts_and_links_fail_the_file
         model_t m;
         EXPECT_EQ(f.read_model(0, &m), -1);
     }
-}
-
-// Chunk boundaries of a file built here.
-std::vector<size_t> boundaries(const std::string& d)
-{
-    std::vector<size_t> b = {32};
-    for (size_t p = 32; p + 20 <= d.size(); p += 20 + at<int32_t>(d, p + 16))
-        b.push_back(p + 20 + at<int32_t>(d, p + 16));
-    return b;
-}
-
-TEST_F(ts_test, every_truncation_fails_cleanly_unless_cut_behind_a_chunk_and_every_failed_allocation_is_released)
-{
+    // Every truncation fails cleanly unless cut behind a chunk.
     std::string data = ts_file(chunk("Grou", 1, 9, 0, group("g")) + chunk("PolH", 6, 2, 9, polh("p", 6, {{0, 1, 2}})) +
                                chunk("Mat1", 6, 3, 2, mat1(1, 0, 0, "t")) +
                                chunk("ShBx", 3, 4, 3, slot("plain", {{"c", 7, {1, 0, 0}}}, 3) + slot("a", {}, 3) +
