@@ -63,46 +63,29 @@ TEST_F(cfile_test, machine_order_and_byte_swapping)
     EXPECT_EQ(get_be16(b), 0xCDAB);
 }
 
-TEST_F(cfile_test, typed_reads_follow_the_files_byte_order)
+TEST_F(cfile_test, both_byte_orders_round_trip_every_type)
 {
     std::string p = write_file("int", std::string("\x00\x00\x01\x00\xFF\xFF\xFF\xFF\xFF\xFE", 10));
     CFile f(p.c_str(), OM_RB);
-    ASSERT_TRUE(f.IsOpen());
-    f.SetByteOrder(BYTEORDER_BIG_ENDIAN);
-    EXPECT_EQ(f.ReadInt(), 256);
-    EXPECT_EQ(f.ReadLong(), -1);
-    EXPECT_EQ(f.GetPos(), 8);
-    EXPECT_EQ(f.ReadShort(), -2);
-    f.SetPos(0);
-    f.SetByteOrder(BYTEORDER_LITTLE_ENDIAN);
-    EXPECT_EQ(f.ReadInt(), 65536);
+    EXPECT_EQ(f.ReadInt(), 65536);  // little-endian by default
     EXPECT_EQ(f.ReadLong(), -1);
     EXPECT_EQ(f.ReadShort(), (int16_t)0xFEFF);
     EXPECT_FALSE(f.Eof());
     f.ReadChar();
     EXPECT_TRUE(f.Eof());
-}
 
-TEST_F(cfile_test, big_endian_file_round_trips_and_reads_back_swapped)
-{
-    std::string p = path("be");
+    p = path("be");
+    float v[4] = {1, 2, 3, 4}, m[16];
+    for (int i = 0; i < 16; ++i)
+        m[i] = (float)i / 4;
     {
         CFile w(p.c_str(), OM_WB);
         w.SetByteOrder(BYTEORDER_BIG_ENDIAN);
-        EXPECT_EQ(w.WriteInt(0x01020304), 4);
-        EXPECT_EQ(w.WriteShort(-2), 2);
-        EXPECT_EQ(w.WriteLong(-5), 4);
-        EXPECT_EQ(w.WriteFloat(1.5f), 4);
-        float v[4] = {1, 2, 3, 4}, m[16];
-        for (int i = 0; i < 16; ++i)
-            m[i] = (float)i / 4;
-        EXPECT_EQ(w.WriteVector3(v), 12);
-        EXPECT_EQ(w.WriteVector4(v), 16);
-        EXPECT_EQ(w.WriteMatrix(m), 64);
-        EXPECT_EQ(w.WriteChar('z'), 1);
+        EXPECT_EQ(w.WriteInt(0x01020304) + w.WriteShort(-2) + w.WriteLong(-5) + w.WriteFloat(1.5f), 14);
+        EXPECT_EQ(w.WriteVector3(v) + w.WriteVector4(v) + w.WriteMatrix(m) + w.WriteChar('z'), 12 + 16 + 64 + 1);
     }
     std::string bytes = read_file("be");
-    ASSERT_EQ(bytes.size(), 4u + 2 + 4 + 4 + 12 + 16 + 64 + 1);
+    ASSERT_EQ(bytes.size(), 14u + 12 + 16 + 64 + 1);
     EXPECT_EQ(bytes.substr(0, 6), std::string("\x01\x02\x03\x04\xFF\xFE", 6));
     EXPECT_EQ(bytes.substr(10, 4), std::string("\x3F\xC0\x00\x00", 4));  // 1.5f
 
@@ -111,14 +94,15 @@ TEST_F(cfile_test, big_endian_file_round_trips_and_reads_back_swapped)
     EXPECT_EQ(r.ReadInt(), 0x01020304);
     EXPECT_EQ(r.ReadShort(), -2);
     EXPECT_EQ(r.ReadLong(), -5);
+    EXPECT_EQ(r.GetPos(), 10);
     EXPECT_EQ(r.ReadFloat(), 1.5f);
-    float v[4] = {}, m[16] = {};
-    EXPECT_EQ(r.ReadVector3(v), 12);
-    EXPECT_EQ(v[2], 3);
-    EXPECT_EQ(r.ReadVector4(v), 16);
-    EXPECT_EQ(v[3], 4);
-    EXPECT_EQ(r.ReadMatrix(m), 64);
-    EXPECT_EQ(m[15], 3.75f);
+    float v2[4] = {}, m2[16] = {};
+    EXPECT_EQ(r.ReadVector3(v2), 12);
+    EXPECT_EQ(v2[2], 3);
+    EXPECT_EQ(r.ReadVector4(v2), 16);
+    EXPECT_EQ(v2[3], 4);
+    EXPECT_EQ(r.ReadMatrix(m2), 64);
+    EXPECT_EQ(m2[15], 3.75f);
     EXPECT_EQ(r.ReadChar(), 'z');
 }
 
@@ -199,7 +183,7 @@ TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
     EXPECT_EQ((unsigned char)f.ReadChar(), 0);
 }
 
-TEST_F(cfile_test, nested_views_add_offsets_and_stay_inside_the_outer_view)
+TEST_F(cfile_test, views_nest_stay_inside_and_check_their_bounds)
 {
     std::string p = counting_file("c", 200);
     CFile f(p.c_str(), OM_RB);
@@ -208,38 +192,26 @@ TEST_F(cfile_test, nested_views_add_offsets_and_stay_inside_the_outer_view)
     ASSERT_EQ(f.OpenVFile(&outer, "outer", 50, 20), 1);
     ASSERT_EQ(outer.OpenVFile(&inner, "inner", 4, 16), 1);
     EXPECT_EQ(inner.voffset, 54);
-    EXPECT_EQ(inner.byteorder, BYTEORDER_BIG_ENDIAN);
-    EXPECT_EQ(inner.ReadShort(), 54 * 256 + 55);
+    EXPECT_EQ(inner.ReadShort(), 54 * 256 + 55);  // in the file's byte order
     EXPECT_EQ(outer.OpenVFile(&inner, "inner", 4, 17), 0);
     EXPECT_TRUE(log_has("virtual file inner goes beyond " + p));
     EXPECT_EQ(inner.voffset, 54);  // a failed open leaves the view as it was
-    // A view may be reopened onto itself.
-    ASSERT_EQ(outer.OpenVFile(&outer, "self", 10, 5), 1);
+    ASSERT_EQ(outer.OpenVFile(&outer, "self", 10, 5), 1);  // reopened onto itself
     EXPECT_EQ((unsigned char)outer.ReadChar(), 60);
-}
 
-TEST_F(cfile_test, view_bounds_and_arguments_are_checked)
-{
-    std::string p = counting_file("c", 200);
-    CFile f(p.c_str(), OM_RB);
     CFile v;
     EXPECT_EQ(f.OpenVFile(&v, "ok", 190, 10), 1);
     EXPECT_EQ(f.OpenVFile(&v, "over", 191, 10), 0);
-    EXPECT_TRUE(log_has("virtual file over goes beyond " + p));
     EXPECT_EQ(f.OpenVFile(&v, "neg", -1, 5), 0);
     EXPECT_EQ(f.OpenVFile(&v, "huge", 10, LONG_MAX), 0);
     CFile closed;
     EXPECT_EQ(closed.OpenVFile(&v, "x", 0, 0), 0);
     EXPECT_TRUE(log_has("unable to duplicate stream of  for virtual file x"));
-}
 
-TEST_F(cfile_test, view_of_a_file_being_written_sees_what_was_written)
-{
-    std::string p = path("w");
-    CFile w(p.c_str(), OM_WBPLUS);
+    // A view of a file being written sees what was written.
+    CFile w(path("w").c_str(), OM_WBPLUS);
     for (int i = 0; i < 50; ++i)
         w.WriteChar((char)i);
-    CFile v;
     ASSERT_EQ(w.OpenVFile(&v, "part", 40, 10), 1);
     EXPECT_EQ(v.ReadChar(), 40);
 }
@@ -264,6 +236,13 @@ TEST_F(cfile_test, cfilee_throws_minus_one_on_every_short_read)
     EXPECT_EQ(thrown([&] { f.ReadChar(); }), 0);
     EXPECT_EQ(thrown([&] { f.ReadChar(); }), -1);
     EXPECT_EQ(thrown([&] { f.WriteInt(1); }), -1);  // opened for reading
+    // A CFile reports short reads by result.
+    CFile g(p.c_str(), OM_RB);
+    EXPECT_EQ(g.ReadVector3(v), 0);
+    g.SetPos(0);
+    EXPECT_EQ(g.ReadMatrix(v), 0);
+    EXPECT_TRUE(g.Eof());
+    EXPECT_FALSE(g.Error());
 
     // A view: reading 12 of its 10 bytes throws.
     CFileE v2;
@@ -273,20 +252,6 @@ TEST_F(cfile_test, cfilee_throws_minus_one_on_every_short_read)
     unsigned char buf[12];
     EXPECT_EQ(thrown([&] { v2.Read(buf, 12); }), -1);
     EXPECT_TRUE(v2.Eof());
-}
-
-TEST_F(cfile_test, cfile_reports_short_reads_by_result)
-{
-    std::string p = counting_file("c", 3);
-    CFile f(p.c_str(), OM_RB);
-    float v[16];
-    EXPECT_EQ(f.ReadVector3(v), 0);
-    f.SetPos(0);
-    EXPECT_EQ(f.ReadMatrix(v), 0);
-    f.SetPos(0);
-    f.ReadInt();
-    EXPECT_TRUE(f.Eof());
-    EXPECT_FALSE(f.Error());
 }
 
 TEST_F(cfile_test, append_copies_the_rest_in_pieces)

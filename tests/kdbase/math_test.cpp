@@ -51,7 +51,7 @@ TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)
     EXPECT_EQ(a[3], 9);
 }
 
-TEST_F(math_test, normalise_and_scalar_division_leave_degenerate_input_alone)
+TEST_F(math_test, degenerate_normalise_and_divisions_keep_the_input)
 {
     float zero[4] = {0, 0, 0, 5};
     normalize_v(zero);
@@ -62,19 +62,15 @@ TEST_F(math_test, normalise_and_scalar_division_leave_degenerate_input_alone)
     EXPECT_FLOAT_EQ(len_v(v), 5);
     divscalar_v(v, 0);
     expect_v3(v, 3, 0, 4);
-    EXPECT_TRUE(log_lines().empty());
     float q[4] = {1, 2, 3, 4};
     divscalar_q(q, 0);
     expect_q(q, 1, 2, 3, 4);
-}
-
-TEST_F(math_test, div_v_by_a_zero_component_logs_and_keeps_the_vector)
-{
-    float a[4] = {2, 4, 6, 0}, b[4] = {1, 0, 2, 0}, out[4] = {};
+    EXPECT_TRUE(log_lines().empty());
+    // A zero component is logged.
+    float a[4] = {2, 4, 6, 0}, b[4] = {1, 0, 2, 0}, c[4] = {2, 2, 4, 0};
     div_v(a, b);
     expect_v3(a, 2, 4, 6);
     EXPECT_TRUE(log_has("div_v(): attempted to divide by zero"));
-    float c[4] = {2, 2, 4, 0};
     div_vr(out, a, c);
     expect_v3(out, 1, 2, 1.5f);
 }
@@ -183,42 +179,33 @@ TEST_F(math_test, axes_are_orthonormal)
     EXPECT_TRUE(log_lines().empty());
 }
 
-TEST_F(math_test, closest_point_on_a_segment_is_clamped_to_its_ends)
+TEST_F(math_test, segments_rays_planes_and_spheres)
 {
+    // The closest point of a segment is clamped to its ends.
     float a[4] = {0, 0, 0, 0}, b[4] = {10, 0, 0, 0}, p[4] = {4, 3, 0, 0}, out[4];
     for (float x : {4.0f, -5.0f, 15.0f}) {
         p[0] = x;
         get_closest_vector_on_line(a, b, p, out);
         expect_v3(out, std::min(std::max(x, 0.0f), 10.0f), 0, 0);
     }
-}
-
-TEST_F(math_test, directed_distances_to_planes_and_spheres)
-{
-    float p[4] = {0, 0, 5, 0}, n[4] = {0, 0, 1, 0}, a[4] = {0, 0, 0, 0}, b[4] = {0, 0, 10, 0};
-    EXPECT_FLOAT_EQ(seg_directed_distance(p, n, a, b), 0.5f);
-    float step[4] = {0, 0, 2, 0};
-    EXPECT_FLOAT_EQ(ray_directed_distance(p, n, a, step), 2.5f);
+    // Directed distances.
+    float pz[4] = {0, 0, 5, 0}, n[4] = {0, 0, 1, 0}, top[4] = {0, 0, 10, 0}, step[4] = {0, 0, 2, 0};
+    EXPECT_FLOAT_EQ(seg_directed_distance(pz, n, a, top), 0.5f);
+    EXPECT_FLOAT_EQ(ray_directed_distance(pz, n, a, step), 2.5f);
     float flat[4] = {1, 0, 0, 0};  // parallel: denominator becomes +0.0001
-    EXPECT_NEAR(seg_directed_distance(p, n, a, flat), 5 / 0.0001, 1);
+    EXPECT_NEAR(seg_directed_distance(pz, n, a, flat), 5 / 0.0001, 1);
+    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, n, top, 2), 8);
+    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, flat, top, 2), -1);
 
-    float c[4] = {0, 0, 10, 0}, unit[4] = {0, 0, 1, 0}, side[4] = {1, 0, 0, 0};
-    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, unit, c, 2), 8);
-    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, side, c, 2), -1);
-}
-
-TEST_F(math_test, intersect_includes_the_start_and_excludes_the_end)
-{
-    float q[4] = {0, 0, 0, 0}, n[4] = {0, 1, 0, 0}, out[4] = {};
-    float p0[4] = {1, -1, 0, 0}, p1[4] = {1, 3, 0, 0};
-    EXPECT_EQ(intersect(p0, p1, q, n, out), 1);
+    // intersect includes the start of the segment and excludes its end.
+    float ny[4] = {0, 1, 0, 0}, p0[4] = {1, -1, 0, 0}, p1[4] = {1, 3, 0, 0};
+    float on[4] = {2, 0, 0, 0}, above[4] = {2, 4, 0, 0}, along[4] = {5, 0, 0, 0};
+    EXPECT_EQ(intersect(p0, p1, a, ny, out), 1);
     expect_v3(out, 1, 0, 0);
-    float on[4] = {2, 0, 0, 0}, above[4] = {2, 4, 0, 0};
-    EXPECT_EQ(intersect(on, above, q, n, out), 1);  // t = 0
+    EXPECT_EQ(intersect(on, above, a, ny, out), 1);  // t = 0
     expect_v3(out, 2, 0, 0);
-    EXPECT_EQ(intersect(above, on, q, n, out), 0);  // t = 1
-    float flat[4] = {5, 0, 0, 0};
-    EXPECT_EQ(intersect(on, flat, q, n, out), 0);
+    EXPECT_EQ(intersect(above, on, a, ny, out), 0);  // t = 1
+    EXPECT_EQ(intersect(on, along, a, ny, out), 0);
 }
 
 TEST_F(math_test, quaternion_product_and_inverse)

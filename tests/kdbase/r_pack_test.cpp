@@ -50,42 +50,40 @@ void fill_nested(r_struct& outer, r_struct& inner, const char* text)
 
 TEST_F(r_pack_test, values_pack_big_endian_without_padding)
 {
-    r_struct s;
+    r_struct s, back;
     fill_small(s, 7, 0x1234, -2);
     char buf[16];
     memset(buf, 0x55, sizeof buf);
     EXPECT_EQ(s.pack(buf, sizeof buf), 7);
     EXPECT_EQ(bytes(buf, 8), bytes("\x07\x12\x34\xFF\xFF\xFF\xFE\x55", 8));
-
-    r_struct back;
     fill_small(back, 0, 0, 0);
     EXPECT_EQ(back.unpack(buf, 7), 7);
     EXPECT_EQ(back.get_var("a")->uc_value(), 7);
     EXPECT_EQ(back.get_var("b")->us_value(), 0x1234);
     EXPECT_EQ(back.get_var("c")->value(), -2);
-}
+    // A buffer one byte short keeps what fitted.
+    memset(buf, 0x55, sizeof buf);
+    EXPECT_EQ(s.pack(buf, 6), 3);
+    EXPECT_TRUE(log_has("pack(): _tobuf (size=-1 0x"));
+    EXPECT_TRUE(log_has(") is too small"));
+    EXPECT_EQ(bytes(buf, 6), bytes("\x07\x12\x34\x55\x55\x55", 6));
 
-TEST_F(r_pack_test, every_scalar_type_round_trips)
-{
-    r_struct s;
-    s.add("ch", (char)-3);
-    s.add("ui", 0xDEADBEEFu);
-    s.add("f", 1.5f);
-    s.add("s", "ab");
-    char buf[32];
-    ASSERT_EQ(s.pack(buf, sizeof buf), 1 + 4 + 4 + 3);
+    r_struct t, t2;
+    t.add("ch", (char)-3);
+    t.add("ui", 0xDEADBEEFu);
+    t.add("f", 1.5f);
+    t.add("s", "ab");
+    ASSERT_EQ(t.pack(buf, sizeof buf), 1 + 4 + 4 + 3);
     EXPECT_EQ(bytes(buf, 12), bytes("\xFD\xDE\xAD\xBE\xEF\x3F\xC0\x00\x00" "ab\0", 12));
-
-    r_struct back;
-    back.add("ch", (char)0);
-    back.add("ui", 0u);
-    back.add("f", 0.0f);
-    back.add("s", "zzzz");
-    EXPECT_EQ(back.unpack(buf, 12), 12);
-    EXPECT_EQ(back.get_var("ch")->c_value(), -3);
-    EXPECT_EQ(back.get_var("ui")->ui_value(), 0xDEADBEEFu);
-    EXPECT_EQ(back.get_var("f")->f_value(), 1.5f);
-    EXPECT_STREQ(back.get_var("s")->str_value(), "ab");
+    t2.add("ch", (char)0);
+    t2.add("ui", 0u);
+    t2.add("f", 0.0f);
+    t2.add("s", "zzzz");
+    EXPECT_EQ(t2.unpack(buf, 12), 12);
+    EXPECT_EQ(t2.get_var("ch")->c_value(), -3);
+    EXPECT_EQ(t2.get_var("ui")->ui_value(), 0xDEADBEEFu);
+    EXPECT_EQ(t2.get_var("f")->f_value(), 1.5f);
+    EXPECT_STREQ(t2.get_var("s")->str_value(), "ab");
 }
 
 TEST_F(r_pack_test, arrays_pack_element_after_element)
@@ -113,17 +111,6 @@ TEST_F(r_pack_test, arrays_pack_element_after_element)
     ASSERT_EQ(t.add(texts), 0);
     EXPECT_EQ(t.pack(buf, 8), 4);
     EXPECT_EQ(bytes(buf, 4), bytes("hi\0\0", 4));
-}
-
-TEST_F(r_pack_test, a_buffer_one_byte_short_keeps_what_fitted)
-{
-    r_struct s;
-    fill_small(s, 7, 0x1234, -2);
-    std::vector<char> buf(6, 0x55);
-    EXPECT_EQ(s.pack(buf.data(), 6), 3);
-    EXPECT_TRUE(log_has("pack(): _tobuf (size=-1 0x"));
-    EXPECT_TRUE(log_has(") is too small"));
-    EXPECT_EQ(bytes(buf.data(), 6), bytes("\x07\x12\x34\x55\x55\x55", 6));
 }
 
 TEST_F(r_pack_test, texts_are_cut_to_2048_characters)
@@ -254,24 +241,22 @@ TEST_F(r_pack_test, file_form_uses_the_files_byte_order)
     EXPECT_EQ(outer2.unpack(&r), 17);
     EXPECT_STREQ(inner2.get_var("i2")->str_value(), "x");
     EXPECT_EQ(outer2.get_var("f")->f_value(), 2.0f);
-}
 
-TEST_F(r_pack_test, a_truncated_file_throws_after_the_complete_variables)
-{
+    // A truncated file throws after the complete variables.
     write_file("t", bytes("\x05\0\0\0\x07", 5));
-    r_struct inner, outer;
-    fill_nested(outer, inner, "keep");
-    outer.get_var("o1")->set(0, 0);
-    CFileE f(path("t").c_str(), OM_RB);
+    r_struct inner3, outer3;
+    fill_nested(outer3, inner3, "keep");
+    outer3.get_var("o1")->set(0, 0);
+    CFileE t(path("t").c_str(), OM_RB);
     int thrown = 0;
     try {
-        outer.unpack(&f);
+        outer3.unpack(&t);
     } catch (int e) {
         thrown = e;
     }
     EXPECT_EQ(thrown, -1);
-    EXPECT_EQ(outer.get_var("o1")->value(), 5);
-    EXPECT_STREQ(inner.get_var("i2")->str_value(), "keep");
+    EXPECT_EQ(outer3.get_var("o1")->value(), 5);
+    EXPECT_STREQ(inner3.get_var("i2")->str_value(), "keep");
 }
 
 }  // namespace
