@@ -38,7 +38,7 @@ script_func two_ints_f("f", two_ints, "i=ii");
 script_func open_tail_f("tail", open_tail, "v=is*");
 script_func fails_f("fails", fails, "i=");
 
-// A renderer module stand-in: cameras made and found by script functions.
+// A renderer module stand-in with one camera that a script function finds.
 class camera_t : public script_var {
 public:
     r_var fov;
@@ -53,44 +53,22 @@ public:
 
 class module_t : public script_var {
 public:
-    std::vector<std::unique_ptr<camera_t>> cams;
+    camera_t cam;
     module_t()
     {
         name = "morvane";
         stride = sizeof(module_t);
     }
-    static module_t* of(r_struct* s) { return static_cast<module_t*>(static_cast<script_var*>(s)); }
 };
-
-int make_cams_array(r_struct* s, int n)
-{
-    if (!s || n < 0)
-        return -1;
-    module_t::of(s)->cams.clear();
-    module_t::of(s)->cams.resize((size_t)n);
-    return 0;
-}
-
-int create_cam3d(r_struct* s, int i)
-{
-    module_t* m = module_t::of(s);
-    if (i < 0 || (size_t)i >= m->cams.size())
-        return -1;
-    m->cams[(size_t)i].reset(new camera_t);
-    return 0;
-}
 
 int get_camera(r_struct* s, int i, r_struct* out)
 {
-    module_t* m = module_t::of(s);
-    if (!out || i < 0 || (size_t)i >= m->cams.size())
+    if (!out || i != 0)
         return -1;
-    *reinterpret_cast<r_struct**>(out) = m->cams[(size_t)i].get();
+    *reinterpret_cast<r_struct**>(out) = &static_cast<module_t*>(static_cast<script_var*>(s))->cam;
     return 0;
 }
 
-script_func make_cams_array_f("make_cams_array", make_cams_array, "i=Si");
-script_func create_cam3d_f("create_cam3d", create_cam3d, "i=Si");
 script_func get_camera_f("get_camera", get_camera, "i=SiS");
 
 class config_call_test : public vantrel_test::config_test_base {
@@ -268,24 +246,17 @@ TEST_F(config_call_test, cameras_through_a_declared_pointer)
 {
     module_t morvane;
     scope.add(&morvane);
-    for (script_func* fn : {&make_cams_array_f, &create_cam3d_f, &get_camera_f})
-        scope.add(fn);
-    EXPECT_EQ(run("make_cams_array(morvane, 1)\n"
-                  "create_cam3d(morvane, 0)\n"
-                  "dc_add cam 0 r_struct_p\n"
-                  "get_camera(morvane, 0, &cam)\n"
-                  "cam->fov = 1.2\n"),
-              0);
-    ASSERT_EQ(morvane.cams.size(), 1u);
-    EXPECT_FLOAT_EQ(morvane.cams[0]->fov.f_value(0), 1.2f);
+    scope.add(&get_camera_f);
+    EXPECT_EQ(run("dc_add cam 0 r_struct_p\nget_camera(morvane, 0, &cam)\ncam->fov = 1.2\n"), 0);
+    EXPECT_FLOAT_EQ(morvane.cam.fov.f_value(0), 1.2f);
     // The address of the holder is not a structure: it cannot be stored.
     EXPECT_EQ(run("dc_add other 0 r_struct_p\nother = &cam\nother->fov = 3.0\n"), 3);
     EXPECT_TRUE(log_has("the address of cam can only be passed to a function"));
     // "." looks inside the declared variable, which has no members.
     EXPECT_EQ(run("cam.fov = 2.0\n"), 2);
     EXPECT_TRUE(log_has("cam is not a structure"));
-    EXPECT_EQ(run("create_cam3d(morvane, 5)\n"), 2);
-    EXPECT_TRUE(log_has("create_cam3d failed"));
+    EXPECT_EQ(run("get_camera(morvane, 5, &cam)\n"), 2);
+    EXPECT_TRUE(log_has("get_camera failed"));
     scope.empty();
 }
 

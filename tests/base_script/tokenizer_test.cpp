@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,28 +17,21 @@ using namespace vantrel;
 namespace {
 
 // The configuration language's settings, made here from plain tokens.
-struct config_settings {
-    s_token words[15] = {s_token("dc_add"), s_token("dc_set"), s_token("\n"), s_token("#"), s_token("["),
-                         s_token("]"),      s_token("."),      s_token("->"), s_token("="), s_token("("),
-                         s_token(")"),      s_token(","),      s_token("%"),  s_token("&"), s_token("include")};
-    s_token* table[16];
-    config_settings()
+struct settings {
+    std::vector<std::unique_ptr<s_token>> words;
+    std::vector<s_token*> table;
+    settings(std::initializer_list<const char*> names)
     {
-        for (int i = 0; i < 15; ++i)
-            table[i] = &words[i];
-        table[15] = nullptr;
+        for (const char* n : names)
+            table.push_back((words.emplace_back(new s_token(n)), words.back().get()));
+        table.push_back(nullptr);
     }
-};
-
-struct script_settings {
-    s_token dot{"."}, newline{"\n"};
-    s_token* table[3] = {&dot, &newline, nullptr};
 };
 
 class tokenizer_test : public vantrel_test::log_test {
 protected:
-    config_settings cfg;
-    script_settings scr;
+    settings cfg{"dc_add", "dc_set", "\n", "#", "[", "]", ".", "->", "=", "(", ")", ",", "%", "&", "include"};
+    settings scr{".", "\n"};
     base_script bs;
     void SetUp() override
     {
@@ -46,12 +41,12 @@ protected:
     void use_config()
     {
         bs.charset = "_a-zA-Z0-9";
-        bs.keywords = cfg.table;
+        bs.keywords = cfg.table.data();
     }
     void use_script()
     {
         bs.charset = "^ \t\n";
-        bs.keywords = scr.table;
+        bs.keywords = scr.table.data();
     }
     std::vector<std::string> tokens(const std::string& line, int expect = 0)
     {
@@ -115,32 +110,23 @@ TEST_F(tokenizer_test, numbers)
     EXPECT_EQ(tokens("+1+"), (strings{"+1", "+"}));
 }
 
-TEST_F(tokenizer_test, keywords_are_prefixes)
+TEST_F(tokenizer_test, keywords_charsets_and_long_runs)
 {
+    // Keywords are prefixes.
     EXPECT_EQ(tokens("includes"), (strings{"include", "s"}));
     EXPECT_EQ(tokens("dc_added"), (strings{"dc_add", "ed"}));
     EXPECT_EQ(tokens("include \"more.ds\"\n"), (strings{"include", "\"more.ds\"", "\n"}));
     EXPECT_EQ(tokens("a+*!b"), (strings{"a", "+", "*", "!", "b"}));
-}
-
-TEST_F(tokenizer_test, long_identifier_runs_are_cut_at_255)
-{
+    // Identifier runs are cut at 255 characters.
     strings t = tokens(std::string(300, 'k'));
     ASSERT_EQ(t.size(), 2u);
     EXPECT_EQ(t[0].size(), 255u);
     EXPECT_EQ(t[1].size(), 45u);
-}
-
-TEST_F(tokenizer_test, carriage_return_is_not_white_space)
-{
+    // A carriage return is no white space.
     EXPECT_EQ(tokens("a\r\n"), (strings{"a", "\r", "\n"}));
     use_script();
     EXPECT_EQ(tokens(". config\r\n"), (strings{".", "config\r", "\n"}));
-}
-
-TEST_F(tokenizer_test, charset_follows_scanf_class_rules)
-{
-    use_script();
+    // The charset follows the scanf class rules.
     bs.charset = "]a-c-";
     EXPECT_EQ(tokens("]ab-cd"), (strings{"]ab-c", "d"}));
     bs.charset = "^x";
