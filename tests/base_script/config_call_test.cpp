@@ -129,11 +129,9 @@ TEST_F(config_call_test, pointer_arguments_need_a_known_room)
         {"makeIdentityMatrix(&fp)", "makeIdentityMatrix: argument 1 points at 2 element(s)"},
         {"set_v(&fp, 1.0, 2.0, 3.0, 4.0)", "set_v: argument 1 points at 2 element(s)"},
         {"makeIdentityMatrix(&m16)\nmultmatrix_vr(&m16[12], &m16, &m16[12])", nullptr},
-        {"p = &m16\nq = p\nmakeIdentityMatrix(q)", nullptr},
-        {"p = &vec\nlen = len_v(p)", nullptr},
+        {"p = &m16\nq = p\nmakeIdentityMatrix(q)", nullptr}, {"p = &vec\nlen = len_v(p)", nullptr},
         {"p = add_vr(&vec, &vec, &vec)\nset_v(p, 1.0, 2.0, 3.0, 4.0)", nullptr},
-        {"thing.i = first_int(&thing.i)", nullptr},
-        {"thing.i = var_count(%m16)", nullptr},
+        {"thing.i = first_int(&thing.i)", nullptr}, {"thing.i = var_count(%m16)", nullptr},
     };
     for (auto& c : cases) {
         std::string lines = std::string(c[0]) + "\n";
@@ -218,10 +216,8 @@ TEST_F(config_call_test, slog_formats_its_arguments)
     // A conversion without a fitting argument is shown as written, never
     // guessed at; the line is kept and the complaint follows it.
     const char* mismatched[][2] = {
-        {"slog(3, \"loaded 100% of the level\")", "] loaded 100% of the level"},
-        {"slog(3, \"%s\")", "] %s"},
-        {"slog(3, \"%d and %s\", 1.5, \"x\")", "] %d and x"},
-        {"slog(3, \"%ld then %d\", 1, 2)", "] %ld then 2"},
+        {"slog(3, \"loaded 100% of the level\")", "] loaded 100% of the level"}, {"slog(3, \"%s\")", "] %s"},
+        {"slog(3, \"%d and %s\", 1.5, \"x\")", "] %d and x"}, {"slog(3, \"%ld then %d\", 1, 2)", "] %ld then 2"},
         {"slog(3, \"%-5d|%9999d|%n\", 7, 8, 9)", "] 7    |%9999d|%n"},
     };
     for (auto& m : mismatched) {

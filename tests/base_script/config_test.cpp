@@ -72,18 +72,11 @@ TEST_F(config_test, member_paths)
 TEST_F(config_test, refused_statements)
 {
     const char* cases[][2] = {
-        {"nosuch = 1", "nosuch was not found"},
-        {"a.b = 1", "a is not a structure"},
-        {"a->b = 1", "a is not a structure"},
-        {"a[2 = 1", "] was not found after 2"},
-        {"x(1)", "x is not a function"},
-        {"a[4] = 1", "tried to read element 4: a only has 4 elements"},
-        {"a[-1] = 1", "-1 was not found"},
-        {"thing.nosuch = 1", "nosuch was not found"},
-        {"a[", nullptr},
-        {"a = ", "assign(a): __noname is undefined"},
-        {"- = 1", "- was not found"},
-        {"dc_add x 1", "dc_add: variable x is already shared"},
+        {"nosuch = 1", "nosuch was not found"}, {"a.b = 1", "a is not a structure"},
+        {"a->b = 1", "a is not a structure"}, {"a[2 = 1", "] was not found after 2"}, {"x(1)", "x is not a function"},
+        {"a[4] = 1", "tried to read element 4: a only has 4 elements"}, {"a[-1] = 1", "-1 was not found"},
+        {"thing.nosuch = 1", "nosuch was not found"}, {"a[", nullptr}, {"a = ", "assign(a): __noname is undefined"},
+        {"- = 1", "- was not found"}, {"dc_add x 1", "dc_add: variable x is already shared"},
         {"dc_set missing 3", "dc_set: variable missing is not shared"},
         {"dc_set a", "config: dc_set does not take 1 arguments"},
         {"dc_add", "config: dc_add does not take 0 arguments"},

@@ -67,8 +67,7 @@ TEST_F(animation_test, channel_playback_follows_the_table)
         {false, 800, 50, 0, 2, 1},  // keyframe 0 completes at (1,0,0) first
         {false, 250, 0, 0.5f, 1, 0},  // time went back: restart from the current pose
         {true, 500, 0, 1, 0, 0},      // the boundary belongs to the earlier keyframe
-        {false, 501, 0, 1 - 1 / 250.0f, 2 / 250.0f, 1},
-        {false, 750, 0, 0, 2, 1},
+        {false, 501, 0, 1 - 1 / 250.0f, 2 / 250.0f, 1}, {false, 750, 0, 0, 2, 1},
         {false, 4294967295u, INT_MAX, 0, 2, 1},
     };
     mesh_t mesh;
@@ -180,10 +179,8 @@ TEST_F(animation_test, text_format_loads_and_fails_cleanly)
         {"kf 100\n[channel]\nkf 5\n[stack] \n", 0, 0, 0},  // no channel or stack open: ignored
         {"[stack]\n[channel]\nkf 4294967295\n", 0, 1, 4294967295u},
         {"[stack]\n[channel]\nkf 1\n[stack]\n[channel]\nkf -1\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf 4294967296\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf 12x\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf 1.5\n", -1, 0, 0},
+        {"[stack]\n[channel]\nkf 4294967296\n", -1, 0, 0}, {"[stack]\n[channel]\nkf 12x\n", -1, 0, 0},
+        {"[stack]\n[channel]\nkf\n", -1, 0, 0}, {"[stack]\n[channel]\nkf 1.5\n", -1, 0, 0},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.text);
