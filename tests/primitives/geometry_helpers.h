@@ -66,6 +66,19 @@ inline void expect_pos(vantrel::base_primitive& p, int k, pt want)
 
 using vantrel_test::capture;
 
+// The area of a polygon (Newell's vector area), in double.
+inline double area(vantrel::base_primitive& p)
+{
+    double a[3] = {0, 0, 0};
+    for (int k = 0; k < p.nverts; ++k) {
+        const float *u = pos(p, k), *w = pos(p, (k + 1) % p.nverts);
+        a[0] += (double)u[1] * w[2] - (double)u[2] * w[1];
+        a[1] += (double)u[2] * w[0] - (double)u[0] * w[2];
+        a[2] += (double)u[0] * w[1] - (double)u[1] * w[0];
+    }
+    return 0.5 * std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
+
 typedef std::vector<std::vector<pt>> face_list;
 
 // A mesh of the given faces, each polygon built by make_poly, then unified.

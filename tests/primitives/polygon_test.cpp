@@ -16,6 +16,7 @@
 #include "tests/primitives/geometry_helpers.h"
 
 using namespace vantrel;
+using geometry_test::area;
 using geometry_test::capture;
 using geometry_test::expect_pos;
 using geometry_test::make_plane;
@@ -315,20 +316,6 @@ TEST_F(polygon_test, split_holds_at_most_64_vertices_a_side)
     EXPECT_EQ(split_poly(&big, &plane, &front, &back), -1);
     EXPECT_TRUE(log_has("split_polygon(): more than 64 vertices on one side"));
     EXPECT_EQ(front.nverts, 64);
-}
-
-// Vector area of a polygon (Newell), in double.
-double area(n_poly& p)
-{
-    double a[3] = {0, 0, 0};
-    for (int k = 0; k < p.nverts; ++k) {
-        const float* u = pos(p, k);
-        const float* w = pos(p, (k + 1) % p.nverts);
-        a[0] += (double)u[1] * w[2] - (double)u[2] * w[1];
-        a[1] += (double)u[2] * w[0] - (double)u[0] * w[2];
-        a[2] += (double)u[0] * w[1] - (double)u[1] * w[0];
-    }
-    return 0.5 * std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
 }
 
 TEST_F(polygon_test, random_splits_keep_area_and_sides)
