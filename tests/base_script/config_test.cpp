@@ -122,10 +122,6 @@ TEST_F(config_test, statement_numbers_count_every_line)
     EXPECT_EQ(a->value(0), 5);
     EXPECT_EQ(run("=\n= 5\n"), 3);
     EXPECT_TRUE(log_has("config: = does not take 1 arguments"));
-}
-
-TEST_F(config_test, block_without_final_newline)
-{
     d_list args(1), tokens(1);
     cfg.scope = &scope;
     ASSERT_EQ(cfg.tokenize_line("a = 1\na = 2", &tokens), 0);

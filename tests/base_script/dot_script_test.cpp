@@ -79,10 +79,6 @@ TEST_F(dot_script_test, lines_must_start_with_a_keyword)
     EXPECT_TRUE(log_has("plugin nosuch not found"));
     EXPECT_EQ(script.process(path("missing.ds").c_str()), -1);
     EXPECT_TRUE(log_has("unable to open file " + path("missing.ds") + ": No such file or directory"));
-}
-
-TEST_F(dot_script_test, block_gets_arguments_and_its_own_settings)
-{
     EXPECT_EQ(run("a.ds", ". rec one two\na = 'x y' \"q\"\n  ./rec ignored text\n"), 0);
     EXPECT_EQ(rec.args_seen, (std::vector<std::string>{"one", "two", "\n"}));
     EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"a", "=", "'x y'", "\"", "q", "\"", "\n"}));
@@ -133,11 +129,8 @@ TEST_F(dot_script_test, nested_files_report_their_own_lines)
     EXPECT_LT(at_inner, at_outer);
     EXPECT_NE(at_outer, std::string::npos);
     expect_script_settings();
-}
-
-TEST_F(dot_script_test, nesting_is_limited)
-{
     std::string self = path("self.ds");
+    rec.blocks = 0;
     write_file("self.ds", ". rec\nrun '" + self + "'\n./rec\n");
     EXPECT_EQ(script.process(self.c_str()), 2);
     EXPECT_TRUE(log_has("unable to run " + self + ": scripts nested deeper than 32"));

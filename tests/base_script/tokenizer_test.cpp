@@ -65,7 +65,7 @@ protected:
 
 using strings = std::vector<std::string>;
 
-TEST_F(tokenizer_test, statements)
+TEST_F(tokenizer_test, statements_and_numbers)
 {
     EXPECT_EQ(tokens("a=b\n"), (strings{"a", "=", "b", "\n"}));
     EXPECT_EQ(tokens("  x  \n"), (strings{"x", "\n"}));
@@ -75,6 +75,16 @@ TEST_F(tokenizer_test, statements)
               (strings{"cam", "->", "vp", "[", "2", "]", ".", "x", "=", "-1.5e3", "#", "c", "\n"}));
     EXPECT_EQ(tokens("set_v(&v, 1, 0.0, 12.5)\n"),
               (strings{"set_v", "(", "&", "v", ",", "1", ",", "0.0", ",", "12.5", ")", "\n"}));
+    EXPECT_EQ(tokens("0 0.0 -3, 12.5] 1e3)"), (strings{"0", "0.0", "-3", ",", "12.5", "]", "1e3", ")"}));
+    EXPECT_EQ(tokens("1.5.3"), (strings{"1", ".", "5.3"}));
+    EXPECT_EQ(tokens("-x"), (strings{"-", "x"}));
+    EXPECT_EQ(tokens(".5"), (strings{".", "5"}));
+    // No C-library extras: these are identifiers.
+    EXPECT_EQ(tokens("info nan inf 0x1F"), (strings{"info", "nan", "inf", "0", "x1F"}));
+    EXPECT_EQ(tokens("3abc"), (strings{"3", "abc"}));
+    // A stop character that also stands first never gives an empty token.
+    EXPECT_EQ(tokens("-5-"), (strings{"-5", "-"}));
+    EXPECT_EQ(tokens("+1+"), (strings{"+1", "+"}));
 }
 
 TEST_F(tokenizer_test, quoted_strings)
@@ -94,20 +104,6 @@ TEST_F(tokenizer_test, quoted_strings)
     ASSERT_EQ(t.size(), 3u);
     EXPECT_EQ(t[0], "\"" + std::string(1024, 'q') + "\"");
     EXPECT_EQ(t[1], std::string(75, 'q'));
-}
-
-TEST_F(tokenizer_test, numbers)
-{
-    EXPECT_EQ(tokens("0 0.0 -3, 12.5] 1e3)"), (strings{"0", "0.0", "-3", ",", "12.5", "]", "1e3", ")"}));
-    EXPECT_EQ(tokens("1.5.3"), (strings{"1", ".", "5.3"}));
-    EXPECT_EQ(tokens("-x"), (strings{"-", "x"}));
-    EXPECT_EQ(tokens(".5"), (strings{".", "5"}));
-    // No C-library extras: these are identifiers.
-    EXPECT_EQ(tokens("info nan inf 0x1F"), (strings{"info", "nan", "inf", "0", "x1F"}));
-    EXPECT_EQ(tokens("3abc"), (strings{"3", "abc"}));
-    // A stop character that also stands first never gives an empty token.
-    EXPECT_EQ(tokens("-5-"), (strings{"-5", "-"}));
-    EXPECT_EQ(tokens("+1+"), (strings{"+1", "+"}));
 }
 
 TEST_F(tokenizer_test, keywords_charsets_and_long_runs)

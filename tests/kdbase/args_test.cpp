@@ -38,20 +38,6 @@ protected:
 
 using strings = std::vector<std::string>;
 
-TEST_F(args_test, blank_and_equals_forms_agree)
-{
-    args_t a, b;
-    EXPECT_EQ(parse_words(a, {"-size", "640,480"}), 1);
-    EXPECT_EQ(parse_words(b, {"-size=640,480"}), 1);
-    EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
-    EXPECT_EQ(values(b, "size"), (strings{"640", "480"}));
-    EXPECT_STREQ(a.get_value("size", 1), "480");
-    EXPECT_EQ(a.get_value("size", 2), nullptr);
-    EXPECT_EQ(a.get_value("size", -1), nullptr);
-    EXPECT_EQ(a.get_value("width", 0), nullptr);
-    EXPECT_EQ(a.get_arg("width", nullptr), -1);
-}
-
 TEST_F(args_test, a_host_command_line)
 {
     args_t a;
@@ -72,6 +58,17 @@ TEST_F(args_test, a_host_command_line)
     // Within the equals form it is a value.
     EXPECT_EQ(parse_words(a, {"-offset=-5,2"}), 1);
     EXPECT_EQ(values(a, "offset"), (strings{"-5", "2"}));
+    // The blank and the equals forms agree.
+    args_t b;
+    EXPECT_EQ(parse_words(a, {"-size", "640,480"}), 1);
+    EXPECT_EQ(parse_words(b, {"-size=640,480"}), 1);
+    EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
+    EXPECT_EQ(values(b, "size"), (strings{"640", "480"}));
+    EXPECT_STREQ(a.get_value("size", 1), "480");
+    EXPECT_EQ(a.get_value("size", 2), nullptr);
+    EXPECT_EQ(a.get_value("size", -1), nullptr);
+    EXPECT_EQ(a.get_value("width", 0), nullptr);
+    EXPECT_EQ(a.get_arg("width", nullptr), -1);
 }
 
 TEST_F(args_test, syntax_errors)
@@ -93,7 +90,7 @@ TEST_F(args_test, syntax_errors)
     EXPECT_EQ(a.get_arg("two", nullptr), 0);
 }
 
-TEST_F(args_test, values_are_limited_to_31)
+TEST_F(args_test, at_most_31_values_and_128_words)
 {
     std::string list;
     for (int i = 0; i < 40; ++i)
@@ -106,14 +103,9 @@ TEST_F(args_test, values_are_limited_to_31)
     EXPECT_EQ(parse_words(a, {"-e=", "-f=1,,2,"}), 2);
     EXPECT_EQ(values(a, "e"), strings{});
     EXPECT_EQ(values(a, "f"), (strings{"1", "", "2", ""}));
-}
-
-TEST_F(args_test, at_most_128_words)
-{
     std::vector<std::string> words;
     for (int i = 0; i < 129; ++i)
         words.push_back("-a" + std::to_string(i));
-    args_t a;
     EXPECT_EQ(parse_words(a, words), 128);
     EXPECT_EQ(a.get_arg("a127", nullptr), 0);
     EXPECT_EQ(a.get_arg("a128", nullptr), -1);

@@ -64,6 +64,14 @@ TEST_F(errorlog_test, callbacks_thresholds_and_long_messages)
     EXPECT_EQ(log_lines().at(2).substr(27), std::string(255, 'x'));
     EXPECT_EQ(last_status, std::string(255, 'x') + "\n");
 
+    // The pointer check names the expression.
+    auto f = [](int* _ptr) -> int {
+        CHECK_PTR(_ptr, -1);
+        return 0;
+    };
+    EXPECT_EQ(f(nullptr), -1);
+    EXPECT_TRUE(log_has("invalid pointer: _ptr=0"));
+
     clear_log();
     status_calls = 0;
     set_log_priority(3);
@@ -77,16 +85,6 @@ TEST_F(errorlog_test, callbacks_thresholds_and_long_messages)
     set_logfile("/nonexistent-dir/x/errorlog");  // loses only the line
     errorlog("f.cpp", 1, EL_SHOWUSER, "still shown");
     EXPECT_EQ(last_message, "still shown");
-}
-
-TEST_F(errorlog_test, invalid_pointer_check_names_the_expression)
-{
-    auto f = [](int* _ptr) -> int {
-        CHECK_PTR(_ptr, -1);
-        return 0;
-    };
-    EXPECT_EQ(f(nullptr), -1);
-    EXPECT_TRUE(log_has("invalid pointer: _ptr=0"));
 }
 
 using errorlog_death_test = errorlog_test;

@@ -75,7 +75,7 @@ TEST_F(math_test, degenerate_normalise_and_divisions_keep_the_input)
     expect_v3(out, 1, 2, 1.5f);
 }
 
-TEST_F(math_test, are_equal_counts_a_difference_of_eps_as_equal)
+TEST_F(math_test, eps_comparisons_rounding_and_truncation)
 {
     float a[4] = {1, 2, 3, 4}, b[4] = {1, 2, 3, 5}, c[4] = {1.5f, 2, 3, 4};
     EXPECT_TRUE(are_equal(a, b, 0));
@@ -89,10 +89,6 @@ TEST_F(math_test, are_equal_counts_a_difference_of_eps_as_equal)
     EXPECT_TRUE(are_equal_m(m, n, 0));
     n[15] = 1.5f;
     EXPECT_FALSE(are_equal_m(m, n, 0.1f));
-}
-
-TEST_F(math_test, round_and_trunc_follow_the_sign_of_the_fraction)
-{
     const std::pair<float, int> rounds[] = {{2.5f, 3},   {2.4f, 2},   {-2.5f, -3}, {-2.2f, -3},
                                             {-0.2f, -1}, {-3.0f, -3}, {0.0f, 0}};
     for (auto [x, r] : rounds)

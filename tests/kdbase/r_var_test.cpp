@@ -303,7 +303,7 @@ TEST_F(r_struct_test, names_are_unique_and_failed_inserts_delete_the_variable)
     EXPECT_EQ(s.list.count, 1);
 }
 
-TEST_F(r_struct_test, copy_builds_fresh_variables)
+TEST_F(r_struct_test, copy_builds_fresh_variables_and_references_stay_alive)
 {
     r_struct src, dst;
     src.add("a", 1);
@@ -322,10 +322,6 @@ TEST_F(r_struct_test, copy_builds_fresh_variables)
     EXPECT_EQ(dst.list.count, 3);
     r_struct refs(false);
     EXPECT_EQ(refs.copy(&src), -1);
-}
-
-TEST_F(r_struct_test, non_owning_structure_leaves_its_variables_alive)
-{
     r_var a("a", 1);
     {
         r_struct s(false);

@@ -166,10 +166,6 @@ TEST_F(portal_test, cleanup_keeps_the_larger_twin_and_drops_equal_ones)
     m.insert(square(0, 0, 0, 3, {2, 4, 1}));
     EXPECT_EQ(remove_invalid_portals(&m), 2);
     EXPECT_EQ(m.count, 0);
-}
-
-TEST_F(portal_test, visible_leaves_are_listed_once_and_leaves_placed_by_their_centre)
-{
     bsp_index_t leaf;
     EXPECT_EQ(leaf.add_visible_leaf(4), 0);
     EXPECT_EQ(leaf.add_visible_leaf(4), 0);
