@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(config_test, assignments)
+TEST_F(config_test, assignments_and_member_paths)
 {
     EXPECT_EQ(run("a = 5\n"), 0);
     EXPECT_EQ(a->value(0), 5);
@@ -53,10 +53,6 @@ TEST_F(config_test, assignments)
     // No hexadecimal: "0x10" reads as the number 0 and the name x10.
     EXPECT_EQ(run("x = 0x10\n"), 2);
     EXPECT_TRUE(log_has("x10 was not found"));
-}
-
-TEST_F(config_test, member_paths)
-{
     EXPECT_EQ(run("thing.i = 7\nthing.v[2] = 1.5\nthing.v[1] = thing.v[2]\nthing.s = \"hello world\"\n"), 0);
     EXPECT_EQ(thing.i.value(0), 7);
     EXPECT_FLOAT_EQ(thing.vec[2], 1.5f);
@@ -130,7 +126,7 @@ TEST_F(config_test, statement_numbers_count_every_line)
     EXPECT_EQ(a->value(0), 1);
 }
 
-TEST_F(config_test, declarations)
+TEST_F(config_test, declarations_references_and_pointers)
 {
     static const str_const_t types[] = {{"r_float", r_float}, {"r_struct_p", r_struct_p}, {"r_var_p", r_var_p},
                                         {"", -1}};
@@ -161,18 +157,13 @@ TEST_F(config_test, declarations)
     // An unknown type name gives the type -1.
     EXPECT_EQ(run("dc_add w 1 no_such_type\n"), 0);
     EXPECT_TRUE(log_has("did not find the constant named no_such_type"));
-}
-
-TEST_F(config_test, references_and_pointers)
-{
-    static const str_const_t types[] = {{"r_var_p", r_var_p}, {"", -1}};
-    add_const_a(types);
-    EXPECT_EQ(run("dc_add p 0 r_var_p\np = %thing\np->i = 9\n"), 0);
+    // References through declared pointers.
+    EXPECT_EQ(run("dc_add ref 0 r_var_p\nref = %thing\nref->i = 9\n"), 0);
     EXPECT_EQ(thing.i.value(0), 9);
-    EXPECT_EQ(run("p = %a\np->i = 1\n"), 3);
-    EXPECT_TRUE(log_has("p is not a structure"));
-    EXPECT_EQ(run("dc_add q 0 r_var_p\nq->i = 1\n"), 3);
-    EXPECT_TRUE(log_has("q has a NULL structure"));
+    EXPECT_EQ(run("ref = %a\nref->i = 1\n"), 3);
+    EXPECT_TRUE(log_has("ref is not a structure"));
+    EXPECT_EQ(run("dc_add nul 0 r_var_p\nnul->i = 1\n"), 3);
+    EXPECT_TRUE(log_has("nul has a NULL structure"));
 }
 
 TEST_F(config_test, include_runs_a_file_in_the_block)

@@ -69,7 +69,7 @@ protected:
     }
 };
 
-TEST_F(dot_script_test, lines_must_start_with_a_keyword)
+TEST_F(dot_script_test, lines_start_with_a_keyword_and_blocks_close)
 {
     std::string p = write_file("bad.ds", "hello\n");
     EXPECT_EQ(script.process(p.c_str()), -1);
@@ -83,6 +83,17 @@ TEST_F(dot_script_test, lines_must_start_with_a_keyword)
     EXPECT_EQ(rec.args_seen, (std::vector<std::string>{"one", "two", "\n"}));
     EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"a", "=", "'x y'", "\"", "q", "\"", "\n"}));
     expect_script_settings();
+    // An unclosed block fails and restores the settings.
+    p = write_file("u.ds", ". rec\na\nb\n");
+    EXPECT_EQ(script.process(p.c_str()), -1);
+    EXPECT_EQ(rec.blocks, 1);  // the one before
+    EXPECT_TRUE(log_has(p + " (-1): error running script"));
+    expect_script_settings();
+    // A block whose line cannot be tokenized leaves the settings as well.
+    EXPECT_EQ(run("q.ds", ". rec\na = 'open\n./rec\n"), -1);
+    expect_script_settings();
+    // The script runs the next file normally.
+    EXPECT_EQ(run("ok.ds", ". rec\nfine\n./rec\n"), 0);
 }
 
 TEST_F(dot_script_test, failing_statement_reports_the_file_line)
@@ -101,20 +112,6 @@ TEST_F(dot_script_test, failing_statement_reports_the_file_line)
     rec.blocks = 0;
     EXPECT_EQ(run("p.ds", ". rec\na\n\t./recording\n. rec\nb\n./rec\n"), 0);
     EXPECT_EQ(rec.blocks, 2);
-}
-
-TEST_F(dot_script_test, unclosed_block_fails_and_restores_settings)
-{
-    std::string p = write_file("u.ds", ". rec\na\nb\n");
-    EXPECT_EQ(script.process(p.c_str()), -1);
-    EXPECT_EQ(rec.blocks, 0);
-    EXPECT_TRUE(log_has(p + " (-1): error running script"));
-    expect_script_settings();
-    // A block whose line cannot be tokenized leaves the settings as well.
-    EXPECT_EQ(run("q.ds", ". rec\na = 'open\n./rec\n"), -1);
-    expect_script_settings();
-    // The script runs the next file normally.
-    EXPECT_EQ(run("ok.ds", ". rec\nfine\n./rec\n"), 0);
 }
 
 TEST_F(dot_script_test, nested_files_report_their_own_lines)

@@ -129,7 +129,7 @@ TEST_F(tokenizer_test, keywords_charsets_and_long_runs)
     EXPECT_EQ(tokens("abxab"), (strings{"ab", "x", "ab"}));
 }
 
-TEST_F(tokenizer_test, whole_files_with_crlf)
+TEST_F(tokenizer_test, whole_files_with_crlf_and_allocation_failures)
 {
     std::string p = write_file("a.cfg", "a = 1\r\n\r\nb=\"two words\"\n  # note\nlast");
     FILE* f = fopen(p.c_str(), "r");
@@ -150,10 +150,6 @@ TEST_F(tokenizer_test, whole_files_with_crlf)
     for (const std::string& t : texts(out2))
         total += t.size();
     EXPECT_EQ(total, 3001u);
-}
-
-TEST_F(tokenizer_test, allocation_failures)
-{
     for (int fail = 0; fail < 8; ++fail) {
         d_list out(1);
         mc_fail_after(fail);

@@ -133,10 +133,6 @@ TEST_F(args_test, line_with_quoted_words)
     EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
     EXPECT_EQ(a.parse(""), 0);
     EXPECT_EQ(a.parse(" \t\n"), 0);
-}
-
-TEST_F(args_test, allocation_failures_leave_nothing_behind)
-{
     for (int fail = 0; fail < 12; ++fail) {
         args_t a;
         mc_fail_after(fail);

@@ -50,7 +50,7 @@ protected:
     }
 };
 
-TEST_F(list_test, removal_at_every_position_keeps_the_links)
+TEST_F(list_test, removal_keeps_the_links_and_misses_change_nothing)
 {
     int a = 1, b = 2, c = 3, d = 4;
     d_list l(0);
@@ -66,12 +66,7 @@ TEST_F(list_test, removal_at_every_position_keeps_the_links)
     check_invariants(l);
     EXPECT_EQ(l.first, nullptr);
     EXPECT_EQ(l.last, nullptr);
-}
-
-TEST_F(list_test, remove_past_the_end_or_null_changes_nothing)
-{
-    int a = 1;
-    d_list l(0);
+    // Past the end or null changes nothing.
     l.insert(static_cast<void*>(&a));
     EXPECT_EQ(l.remove(1), nullptr);
     EXPECT_EQ(l.remove(static_cast<d_node*>(nullptr)), nullptr);
@@ -88,7 +83,7 @@ TEST_F(list_test, remove_past_the_end_or_null_changes_nothing)
     EXPECT_EQ(l.count, 2);
 }
 
-TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
+TEST_F(list_test, owning_lists_delete_once_and_cat_shares)
 {
     {
         d_list l(1);
@@ -98,10 +93,6 @@ TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
         EXPECT_EQ(destroyed, std::vector<int>({2}));
     }
     EXPECT_EQ(destroyed, std::vector<int>({2, 1, 3, 4}));
-}
-
-TEST_F(list_test, cat_appends_shared_elements_and_self_once)
-{
     tracked a(1), b(2);
     d_list l(0), m(0);
     l.insert(&a);

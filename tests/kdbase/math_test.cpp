@@ -103,7 +103,7 @@ TEST_F(math_test, eps_comparisons_rounding_and_truncation)
     EXPECT_FLOAT_EQ(v[3], 9);
 }
 
-TEST_F(math_test, translation_moves_a_point_and_products_apply_b_first)
+TEST_F(math_test, translations_rotations_and_products_follow_row_vectors)
 {
     float t[16], r[16], m[16], v[4] = {1, 2, 3, 7};
     make_translate_m(t, 10, 0, 0);
@@ -125,20 +125,15 @@ TEST_F(math_test, translation_moves_a_point_and_products_apply_b_first)
     multmatrix_mr(m, r, t);
     multmatrix_v3r(out, m, p);
     expect_v3(out, 0, 11, 0);
-}
-
-TEST_F(math_test, rotations_follow_the_row_vector_convention)
-{
     const struct {
         void (*make)(float*, float);
         float from[4], to[3];
     } turns[] = {{make_rotatex_m, {0, 1, 0, 1}, {0, 0, 1}},   // y -> z
                  {make_rotatey_m, {0, 0, 1, 1}, {1, 0, 0}},   // z -> x
                  {make_rotatez_m, {1, 0, 0, 1}, {0, 1, 0}}};  // x -> y
-    float m[16], out[4];
-    for (auto& t : turns) {
-        t.make(m, 90);
-        expect_v3(multmatrix_v3r(out, m, t.from), t.to[0], t.to[1], t.to[2]);
+    for (auto& turn : turns) {
+        turn.make(m, 90);
+        expect_v3(multmatrix_v3r(out, m, turn.from), turn.to[0], turn.to[1], turn.to[2]);
     }
     // make_rotate_m rotates about x, then y, then z.
     float rx[16], ry[16], rz[16], comb[16];
@@ -204,7 +199,7 @@ TEST_F(math_test, segments_rays_planes_and_spheres)
     EXPECT_EQ(intersect(on, along, a, ny, out), 0);
 }
 
-TEST_F(math_test, quaternion_product_and_inverse)
+TEST_F(math_test, quaternion_products_inverses_and_matrices)
 {
     const double h = std::sqrt(0.5);
     float qz[4] = {0, 0, (float)h, (float)h};  // 90 degrees about z
@@ -227,11 +222,6 @@ TEST_F(math_test, quaternion_product_and_inverse)
     float z[4] = {0, 0, 0, 0};
     inverse_q(z);
     expect_q(z, 0, 0, 0, 0);
-}
-
-TEST_F(math_test, quaternion_matrix_round_trip_through_every_branch)
-{
-    const double h = std::sqrt(0.5);
     struct {
         float q[4];
     } cases[] = {
@@ -249,8 +239,8 @@ TEST_F(math_test, quaternion_matrix_round_trip_through_every_branch)
         expect_q(back, c.q[0], c.q[1], c.q[2], c.q[3]);
     }
     // The matrix of a quaternion rotates like the matching rotation matrix.
-    float q[4] = {0, 0, (float)h, (float)h}, m[16], r[16];
-    convert_q2m(m, q);
+    float m[16], r[16];
+    convert_q2m(m, qz);
     make_rotatez_m(r, -90);
     EXPECT_TRUE(are_equal_m(m, r, 1e-6f));
 }

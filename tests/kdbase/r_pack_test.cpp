@@ -132,7 +132,7 @@ TEST_F(r_pack_test, texts_are_cut_to_2048_characters)
     EXPECT_EQ(copy[2048], 0);  // cut in the input
 }
 
-TEST_F(r_pack_test, char_pointer_texts_are_copied_into_their_buffer)
+TEST_F(r_pack_test, pointer_types_pack_their_texts_and_reserve_their_slots)
 {
     char target[2049] = "before";
     r_var* v = KD_NEW r_var("cp", r_char_p);
@@ -151,6 +151,18 @@ TEST_F(r_pack_test, char_pointer_texts_are_copied_into_their_buffer)
     EXPECT_TRUE(log_has("pack(): cp has a NULL string"));
     EXPECT_EQ(s.unpack(in.get(), 6), 0);
     EXPECT_TRUE(log_has("unpack(): cp has a NULL string"));
+    // Pointer slots are reserved and left untouched.
+    int x = 42;
+    r_struct p;
+    p.add(KD_NEW r_var("ip", &x));
+    p.add("b", (unsigned char)7);
+    memset(buf, 0x55, sizeof buf);
+    EXPECT_EQ(p.pack(buf, 5), 5);
+    EXPECT_EQ(bytes(buf, 5), bytes("\x55\x55\x55\x55\x07", 5));
+    buf[4] = 8;
+    EXPECT_EQ(p.unpack(buf, 5), 5);
+    EXPECT_EQ(p.get_var("ip")->ip_value(), &x);
+    EXPECT_EQ(p.get_var("b")->uc_value(), 8);
 }
 
 TEST_F(r_pack_test, nested_structures_pack_in_place)
@@ -171,22 +183,6 @@ TEST_F(r_pack_test, nested_structures_pack_in_place)
     // Too small for the nested structure: stopped at the outer level.
     EXPECT_EQ(outer.pack(buf, 6), 4);
     EXPECT_TRUE(log_has("is too small"));
-}
-
-TEST_F(r_pack_test, pointer_slots_are_reserved_and_untouched)
-{
-    int x = 42;
-    r_struct s;
-    s.add(KD_NEW r_var("ip", &x));
-    s.add("b", (unsigned char)7);
-    char buf[5];
-    memset(buf, 0x55, sizeof buf);
-    EXPECT_EQ(s.pack(buf, 5), 5);
-    EXPECT_EQ(bytes(buf, 5), bytes("\x55\x55\x55\x55\x07", 5));
-    buf[4] = 8;
-    EXPECT_EQ(s.unpack(buf, 5), 5);
-    EXPECT_EQ(s.get_var("ip")->ip_value(), &x);
-    EXPECT_EQ(s.get_var("b")->uc_value(), 8);
 }
 
 // Every prefix of a valid packed buffer is refused without reading past it,

@@ -21,7 +21,7 @@ std::unique_ptr<r_var> array(const char* name, int n)
     return std::unique_ptr<r_var>(create_r_var(name, n));
 }
 
-TEST_F(r_var_test, integer_family_takes_int_whole_and_reads_narrow)
+TEST_F(r_var_test, words_read_narrow_and_pointers_keep_64_bits)
 {
     r_var v("level", (unsigned char)7);
     EXPECT_EQ(v.set(0x1234), 0);
@@ -36,6 +36,15 @@ TEST_F(r_var_test, integer_family_takes_int_whole_and_reads_narrow)
     EXPECT_EQ(s.us_value(), 0xfffe);
     EXPECT_EQ(u.ui_value(), 4000000000u);
     EXPECT_TRUE(log_lines().empty());
+    // Pointer elements keep full 64-bit values.
+    auto p = array("ptrs", 3);
+    int a = 0, b = 0;
+    int* ptrs[3] = {&a, &b, reinterpret_cast<int*>(uintptr_t(0x7fff12345678abcdULL))};
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(p->set(k, ptrs[k]), 0);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(p->ip_value(k), ptrs[k]);
+    EXPECT_EQ(p->size(), 12);  // 4 per pointer element on the wire
 }
 
 TEST_F(r_var_test, refused_types_and_elements_leave_the_value_and_log)
@@ -61,18 +70,6 @@ TEST_F(r_var_test, refused_types_and_elements_leave_the_value_and_log)
     EXPECT_EQ(p->value(1), 9);
     EXPECT_EQ(p->set(0, "x"), -1);
     EXPECT_TRUE(log_has("tried to set r_var pair to type r_string"));
-}
-
-TEST_F(r_var_test, pointer_elements_keep_full_64_bit_values)
-{
-    auto v = array("ptrs", 3);
-    int a = 0, b = 0;
-    int* ptrs[3] = {&a, &b, reinterpret_cast<int*>(uintptr_t(0x7fff12345678abcdULL))};
-    for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(v->set(k, ptrs[k]), 0);
-    for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(v->ip_value(k), ptrs[k]);
-    EXPECT_EQ(v->size(), 12);  // 4 per pointer element on the wire
 }
 
 TEST_F(r_var_test, float_array_published_from_an_object_is_the_object_storage)

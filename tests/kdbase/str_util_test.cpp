@@ -41,9 +41,9 @@ TEST_F(str_util_test, spaces_counts_and_cuts)
     EXPECT_STREQ(strverify(u, 4), "abc");
 }
 
-TEST_F(str_util_test, enclosed_text_counts_nesting)
+TEST_F(str_util_test, enclosed_text_and_path_parts)
 {
-    char out[64];
+    char out[PATH_MAX_PATH];
     EXPECT_EQ(get_enclosed_str("f(a(b)c)d)", "()", out), out + 5);
     EXPECT_STREQ(out, "a(b)c");
     const char* cases[][3] = {{"say \"hi\" there", "\"\"", "hi"}, {"no brace", "{}", ""}, {"{open", "{}", "open"}};
@@ -52,11 +52,6 @@ TEST_F(str_util_test, enclosed_text_counts_nesting)
         EXPECT_STREQ(out, c[2]) << c[0];
     }
     EXPECT_EQ(get_enclosed_str("x", "(", out), nullptr);
-}
-
-TEST_F(str_util_test, path_parts)
-{
-    char out[PATH_MAX_PATH];
     EXPECT_STREQ(strip_ext("C:\\media\\models\\ship.cds", out), "\\media\\models\\ship");
     EXPECT_STREQ(strip_ext("media/ship.tar.cds", out), "media/ship.tar");
     EXPECT_STREQ(strip_ext("ship", out), "ship");

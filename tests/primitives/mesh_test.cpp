@@ -279,7 +279,7 @@ TEST_F(mesh_test, mesh_against_plane)
     EXPECT_TRUE(log_has("p_location_mesh(): _plane has no vertices"));
 }
 
-TEST_F(mesh_test, split_cube_in_half)
+TEST_F(mesh_test, split_cube_in_half_and_failures)
 {
     mesh_t cube, front, back;
     make_mesh(cube, cube_faces());
@@ -306,18 +306,14 @@ TEST_F(mesh_test, split_cube_in_half)
     // The source is untouched.
     EXPECT_EQ(cube.npolys, 6);
     expect_unified(cube);
-}
 
-TEST_F(mesh_test, split_mesh_failures)
-{
-    mesh_t cube, front, back, none;
-    make_mesh(cube, cube_faces());
-    n_poly plane, empty;
-    make_plane(plane, {0.5f, 0.5f, 0.5f}, {1, 1, 0});
-    EXPECT_EQ(split_mesh(&cube, &plane, nullptr, &back), -1);
-    EXPECT_EQ(split_mesh(&cube, &plane, &cube, &back), -1);
+    mesh_t none;
+    n_poly diagonal, empty;
+    make_plane(diagonal, {0.5f, 0.5f, 0.5f}, {1, 1, 0});
+    EXPECT_EQ(split_mesh(&cube, &diagonal, nullptr, &back), -1);
+    EXPECT_EQ(split_mesh(&cube, &diagonal, &cube, &back), -1);
     EXPECT_TRUE(log_has("split_mesh(): invalid parameters"));
-    EXPECT_EQ(split_mesh(&none, &plane, &front, &back), -1);
+    EXPECT_EQ(split_mesh(&none, &diagonal, &front, &back), -1);
     EXPECT_TRUE(log_has("split_mesh(): invalid mesh"));
     EXPECT_EQ(split_mesh(&cube, &empty, &front, &back), -1);
     EXPECT_TRUE(log_has("split_mesh(): _plane has no vertices"));
@@ -327,7 +323,7 @@ TEST_F(mesh_test, split_mesh_failures)
     for (;; ++fail) {
         mesh_t f, b;
         mc_fail_after(fail);
-        int r = split_mesh(&cube, &plane, &f, &b);
+        int r = split_mesh(&cube, &diagonal, &f, &b);
         mc_fail_after(-1);
         if (r == 0) {
             EXPECT_EQ(f.npolys + b.npolys, 8);  // the two z faces split

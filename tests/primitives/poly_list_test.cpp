@@ -67,7 +67,7 @@ const char triangle_mesh[] =
     "[end poly]\n"
     "[end mesh]\n";
 
-TEST_F(poly_list_test, one_mesh_one_triangle)
+TEST_F(poly_list_test, one_triangle_and_the_number_forms)
 {
     lists l;
     ASSERT_EQ(load(triangle_mesh, l), 0);
@@ -84,23 +84,13 @@ TEST_F(poly_list_test, one_mesh_one_triangle)
     float id[16];
     makeIdentityMatrix(id);
     EXPECT_TRUE(are_equal_m(m->matrix, id, 0));
-}
-
-TEST_F(poly_list_test, separators_and_number_forms)
-{
-    lists l;
-    ASSERT_EQ(load("[poly]\n"
-                   "v=(1.5, -2,3e1)\n"
-                   "v 1.5\t-2  30\n"
-                   "v,1.5,-2,30,99\n"
-                   "v 7\n"
-                   "v nan inf 0x10\n"
-                   "t 0.25,0.75\n"
-                   "[end poly]\n",
-                   l),
+    // Separators and number forms.
+    lists l2;
+    ASSERT_EQ(load("[poly]\nv=(1.5, -2,3e1)\nv 1.5\t-2  30\nv,1.5,-2,30,99\nv 7\nv nan inf 0x10\nt 0.25,0.75\n[end poly]\n",
+                   l2),
               0);
-    ASSERT_EQ(l.polys.count, 1);
-    n_poly* p = l.poly(0);
+    ASSERT_EQ(l2.polys.count, 1);
+    n_poly* p = l2.poly(0);
     ASSERT_EQ(p->nverts, 5);
     for (int k = 0; k < 3; ++k)
         expect_pos(*p, k, {1.5f, -2, 30});

@@ -155,7 +155,7 @@ TEST_F(polygon_test, normal_follows_vertex_order)
     EXPECT_TRUE(log_has("n_poly::calculate_normal(): no vertices defined"));
 }
 
-TEST_F(polygon_test, point_classification_uses_the_plane_thickness)
+TEST_F(polygon_test, points_and_polygons_against_a_thick_plane)
 {
     n_poly plane;
     make_plane(plane, {0, 0, 5}, {0, 0, 1});
@@ -165,31 +165,25 @@ TEST_F(polygon_test, point_classification_uses_the_plane_thickness)
     for (auto [z, side] : heights)
         EXPECT_EQ((p[2] = z, p_location_v(p, &plane)), side) << z;
 
-    n_poly empty;
+    n_poly empty, ground;
     EXPECT_EQ(p_location_v(p, &empty), PL_INVALID);
-}
-
-TEST_F(polygon_test, polygon_classification)
-{
-    n_poly plane;
-    make_plane(plane, {0, 0, 0}, {0, 0, 1});
+    make_plane(ground, {0, 0, 0}, {0, 0, 1});
     n_poly in_plane, touching, behind, spanning, near;
     make_poly(in_plane, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     make_poly(touching, {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}});
     make_poly(behind, {{0, 0, -1}, {1, 0, -1}, {0, 1, 0}});
     make_poly(spanning, {{0, 0, -1}, {1, 0, 1}, {0, 1, 0}});
     make_poly(near, {{0, 0, 0.00009f}, {1, 0, -0.00009f}, {0, 1, 0}});
-    EXPECT_EQ(p_location_poly(&in_plane, &plane), PL_ONPLANE);
-    EXPECT_EQ(p_location_poly(&touching, &plane), PL_FRONT);
-    EXPECT_EQ(p_location_poly(&behind, &plane), PL_BACK);
-    EXPECT_EQ(p_location_poly(&spanning, &plane), PL_SPANNING);
-    EXPECT_EQ(p_location_poly(&near, &plane), PL_ONPLANE);
+    EXPECT_EQ(p_location_poly(&in_plane, &ground), PL_ONPLANE);
+    EXPECT_EQ(p_location_poly(&touching, &ground), PL_FRONT);
+    EXPECT_EQ(p_location_poly(&behind, &ground), PL_BACK);
+    EXPECT_EQ(p_location_poly(&spanning, &ground), PL_SPANNING);
+    EXPECT_EQ(p_location_poly(&near, &ground), PL_ONPLANE);
 
     // A polygon is a plane too: the one through its first vertex.
     EXPECT_EQ(p_location_poly(&spanning, &touching), PL_SPANNING);
 
-    n_poly empty;
-    EXPECT_EQ(p_location_poly(&empty, &plane), PL_INVALID);
+    EXPECT_EQ(p_location_poly(&empty, &ground), PL_INVALID);
     EXPECT_TRUE(log_has("p_location_poly(): _poly has no vertices"));
     EXPECT_EQ(p_location_poly(&in_plane, &empty), PL_INVALID);
     EXPECT_TRUE(log_has("p_location_poly(): _plane has no vertices"));
@@ -381,7 +375,7 @@ TEST_F(polygon_test, random_splits_keep_area_and_sides)
     EXPECT_GT(spanning, 500);
 }
 
-TEST_F(polygon_test, inside_test_counts_the_border_as_inside)
+TEST_F(polygon_test, inside_bounds_and_closest_point)
 {
     n_poly sq;
     make_poly(sq, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
@@ -413,13 +407,9 @@ TEST_F(polygon_test, inside_test_counts_the_border_as_inside)
     n_poly empty;
     EXPECT_FALSE(empty.is_inside_poly(in));
     EXPECT_TRUE(log_has("::is_inside_poly(): invalid parameters"));
-}
-
-TEST_F(polygon_test, bounds_and_closest_point)
-{
     n_poly tri, small;
     make_poly(tri, {{-1, -2, -3}, {4, 0, -1}, {0, 5, -2}});
-    float min[3], max[3], want_min[3] = {-1, -2, -3}, want_max[3] = {4, 5, -1};
+    float want_min[3] = {-1, -2, -3}, want_max[3] = {4, 5, -1};
     ASSERT_EQ(tri.get_bounds(min, max), 0);
     EXPECT_EQ(memcmp(min, want_min, sizeof min), 0);
     EXPECT_EQ(memcmp(max, want_max, sizeof max), 0);
@@ -428,14 +418,13 @@ TEST_F(polygon_test, bounds_and_closest_point)
     EXPECT_EQ(small.compare_bounds(&tri), -1);
     EXPECT_EQ(tri.compare_bounds(&small), 1);
     EXPECT_EQ(tri.compare_bounds(&tri), 0);
-    n_poly empty;
     EXPECT_EQ(tri.compare_bounds(&empty), 1);
     EXPECT_TRUE(log_has("n_poly::compare_bounds(): invalid _poly"));
 
-    float p[3] = {0.2f, -3, 0}, out[3] = {9, 9, 9};
-    ASSERT_EQ(small.get_closest_vector(p, out), 0);
-    EXPECT_FLOAT_EQ(out[0], 0.2f);
-    EXPECT_FLOAT_EQ(out[1], 0);
+    float p[3] = {0.2f, -3, 0}, closest[3] = {9, 9, 9};
+    ASSERT_EQ(small.get_closest_vector(p, closest), 0);
+    EXPECT_FLOAT_EQ(closest[0], 0.2f);
+    EXPECT_FLOAT_EQ(closest[1], 0);
     // Nothing within 10000: out is left alone.
     float far[3] = {20000, 0, 0}, keep[3] = {9, 9, 9};
     ASSERT_EQ(small.get_closest_vector(far, keep), 0);

@@ -139,6 +139,19 @@ TEST_F(portal_test, indexed_portal_build_equals_the_plain_sweep_after_every_node
         ASSERT_EQ(leaves_of(pa), leaves_of(pb));
         ASSERT_TRUE(are_equal_polys(pa, pb));
     }
+    // A portal in solid space (a square parallel to the root's plane of a
+    // room, well behind it) leaves no fragment.
+    d_list box(1), frags(1);
+    load(box_room(0, 4, 0, 4, 0, 4), &box);
+    solid_bsp_t room;
+    ASSERT_EQ(build_tree(room, &box), 0);
+    bsp_portal_t sq;
+    ASSERT_EQ(sq.calculate(&room.root), 0);
+    for (int k = 0; k < 4; ++k)
+        for (int a = 0; a < 3; ++a)
+            sq.va[k].v[a] -= 5 * room.root.normal[a];
+    EXPECT_EQ(sq.clip(room.i_nodes, 0, &frags), -2);
+    EXPECT_EQ(frags.count, 0);
 }
 
 TEST_F(portal_test, cleanup_keeps_the_larger_twin_and_drops_equal_ones)
@@ -178,23 +191,6 @@ TEST_F(portal_test, cleanup_keeps_the_larger_twin_and_drops_equal_ones)
     set_v(leaf.bbox.max, -1, 1, 1, 0);
     EXPECT_EQ(get_leaf_loc(&leaf, a), PL_BACK);
     delete a;
-}
-
-TEST_F(portal_test, a_portal_in_solid_space_leaves_no_fragment)
-{
-    d_list meshes(1);
-    load(box_room(0, 4, 0, 4, 0, 4), &meshes);
-    solid_bsp_t t;
-    ASSERT_EQ(build_tree(t, &meshes), 0);
-    // A square parallel to the root's plane, well behind it.
-    bsp_portal_t sq;
-    ASSERT_EQ(sq.calculate(&t.root), 0);
-    for (int k = 0; k < 4; ++k)
-        for (int a = 0; a < 3; ++a)
-            sq.va[k].v[a] -= 5 * t.root.normal[a];
-    d_list frags(1);
-    EXPECT_EQ(sq.clip(t.i_nodes, 0, &frags), -2);
-    EXPECT_EQ(frags.count, 0);
 }
 
 // The narrowing as written down: all planes made first, then applied in order.

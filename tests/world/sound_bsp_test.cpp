@@ -118,7 +118,7 @@ TEST_F(sound_bsp_test, placement_changes_neither_the_tree_nor_the_soundness)
         }
 }
 
-TEST_F(sound_bsp_test, sealed_pocket_sees_nothing_and_is_warned)
+TEST_F(sound_bsp_test, sealed_pockets_are_warned_and_literal_misses_found)
 {
     std::string text = vantrel_levels::two_rooms_level() + box_room(22, 26, 0, 3, 0, 4);
     solid_bsp_t t;
@@ -131,6 +131,15 @@ TEST_F(sound_bsp_test, sealed_pocket_sees_nothing_and_is_warned)
     EXPECT_EQ(pocket->visible_leafs.count, 0);
     EXPECT_GT(t.get_leaf_at_pos(in_room)->visible_leafs.count, 0);
     expect_sound(t, "two rooms and a pocket");
+    // The checker finds what the literal mode misses.
+    solid_bsp_t lit;
+    lit.options.mode = BSP_MODE_LITERAL;
+    ASSERT_EQ(lit.build((char*)level("two_rooms.txt").c_str()), 0);
+    bsp_vis_check_t vc;
+    ASSERT_EQ(bsp_check_vis(&lit, 400, 7, &vc), 0);
+    EXPECT_GT(vc.missed, 0);
+    ASSERT_NE(lit.get_leaf_at_pos(vc.example[0].a), nullptr);
+    EXPECT_FALSE(sees(lit.get_leaf_at_pos(vc.example[0].a), vc.example[0].leaf_b));
 }
 
 // A round tower of 100 sides: the walls cut the floor and ceiling into
@@ -158,18 +167,6 @@ TEST_F(sound_bsp_test, many_sided_polygons_are_split)
     ASSERT_EQ(build_text(t, text), 0);
     EXPECT_GT(t.stats.empty, 1);
     expect_sound(t, "tower");
-}
-
-TEST_F(sound_bsp_test, the_checker_finds_what_the_literal_mode_misses)
-{
-    solid_bsp_t t;
-    t.options.mode = BSP_MODE_LITERAL;
-    ASSERT_EQ(t.build((char*)level("two_rooms.txt").c_str()), 0);
-    bsp_vis_check_t vc;
-    ASSERT_EQ(bsp_check_vis(&t, 400, 7, &vc), 0);
-    EXPECT_GT(vc.missed, 0);
-    ASSERT_NE(t.get_leaf_at_pos(vc.example[0].a), nullptr);
-    EXPECT_FALSE(sees(t.get_leaf_at_pos(vc.example[0].a), vc.example[0].leaf_b));
 }
 
 // The walk starts from a grid over the level's box: points on the cell
