@@ -112,7 +112,7 @@ TEST_F(config_test, array_members_step_by_the_stride)
     scope.empty();
 }
 
-TEST_F(config_test, statement_numbers_count_every_line)
+TEST_F(config_test, statement_numbers_count_every_line_and_included_file)
 {
     EXPECT_EQ(run("a = 5 # five\n\n# only a comment\nnosuch = 1\na = 6\n"), 5);
     EXPECT_EQ(a->value(0), 5);
@@ -124,6 +124,14 @@ TEST_F(config_test, statement_numbers_count_every_line)
     EXPECT_EQ(cfg.process(&args, &tokens), -1);
     EXPECT_TRUE(log_has("_tokens has no __newline"));
     EXPECT_EQ(a->value(0), 1);
+    std::string inner = write_file("inner.ds", ". config\nb = 4\n./config\n");
+    EXPECT_EQ(run("a = 1\ninclude \"" + inner + "\"\na = b\n"), 0);
+    EXPECT_EQ(a->value(0), 4);
+    std::string bad = write_file("bad.ds", ". config\n\nnosuch = 1\n./config\n");
+    EXPECT_EQ(run("a = 2\ninclude \"" + bad + "\"\na = 3\n", "outer.ds"), 3);
+    EXPECT_TRUE(log_has(bad + " (3): error running script"));
+    EXPECT_TRUE(log_has(path("outer.ds") + " (3): error running script"));
+    EXPECT_EQ(a->value(0), 2);
 }
 
 TEST_F(config_test, declarations_references_and_pointers)
@@ -164,18 +172,6 @@ TEST_F(config_test, declarations_references_and_pointers)
     EXPECT_TRUE(log_has("ref is not a structure"));
     EXPECT_EQ(run("dc_add nul 0 r_var_p\nnul->i = 1\n"), 3);
     EXPECT_TRUE(log_has("nul has a NULL structure"));
-}
-
-TEST_F(config_test, include_runs_a_file_in_the_block)
-{
-    std::string inner = write_file("inner.ds", ". config\nb = 4\n./config\n");
-    EXPECT_EQ(run("a = 1\ninclude \"" + inner + "\"\na = b\n"), 0);
-    EXPECT_EQ(a->value(0), 4);
-    std::string bad = write_file("bad.ds", ". config\n\nnosuch = 1\n./config\n");
-    EXPECT_EQ(run("a = 2\ninclude \"" + bad + "\"\na = 3\n", "outer.ds"), 3);
-    EXPECT_TRUE(log_has(bad + " (3): error running script"));
-    EXPECT_TRUE(log_has(path("outer.ds") + " (3): error running script"));
-    EXPECT_EQ(a->value(0), 2);
 }
 
 }  // namespace

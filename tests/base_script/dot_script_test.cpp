@@ -96,7 +96,7 @@ TEST_F(dot_script_test, lines_start_with_a_keyword_and_blocks_close)
     EXPECT_EQ(run("ok.ds", ". rec\nfine\n./rec\n"), 0);
 }
 
-TEST_F(dot_script_test, failing_statement_reports_the_file_line)
+TEST_F(dot_script_test, failing_statements_report_their_own_file_line)
 {
     std::string p = write_file("f.ds", "\n\n\n\n. rec\nok\nok\nfail\n./rec\n");
     EXPECT_EQ(script.process(p.c_str()), 8);
@@ -112,10 +112,6 @@ TEST_F(dot_script_test, failing_statement_reports_the_file_line)
     rec.blocks = 0;
     EXPECT_EQ(run("p.ds", ". rec\na\n\t./recording\n. rec\nb\n./rec\n"), 0);
     EXPECT_EQ(rec.blocks, 2);
-}
-
-TEST_F(dot_script_test, nested_files_report_their_own_lines)
-{
     std::string inner = write_file("inner.ds", ". rec\nok\nfail\n./rec\n");
     std::string outer = write_file("outer.ds", "\n. rec\nok\nrun '" + inner + "'\n./rec\n");
     EXPECT_EQ(script.process(outer.c_str()), 4);

@@ -65,7 +65,7 @@ protected:
 
 using strings = std::vector<std::string>;
 
-TEST_F(tokenizer_test, statements_and_numbers)
+TEST_F(tokenizer_test, statements_numbers_and_quoted_strings)
 {
     EXPECT_EQ(tokens("a=b\n"), (strings{"a", "=", "b", "\n"}));
     EXPECT_EQ(tokens("  x  \n"), (strings{"x", "\n"}));
@@ -85,10 +85,6 @@ TEST_F(tokenizer_test, statements_and_numbers)
     // A stop character that also stands first never gives an empty token.
     EXPECT_EQ(tokens("-5-"), (strings{"-5", "-"}));
     EXPECT_EQ(tokens("+1+"), (strings{"+1", "+"}));
-}
-
-TEST_F(tokenizer_test, quoted_strings)
-{
     EXPECT_EQ(tokens("\"hello world\" 5\n"), (strings{"\"hello world\"", "5", "\n"}));
     EXPECT_EQ(tokens("\"\"\n"), (strings{"\"\"", "\n"}));
     EXPECT_EQ(tokens("x=\"a # b\"\n"), (strings{"x", "=", "\"a # b\"", "\n"}));

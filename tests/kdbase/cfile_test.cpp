@@ -44,7 +44,7 @@ template <typename F> int thrown(F f)
     return 0;
 }
 
-TEST_F(cfile_test, machine_order_and_byte_swapping)
+TEST_F(cfile_test, byte_swaps_and_bit_fields)
 {
     EXPECT_EQ(sys_info().byteorder, BYTEORDER_LITTLE_ENDIAN);
     EXPECT_EQ(inverse_order((int32_t)0x11223344), 0x44332211);
@@ -61,6 +61,21 @@ TEST_F(cfile_test, machine_order_and_byte_swapping)
     EXPECT_EQ(get_le32(b), 0x04030201u);
     put_le16(b, 0xABCD);
     EXPECT_EQ(get_be16(b), 0xCDAB);
+    EXPECT_EQ(mask32_nbits(0x7C00), 5);
+    EXPECT_EQ(mask32_nbits(0xFF00FF00), 8);  // the lowest run only
+    EXPECT_EQ(mask32_nbits(0xFFFFFFFF), 32);
+    EXPECT_EQ(mask32_nbits(0), 0);
+    EXPECT_EQ(bits32_LSB_align(0xABCD, 0x0F00), 0xBu);
+    EXPECT_EQ(bits32_mask_align(0x3, 0x0F00), 0x300u);
+    EXPECT_EQ(bits32_LSB_align(0xFFFFFFFF, 0), 0u);
+
+    unsigned int src = 0x7C00, dest = 0xFF00FFFF;
+    ASSERT_EQ(bits32_conv(&dest, 0xFF0000, &src, 0x7C00), 0);
+    EXPECT_EQ(dest, 0xFFF8FFFFu);
+    src = 0xFF;  // 8 bits down to 5
+    dest = 0;
+    bits32_conv(&dest, 0x001F, &src, 0x00FF);
+    EXPECT_EQ(dest, 0x1Fu);
 }
 
 TEST_F(cfile_test, both_byte_orders_round_trip_every_type)
@@ -106,7 +121,7 @@ TEST_F(cfile_test, both_byte_orders_round_trip_every_type)
     EXPECT_EQ(r.ReadChar(), 'z');
 }
 
-TEST_F(cfile_test, strings_are_cut_and_terminated)
+TEST_F(cfile_test, strings_are_cut_and_open_failures_logged)
 {
     std::string p = path("s");
     {
@@ -126,10 +141,6 @@ TEST_F(cfile_test, strings_are_cut_and_terminated)
     EXPECT_EQ(r.ReadString(buf, 8), 2);
     EXPECT_STREQ(buf, "c");
     EXPECT_EQ(r.ReadString(buf, 8), -1);  // nothing left
-}
-
-TEST_F(cfile_test, open_failures_are_logged)
-{
     CFile f;
     EXPECT_EQ(f.Open(path("missing").c_str(), OM_RB), 0);
     EXPECT_TRUE(log_has("unable to open " + path("missing") + ": No such file or directory"));
@@ -279,25 +290,6 @@ TEST_F(cfile_test, append_copies_the_rest_in_pieces)
     CFileE readonly(p.c_str(), OM_RB);
     view.SetPos(0);
     EXPECT_EQ(thrown([&] { EXPECT_EQ(readonly.Append(view), 0); }), 0);
-}
-
-TEST_F(cfile_test, bit_fields_of_pixel_formats)
-{
-    EXPECT_EQ(mask32_nbits(0x7C00), 5);
-    EXPECT_EQ(mask32_nbits(0xFF00FF00), 8);  // the lowest run only
-    EXPECT_EQ(mask32_nbits(0xFFFFFFFF), 32);
-    EXPECT_EQ(mask32_nbits(0), 0);
-    EXPECT_EQ(bits32_LSB_align(0xABCD, 0x0F00), 0xBu);
-    EXPECT_EQ(bits32_mask_align(0x3, 0x0F00), 0x300u);
-    EXPECT_EQ(bits32_LSB_align(0xFFFFFFFF, 0), 0u);
-
-    unsigned int src = 0x7C00, dest = 0xFF00FFFF;
-    ASSERT_EQ(bits32_conv(&dest, 0xFF0000, &src, 0x7C00), 0);
-    EXPECT_EQ(dest, 0xFFF8FFFFu);
-    src = 0xFF;  // 8 bits down to 5
-    dest = 0;
-    bits32_conv(&dest, 0x001F, &src, 0x00FF);
-    EXPECT_EQ(dest, 0x1Fu);
 }
 
 }  // namespace

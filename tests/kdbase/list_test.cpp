@@ -133,7 +133,7 @@ TEST_F(list_test, failed_name_copy_falls_back_to_a_fixed_name)
     EXPECT_STREQ(whole.get(), "abc");
 }
 
-TEST_F(list_test, get_token_prefix_order_and_list_lookup)
+TEST_F(list_test, tokens_are_found_by_prefix_and_survive_failed_allocations)
 {
     s_token t_if("if"), t_ifelse("ifelse");
     s_token* tokens[] = {&t_if, &t_ifelse, nullptr};
@@ -147,10 +147,6 @@ TEST_F(list_test, get_token_prefix_order_and_list_lookup)
     l.insert(&t_ifelse);
     EXPECT_EQ(get_token("ifelse", &l), &t_ifelse);
     EXPECT_EQ(get_token("i", &l), nullptr);
-}
-
-TEST_F(list_test, alloc_token_survives_failure_at_every_allocation)
-{
     for (int fail = 0; fail < 2; ++fail) {
         clear_log();
         mc_fail_after(fail);

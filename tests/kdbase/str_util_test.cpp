@@ -14,7 +14,7 @@ namespace {
 
 using str_util_test = vantrel_test::log_test;
 
-TEST_F(str_util_test, number_shapes)
+TEST_F(str_util_test, number_shapes_spaces_counts_and_cuts)
 {
     for (const char* f : {"1.", "-1.5e+3", ".5"})
         EXPECT_TRUE(is_float(f)) << f;
@@ -24,10 +24,6 @@ TEST_F(str_util_test, number_shapes)
         EXPECT_TRUE(is_int(i)) << i;
     for (const char* i : {"0x1F", "1.0", " 1"})
         EXPECT_FALSE(is_int(i)) << i;
-}
-
-TEST_F(str_util_test, spaces_counts_and_cuts)
-{
     char s[] = " \t x y", nl[] = "\n x";
     EXPECT_STREQ(skip_leadingspaces(s), "x y");
     EXPECT_STREQ(skip_leadingspaces(nl), "\n x");

@@ -227,7 +227,7 @@ TEST_F(poly_list_test, items_open_close_and_are_handed_over_as_the_format_says)
     }
 }
 
-TEST_F(poly_list_test, every_allocation_failure_is_clean)
+TEST_F(poly_list_test, every_allocation_failure_bad_argument_and_missing_file_is_clean)
 {
     const std::string text =
         "[poly]\nv 0 0 0\nv 1 0 0\nv 0 1 0\nm 2\n[end poly]\n"
@@ -248,10 +248,6 @@ TEST_F(poly_list_test, every_allocation_failure_is_clean)
         ASSERT_LT(fail, 500);
     }
     EXPECT_GT(fail, 20);
-}
-
-TEST_F(poly_list_test, bad_arguments_and_missing_files)
-{
     d_list polys;
     EXPECT_EQ(load_poly_list((const char*)nullptr, &polys, nullptr), -1);
     EXPECT_TRUE(log_has("load_poly_list(_filename): invalid _filename"));

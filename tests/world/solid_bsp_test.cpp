@@ -162,6 +162,11 @@ TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
     EXPECT_TRUE(log_has("nmeshes=1 balance=5 nodes=13 empty=1 solid=6"));
     EXPECT_TRUE(log_has("portals=0"));
     EXPECT_TRUE(log_has("_build_pvs(): leaf"));
+    solid_bsp_t a, b, c;
+    EXPECT_EQ(build_text(a, ""), -1);
+    EXPECT_TRUE(log_has("_build_solid_bsp(): all polygons have been used as splitters"));
+    EXPECT_EQ(b.build((char*)path("missing.txt").c_str()), -1);
+    EXPECT_EQ(build_text(c, "v 1 2\n[poly]\nv x y z\n\x01\x02[end mesh]\nt\n"), -1);
 }
 
 TEST_F(solid_bsp_test, grid_tree_invariants)
@@ -218,15 +223,6 @@ TEST_F(solid_bsp_test, grid_tree_invariants)
             EXPECT_EQ(t.get_leaf_at_pos(wall), nullptr) << i << "," << j;
         }
     }
-}
-
-TEST_F(solid_bsp_test, empty_and_broken_files_fail_with_a_reason)
-{
-    solid_bsp_t a, b, c;
-    EXPECT_EQ(build_text(a, ""), -1);
-    EXPECT_TRUE(log_has("_build_solid_bsp(): all polygons have been used as splitters"));
-    EXPECT_EQ(b.build((char*)path("missing.txt").c_str()), -1);
-    EXPECT_EQ(build_text(c, "v 1 2\n[poly]\nv x y z\n\x01\x02[end mesh]\nt\n"), -1);
 }
 
 TEST_F(solid_bsp_test, replace_moves_ownership_and_copy_shares)
