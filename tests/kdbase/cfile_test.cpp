@@ -159,7 +159,7 @@ TEST_F(cfile_test, strings_are_cut_and_open_failures_logged)
     EXPECT_EQ(f.Open(path("x").c_str(), OM_WB), 1);
 }
 
-TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
+TEST_F(cfile_test, views_never_read_past_their_bounds_and_nest)
 {
     std::string p = counting_file("c", 200);
     CFile f(p.c_str(), OM_RB);
@@ -192,12 +192,8 @@ TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
     EXPECT_EQ(f.GetPos(), 0);
     v.Close();
     EXPECT_EQ((unsigned char)f.ReadChar(), 0);
-}
 
-TEST_F(cfile_test, views_nest_stay_inside_and_check_their_bounds)
-{
-    std::string p = counting_file("c", 200);
-    CFile f(p.c_str(), OM_RB);
+    // Views nest: offsets add up and stay inside the outer view.
     f.SetByteOrder(BYTEORDER_BIG_ENDIAN);
     CFile outer, inner;
     ASSERT_EQ(f.OpenVFile(&outer, "outer", 50, 20), 1);
@@ -210,7 +206,6 @@ TEST_F(cfile_test, views_nest_stay_inside_and_check_their_bounds)
     ASSERT_EQ(outer.OpenVFile(&outer, "self", 10, 5), 1);  // reopened onto itself
     EXPECT_EQ((unsigned char)outer.ReadChar(), 60);
 
-    CFile v;
     EXPECT_EQ(f.OpenVFile(&v, "ok", 190, 10), 1);
     EXPECT_EQ(f.OpenVFile(&v, "over", 191, 10), 0);
     EXPECT_EQ(f.OpenVFile(&v, "neg", -1, 5), 0);

@@ -232,10 +232,8 @@ TEST_F(r_var_test, values_from_text)
     for (auto& c : shapes)
         EXPECT_EQ(get_valstr_type(c.text), c.type) << c.text;
     r_var i("i"), n("n"), f("f"), s("s");
-    EXPECT_EQ(set_r_var_value(&i, "0x10"), 0);
+    EXPECT_EQ(set_r_var_value(&i, "0x10") | set_r_var_value(&n, "-12") | set_r_var_value(&f, "1.5e3"), 0);
     EXPECT_EQ(i.value(), 0);
-    EXPECT_EQ(set_r_var_value(&n, "-12"), 0);
-    EXPECT_EQ(set_r_var_value(&f, "1.5e3"), 0);
     EXPECT_FLOAT_EQ(f.f_value(), 1500.0f);
     EXPECT_EQ(set_r_var_value(&s, "inf"), 0);  // no special float words: a text
     EXPECT_STREQ(s.str_value(), "inf");
