@@ -38,7 +38,7 @@ protected:
 
 using strings = std::vector<std::string>;
 
-TEST_F(args_test, a_host_command_line)
+TEST_F(args_test, a_host_command_line_and_syntax_errors)
 {
     args_t a;
     EXPECT_EQ(parse_words(a, {"./host", "-name", "demo", "--fullscreen", "-v", "-size=640,480", "level1.cds"}), 5);
@@ -69,11 +69,7 @@ TEST_F(args_test, a_host_command_line)
     EXPECT_EQ(a.get_value("size", -1), nullptr);
     EXPECT_EQ(a.get_value("width", 0), nullptr);
     EXPECT_EQ(a.get_arg("width", nullptr), -1);
-}
-
-TEST_F(args_test, syntax_errors)
-{
-    args_t a;
+    // Syntax errors.
     EXPECT_EQ(parse_words(a, {"-ok", "=640"}), 1);
     EXPECT_EQ(parse_words(a, {"=640"}), -1);
     EXPECT_TRUE(log_has("invalid syntax near: =640"));

@@ -35,7 +35,7 @@ protected:
 
 const size_t npos = std::string::npos;
 
-TEST_F(errorlog_test, lines_carry_the_time_and_debug_lines_the_source)
+TEST_F(errorlog_test, lines_callbacks_thresholds_and_long_messages)
 {
     errorlog("kdbase/d_list.cpp", 83, EL_MAJOR, "failed %d", 7);
     errorlog("kdbase/d_list.cpp", 83, EL_MINDEBUG, "note");
@@ -50,10 +50,7 @@ TEST_F(errorlog_test, lines_carry_the_time_and_debug_lines_the_source)
     EXPECT_NE(lines[2].find(": errorlog_test.cpp("), npos) << lines[2];
     EXPECT_EQ(std::string(__FILE__), "tests/kdbase/errorlog_test.cpp");
     EXPECT_EQ(status_calls, 2);  // the debug lines only
-}
-
-TEST_F(errorlog_test, callbacks_thresholds_and_long_messages)
-{
+    clear_log();
     errorlog("f.cpp", 1, EL_STATUS, "progress");
     EXPECT_EQ(last_status, "progress\n");  // the file gets no second newline
     EXPECT_EQ(log_lines().at(0).substr(25), "] progress");

@@ -30,7 +30,7 @@ void expect_q(const float* q, float x, float y, float z, float w, float eps = 1e
     EXPECT_NEAR(q[3], w, eps);
 }
 
-TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)
+TEST_F(math_test, vector_arithmetic_touches_xyz_and_degenerate_input_stays)
 {
     float a[4] = {1, 2, 3, 9}, b[4] = {4, 5, 6, 7}, out[4] = {0, 0, 0, 42};
     add_vr(out, a, b);
@@ -49,14 +49,11 @@ TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)
     add_vr(a, b, a);
     expect_v3(a, 5, 7, 9);
     EXPECT_EQ(a[3], 9);
-}
-
-TEST_F(math_test, degenerate_normalise_and_divisions_keep_the_input)
-{
+    // Degenerate input is left alone.
     float zero[4] = {0, 0, 0, 5};
     normalize_v(zero);
     expect_v3(zero, 0, 0, 0);
-    float v[4] = {3, 0, 4, 1}, out[4] = {};
+    float v[4] = {3, 0, 4, 1};
     normalize_vr(out, v);
     expect_v3(out, 0.6f, 0, 0.8f);
     EXPECT_FLOAT_EQ(len_v(v), 5);
@@ -67,11 +64,11 @@ TEST_F(math_test, degenerate_normalise_and_divisions_keep_the_input)
     expect_q(q, 1, 2, 3, 4);
     EXPECT_TRUE(log_lines().empty());
     // A zero component is logged.
-    float a[4] = {2, 4, 6, 0}, b[4] = {1, 0, 2, 0}, c[4] = {2, 2, 4, 0};
-    div_v(a, b);
-    expect_v3(a, 2, 4, 6);
+    float n[4] = {2, 4, 6, 0}, z[4] = {1, 0, 2, 0}, m[4] = {2, 2, 4, 0};
+    div_v(n, z);
+    expect_v3(n, 2, 4, 6);
     EXPECT_TRUE(log_has("div_v(): attempted to divide by zero"));
-    div_vr(out, a, c);
+    div_vr(out, n, m);
     expect_v3(out, 1, 2, 1.5f);
 }
 
