@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(config_test, assignments_and_member_paths)
+TEST_F(config_test, assignments_member_paths_and_array_members)
 {
     EXPECT_EQ(run("a = 5\n"), 0);
     EXPECT_EQ(a->value(0), 5);
@@ -63,6 +63,24 @@ TEST_F(config_test, assignments_and_member_paths)
     // An int literal is not a float: the published float refuses it.
     EXPECT_EQ(run("thing.v[0] = 1\n"), 2);
     EXPECT_TRUE(log_has("tried to set r_var v(r_float) to type r_int"));
+    thing_t row[3] = {thing_t{"row"}, thing_t{"row1"}, thing_t{"row2"}};
+    scope.add(&row[0]);
+    EXPECT_EQ(run("row[2].i = 7\nrow[1].v[3] = 2.5\nx = 1\nrow[x].i = row[2].i\n"), 0);
+    EXPECT_EQ(row[2].i.value(0), 7);
+    EXPECT_FLOAT_EQ(row[1].vec[3], 2.5f);
+    EXPECT_EQ(row[1].i.value(0), 7);
+    EXPECT_EQ(row[0].i.value(0), 0);
+    // Without a stride the object is no array; a negative index never is.
+    row[0].stride = 0;
+    EXPECT_EQ(run("row[1].i = 1\n"), 2);
+    EXPECT_TRUE(log_has("tried to read element 1: row is not an array of objects"));
+    EXPECT_EQ(run("row[0].i = 4\nx = -1\nrow[x].i = 1\n"), 4);
+    EXPECT_TRUE(log_has("tried to read element -1: row is not an array of objects"));
+    EXPECT_EQ(row[0].i.value(0), 4);
+    // Anything but a member after the index still keeps to the count.
+    EXPECT_EQ(run("row[1] = 1\n"), 2);
+    EXPECT_TRUE(log_has("tried to read element 1: row only has 1 elements"));
+    scope.empty();
 }
 
 TEST_F(config_test, refused_statements)
@@ -86,30 +104,6 @@ TEST_F(config_test, refused_statements)
         EXPECT_TRUE(!c[1] || log_has(c[1])) << c[0];
     }
     EXPECT_EQ(a->value(0), 0);
-}
-
-// "obj[k].member" steps by the class's stride from the object the variable
-// names, as through an array of engine objects, whatever the variable's count.
-TEST_F(config_test, array_members_step_by_the_stride)
-{
-    thing_t row[3] = {thing_t{"row"}, thing_t{"row1"}, thing_t{"row2"}};
-    scope.add(&row[0]);
-    EXPECT_EQ(run("row[2].i = 7\nrow[1].v[3] = 2.5\nx = 1\nrow[x].i = row[2].i\n"), 0);
-    EXPECT_EQ(row[2].i.value(0), 7);
-    EXPECT_FLOAT_EQ(row[1].vec[3], 2.5f);
-    EXPECT_EQ(row[1].i.value(0), 7);
-    EXPECT_EQ(row[0].i.value(0), 0);
-    // Without a stride the object is no array; a negative index never is.
-    row[0].stride = 0;
-    EXPECT_EQ(run("row[1].i = 1\n"), 2);
-    EXPECT_TRUE(log_has("tried to read element 1: row is not an array of objects"));
-    EXPECT_EQ(run("row[0].i = 4\nx = -1\nrow[x].i = 1\n"), 4);
-    EXPECT_TRUE(log_has("tried to read element -1: row is not an array of objects"));
-    EXPECT_EQ(row[0].i.value(0), 4);
-    // Anything but a member after the index still keeps to the count.
-    EXPECT_EQ(run("row[1] = 1\n"), 2);
-    EXPECT_TRUE(log_has("tried to read element 1: row only has 1 elements"));
-    scope.empty();
 }
 
 TEST_F(config_test, statement_numbers_count_every_line_and_included_file)

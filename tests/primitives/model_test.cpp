@@ -50,7 +50,7 @@ model_t* new_model(int n, std::initializer_list<model_t*> kids = {})
     return m;
 }
 
-TEST_F(model_test, bounding_box_through_mesh_matrices)
+TEST_F(model_test, model_matrices_bound_and_push_into_meshes)
 {
     model_t m;
     ASSERT_EQ(m.alloc_meshes(2), 0);
@@ -75,6 +75,31 @@ TEST_F(model_test, bounding_box_through_mesh_matrices)
     model_t empty;
     EXPECT_EQ(empty.get_bbox(min, max), -1);
     EXPECT_TRUE(log_has("invalid pointer: VALID_MODEL(this)=0"));
+    model_t* first = new_model(1);
+    model_t* second = new_model(1);
+    model_t* parent = new_model(1, {first, second});
+    // Mesh: scale x by 2; model: translate by (10, 0, 0).
+    parent->meshes[0]->matrix[0] = 2;
+    make_translate_m(parent->matrix, 10, 0, 0);
+    parent->apply_matrix_to_children(nullptr);
+
+    // The mesh transform applies first, then the model's.
+    float p[3] = {1, 0, 0}, out[3];
+    multmatrix_v3r(out, parent->meshes[0]->matrix, p);
+    EXPECT_FLOAT_EQ(out[0], 12);
+    float id[16];
+    makeIdentityMatrix(id);
+    EXPECT_TRUE(are_equal_m(parent->matrix, id, 0));
+    // The first child receives the matrix, and resets it for the second.
+    EXPECT_FLOAT_EQ(first->meshes[0]->matrix[12], 10);
+    EXPECT_TRUE(are_equal_m(second->meshes[0]->matrix, id, 0));
+
+    float given[16];
+    make_translate_m(given, 0, 7, 0);
+    parent->apply_matrix_to_children(given);
+    EXPECT_FLOAT_EQ(parent->meshes[0]->matrix[13], 7);
+    EXPECT_TRUE(are_equal_m(given, id, 0));
+    delete parent;
 }
 
 TEST_F(model_test, copy_shares_and_replace_takes_over)
@@ -130,35 +155,6 @@ TEST_F(model_test, sharing_models_never_free_what_they_do_not_own)
         for (model_t* k : m)  // owners before the models sharing with them
             delete k;
     }
-}
-
-TEST_F(model_test, matrix_pushed_into_meshes)
-{
-    model_t* first = new_model(1);
-    model_t* second = new_model(1);
-    model_t* m = new_model(1, {first, second});
-    // Mesh: scale x by 2; model: translate by (10, 0, 0).
-    m->meshes[0]->matrix[0] = 2;
-    make_translate_m(m->matrix, 10, 0, 0);
-    m->apply_matrix_to_children(nullptr);
-
-    // The mesh transform applies first, then the model's.
-    float p[3] = {1, 0, 0}, out[3];
-    multmatrix_v3r(out, m->meshes[0]->matrix, p);
-    EXPECT_FLOAT_EQ(out[0], 12);
-    float id[16];
-    makeIdentityMatrix(id);
-    EXPECT_TRUE(are_equal_m(m->matrix, id, 0));
-    // The first child receives the matrix, and resets it for the second.
-    EXPECT_FLOAT_EQ(first->meshes[0]->matrix[12], 10);
-    EXPECT_TRUE(are_equal_m(second->meshes[0]->matrix, id, 0));
-
-    float given[16];
-    make_translate_m(given, 0, 7, 0);
-    m->apply_matrix_to_children(given);
-    EXPECT_FLOAT_EQ(m->meshes[0]->matrix[13], 7);
-    EXPECT_TRUE(are_equal_m(given, id, 0));
-    delete m;
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST_F(polygon_test, vertex_equality_is_exact)
     EXPECT_FALSE(are_equal_verts(&n, &n));
 }
 
-TEST_F(polygon_test, alloc_verts_identity_and_failures)
+TEST_F(polygon_test, arrays_are_allocated_shared_and_duplicated)
 {
     n_poly p;
     ASSERT_EQ(p._alloc_verts(4), 0);
@@ -99,10 +99,6 @@ TEST_F(polygon_test, alloc_verts_identity_and_failures)
         EXPECT_TRUE(log_has(fail == 0 ? "_alloc_verts(): unable to create vertice array(6 vertices)"
                                       : "_alloc_verts(): unable to create indice array (6 vertices)"));
     }
-}
-
-TEST_F(polygon_test, copy_shares_and_duplicate_owns)
-{
     n_poly src;
     make_poly(src, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     src.mat = 3;
@@ -189,7 +185,7 @@ TEST_F(polygon_test, points_and_polygons_against_a_thick_plane)
     EXPECT_TRUE(log_has("p_location_poly(): _plane has no vertices"));
 }
 
-TEST_F(polygon_test, split_through_a_vertex_on_the_plane)
+TEST_F(polygon_test, split_through_a_vertex_or_a_whole_polygon_on_the_plane)
 {
     // A in front, B behind, C exactly on the plane z = 0.
     n_poly tri, plane, front, back;
@@ -229,23 +225,19 @@ TEST_F(polygon_test, split_through_a_vertex_on_the_plane)
     }
     EXPECT_EQ(p_location_poly(&front, &plane), PL_FRONT);
     EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK);
-}
-
-TEST_F(polygon_test, split_of_a_polygon_lying_in_the_plane)
-{
-    n_poly sq, plane, front, back;
+    // A polygon lying in the plane.
+    n_poly sq, f2, b2;
     make_poly(sq, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
-    make_plane(plane, {5, 5, 0}, {0, 0, 1});
-    ASSERT_EQ(split_poly(&sq, &plane, &front, &back), 0);
+    ASSERT_EQ(split_poly(&sq, &plane, &f2, &b2), 0);
     // Every edge meets the plane at its start, so each corner is preceded by a
     // copy of the corner before it: V3', V0, V0', V1, V1', V2, V2', V3.
-    ASSERT_EQ(front.nverts, 8);
-    ASSERT_EQ(back.nverts, 8);
+    ASSERT_EQ(f2.nverts, 8);
+    ASSERT_EQ(b2.nverts, 8);
     for (int k = 0; k < 8; ++k) {
         int corner = k % 2 ? k / 2 : (k / 2 + 3) % 4;
-        EXPECT_TRUE(are_equal(pos(front, k), pos(back, k), 0));
-        EXPECT_TRUE(are_equal(pos(front, k), pos(sq, corner), 0)) << k;
-        EXPECT_EQ(front.va[k].n[2], k % 2 ? 1 : 0) << k;
+        EXPECT_TRUE(are_equal(pos(f2, k), pos(b2, k), 0));
+        EXPECT_TRUE(are_equal(pos(f2, k), pos(sq, corner), 0)) << k;
+        EXPECT_EQ(f2.va[k].n[2], k % 2 ? 1 : 0) << k;
     }
 }
 
