@@ -95,9 +95,8 @@ TEST_F(script_func_test, results_and_argument_order)
     f.func = reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(three));
     f.result = 'i';
     f.nargs = 3;
-    f.args[0] = 1;
-    f.args[1] = 2;
-    f.args[2] = 3;
+    for (int k = 0; k < 3; ++k)
+        f.args[k] = k + 1;
     EXPECT_EQ(f.call(), 123);
 
     script_func h("half", half, "f=f");
@@ -107,13 +106,9 @@ TEST_F(script_func_test, results_and_argument_order)
     EXPECT_EQ(h.f_result, 2.5f);
 
     script_func p("pick", pick, "s=ssi");
-    const char* a = "first";
-    const char* b = "second";
-    p.args[0] = reinterpret_cast<intptr_t>(a);
-    p.args[1] = reinterpret_cast<intptr_t>(b);
-    p.args[2] = 1;
-    p.nargs = 3;
-    EXPECT_EQ(p.call(), reinterpret_cast<intptr_t>(b));
+    r_var first("a", "first"), second("b", "second"), one("i", 1);
+    bind(p, {&first, &second, &one});
+    EXPECT_EQ(p.call(), (intptr_t)second.word(0));
 
     // Without types the words pass whole, 64 bits included.
     va_func e;

@@ -127,23 +127,18 @@ TEST_F(tokenizer_test, keywords_charsets_and_long_runs)
 
 TEST_F(tokenizer_test, whole_files_with_crlf_and_allocation_failures)
 {
-    std::string p = write_file("a.cfg", "a = 1\r\n\r\nb=\"two words\"\n  # note\nlast");
-    FILE* f = fopen(p.c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    d_list out(1);
-    EXPECT_EQ(bs.tokenize(f, &out), 0);
-    fclose(f);
-    EXPECT_EQ(texts(out), (strings{"a", "=", "1", "\n", "\n", "b", "=", "\"two words\"", "\n", "#", "note", "\n",
-                                   "last"}));
+    auto file_tokens = [&](const std::string& text) {
+        FILE* f = fopen(write_file("a.cfg", text).c_str(), "r");
+        d_list out(1);
+        EXPECT_EQ(bs.tokenize(f, &out), 0);
+        fclose(f);
+        return texts(out);
+    };
+    EXPECT_EQ(file_tokens("a = 1\r\n\r\nb=\"two words\"\n  # note\nlast"),
+              (strings{"a", "=", "1", "\n", "\n", "b", "=", "\"two words\"", "\n", "#", "note", "\n", "last"}));
     // A physical line longer than a read arrives as several lines.
-    p = write_file("long.cfg", std::string(3000, 'z') + "\n");
-    f = fopen(p.c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    d_list out2(1);
-    EXPECT_EQ(bs.tokenize(f, &out2), 0);
-    fclose(f);
     size_t total = 0;
-    for (const std::string& t : texts(out2))
+    for (const std::string& t : file_tokens(std::string(3000, 'z') + "\n"))
         total += t.size();
     EXPECT_EQ(total, 3001u);
     for (int fail = 0; fail < 8; ++fail) {
