@@ -244,32 +244,29 @@ TEST_F(math_test, quaternion_products_inverses_and_matrices)
 
 TEST_F(math_test, slerp_takes_the_short_arc)
 {
-    const double h = std::sqrt(0.5);
-    float q1[4] = {0, 0, 0, 1}, q2[4] = {0, 0, 1, 0}, out[4];
-    slerp_qr(out, q1, q2, 0);
-    expect_q(out, 0, 0, 0, 1);
-    slerp_qr(out, q1, q2, 0.5f);
-    expect_q(out, 0, 0, (float)h, (float)h);
-    slerp_qr(out, q1, q2, 1);
-    expect_q(out, 0, 0, 1, 0);
-    // The opposite quaternion is the same rotation: stay at q1.
-    float p[4] = {0.5f, 0.5f, 0.5f, 0.5f}, np[4];
-    multscalar_qr(np, p, -1);
-    for (float t : {0.0f, 0.3f, 1.0f}) {
-        slerp_qr(out, p, np, t);
-        expect_q(out, 0.5f, 0.5f, 0.5f, 0.5f);
+    const float h = (float)std::sqrt(0.5);
+    const struct {
+        float a[4], b[4], t, want[4];
+    } cases[] = {
+        {{0, 0, 0, 1}, {0, 0, 1, 0}, 0, {0, 0, 0, 1}}, {{0, 0, 0, 1}, {0, 0, 1, 0}, 0.5f, {0, 0, h, h}},
+        {{0, 0, 0, 1}, {0, 0, 1, 0}, 1, {0, 0, 1, 0}},
+        {{0, 0, 0, 1}, {0, 0, -1, 0}, 0.5f, {0, 0, -h, h}},  // a negative dot product flips b
+        // The opposite quaternion is the same rotation: stay at a.
+        {{.5f, .5f, .5f, .5f}, {-.5f, -.5f, -.5f, -.5f}, 0.3f, {.5f, .5f, .5f, .5f}},
+        {{.5f, .5f, .5f, .5f}, {-.5f, -.5f, -.5f, -.5f}, 1, {.5f, .5f, .5f, .5f}},
+    };
+    float out[4];
+    for (auto& c : cases) {
+        slerp_qr(out, c.a, c.b, c.t);
+        expect_q(out, c.want[0], c.want[1], c.want[2], c.want[3]);
     }
-    // Negative dot product flips q2.
-    float q3[4] = {0, 0, -1, 0};
-    slerp_qr(out, q1, q3, 0.5f);
-    expect_q(out, 0, 0, -(float)h, (float)h);
     // out may be an input.
+    float q1[4] = {0, 0, 0, 1}, q2[4] = {0, 0, 1, 0};
     slerp_qr(q1, q1, q2, 0.5f);
-    expect_q(q1, 0, 0, (float)h, (float)h);
-
+    expect_q(q1, 0, 0, h, h);
     float a[4] = {1, 0, 0, 0}, b[4] = {0, 1, 0, 2};
     slerp_vr(out, a, b, 0.5f);
-    expect_q(out, (float)h, (float)h, 0, (float)(2 * h));
+    expect_q(out, h, h, 0, 2 * h);
     float c[4] = {-1, 0, 0, 0};  // opposite vectors stay finite
     slerp_vr(out, a, c, 0.5f);
     EXPECT_FALSE(std::isnan(out[0]));
