@@ -86,7 +86,7 @@ TEST_F(args_test, a_host_command_line_and_syntax_errors)
     EXPECT_EQ(a.get_arg("two", nullptr), 0);
 }
 
-TEST_F(args_test, at_most_31_values_and_128_words)
+TEST_F(args_test, limits_and_quoted_words)
 {
     std::string list;
     for (int i = 0; i < 40; ++i)
@@ -112,13 +112,8 @@ TEST_F(args_test, at_most_31_values_and_128_words)
         line += " w" + std::to_string(i);
     EXPECT_EQ(a.parse(line.c_str()), 128);
     EXPECT_EQ(a.get_arg("w127", nullptr), 0);
-}
-
-TEST_F(args_test, line_with_quoted_words)
-{
-    args_t a;
-    const char line[] = "  -title \"My \"Game\t-size 640,480\n  \"-mode=window ed\" \"\"";
-    EXPECT_EQ(a.parse(line), 3);
+    // Lines with quoted words.
+    EXPECT_EQ(a.parse("  -title \"My \"Game\t-size 640,480\n  \"-mode=window ed\" \"\""), 3);
     EXPECT_EQ(values(a, "title"), (strings{"My Game"}));
     EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
     // The quoted blank stays in the word; the empty word "" joins it as a value.

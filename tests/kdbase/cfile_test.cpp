@@ -222,7 +222,7 @@ TEST_F(cfile_test, views_never_read_past_their_bounds_and_nest)
     EXPECT_EQ(v.ReadChar(), 40);
 }
 
-TEST_F(cfile_test, cfilee_throws_minus_one_on_every_short_read)
+TEST_F(cfile_test, short_reads_throw_or_fail_and_append_copies_in_pieces)
 {
     std::string p = counting_file("c", 3);
     CFileE f(p.c_str(), OM_RB);
@@ -252,18 +252,14 @@ TEST_F(cfile_test, cfilee_throws_minus_one_on_every_short_read)
 
     // A view: reading 12 of its 10 bytes throws.
     CFileE v2;
-    std::string big = counting_file("big", 200);
+    std::string big = counting_file("src", 10000);
     CFile src(big.c_str(), OM_RB);
     ASSERT_EQ(src.OpenVFile(&v2, "v", 100, 10), 1);
     unsigned char buf[12];
     EXPECT_EQ(thrown([&] { v2.Read(buf, 12); }), -1);
     EXPECT_TRUE(v2.Eof());
-}
 
-TEST_F(cfile_test, append_copies_the_rest_in_pieces)
-{
-    std::string p = counting_file("src", 10000);
-    CFile src(p.c_str(), OM_RB);
+    // Append copies the rest in pieces.
     ASSERT_TRUE(src.SetPos(1000));
     CFile dst(path("dst").c_str(), OM_WB);
     dst.WriteChar('#');
@@ -282,7 +278,7 @@ TEST_F(cfile_test, append_copies_the_rest_in_pieces)
     EXPECT_EQ(dst2.GetPos(), 5000);
     CFile closed;
     EXPECT_EQ(dst2.Append(closed), 0);
-    CFileE readonly(p.c_str(), OM_RB);
+    CFileE readonly(big.c_str(), OM_RB);
     view.SetPos(0);
     EXPECT_EQ(thrown([&] { EXPECT_EQ(readonly.Append(view), 0); }), 0);
 }

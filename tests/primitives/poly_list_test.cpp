@@ -67,7 +67,7 @@ const char triangle_mesh[] =
     "[end poly]\n"
     "[end mesh]\n";
 
-TEST_F(poly_list_test, one_triangle_and_the_number_forms)
+TEST_F(poly_list_test, one_triangle_number_forms_normals_and_materials)
 {
     lists l;
     ASSERT_EQ(load(triangle_mesh, l), 0);
@@ -99,11 +99,8 @@ TEST_F(poly_list_test, one_triangle_and_the_number_forms)
     EXPECT_EQ(p->va[4].t[0], 0.25f);
     EXPECT_EQ(p->va[4].t[1], 0.75f);
     EXPECT_EQ(p->va[0].t[0], 0);
-}
-
-TEST_F(poly_list_test, normals_and_materials)
-{
-    lists l;
+    // Normals and materials.
+    lists l3;
     ASSERT_EQ(load("N 0 0 -1\n"
                    "[mesh]\n"
                    "[poly]\nv 0 0 0\nv 0 1 0\nv 1 0 0\nm 4\n[end poly]\n"
@@ -112,9 +109,9 @@ TEST_F(poly_list_test, normals_and_materials)
                    "m 9\n"
                    "[end mesh]\n"
                    "[poly]\nv 5 5 5\nv 6 5 5\n[end poly]\n",
-                   l),
+                   l3),
               0);
-    mesh_t* m = l.mesh(0);
+    m = l3.mesh(0);
     ASSERT_EQ(m->npolys, 2);
     EXPECT_EQ(m->polys[0].mat, 4);
     EXPECT_EQ(m->polys[1].mat, -1);  // the material is reset after each polygon
@@ -123,9 +120,9 @@ TEST_F(poly_list_test, normals_and_materials)
     EXPECT_FLOAT_EQ(m->polys[1].normal[2], 1);
     EXPECT_EQ(m->polys[0].va[m->polys[0].vi[0]].n[2], -1);
     EXPECT_EQ(m->polys[1].va[m->polys[1].vi[0]].n[0], 1);
-    ASSERT_EQ(l.polys.count, 3);
-    EXPECT_EQ(l.poly(2)->mat, -1);  // and after the mesh
-    EXPECT_FALSE(l.in_mesh(l.poly(2)));
+    ASSERT_EQ(l3.polys.count, 3);
+    EXPECT_EQ(l3.poly(2)->mat, -1);  // and after the mesh
+    EXPECT_FALSE(l3.in_mesh(l3.poly(2)));
 }
 
 // The result in short: per mesh "M" and the vertex counts of its polygons,

@@ -48,7 +48,7 @@ mrv_vertex vert(float x, float y, float z, float nx = 0, float ny = 0, float nz 
     return m;
 }
 
-TEST_F(polygon_test, vertex_equality_is_exact)
+TEST_F(polygon_test, vertex_equality_is_exact_and_the_normal_follows_their_order)
 {
     mrv_vertex a = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f), b = a, c = a, d = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25001f);
     EXPECT_TRUE(are_equal_verts(&a, &b));
@@ -60,6 +60,26 @@ TEST_F(polygon_test, vertex_equality_is_exact)
     mrv_vertex z1 = vert(0, 0, 0, 0, 0, 0, 0, 0), z2 = vert(-0.0f, 0, -0.0f, -0.0f, 0, 0, -0.0f, 0), n = vert(NAN, 0, 0);
     EXPECT_TRUE(are_equal_verts(&z1, &z2));
     EXPECT_FALSE(are_equal_verts(&n, &n));
+    n_poly ccw, cw;
+    make_poly(ccw, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
+    make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
+    EXPECT_FLOAT_EQ(ccw.normal[2], 1);
+    EXPECT_FLOAT_EQ(cw.normal[2], -1);
+    EXPECT_FLOAT_EQ(ccw.normal[0], 0);
+
+    // A rotation about x by 90 degrees turns +z into -y (row vectors: p * M).
+    float m[16];
+    make_rotatex_m(m, 90);
+    ASSERT_EQ(ccw.calculate_normal(m), 0);
+    EXPECT_NEAR(ccw.normal[1], -1, 1e-6);
+    EXPECT_NEAR(ccw.normal[2], 0, 1e-6);
+
+    n_poly one, none;
+    make_poly(one, {{1, 1, 1}});
+    EXPECT_EQ(one.calculate_normal(nullptr), -1);
+    EXPECT_TRUE(log_has("n_poly::calculate_normal(): need at least 2 vertices (1 vertices)"));
+    EXPECT_EQ(none.calculate_normal(nullptr), -1);
+    EXPECT_TRUE(log_has("n_poly::calculate_normal(): no vertices defined"));
 }
 
 TEST_F(polygon_test, arrays_are_allocated_shared_and_duplicated)
@@ -125,30 +145,6 @@ TEST_F(polygon_test, arrays_are_allocated_shared_and_duplicated)
     EXPECT_TRUE(log_has("duplicate(): invalid parameters"));
     EXPECT_EQ(deep._copy_verts(&empty), -1);
     EXPECT_TRUE(log_has("n_poly::_copy_verts(): _poly is invalid"));
-}
-
-TEST_F(polygon_test, normal_follows_vertex_order)
-{
-    n_poly ccw, cw;
-    make_poly(ccw, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
-    make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
-    EXPECT_FLOAT_EQ(ccw.normal[2], 1);
-    EXPECT_FLOAT_EQ(cw.normal[2], -1);
-    EXPECT_FLOAT_EQ(ccw.normal[0], 0);
-
-    // A rotation about x by 90 degrees turns +z into -y (row vectors: p * M).
-    float m[16];
-    make_rotatex_m(m, 90);
-    ASSERT_EQ(ccw.calculate_normal(m), 0);
-    EXPECT_NEAR(ccw.normal[1], -1, 1e-6);
-    EXPECT_NEAR(ccw.normal[2], 0, 1e-6);
-
-    n_poly one, none;
-    make_poly(one, {{1, 1, 1}});
-    EXPECT_EQ(one.calculate_normal(nullptr), -1);
-    EXPECT_TRUE(log_has("n_poly::calculate_normal(): need at least 2 vertices (1 vertices)"));
-    EXPECT_EQ(none.calculate_normal(nullptr), -1);
-    EXPECT_TRUE(log_has("n_poly::calculate_normal(): no vertices defined"));
 }
 
 TEST_F(polygon_test, points_and_polygons_against_a_thick_plane)
