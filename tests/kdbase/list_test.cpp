@@ -219,7 +219,7 @@ TEST_F(list_test, group_compare_names_the_difference)
     delete p2;
 }
 
-TEST_F(list_test, g_collector_releases_newest_first_unless_kept)
+TEST_F(list_test, collectors_release_newest_first_and_keep_a_ledger)
 {
     {
         g_collector<tracked> g(1);
@@ -243,10 +243,6 @@ TEST_F(list_test, g_collector_releases_newest_first_unless_kept)
     g1.free(foreign);
     EXPECT_TRUE(destroyed.empty());
     EXPECT_TRUE(log_has("was not allocated with this allocator"));
-}
-
-TEST_F(list_test, collector_ledger_and_realloc)
-{
     mem_collector* mc = mc_global();
     int before = mc->total;
     char* block = static_cast<char*>(mc->_mc_new(8, "kdbase/x.cpp", 5));

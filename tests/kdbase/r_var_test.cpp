@@ -72,7 +72,7 @@ TEST_F(r_var_test, refused_types_and_elements_leave_the_value_and_log)
     EXPECT_TRUE(log_has("tried to set r_var pair to type r_string"));
 }
 
-TEST_F(r_var_test, float_array_published_from_an_object_is_the_object_storage)
+TEST_F(r_var_test, published_storage_is_the_objects_and_never_a_temporary)
 {
     float matrix[16] = {0};
     r_var m("matrix");
@@ -89,40 +89,6 @@ TEST_F(r_var_test, float_array_published_from_an_object_is_the_object_storage)
     p->set(0, (void*)nullptr);
     EXPECT_EQ(m.copy(p.get()), -1);
     EXPECT_EQ(m.type, r_float);
-}
-
-TEST_F(r_var_test, string_ownership_differs_between_r_string_and_r_char_p)
-{
-    char buf[] = "shared";
-    r_var owned("o", (const char*)buf);
-    EXPECT_EQ(owned.type, r_string);
-    EXPECT_NE(owned.str_value(), buf);
-    EXPECT_EQ(owned.set(0, owned.str_value()), 0);  // own text into itself
-    EXPECT_STREQ(owned.str_value(), "shared");
-    EXPECT_EQ(owned.set(0, (const char*)nullptr), 0);
-    EXPECT_EQ(owned.str_value(), nullptr);
-    mc_fail_after(0);
-    EXPECT_EQ(owned.set(0, "lost"), -1);
-    mc_fail_after(-1);
-    EXPECT_TRUE(log_has("r_var::set(): unable to copy the text of o"));
-
-    r_var ref("r", r_char_p);
-    EXPECT_EQ(ref.set(buf), 0);
-    buf[0] = 'S';
-    EXPECT_EQ(ref.str_value(), buf);
-
-    // The size of a text array counts the non-null texts; deleting it frees
-    // "ab" and "" (the sanitizer build checks).
-    auto v = array("texts", 3);
-    EXPECT_EQ(v->set(0, "ab") | v->set(1, (const char*)nullptr) | v->set(2, ""), 0);
-    EXPECT_EQ(v->size(), 4);
-}
-
-// An r_char_p element given a text that dies (a statement's temporary, a
-// message buffer) points at a copy of its own; the sanitizer build sees any
-// read of the dead text or write past a kept copy.
-TEST_F(r_var_test, r_char_p_never_keeps_a_pointer_to_a_temporary)
-{
     char* field = nullptr;  // an engine object's published char*
     r_var title("title", r_char_p), other("other", r_char_p), copied("copied");
     title.set_storage(&field, sizeof field);
@@ -154,6 +120,33 @@ TEST_F(r_var_test, r_char_p_never_keeps_a_pointer_to_a_temporary)
     EXPECT_EQ(other.keep(0, "lost"), -1);
     mc_fail_after(-1);
     EXPECT_STREQ(other.str_value(), "assigned");
+}
+
+TEST_F(r_var_test, string_ownership_differs_between_r_string_and_r_char_p)
+{
+    char buf[] = "shared";
+    r_var owned("o", (const char*)buf);
+    EXPECT_EQ(owned.type, r_string);
+    EXPECT_NE(owned.str_value(), buf);
+    EXPECT_EQ(owned.set(0, owned.str_value()), 0);  // own text into itself
+    EXPECT_STREQ(owned.str_value(), "shared");
+    EXPECT_EQ(owned.set(0, (const char*)nullptr), 0);
+    EXPECT_EQ(owned.str_value(), nullptr);
+    mc_fail_after(0);
+    EXPECT_EQ(owned.set(0, "lost"), -1);
+    mc_fail_after(-1);
+    EXPECT_TRUE(log_has("r_var::set(): unable to copy the text of o"));
+
+    r_var ref("r", r_char_p);
+    EXPECT_EQ(ref.set(buf), 0);
+    buf[0] = 'S';
+    EXPECT_EQ(ref.str_value(), buf);
+
+    // The size of a text array counts the non-null texts; deleting it frees
+    // "ab" and "" (the sanitizer build checks).
+    auto v = array("texts", 3);
+    EXPECT_EQ(v->set(0, "ab") | v->set(1, (const char*)nullptr) | v->set(2, ""), 0);
+    EXPECT_EQ(v->size(), 4);
 }
 
 TEST_F(r_var_test, copy_takes_name_type_and_private_texts)

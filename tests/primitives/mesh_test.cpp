@@ -216,7 +216,7 @@ TEST_F(mesh_test, copy_and_duplicate_ownership)
     }
 }
 
-TEST_F(mesh_test, transform_to_world_uses_row_vectors)
+TEST_F(mesh_test, transform_to_world_uses_row_vectors_and_meshes_meet_planes)
 {
     mesh_t m;
     make_mesh(m, {{{1, 2, 3}, {2, 2, 3}, {1, 3, 3}}});
@@ -247,10 +247,7 @@ TEST_F(mesh_test, transform_to_world_uses_row_vectors)
     EXPECT_EQ(transform_mesh_l_coords_to_world(&l), 0);
     EXPECT_EQ(transform_mesh_l_coords_to_world(nullptr), -1);
     EXPECT_TRUE(log_has("invalid pointer: _meshes=0"));
-}
-
-TEST_F(mesh_test, mesh_against_plane)
-{
+    // Meshes against planes.
     n_poly plane;
     make_plane(plane, {0, 0, 0}, {0, 0, 1});
     mesh_t up, down, mixed, cube;
@@ -267,11 +264,10 @@ TEST_F(mesh_test, mesh_against_plane)
     make_plane(above, {0, 0, -1}, {0, 0, 1});
     EXPECT_EQ(p_location_mesh(&cube, &above), PL_FRONT);
 
-    mesh_t none;
-    n_poly empty;
-    EXPECT_EQ(p_location_mesh(&none, &plane), PL_INVALID);
+    n_poly no_plane;
+    EXPECT_EQ(p_location_mesh(&empty, &plane), PL_INVALID);
     EXPECT_TRUE(log_has("p_location_mesh(): invalid mesh"));
-    EXPECT_EQ(p_location_mesh(&up, &empty), PL_INVALID);
+    EXPECT_EQ(p_location_mesh(&up, &no_plane), PL_INVALID);
     EXPECT_TRUE(log_has("p_location_mesh(): _plane has no vertices"));
 }
 
