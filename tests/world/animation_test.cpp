@@ -52,7 +52,7 @@ struct rig {
 
 }  // namespace
 
-TEST_F(animation_test, channel_playback_follows_the_table)
+TEST_F(animation_test, channels_play_moves_by_the_table_and_turn_axes_keeping_lengths)
 {
     // Each row: a fresh channel (or not), the time, the result, where the
     // mesh ends and which keyframe is current.
@@ -99,22 +99,18 @@ TEST_F(animation_test, channel_playback_follows_the_table)
     channel none;
     EXPECT_EQ(none.animate(&mesh, 10), -1);
     EXPECT_TRUE(log_has("_set_current_keyframe(): no keyframes found"));
-}
-
-TEST_F(animation_test, rotation_keyframes_turn_the_axes_and_keep_their_lengths)
-{
-    mesh_t mesh;
+    // Rotation keyframes turn the axes and keep their lengths.
     makeIdentityMatrix(mesh.matrix);
     mesh.matrix[0] = 2;  // the x axis twice as long
     set_v(mesh.matrix + 12, 5, 6, 7, 1);
-    channel c;
+    channel turn;
     auto* kf = new kf_mesh_quat_t;
     kf->duration = 100;
     const float h = std::sqrt(0.5f);
     set_v(kf->rel_q, 0, 0, h, h);  // 90 degrees about z
-    c.add_keyframe(kf);
-    ASSERT_EQ(c.bind(&mesh), 0);
-    c.animate(&mesh, 100);
+    turn.add_keyframe(kf);
+    ASSERT_EQ(turn.bind(&mesh), 0);
+    turn.animate(&mesh, 100);
     float expect[16];
     convert_q2m(expect, kf->rel_q);
     for (int i = 0; i < 3; ++i) {
