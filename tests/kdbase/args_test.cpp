@@ -125,13 +125,13 @@ TEST_F(args_test, limits_and_quoted_words)
     EXPECT_EQ(a.parse(""), 0);
     EXPECT_EQ(a.parse(" \t\n"), 0);
     for (int fail = 0; fail < 12; ++fail) {
-        args_t a;
+        args_t b;
         mc_fail_after(fail);
-        int r = a.parse("-size 640,480 -name=demo -v");
+        int r = b.parse("-size 640,480 -name=demo -v");
         mc_fail_after(-1);
         if (r != -1) {
             EXPECT_EQ(r, 3);
-            EXPECT_EQ(a.get_value("name", 0), std::string("demo"));
+            EXPECT_EQ(b.get_value("name", 0), std::string("demo"));
         }
     }
 }
