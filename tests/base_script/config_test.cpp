@@ -63,6 +63,8 @@ TEST_F(config_test, assignments_member_paths_and_array_members)
     // An int literal is not a float: the published float refuses it.
     EXPECT_EQ(run("thing.v[0] = 1\n"), 2);
     EXPECT_TRUE(log_has("tried to set r_var v(r_float) to type r_int"));
+    // "obj[k].member" steps by the class's stride from the object the variable
+    // names, as through an array of engine objects, whatever the variable's count.
     thing_t row[3] = {thing_t{"row"}, thing_t{"row1"}, thing_t{"row2"}};
     scope.add(&row[0]);
     EXPECT_EQ(run("row[2].i = 7\nrow[1].v[3] = 2.5\nx = 1\nrow[x].i = row[2].i\n"), 0);
@@ -112,12 +114,14 @@ TEST_F(config_test, statement_numbers_count_every_line_and_included_file)
     EXPECT_EQ(a->value(0), 5);
     EXPECT_EQ(run("=\n= 5\n"), 3);
     EXPECT_TRUE(log_has("config: = does not take 1 arguments"));
+    // A block without a final newline is refused.
     d_list args(1), tokens(1);
     cfg.scope = &scope;
     ASSERT_EQ(cfg.tokenize_line("a = 1\na = 2", &tokens), 0);
     EXPECT_EQ(cfg.process(&args, &tokens), -1);
     EXPECT_TRUE(log_has("_tokens has no __newline"));
     EXPECT_EQ(a->value(0), 1);
+    // include runs a file in the block.
     std::string inner = write_file("inner.ds", ". config\nb = 4\n./config\n");
     EXPECT_EQ(run("a = 1\ninclude \"" + inner + "\"\na = b\n"), 0);
     EXPECT_EQ(a->value(0), 4);

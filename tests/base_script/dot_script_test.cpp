@@ -79,6 +79,7 @@ TEST_F(dot_script_test, lines_start_with_a_keyword_and_blocks_close)
     EXPECT_TRUE(log_has("plugin nosuch not found"));
     EXPECT_EQ(script.process(path("missing.ds").c_str()), -1);
     EXPECT_TRUE(log_has("unable to open file " + path("missing.ds") + ": No such file or directory"));
+    // A block gets its arguments and its own settings.
     EXPECT_EQ(run("a.ds", ". rec one two\na = 'x y' \"q\"\n  ./rec ignored text\n"), 0);
     EXPECT_EQ(rec.args_seen, (std::vector<std::string>{"one", "two", "\n"}));
     EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"a", "=", "'x y'", "\"", "q", "\"", "\n"}));
@@ -122,6 +123,7 @@ TEST_F(dot_script_test, failing_statements_report_their_own_file_line)
     EXPECT_LT(at_inner, at_outer);
     EXPECT_NE(at_outer, std::string::npos);
     expect_script_settings();
+    // Nesting is limited.
     std::string self = path("self.ds");
     rec.blocks = 0;
     write_file("self.ds", ". rec\nrun '" + self + "'\n./rec\n");

@@ -82,6 +82,7 @@ TEST_F(script_func_test, floats_arrive_as_floats_and_variadic_tails_promoted)
     EXPECT_EQ(sv.call(), 0);
     EXPECT_EQ(got_p, out);
     EXPECT_EQ(memcmp(out, want, sizeof out), 0);
+    // A variadic tail gets promoted floats, ints and texts.
     script_func g("slog", log_format, "v=is*");
     r_var pri("a", 4), fmt("a", "%d %s %.2f %d"), i("a", -7), s("a", "word"), f("a", 2.5f), last("a", 9);
     bind(g, {&pri, &fmt, &i, &s, &f, &last});
@@ -116,6 +117,7 @@ TEST_F(script_func_test, results_and_argument_order)
     e.nargs = 1;
     e.args[0] = (intptr_t)0x123456789abcLL;
     EXPECT_EQ(e.call(), (intptr_t)0x123456789abcLL);
+    // Refused calls.
     f.method = 2;
     EXPECT_EQ(f.call(), 0);  // unknown method: not called
     f.method = VA_CDECL;

@@ -75,6 +75,7 @@ TEST_F(tokenizer_test, statements_numbers_and_quoted_strings)
               (strings{"cam", "->", "vp", "[", "2", "]", ".", "x", "=", "-1.5e3", "#", "c", "\n"}));
     EXPECT_EQ(tokens("set_v(&v, 1, 0.0, 12.5)\n"),
               (strings{"set_v", "(", "&", "v", ",", "1", ",", "0.0", ",", "12.5", ")", "\n"}));
+    // Numbers.
     EXPECT_EQ(tokens("0 0.0 -3, 12.5] 1e3)"), (strings{"0", "0.0", "-3", ",", "12.5", "]", "1e3", ")"}));
     EXPECT_EQ(tokens("1.5.3"), (strings{"1", ".", "5.3"}));
     EXPECT_EQ(tokens("-x"), (strings{"-", "x"}));
@@ -85,6 +86,7 @@ TEST_F(tokenizer_test, statements_numbers_and_quoted_strings)
     // A stop character that also stands first never gives an empty token.
     EXPECT_EQ(tokens("-5-"), (strings{"-5", "-"}));
     EXPECT_EQ(tokens("+1+"), (strings{"+1", "+"}));
+    // Quoted strings.
     EXPECT_EQ(tokens("\"hello world\" 5\n"), (strings{"\"hello world\"", "5", "\n"}));
     EXPECT_EQ(tokens("\"\"\n"), (strings{"\"\"", "\n"}));
     EXPECT_EQ(tokens("x=\"a # b\"\n"), (strings{"x", "=", "\"a # b\"", "\n"}));
@@ -141,6 +143,7 @@ TEST_F(tokenizer_test, whole_files_with_crlf_and_allocation_failures)
     for (const std::string& t : file_tokens(std::string(3000, 'z') + "\n"))
         total += t.size();
     EXPECT_EQ(total, 3001u);
+    // Allocation failures.
     for (int fail = 0; fail < 8; ++fail) {
         d_list out(1);
         mc_fail_after(fail);

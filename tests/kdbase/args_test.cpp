@@ -99,6 +99,7 @@ TEST_F(args_test, limits_and_quoted_words)
     EXPECT_EQ(parse_words(a, {"-e=", "-f=1,,2,"}), 2);
     EXPECT_EQ(values(a, "e"), strings{});
     EXPECT_EQ(values(a, "f"), (strings{"1", "", "2", ""}));
+    // At most 128 words.
     std::vector<std::string> words;
     for (int i = 0; i < 129; ++i)
         words.push_back("-a" + std::to_string(i));

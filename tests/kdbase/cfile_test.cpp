@@ -61,6 +61,7 @@ TEST_F(cfile_test, byte_swaps_and_bit_fields)
     EXPECT_EQ(get_le32(b), 0x04030201u);
     put_le16(b, 0xABCD);
     EXPECT_EQ(get_be16(b), 0xCDAB);
+    // Bit fields of pixel formats.
     EXPECT_EQ(mask32_nbits(0x7C00), 5);
     EXPECT_EQ(mask32_nbits(0xFF00FF00), 8);  // the lowest run only
     EXPECT_EQ(mask32_nbits(0xFFFFFFFF), 32);
@@ -141,6 +142,7 @@ TEST_F(cfile_test, strings_are_cut_and_open_failures_logged)
     EXPECT_EQ(r.ReadString(buf, 8), 2);
     EXPECT_STREQ(buf, "c");
     EXPECT_EQ(r.ReadString(buf, 8), -1);  // nothing left
+    // Open failures are logged.
     CFile f;
     EXPECT_EQ(f.Open(path("missing").c_str(), OM_RB), 0);
     EXPECT_TRUE(log_has("unable to open " + path("missing") + ": No such file or directory"));

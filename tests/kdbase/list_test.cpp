@@ -93,6 +93,7 @@ TEST_F(list_test, owning_lists_delete_once_and_cat_shares)
         EXPECT_EQ(destroyed, std::vector<int>({2}));
     }
     EXPECT_EQ(destroyed, std::vector<int>({2, 1, 3, 4}));
+    // cat appends shared elements, and a list to itself once.
     tracked a(1), b(2);
     d_list l(0), m(0);
     l.insert(&a);
@@ -147,6 +148,7 @@ TEST_F(list_test, tokens_are_found_by_prefix_and_survive_failed_allocations)
     l.insert(&t_ifelse);
     EXPECT_EQ(get_token("ifelse", &l), &t_ifelse);
     EXPECT_EQ(get_token("i", &l), nullptr);
+    // alloc_token survives a failure at every allocation.
     for (int fail = 0; fail < 2; ++fail) {
         clear_log();
         mc_fail_after(fail);
@@ -243,6 +245,7 @@ TEST_F(list_test, collectors_release_newest_first_and_keep_a_ledger)
     g1.free(foreign);
     EXPECT_TRUE(destroyed.empty());
     EXPECT_TRUE(log_has("was not allocated with this allocator"));
+    // The collector keeps a ledger and resizes blocks.
     mem_collector* mc = mc_global();
     int before = mc->total;
     char* block = static_cast<char*>(mc->_mc_new(8, "kdbase/x.cpp", 5));

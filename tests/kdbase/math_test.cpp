@@ -86,6 +86,7 @@ TEST_F(math_test, eps_comparisons_rounding_and_truncation)
     EXPECT_TRUE(are_equal_m(m, n, 0));
     n[15] = 1.5f;
     EXPECT_FALSE(are_equal_m(m, n, 0.1f));
+    // Rounding and truncation follow the sign of the fraction.
     const std::pair<float, int> rounds[] = {{2.5f, 3},   {2.4f, 2},   {-2.5f, -3}, {-2.2f, -3},
                                             {-0.2f, -1}, {-3.0f, -3}, {0.0f, 0}};
     for (auto [x, r] : rounds)
@@ -122,6 +123,7 @@ TEST_F(math_test, translations_rotations_and_products_follow_row_vectors)
     multmatrix_mr(m, r, t);
     multmatrix_v3r(out, m, p);
     expect_v3(out, 0, 11, 0);
+    // Rotations follow the row-vector convention.
     const struct {
         void (*make)(float*, float);
         float from[4], to[3];
@@ -219,6 +221,7 @@ TEST_F(math_test, quaternion_products_inverses_and_matrices)
     float z[4] = {0, 0, 0, 0};
     inverse_q(z);
     expect_q(z, 0, 0, 0, 0);
+    // Quaternions round-trip through matrices in every branch.
     struct {
         float q[4];
     } cases[] = {

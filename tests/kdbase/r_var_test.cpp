@@ -89,6 +89,9 @@ TEST_F(r_var_test, published_storage_is_the_objects_and_never_a_temporary)
     p->set(0, (void*)nullptr);
     EXPECT_EQ(m.copy(p.get()), -1);
     EXPECT_EQ(m.type, r_float);
+    // An r_char_p element given a text that dies (a statement's temporary, a
+    // message buffer) points at a copy of its own; the sanitizer build sees any
+    // read of the dead text or write past a kept copy.
     char* field = nullptr;  // an engine object's published char*
     r_var title("title", r_char_p), other("other", r_char_p), copied("copied");
     title.set_storage(&field, sizeof field);
@@ -310,6 +313,7 @@ TEST_F(r_struct_test, copy_builds_fresh_variables_and_references_stay_alive)
     EXPECT_EQ(dst.list.count, 3);
     r_struct refs(false);
     EXPECT_EQ(refs.copy(&src), -1);
+    // A structure that does not own its variables leaves them alive.
     r_var a("a", 1);
     {
         r_struct s(false);

@@ -24,6 +24,7 @@ TEST_F(str_util_test, number_shapes_spaces_counts_and_cuts)
         EXPECT_TRUE(is_int(i)) << i;
     for (const char* i : {"0x1F", "1.0", " 1"})
         EXPECT_FALSE(is_int(i)) << i;
+    // Spaces, counts and cuts.
     char s[] = " \t x y", nl[] = "\n x";
     EXPECT_STREQ(skip_leadingspaces(s), "x y");
     EXPECT_STREQ(skip_leadingspaces(nl), "\n x");
@@ -48,6 +49,7 @@ TEST_F(str_util_test, enclosed_text_and_path_parts)
         EXPECT_STREQ(out, c[2]) << c[0];
     }
     EXPECT_EQ(get_enclosed_str("x", "(", out), nullptr);
+    // Path parts.
     EXPECT_STREQ(strip_ext("C:\\media\\models\\ship.cds", out), "\\media\\models\\ship");
     EXPECT_STREQ(strip_ext("media/ship.tar.cds", out), "media/ship.tar");
     EXPECT_STREQ(strip_ext("ship", out), "ship");

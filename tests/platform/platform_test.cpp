@@ -158,7 +158,7 @@ TEST_F(platform_test, read_line_turns_crlf_into_lf)
     fclose(f);
 }
 
-TEST(platform_clock, test_clock_replaces_the_real_one)
+TEST(platform_clock, clock_is_injected_and_keys_outside_the_table_read_up)
 {
     unsigned int now = 1234;
     set_milli_clock([](void* c) { return *static_cast<unsigned int*>(c); }, &now);

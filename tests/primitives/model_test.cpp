@@ -75,6 +75,7 @@ TEST_F(model_test, model_matrices_bound_and_push_into_meshes)
     model_t empty;
     EXPECT_EQ(empty.get_bbox(min, max), -1);
     EXPECT_TRUE(log_has("invalid pointer: VALID_MODEL(this)=0"));
+    // The matrix is pushed into the meshes.
     model_t* first = new_model(1);
     model_t* second = new_model(1);
     model_t* parent = new_model(1, {first, second});

@@ -245,6 +245,7 @@ TEST_F(poly_list_test, every_allocation_failure_bad_argument_and_missing_file_is
         ASSERT_LT(fail, 500);
     }
     EXPECT_GT(fail, 20);
+    // Bad arguments and missing files.
     d_list polys;
     EXPECT_EQ(load_poly_list((const char*)nullptr, &polys, nullptr), -1);
     EXPECT_TRUE(log_has("load_poly_list(_filename): invalid _filename"));

@@ -60,6 +60,7 @@ TEST_F(polygon_test, vertex_equality_is_exact_and_the_normal_follows_their_order
     mrv_vertex z1 = vert(0, 0, 0, 0, 0, 0, 0, 0), z2 = vert(-0.0f, 0, -0.0f, -0.0f, 0, 0, -0.0f, 0), n = vert(NAN, 0, 0);
     EXPECT_TRUE(are_equal_verts(&z1, &z2));
     EXPECT_FALSE(are_equal_verts(&n, &n));
+    // The normal follows the vertex order.
     n_poly ccw, cw;
     make_poly(ccw, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
     make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
@@ -119,6 +120,7 @@ TEST_F(polygon_test, arrays_are_allocated_shared_and_duplicated)
         EXPECT_TRUE(log_has(fail == 0 ? "_alloc_verts(): unable to create vertice array(6 vertices)"
                                       : "_alloc_verts(): unable to create indice array (6 vertices)"));
     }
+    // A copy shares the arrays, a duplicate owns its own.
     n_poly src;
     make_poly(src, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     src.mat = 3;
@@ -160,6 +162,7 @@ TEST_F(polygon_test, points_and_polygons_against_a_thick_plane)
     n_poly empty, ground;
     EXPECT_EQ(p_location_v(p, &empty), PL_INVALID);
     make_plane(ground, {0, 0, 0}, {0, 0, 1});
+    // Polygons against a plane.
     n_poly in_plane, touching, behind, spanning, near;
     make_poly(in_plane, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     make_poly(touching, {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}});
@@ -395,6 +398,7 @@ TEST_F(polygon_test, inside_bounds_and_closest_point)
     n_poly empty;
     EXPECT_FALSE(empty.is_inside_poly(in));
     EXPECT_TRUE(log_has("::is_inside_poly(): invalid parameters"));
+    // Bounds and the closest point.
     n_poly tri, small;
     make_poly(tri, {{-1, -2, -3}, {4, 0, -1}, {0, 5, -2}});
     float want_min[3] = {-1, -2, -3}, want_max[3] = {4, 5, -1};

@@ -46,6 +46,7 @@ TEST_F(bspc_tool_test, compiles_samples_and_exits_non_zero_with_the_reason_on_ba
 
     ASSERT_EQ(run(level("two_rooms.txt") + " --leaf -5 1 4"), 0);
     EXPECT_NE(read_file("out.txt").find("solid space"), std::string::npos);
+    // Bad input exits non-zero with the reason.
     write_file("empty.txt", "");
     EXPECT_EQ(run("\"" + path("empty.txt") + "\""), 1);
     EXPECT_NE(read_file("err.txt").find("all polygons have been used as splitters"), std::string::npos);

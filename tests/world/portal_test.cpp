@@ -179,6 +179,7 @@ TEST_F(portal_test, cleanup_keeps_the_larger_twin_and_drops_equal_ones)
     m.insert(square(0, 0, 0, 3, {2, 4, 1}));
     EXPECT_EQ(remove_invalid_portals(&m), 2);
     EXPECT_EQ(m.count, 0);
+    // Visible leaves are listed once, and leaves are placed by their centre.
     bsp_index_t leaf;
     EXPECT_EQ(leaf.add_visible_leaf(4), 0);
     EXPECT_EQ(leaf.add_visible_leaf(4), 0);

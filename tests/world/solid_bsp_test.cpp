@@ -130,7 +130,7 @@ TEST_F(solid_bsp_test, plane_tests_and_splitter_choice_match_the_plain_searches)
     BSP_BALANCE_W(1);
 }
 
-TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
+TEST_F(solid_bsp_test, convex_room_is_a_front_chain_and_bad_files_fail_with_a_reason)
 {
     d_list meshes(1);
     load(box_room(0, 10, 0, 4, 0, 8), &meshes);
@@ -159,6 +159,7 @@ TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
     EXPECT_TRUE(log_has("nmeshes=1 balance=5 nodes=13 empty=1 solid=6"));
     EXPECT_TRUE(log_has("portals=0"));
     EXPECT_TRUE(log_has("_build_pvs(): leaf"));
+    // Empty and broken files fail with a reason.
     solid_bsp_t a, b, c;
     EXPECT_EQ(build_text(a, ""), -1);
     EXPECT_TRUE(log_has("_build_solid_bsp(): all polygons have been used as splitters"));
