@@ -147,7 +147,7 @@ TEST_F(config_call_test, pointer_arguments_need_a_known_room)
 
 // Each call binds its own arguments: a call of the same function in its
 // argument list leaves the outer call's words and texts alone.
-TEST_F(config_call_test, nested_calls_of_one_function_keep_their_arguments)
+TEST_F(config_call_test, calls_keep_their_arguments_when_nested_and_check_their_count)
 {
     struct {
         const char* line;
@@ -170,10 +170,6 @@ TEST_F(config_call_test, nested_calls_of_one_function_keep_their_arguments)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("] b x"), std::string::npos);
     EXPECT_NE(lines[1].find("] a 0 y"), std::string::npos);
-}
-
-TEST_F(config_call_test, argument_counts)
-{
     std::string many = "tail(1, \"a\"";
     for (int k = 0; k < 40; ++k)
         many += ", 1";

@@ -65,7 +65,7 @@ protected:
 
 using strings = std::vector<std::string>;
 
-TEST_F(tokenizer_test, statements_numbers_and_quoted_strings)
+TEST_F(tokenizer_test, statements_numbers_quoted_strings_keywords_and_charsets)
 {
     EXPECT_EQ(tokens("a=b\n"), (strings{"a", "=", "b", "\n"}));
     EXPECT_EQ(tokens("  x  \n"), (strings{"x", "\n"}));
@@ -102,17 +102,13 @@ TEST_F(tokenizer_test, statements_numbers_and_quoted_strings)
     ASSERT_EQ(t.size(), 3u);
     EXPECT_EQ(t[0], "\"" + std::string(1024, 'q') + "\"");
     EXPECT_EQ(t[1], std::string(75, 'q'));
-}
-
-TEST_F(tokenizer_test, keywords_charsets_and_long_runs)
-{
     // Keywords are prefixes.
     EXPECT_EQ(tokens("includes"), (strings{"include", "s"}));
     EXPECT_EQ(tokens("dc_added"), (strings{"dc_add", "ed"}));
     EXPECT_EQ(tokens("include \"more.ds\"\n"), (strings{"include", "\"more.ds\"", "\n"}));
     EXPECT_EQ(tokens("a+*!b"), (strings{"a", "+", "*", "!", "b"}));
     // Identifier runs are cut at 255 characters.
-    strings t = tokens(std::string(300, 'k'));
+    t = tokens(std::string(300, 'k'));
     ASSERT_EQ(t.size(), 2u);
     EXPECT_EQ(t[0].size(), 255u);
     EXPECT_EQ(t[1].size(), 45u);

@@ -48,7 +48,7 @@ void fill_nested(r_struct& outer, r_struct& inner, const char* text)
     ASSERT_EQ(outer.add("o3", (unsigned char)9), 0);
 }
 
-TEST_F(r_pack_test, values_pack_big_endian_without_padding)
+TEST_F(r_pack_test, values_and_arrays_pack_big_endian_without_padding)
 {
     r_struct s, back;
     fill_small(s, 7, 0x1234, -2);
@@ -84,32 +84,27 @@ TEST_F(r_pack_test, values_pack_big_endian_without_padding)
     EXPECT_EQ(t2.get_var("ui")->ui_value(), 0xDEADBEEFu);
     EXPECT_EQ(t2.get_var("f")->f_value(), 1.5f);
     EXPECT_STREQ(t2.get_var("s")->str_value(), "ab");
-}
 
-TEST_F(r_pack_test, arrays_pack_element_after_element)
-{
-    r_struct s;
+    // Arrays pack element after element.
+    r_struct ints, strs;
     r_var* a = create_r_var("a", 2);
     ASSERT_TRUE(a);
     a->set(0, 1);
     a->set(1, 2);
-    ASSERT_EQ(s.add(a), 0);
-    char buf[8];
-    EXPECT_EQ(s.pack(buf, 8), 8);
+    ASSERT_EQ(ints.add(a), 0);
+    EXPECT_EQ(ints.pack(buf, 8), 8);
     EXPECT_EQ(bytes(buf, 8), bytes("\0\0\0\x01\0\0\0\x02", 8));
     a->set(0, 0);
     a->set(1, 0);
-    EXPECT_EQ(s.unpack(buf, 8), 8);
+    EXPECT_EQ(ints.unpack(buf, 8), 8);
     EXPECT_EQ(a->value(0), 1);
     EXPECT_EQ(a->value(1), 2);
-
-    r_struct t;
     r_var* texts = create_r_var("t", 2);
     ASSERT_TRUE(texts);
     texts->set(0, "hi");
     texts->set(1, "");
-    ASSERT_EQ(t.add(texts), 0);
-    EXPECT_EQ(t.pack(buf, 8), 4);
+    ASSERT_EQ(strs.add(texts), 0);
+    EXPECT_EQ(strs.pack(buf, 8), 4);
     EXPECT_EQ(bytes(buf, 4), bytes("hi\0\0", 4));
 }
 

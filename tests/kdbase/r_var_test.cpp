@@ -152,7 +152,7 @@ TEST_F(r_var_test, string_ownership_differs_between_r_string_and_r_char_p)
     EXPECT_EQ(v->size(), 4);
 }
 
-TEST_F(r_var_test, copy_takes_name_type_and_private_texts)
+TEST_F(r_var_test, copy_takes_name_type_and_texts_and_assign_follows_the_source)
 {
     auto src = array("names", 2), dst = array("other", 2), nums = array("nums", 2), three = array("three", 3);
     src->set(0, "one");
@@ -175,10 +175,7 @@ TEST_F(r_var_test, copy_takes_name_type_and_private_texts)
     EXPECT_EQ(dst->copy(three.get()), -1);
     EXPECT_TRUE(log_has("r_var::copy(): trying to copy two r_var arrays of different sizes"));
     EXPECT_EQ(dst->value(1), 42);
-}
-
-TEST_F(r_var_test, assign_follows_the_source_type)
-{
+    // assign follows the source type.
     r_var i("i", 7), undef("u"), small("b", (unsigned char)1), f("f", 1.5f), text("t", "hello"), s("s");
     EXPECT_EQ(undef.assign(&i), 0);
     EXPECT_EQ(undef.type, r_int);
@@ -200,13 +197,13 @@ TEST_F(r_var_test, assign_follows_the_source_type)
     EXPECT_EQ(s.type, r_char_p);
     EXPECT_EQ(s.str_value(), buf);
     // An int array turned into texts keeps no int word as a text pointer.
-    auto nums = array("nums", 3);
+    auto words = array("words", 3);
     for (int k = 0; k < 3; ++k)
-        nums->set(k, 0x11111111 * (k + 1));
-    EXPECT_EQ(nums->assign(0, &cp, 0), 0);
-    EXPECT_EQ(nums->str_value(0), buf);
-    EXPECT_EQ(nums->str_value(1), nullptr);
-    EXPECT_EQ(nums->str_value(2), nullptr);
+        words->set(k, 0x11111111 * (k + 1));
+    EXPECT_EQ(words->assign(0, &cp, 0), 0);
+    EXPECT_EQ(words->str_value(0), buf);
+    EXPECT_EQ(words->str_value(1), nullptr);
+    EXPECT_EQ(words->str_value(2), nullptr);
 
     r_var none("none"), one("one", 0);
     EXPECT_EQ(i.assign(&none), -1);
