@@ -26,9 +26,13 @@ struct call_frame;
 /// follow it when it begins a statement.
 class VANTREL_API kw_config : public s_token {
 public:
+    /// Fewest tokens that may follow the keyword at the start of a statement.
     int min_args;
+    /// Most tokens that may follow it; a statement outside the range fails
+    /// with "%s: %s does not take %d arguments".
     int max_args;
 
+    /// The keyword _name (copied) and its argument range.
     kw_config(const char* _name, int _min_args, int _max_args);
     /// Runs a statement begun by this keyword (the keyword token removed).
     /// Does nothing in kw_config: 0.
@@ -84,7 +88,9 @@ VANTREL_CONFIG_KEYWORD(config_percent)
 VANTREL_CONFIG_KEYWORD(config_ampersand)
 #undef VANTREL_CONFIG_KEYWORD
 
+/// Limits of the configuration language.
 enum {
+    /// Room of dot_config::kw_table.
     DC_MAX_KEYWORDS = 128,
     /// Depth of nested evaluation (chained "=", calls and indexes inside each
     /// other) at which a statement is refused rather than exhausting the stack.
@@ -98,6 +104,11 @@ enum {
 /// reach them afterwards.
 class VANTREL_API dot_config : public dot_plugin {
 public:
+    ///@{
+    /// The keywords, in table order: "dc_add" (1 to 3 arguments), "dc_set" (2),
+    /// "\\n" (ends a statement), "#" (comment to the end of the line), "[" (1 or
+    /// more), "]", ".", "->", "=", "(", ")", ",", "%", "&", "include" (1). The
+    /// order decides which keyword a text that begins with several matches.
     config_dc_add kw_dc_add;
     config_dc_set kw_dc_set;
     config_newline kw_newline;
@@ -113,12 +124,15 @@ public:
     config_percent kw_percent;
     config_ampersand kw_ampersand;
     config_include kw_include;
+    ///@}
     /// The fifteen keywords above in priority order, then null.
     s_token* kw_table[DC_MAX_KEYWORDS];
     /// The declared variables: not an owning list, but deleted (with their
     /// names) by the destructor.
     r_struct store;
 
+    /// The plug-in "config" with its keyword table and identifier characters
+    /// "_a-zA-Z0-9"; texts are quoted with double quotes.
     dot_config();
     ~dot_config() override;
 

@@ -16,8 +16,11 @@ namespace vantrel {
 class dot_script;
 class r_struct;
 
+/// Limits of the script-file language.
 enum {
+    /// Room of dot_script::keyword_table.
     DS_MAX_KEYWORDS = 32,
+    /// Room of dot_script::plugins.
     DS_MAX_PLUGINS = 16,
     DS_MAX_NESTING = 32,  ///< script files running inside each other ("include")
 };
@@ -25,6 +28,7 @@ enum {
 /// A keyword of the script language.
 class VANTREL_API dot_keyword : public s_token {
 public:
+    /// The keyword _name (copied).
     explicit dot_keyword(const char* _name);
     /// Runs the rest of a script line (the keyword token already removed);
     /// f is the open script file, from which a block reads its lines.
@@ -58,6 +62,8 @@ public:
     r_struct* scope;    ///< shared scope, not owned; set by the script before each block
     dot_script* script; ///< the running script, not owned; set before each block
 
+    /// A plug-in selected by _name (copied); no scope or script until the
+    /// script sets them.
     explicit dot_plugin(const char* _name);
     /// Runs a block: args is what followed the name on the opening line (with
     /// its newline), tokens the block's tokens (not owned by the plug-in; it
@@ -69,15 +75,23 @@ public:
 /// One script file being run: its own line numbering and the tokenizer
 /// settings to return to when it ends.
 struct script_context {
+    /// The file's path as given to dot_script::process (not owned).
     const char* path;
     int consumed;  ///< lines a block read while its opening line ran
+    /// The script's identifier characters when the file began.
     const char* charset;
+    /// The script's keyword table when the file began.
     s_token** keywords;
 };
 
+/// The script-file language: runs a file line by line, hands each block to the
+/// registered plug-in it names, and reports the file line of a failure. Its own
+/// tokenizer settings: identifiers run up to a blank, tab or newline.
 class VANTREL_API dot_script : public base_script {
 public:
+    /// The keyword ".", which opens a block.
     kw_plugin_start plugin_start;
+    /// The keyword "\\n" of an empty line.
     kw_newline newline;
     s_token* keyword_table[DS_MAX_KEYWORDS];  ///< ".", "\\n", then null
     /// Registered plug-ins (not owned): the list ends at the first null entry

@@ -18,29 +18,37 @@ namespace vantrel {
 class dot_script;
 class ce_base_module;
 
+/// Words of the shared block; room of a module's name (terminator included).
+enum { CE_SHARED_WORDS = 16, CE_NAME_LEN = 64 };
 /// The shared block handed to every module: word 0 the current time in
 /// milliseconds (written by cycle_engine::execute), word 1 the running
 /// dot_script and word 2 the shared scope (both set by the host). The other
-/// words are free for the host and its modules.
-enum { CE_SHARED_WORDS = 16, CE_NAME_LEN = 64 };
+/// words are free for the host and its modules. One per process.
 extern VANTREL_API uintptr_t ce_shared[CE_SHARED_WORDS];
 
+// Typed access to the words of a shared block. Not checked: shared must be a
+// shared block. The script and the scope are not owned by the block.
+/// The time in milliseconds (word 0).
 inline unsigned int ce_time(const uintptr_t* shared)
 {
     return (unsigned int)shared[0];
 }
+/// The running script (word 1).
 inline dot_script* ce_script(const uintptr_t* shared)
 {
     return reinterpret_cast<dot_script*>(shared[1]);
 }
+/// Sets the running script (word 1).
 inline void ce_set_script(uintptr_t* shared, dot_script* s)
 {
     shared[1] = reinterpret_cast<uintptr_t>(s);
 }
+/// The shared scope (word 2).
 inline r_struct* ce_globals(const uintptr_t* shared)
 {
     return reinterpret_cast<r_struct*>(shared[2]);
 }
+/// Sets the shared scope (word 2).
 inline void ce_set_globals(uintptr_t* shared, r_struct* g)
 {
     shared[2] = reinterpret_cast<uintptr_t>(g);
@@ -61,7 +69,10 @@ public:
     int id;                   ///< given by add_module
     uintptr_t* shared;        ///< the engine's shared block, given by add_module
     void* library;            ///< set by load_module; null for built-in modules
+    /// The library's create function; set by load_module, null otherwise.
     ce_create_func create;
+    /// The library's destroy function, which free_module calls; set by
+    /// load_module, null otherwise.
     ce_destroy_func destroy;
 
     ///@{
@@ -72,8 +83,12 @@ public:
     ///@}
 };
 
+/// A host function the engine calls on passes whose period has not elapsed.
 typedef void (*ce_idle_func)();
 
+/// The main loop: a module that runs the modules it lists at a set rate. It
+/// does not own them: the host frees the modules load_module made with
+/// free_module (destroying the engine does not).
 class VANTREL_API cycle_engine : public ce_base_module {
 public:
     d_list modules;       ///< ce_base_module*, in insertion order, not owned

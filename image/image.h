@@ -19,19 +19,21 @@ class CFileE;
 /// A packed pixel format of up to 32 bits: which bits hold each channel.
 /// A mask of 0 means the channel is absent.
 struct VANTREL_API bit_fields_t {
+    ///@{
+    /// The bits of the channel inside a pixel (one run of set bits).
     unsigned int red_mask;
     unsigned int green_mask;
     unsigned int blue_mask;
     unsigned int alpha_mask;
+    ///@}
 
     /// Length of the lowest run of set bits of the four masks together
     /// (0x00FFFFFF gives 24, 0x7FFF gives 15).
     int nbits();
-    ///@{
     /// Bytes per pixel: nbits() / 8 rounded up.
     int nbytes();
+    /// Stores the four masks.
     void set(unsigned int r, unsigned int g, unsigned int b, unsigned int a);
-    ///@}
 };
 
 /// Padding bytes that bring a row of width pixels to a multiple of 4 bytes.
@@ -43,8 +45,11 @@ VANTREL_API int get_padding(bit_fields_t* _fields, int width);
 /// codec's (the BMP and TGA codecs deliver the top row first).
 class VANTREL_API image_t : public groupable_t {
 public:
+    /// Pixels per row; 0 when empty.
     int width;
+    /// Rows; 0 when empty.
     int height;
+    /// The pixel format of bits.
     bit_fields_t fields;
     unsigned char* bits;  ///< owned (array allocation); null when empty
 
@@ -91,7 +96,9 @@ typedef int (*image_write_func)(image_t* img, CFileE& f, unsigned int* options);
 /// supported.
 struct VANTREL_API image_io_t {
     const char* extension;  ///< with the dot; "" ends the table
+    /// Reads a file of this kind into an image.
     image_read_func read;
+    /// Writes an image as a file of this kind.
     image_write_func write;
 };
 

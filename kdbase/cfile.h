@@ -19,17 +19,24 @@ class d_list;
 
 // ---- byte order --------------------------------------------------------------
 
+/// A byte order: one of the BYTEORDER_ values.
 typedef int sys_byteorder_t;
+/// The byte orders a machine or a file can have.
 enum {
+    /// Neither of the two (a machine whose layout of 0x0102 is neither).
     BYTEORDER_UNKNOWN = 0,
+    /// Least significant byte first; the default of a file's contents.
     BYTEORDER_LITTLE_ENDIAN = 1,
+    /// Most significant byte first (network order).
     BYTEORDER_BIG_ENDIAN = 2,
 };
 
 /// The machine's byte order, detected once from the memory layout of 0x0102.
 struct VANTREL_API sys_info_t {
+    /// The machine's order; BYTEORDER_UNKNOWN when 0x0102 is stored neither way.
     sys_byteorder_t byteorder;
 
+    /// Detects the machine's order.
     sys_info_t();
     ///@{
     /// To network (big-endian) order: reversed on a little-endian machine,
@@ -58,7 +65,10 @@ VANTREL_API int16_t btol(int16_t v);
 VANTREL_API int16_t ltob(int16_t v);
 ///@}
 
-/// Fixed-width fields in byte buffers, independent of the machine.
+///@{
+/// Fixed-width fields in byte buffers, independent of the machine: get_ reads
+/// the big- (be) or little-endian (le) value at p, put_ stores v there. p must
+/// hold 2 or 4 bytes; nothing is checked.
 inline uint16_t get_be16(const unsigned char* p) { return (uint16_t)(p[0] << 8 | p[1]); }
 inline uint32_t get_be32(const unsigned char* p)
 {
@@ -93,6 +103,7 @@ inline void put_le32(unsigned char* p, uint32_t v)
     p[2] = (unsigned char)(v >> 16);
     p[3] = (unsigned char)(v >> 24);
 }
+///@}
 
 // ---- bit fields ----------------------------------------------------------------
 
@@ -110,7 +121,9 @@ VANTREL_API int bits32_conv(unsigned int* _dest, unsigned int _dest_mask, const 
 
 // ---- files -----------------------------------------------------------------------
 
-/// Index into CFile::m_aszOperationMode, the C stream modes.
+/// Index into CFile::m_aszOperationMode, the C stream modes: OM_R "r", OM_W
+/// "w", OM_A "a", then the same with "+" (OM_RPLUS ...), then the binary modes
+/// "rb", "wb", "ab" and "rb+", "wb+", "ab+" (OM_RB ... OM_ABPLUS).
 enum OPERATION_MODE {
     OM_R = 0,
     OM_W = 1,
@@ -146,16 +159,22 @@ public:
     long voffset;                ///< start of the view in the underlying file
     long vpos;                   ///< position inside the view
     long vsize;                  ///< length of the view
+    /// Nonzero for a virtual file.
     char is_virtual;
     char name[CFILE_MAX_PATH];   ///< path of the underlying file; empty when closed
     long reserved;               ///< cleared on open
+    /// The mode of the open stream (OM_RB for a virtual file).
     OPERATION_MODE mode;
     sys_byteorder_t byteorder;   ///< of the file's contents
 
+    /// The C stream mode text of each OPERATION_MODE.
     static const char* m_aszOperationMode[OM_COUNT];
+    /// Fills m_aszOperationMode; every constructor calls it.
     static void InitOperationModeArray();
 
+    /// A closed file with empty names and little-endian contents.
     CFile();
+    /// A closed file as above, then Open(path, m): check IsOpen().
     CFile(const char* path, OPERATION_MODE m);
     virtual ~CFile();
     CFile(const CFile&) = delete;
@@ -187,11 +206,14 @@ public:
     /// n when all n bytes were written, else 0 (0 when closed).
     virtual int Write(const void* buf, int n);
 
+    /// One byte through Read; 0 when it cannot be read.
     char ReadChar();
+    ///@{
+    /// 2 bytes (ReadShort) or 4 (the others), in the file's byte order; a float
+    /// is IEEE single precision. On a closed file they log "::ReadShort(): file
+    /// %s is not opened" (and so on) at EL_MINDEBUG.
     int16_t ReadShort();
     int32_t ReadInt();
-    ///@{
-    /// Exactly 4 bytes, sign-extended.
     int32_t ReadLong();
     float ReadFloat();
     ///@}
@@ -275,6 +297,8 @@ private:
 /// parse a whole structure and catch once around it. Nothing else throws.
 class VANTREL_API CFileE : public CFile {
 public:
+    /// CFile's constructors; CFileE(path, m) does not throw when the file does
+    /// not open: check IsOpen().
     using CFile::CFile;
     int Read(void* buf, int n) override;
     int Write(const void* buf, int n) override;
@@ -286,10 +310,14 @@ public:
 /// by alloc_buffer; release with delete.
 class VANTREL_API buffer_t : public groupable_t {
 public:
+    /// Bytes at data().
     int size;
 
+    ///@{
+    /// The size bytes, right after the header in the same allocation.
     unsigned char* data() { return reinterpret_cast<unsigned char*>(this + 1); }
     const unsigned char* data() const { return reinterpret_cast<const unsigned char*>(this + 1); }
+    ///@}
 
     /// 0 when names, parents, sizes ("unequal sizes") and bytes ("unequal
     /// memory") agree; -1 otherwise, also for null ("invalid parameters").
@@ -298,6 +326,7 @@ public:
     /// 79-character lines. A null prefix writes "(invalid buffer)\\n".
     void dump(FILE* f, const char* tabs) override;
 
+    /// Frees the single allocation made by alloc_buffer (header and bytes).
     static void operator delete(void* p) noexcept;
 
 private:

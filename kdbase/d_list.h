@@ -10,28 +10,44 @@
 
 namespace vantrel {
 
+/// One link of a d_list; the list makes and frees its nodes.
 struct VANTREL_API d_node {
+    /// The next node towards the tail; null at the tail.
     d_node* next;
+    /// The node before; null at the head.
     d_node* prev;
     unknown* object;  ///< exactly one of object and data is set
+    /// A raw data element (not an object). An owning list frees it with plain
+    /// operator delete (no destructor runs): it must come from a non-array new.
     void* data;
 
+    ///@{
+    /// A node for an object or a data pointer, linked after _prev (by the caller).
     d_node(unknown* o, d_node* _prev) : next(nullptr), prev(_prev), object(o), data(nullptr) {}
     d_node(void* d, d_node* _prev) : next(nullptr), prev(_prev), object(nullptr), data(d) {}
+    ///@}
 };
 
+/// A list of objects or data pointers in insertion order. The list owns its
+/// nodes; it owns its elements only when delete_elements is set.
 class VANTREL_API d_list {
 public:
+    /// Head node; null for an empty list.
     d_node* first;
+    /// Tail node; null for an empty list.
     d_node* last;
+    /// Nodes in the list.
     int count;
     int delete_elements;  ///< nonzero: the list owns (deletes) its elements
 
+    /// An empty list; nonzero _delete_elements makes it own its elements.
     explicit d_list(int _delete_elements = 0);
     ~d_list();
     d_list(const d_list&) = delete;
     d_list& operator=(const d_list&) = delete;
 
+    /// Resets to an empty list with the given ownership without freeing the
+    /// nodes it held: call delete_nodes first on a list in use.
     void init_list(int _delete_elements);
 
     ///@{

@@ -28,7 +28,9 @@ namespace vantrel {
 
 // ---- vectors ---------------------------------------------------------------
 
+/// Stores x, y, z, w.
 VANTREL_API void set_v(float* v, float x, float y, float z, float w);
+/// Stores x, y, z; w stays.
 VANTREL_API void set_v3(float* v, float x, float y, float z);
 /// Four floats.
 VANTREL_API void copy_v(float* dst, const float* src);
@@ -62,15 +64,20 @@ VANTREL_API void div_v(float* a, const float* b);
 VANTREL_API float* div_vr(float* out, const float* a, const float* b);
 ///@}
 
+///@{
+/// x, y, z times s.
 VANTREL_API void multscalar_v(float* a, float s);
 VANTREL_API float* multscalar_vr(float* out, const float* a, float s);
+///@}
 ///@{
 /// A zero divisor leaves the vector unchanged, silently.
 VANTREL_API void divscalar_v(float* a, float s);
 VANTREL_API float* divscalar_vr(float* out, const float* a, float s);
 ///@}
 
+/// a . b over x, y, z.
 VANTREL_API float dotproduct_v(const float* a, const float* b);
+/// Length of x, y, z.
 VANTREL_API float len_v(const float* a);
 ///@{
 /// Divides by the length; a zero vector stays as it is.
@@ -115,10 +122,12 @@ VANTREL_API int round(float x);
 
 // ---- matrices --------------------------------------------------------------
 
+/// m = the identity.
 VANTREL_API void makeIdentityMatrix(float* m);
-///@{
-/// Null: "copy_m(): invalid parameters".
+/// Sixteen floats. Null: "copy_m(): invalid parameters".
 VANTREL_API void copy_m(float* dst, const float* src);
+///@{
+/// Rows become columns.
 VANTREL_API float* transpose_mr(float* out, const float* m);
 VANTREL_API void transpose_m(float* m);
 ///@}
@@ -194,16 +203,28 @@ VANTREL_API int intersect(const float* p0, const float* p1, const float* q, cons
 
 // ---- quaternions (all four components) --------------------------------------
 
+///@{
+/// a = a + b
 VANTREL_API void add_q(float* a, const float* b);
 VANTREL_API float* add_qr(float* out, const float* a, const float* b);
+///@}
+///@{
+/// a = a - b
 VANTREL_API void sub_q(float* a, const float* b);
 VANTREL_API float* sub_qr(float* out, const float* a, const float* b);
+///@}
+///@{
+/// a = a * s
 VANTREL_API void multscalar_q(float* a, float s);
 VANTREL_API float* multscalar_qr(float* out, const float* a, float s);
+///@}
 ///@{
-/// A zero divisor leaves the quaternion unchanged.
+/// a = a / s; a zero divisor leaves the quaternion unchanged.
 VANTREL_API void divscalar_q(float* a, float s);
 VANTREL_API float* divscalar_qr(float* out, const float* a, float s);
+///@}
+///@{
+/// The conjugate: x, y, z negated, w kept.
 VANTREL_API void conj_q(float* a);
 VANTREL_API float* conj_qr(float* out, const float* a);
 ///@}

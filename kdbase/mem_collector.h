@@ -16,12 +16,19 @@ namespace vantrel {
 
 /// One ledger entry.
 struct VANTREL_API mem_info {
+    /// Start of the block.
     void* ptr;
+    /// Bytes requested.
     int size;
+    /// Source path of the allocating code, cut to 260 characters.
     char file[261];
+    /// Source line of the allocation.
     int line;
 };
 
+/// The process-wide ledger of allocations (one instance: mc_global()). The
+/// tracked operators allocate through it but do not record: only add_entry
+/// does. Not locked: use from one thread.
 class VANTREL_API mem_collector {
 public:
     int total;   ///< bytes currently recorded
@@ -60,6 +67,8 @@ public:
     void release_entries();
 };
 
+/// The process-wide collector; valid from static initialisation of the library
+/// to its last static destruction.
 VANTREL_API mem_collector* mc_global();
 
 /// Makes the n-th tracked allocation from now fail (0: the next one), once;
@@ -70,6 +79,8 @@ VANTREL_API void mc_fail_after(int n);
 /// exists before that file's statics allocate and reports after they are gone.
 class VANTREL_API mc_init {
 public:
+    /// Live guards. The first guard resets the collector's totals; the last one
+    /// to go logs what is left (logall) and frees the entry array.
     static int count;
     mc_init();
     ~mc_init();
@@ -77,15 +88,20 @@ public:
 
 }  // namespace vantrel
 
-///@{
-/// The tracked operators. They never throw: a failed allocation gives null.
+// The tracked operators. They never throw: a failed allocation gives null.
+/// Allocates size bytes through the collector, tagged with file and line (what
+/// KD_NEW expands to); null on failure, logged with that place.
 VANTREL_API void* operator new(size_t size, const std::nothrow_t&, const char* file, int line) noexcept;
+/// The array form of the tagged allocation (KD_NEW T[n]); release with delete[].
 VANTREL_API void* operator new[](size_t size, const std::nothrow_t&, const char* file, int line) noexcept;
+/// The same tagged allocation without the nothrow tag; also null on failure.
 VANTREL_API void* operator new(size_t size, const char* file, int line) noexcept;
+/// Releases a block of the tagged new when a constructor throws.
 VANTREL_API void operator delete(void* p, const char* file, int line) noexcept;
+/// Releases a block of the tagged nothrow new when a constructor throws.
 VANTREL_API void operator delete(void* p, const std::nothrow_t&, const char* file, int line) noexcept;
+/// Releases an array of the tagged nothrow new[] when a constructor throws.
 VANTREL_API void operator delete[](void* p, const std::nothrow_t&, const char* file, int line) noexcept;
-///@}
 
 /// `KD_NEW T(args)` / `KD_NEW char[n]`: a tracked allocation tagged with the
 /// caller's place; null on failure. Release with plain delete / delete[].

@@ -17,6 +17,11 @@
 
 namespace vantrel {
 
+/// The type of a variable's elements. The integer family (r_char, r_uchar8,
+/// r_ushort16, r_uint32) may also be read and written as r_int. r_void_p and
+/// r_uchar8_p .. r_var_p hold an address that packing never follows (4 reserved
+/// bytes in buffers); r_struct_p packs the structure it points to.
+/// get_typestr gives each type's name.
 enum r_type : int {
     r_undefined = 0,
     r_char = 1,       ///< signed char, stored sign-extended in a 4-byte word
@@ -52,10 +57,16 @@ VANTREL_API size_t r_type_width(r_type t);
 class VANTREL_API r_var : public unknown {
 public:
     const char* name;    ///< not owned unless owns_name; "__noname" after init()
+    /// Type of every element; r_undefined until the first typed write.
     r_type type;
     unsigned int count;  ///< elements, at least 1
     bool owns_name;      ///< the name is a heap copy (delete[]) released with the variable
 
+    ///@{
+    /// A one-element variable named by the pointer (not copied; a null name
+    /// keeps "__noname") in the inline slot: r_undefined, of type t, or holding
+    /// v in element 0 with the type set(0, v) gives it. A failed set is logged
+    /// and leaves the variable r_undefined.
     r_var();
     explicit r_var(const char* _name);
     r_var(const char* _name, r_type t);
@@ -74,6 +85,7 @@ public:
     r_var(const char* _name, unsigned int* v);
     r_var(const char* _name, float* v);
     r_var(const char* _name, r_var* v);
+    ///@}
     ///@{
     /// Releases the owned strings of an r_string, an owned name and an owned block.
     ~r_var() override;
@@ -125,6 +137,7 @@ public:
     int set(int i, float* v);
     int set(int i, r_var* v);
     ///@}
+    /// set(0, v): element 0, with the rules of the typed set above.
     template <class T>
     int set(T v)
     {
@@ -165,15 +178,20 @@ public:
     /// into an r_string). 0; -1 when the counts differ or the storage has no
     /// room for src's type (nothing changed). Null src: 0, no change.
     int copy(r_var* src);
+    ///@{
     /// Copies element j of src into element i (see the type rules); 0 or -1.
     /// A text src owns (r_string, or kept by keep()) is copied, never shared:
-    /// into an r_char_p element with keep(), into others with set().
+    /// into an r_char_p element with keep(), into others with set(). The
+    /// one-argument form copies element 0 into element 0.
     int assign(r_var* src) { return assign(0, src, 0); }
     int assign(int i, r_var* src, int j);
+    ///@}
 
+    ///@{
     /// Equal names (1024 characters), types, counts and elements; texts by content.
     bool operator==(r_var& v);
     bool operator!=(r_var& v) { return !(*this == v); }
+    ///@}
 
 private:
     friend VANTREL_API r_var* create_r_var(const char* name, int n);
@@ -201,10 +219,12 @@ class VANTREL_API r_struct {
 public:
     d_list list;  ///< of r_var*
 
+    /// An empty structure; an owning one deletes the variables it lists.
     explicit r_struct(bool owning = true);
     r_struct(const r_struct&) = delete;
     r_struct& operator=(const r_struct&) = delete;
 
+    /// Whether the structure deletes its variables.
     bool owning() const { return list.delete_elements != 0; }
 
     ///@{

@@ -23,12 +23,16 @@ namespace vantrel {
 /// Links watched by one pass of the receive loop; the rest are not served.
 enum { DISPATCHER_MAX_LINKS = 64 };
 
+/// A network endpoint: receives the datagrams addressed to its user_id on its
+/// link, and sends to the links of its multicast group. Derived classes (an
+/// entity, a game's player) override process_datagram.
 class VANTREL_API igl_user : public unknown {
 public:
     inet_game_link* game_link;  ///< the link the user receives on (not owned)
     d_list mcast_group;         ///< of inet_game_link (not owned): where it sends
     uint16_t user_id;           ///< 65535 until set
 
+    /// No link, an empty group, user_id 65535.
     igl_user();
 
     /// Called with a received datagram for this user: header and payload in
@@ -40,21 +44,26 @@ public:
     int add_to_mcast_group(inet_game_link* l);
     /// 0; -1 (logged) when l is not in the group.
     int remove_from_mcast_group(inet_game_link* l);
-    ///@{
     /// send_data(d, null) on every link of the group, each numbering d itself.
     /// 0, or minus the number of failed sends; -1 (logged) for a null d.
     int mcast_data(user_datagram* d);
+    /// Prints the user's id, its link and the links of its group, each line
+    /// after prefix (null: none); a null stream logs and prints nothing.
     void dump(FILE* _f, const char* prefix);
-    ///@}
 };
 
+/// Routes received datagrams to users by user_id. It owns neither its links
+/// nor its users: unregister a user before deleting it.
 class VANTREL_API dispatcher {
 public:
     d_list game_links;  ///< of inet_game_link (not owned), each once
     d_list users;       ///< of igl_user (not owned), unique by user_id
 
+    ///@{
+    /// No links and no users; the destructor leaves links and users alone.
     dispatcher();
     virtual ~dispatcher();
+    ///@}
 
     /// A datagram for a user_id nobody registered: the base logs it (once per
     /// datagram) and drops it.

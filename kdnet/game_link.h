@@ -76,10 +76,15 @@ public:
 
 /// The header of a packed datagram, read field by field.
 struct VANTREL_API dgram_header {
+    /// Datagram type: GD_POSITION, GD_STATE, GD_ACK or a game's own.
     uint8_t id;
+    /// DGRAM_RELIABLE or 0.
     uint8_t flags;
+    /// The sending link's number (for GD_ACK: the number acknowledged).
     uint16_t seq_num;
+    /// Payload bytes after the header.
     uint16_t data_size;
+    /// The user it is for on the receiving side.
     uint16_t user_id;
 };
 
@@ -106,13 +111,19 @@ public:
     void update_rto();
 };
 
+/// One socket of the network layer with its sequence numbers and its reliable
+/// datagram (see the file's description). Owns its socket and its pending
+/// datagram; the destructor closes and frees both.
 class VANTREL_API inet_game_link : public unknown {
 public:
     int32_t type;              ///< PLATFORM_SOCK_*; -1 when closed
     int sock;                  ///< -1 when closed
     sockaddr_in peer;          ///< the connected peer or the last reliable destination
+    /// The number given to the last datagram sent; 0 on a fresh link.
     uint16_t last_out_seq_num;
+    /// The newest number received; 0 on a fresh link.
     uint16_t last_in_seq_num;
+    /// The reliable datagram in flight and the round-trip estimate.
     reliable_tx_state tx_state;
     uint32_t flags;            ///< IGL_*
     /// The socket itself was connect()ed (sends may omit the address). Kept
@@ -120,12 +131,15 @@ public:
     bool sock_connected;
     /// A far-ahead number waiting for the datagram that confirms it.
     bool seq_candidate_set;
+    /// That number, valid when seq_candidate_set.
     uint16_t seq_candidate;
 
     inet_game_link();
     /// Closes the socket and deletes the pending datagram.
     ~inet_game_link() override;
 
+    /// Closes the socket and resets peer, numbers, type and flags
+    /// (IGL_SEQUENCING); the reliable state and a pending datagram stay.
     void _reset_members();
     /// Closes the socket and resets the link (peer, numbers, flags = IGL_SEQUENCING).
     void close();
@@ -195,6 +209,8 @@ public:
     /// (owned by the link), or null (logged).
     user_datagram* _add_pending_dgram(user_datagram* d);
 
+    /// Prints type, socket, peer, numbers and the reliable state, each
+    /// line after prefix (null: none); a null stream logs and prints nothing.
     void dump(FILE* _f, const char* prefix);
 
 private:

@@ -55,6 +55,8 @@ enum {
 /// Slots of the container array, the terminating null included.
 enum { MM_MAX_CONTAINERS = 32 };
 
+/// The loader: mounted containers searched before the disk, and the texture
+/// shaders it has filled. Owns neither (see the file's description).
 class VANTREL_API mediaman_t {
 public:
     /// Mounted containers, in search order, ending with a null entry. Not
@@ -66,6 +68,7 @@ public:
     /// deleting its material.
     d_list textures;
 
+    /// Nothing mounted, no textures listed.
     mediaman_t();
     mediaman_t(const mediaman_t&) = delete;
     mediaman_t& operator=(const mediaman_t&) = delete;
@@ -124,7 +127,11 @@ public:
     /// MM_IGNORE_TEX_ERRORS a failing material does not fail the call.
     int load_skin_textures(material_t**& _skin, int flags);
 
+    /// The CDS path of read_model, whatever the name's extension; the caller's
+    /// model is unchanged on failure.
     int _cds_read_model(const char* _fname, model_t* _model, int flags);
+    /// The CDS path of read_anim, whatever the name's extension; nothing is
+    /// appended on failure.
     int _cds_read_anim(const char* _fname, d_list* _anims, int flags);
     ///@{
     /// The trueSpace paths: the file's first group (index 0). The model is
@@ -132,8 +139,10 @@ public:
     /// failing conversion made below it is released).
     int _ts_read_model(const char* _fname, model_t* _model, int flags);
     int _ts_read_anim(const char* _fname, d_list* _anims, int flags);
-    void _load_model_textures(model_t* _model);
     ///@}
+    /// Loads the textures of the skins of _model and of its child models,
+    /// failures ignored (as with MM_IGNORE_TEX_ERRORS).
+    void _load_model_textures(model_t* _model);
 
 private:
     int _open_cds(cds& c, const char* _fname);

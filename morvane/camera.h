@@ -25,17 +25,24 @@ class material_t;
 class model_t;
 class mesh_t;
 
+/// The rectangle of the window a camera draws into, in pixels; handed to
+/// "set_viewport" each frame.
 class VANTREL_API viewport_t : public script_var {
 public:
+    ///@{
+    /// Corner and size, as the render library takes them.
     int x = 0, y = 0, width = 0, height = 0;
+    ///@}
 
     viewport_t();  ///< publishes "x", "y", "width", "height"
+    /// Empties the structure and publishes the four fields again.
     void make_visible();
 
 private:
     r_var vars[4];
 };
 
+/// Render modes a camera holds.
 enum { RMODE_MAX = 32 };
 
 /// A render mode, chosen by distance. The render library receives each mode
@@ -43,8 +50,15 @@ enum { RMODE_MAX = 32 };
 /// functions to run whenever the mode becomes current.
 class VANTREL_API rmode_t : public script_var, public cacheable_t {
 public:
+    ///@{
+    /// The distances [minz, maxz) at which set_rmode picks this mode.
     float minz = 0, maxz = 0;
+    ///@}
+    ///@{
+    /// Switches for the render library (non-zero: on).
     int b_topdown_bitmaps = 0, b_lighting = 0;
+    ///@}
+    /// Ambient colour (RGBA) for the render library.
     float ambient_c[4] = {0, 0, 0, 0};
     d_list funcs{1};  ///< of va_func, owned: run by exec()
 
@@ -56,10 +70,13 @@ public:
     void make_visible();
     /// Calls each function of funcs in order.
     void exec();
+    ///@{
+    /// The text fields the scripts set, for the render library; null while unset.
     const char* polymode() { return text(polymode_v); }
     const char* shademodel() { return text(shademodel_v); }
     const char* tex_quality() { return text(tex_quality_v); }
     const char* lighting_quality() { return text(lighting_quality_v); }
+    ///@}
 
 private:
     r_var vars[5];
@@ -70,19 +87,29 @@ private:
 /// The camera interface. Its structure publishes "viewp" (the viewport).
 class VANTREL_API camera_t : public output_view_t, public script_var {
 public:
+    /// Where the camera draws; published as "viewp".
     viewport_t viewport;
 
     camera_t();
     /// Publishes "viewp" after emptying the structure.
     void make_visible();
 
+    /// Prepares the camera once the start-up script has set it up. 0 / -1.
     virtual int start() = 0;
+    ///@{
+    /// Reads or writes the camera's settings in a file. 0 / -1.
     virtual int load_config(char* file) = 0;
     virtual int save_config(char* file) = 0;
+    ///@}
+    /// Sets viewport, projection, view matrix and lights for this camera's frame.
     virtual void setup_frame() = 0;
+    /// Draws the frame set up by setup_frame.
     virtual void render_frame() = 0;
+    /// Called before each frame with the time in ms: rolls the statistics over.
     virtual void start_stats(unsigned int now) = 0;
+    /// Shows the statistics on screen.
     virtual void show_stats() = 0;
+    /// Prints the statistics, each line starting with tabs.
     virtual void dump_stats(FILE* f, char* tabs) = 0;
 
     /// The structure scripts see the camera as.
@@ -97,17 +124,22 @@ private:
 
 /// Statistics: counters of the current second and their running averages.
 enum { STAT_FRAMES, STAT_POLYS, STAT_MESHES, STAT_MODELS, STAT_RMODES, STAT_MATS, STAT_COUNT };
+/// A camera's statistics.
 struct _stats_t {
     unsigned int last = 0;  ///< time of the last roll-over, ms
+    /// Counts of the current second, indexed by STAT_*.
     int counters[STAT_COUNT] = {};
+    /// Running averages per second, indexed by STAT_*.
     int averages[STAT_COUNT] = {};
 };
 
+/// Transparent meshes a camera holds back per frame.
 enum { TRANS_MESHES_MAX = 1024 };
 
 /// What a camera keeps while drawing one frame; reset by setup_frame. Fixed
 /// size, so that drawing allocates nothing.
 struct _state_t {
+    /// The material list in force: the level's for level meshes, a model's for its meshes.
     material_t** skin = nullptr;
     /// A transparent mesh held back, with what was in force when it was met:
     /// the skin and the whole chain of model matrices (parent times child).
@@ -117,10 +149,15 @@ struct _state_t {
         material_t** skin;
         float model_m[16];
     } deferred[TRANS_MESHES_MAX];
+    /// Entries of deferred in use.
     int deferred_count = 0;
+    /// The model being drawn; null for level meshes.
     model_t* cur_model = nullptr;
+    /// The mesh being drawn.
     mesh_t* cur_mesh = nullptr;
+    /// Index of the render mode in force; -1 after the reset.
     int cur_rmode = -1;
+    /// Index of the material in force; -1 after the reset.
     int cur_mat = -1;
     float model_m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  ///< the chain of models being drawn
     int leaves_drawn = 0;  ///< leaf visits this frame (a leaf in its own visible set counts twice)
@@ -131,20 +168,36 @@ struct _state_t {
 class VANTREL_API cam3d_t : public camera_t {
 public:
     float fov = 0;  ///< vertical field of view, degrees
+    ///@{
+    /// Width over height, and the near and far clipping distances, for "set_perspective".
     float aspect = 0, clip_near = 0, clip_far = 0;
+    ///@}
+    /// A translation tracer; with wpos it gives the camera position set_rmode measures from.
     tr_trans_t lpos;
     tr_trans_t wpos;  ///< its vector is the camera's world position
+    /// A matrix tracer; set_rmode looks along its negated third column
+    /// (elements 2, 6, 10).
     tr_matrix_t orient;
+    /// A follow tracer; in orientation mode its eye is written to wpos's vector.
     cam_follow_t follow;
+    /// The view matrix and its tracer stack.
     traced_m_t view_m;
+    ///@{
+    /// Debug switches (non-zero: on): draw every drawn leaf's box, each mesh's
+    /// axes, each polygon's normal.
     int d_draw_leafbbox = 0, d_draw_axes = 0, d_draw_normals = 0;
+    ///@}
     /// Not published: draw every open leaf instead of the camera leaf's
     /// visible set, to measure what the visible sets save.
     bool d_all_leaves = false;
+    /// The render modes; the first rmode_count are in use.
     rmode_t rmodes[RMODE_MAX];
+    /// Render modes in use ("add_rmode" counts one in).
     int rmode_count = 0;
     level_t* world = nullptr;  ///< the level viewed; not owned
+    /// The state of the frame being drawn.
     _state_t _state;
+    /// The drawing statistics.
     _stats_t stats;
 
     /// Everything 0; the structure stays empty until make_visible.
@@ -152,14 +205,20 @@ public:
     /// Publishes "viewp", then "fov" .. "d_draw_normals".
     void make_visible();
 
+    ///@{
+    /// Nothing: the module frames active cameras itself.
     void activated() override {}
     void active() override {}
     void deactivated() override {}
+    ///@}
 
     /// Hands every render mode in use to "set_rmode_aset", in order. 0.
     int start() override;
+    ///@{
+    /// Nothing here: 0.
     int load_config(char*) override { return 0; }
     int save_config(char*) override { return 0; }
+    ///@}
     /// Resets the render state, makes render mode 0 current, sets viewport,
     /// perspective and the view matrix (identity changed by the tracer stack),
     /// then hands each light of the world's light list to "set_light".
@@ -205,7 +264,10 @@ public:
     /// (counter + average) / 2, the counters restart and now is the new
     /// roll-over time.
     void start_stats(unsigned int now) override;
+    /// Nothing here.
     void show_stats() override {}
+    /// "%s+++camera %s statistics:\\n" with the camera's name, then one line per
+    /// average ("%sfps: %d\\n", "%spolys/sec: %d\\n" ..). Nothing for a null f or tabs.
     void dump_stats(FILE* f, char* tabs) override;
 
 private:

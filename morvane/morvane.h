@@ -16,12 +16,18 @@ namespace vantrel {
 
 class level_t;
 
+/// The renderer module. It owns its cameras, its lights and the loaded
+/// render library; not the level it draws.
 class VANTREL_API morvane_t : public ce_base_module {
 public:
+    ///@{
     /// Display settings for the render library to read; 0 after construction.
     int bpp, width, height, b_fullscreen;
+    ///@}
     camera_t** cams;  ///< cam_count slots (null: empty); the array and cameras are owned
+    /// Slots in cams.
     int cam_count;
+    /// The render library loaded by init; released by cleanup.
     rlib_info_t rlib;
     d_list lights;    ///< of light_t, owned: the lights the scripts created ("create_light")
     level_t* level;   ///< the level set_world gave the cameras; not owned

@@ -73,11 +73,13 @@ class d_list;
                      float at_y, float at_z, float up_x, float up_y, float up_z))  \
     X(void, lookat_v, (float* m, const float* eye, const float* target, const float* up))
 
+/// Operations in the table, and the room for a library path with its terminator.
 enum { RLIB_OP_COUNT = 41, RLIB_PATH_LEN = 260 };
 
 /// One function pointer per operation, in table order. "fov" is the vertical
 /// field of view in degrees.
 struct r_imports_t {
+/// Declares the table entry of one operation (defined for the table only).
 #define VANTREL_RLIB_SLOT(result, name, params) result(*name) params;
     VANTREL_RLIB_OPS(VANTREL_RLIB_SLOT)
 #undef VANTREL_RLIB_SLOT
@@ -85,7 +87,9 @@ struct r_imports_t {
 
 /// The library as loaded: its path and handle (platform_load_library).
 struct rlib_info_t {
+    /// The path the library was loaded from; empty when none is loaded.
     char path[RLIB_PATH_LEN];
+    /// The platform loader's handle; null when none is loaded.
     void* handle;
 };
 

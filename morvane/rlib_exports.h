@@ -13,6 +13,7 @@
 #include "platform/export.h"
 
 extern "C" {
+/// Declares one operation as an exported C function (defined for this list only).
 #define VANTREL_RLIB_DECLARE(result, name, params) VANTREL_EXPORT result name params;
 VANTREL_RLIB_OPS(VANTREL_RLIB_DECLARE)
 #undef VANTREL_RLIB_DECLARE

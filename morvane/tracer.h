@@ -16,6 +16,7 @@ namespace vantrel {
 
 class r_struct;
 
+/// The base of the tracers: a script structure that changes a matrix.
 class VANTREL_API tracer_t : public script_var {
 public:
     /// Changes m in place. A null m logs the invalid-pointer message.
@@ -41,14 +42,14 @@ public:
 class VANTREL_API traced_m_t : public script_var {
 public:
     float matrix[16];  ///< the identity after construction
+    /// The tracers that build matrix; published as "tracers".
     tracer_stack_t stack;
 
     traced_m_t();
-    ///@{
     /// matrix = identity changed by every tracer of the stack in order.
     void build();
+    /// Publishes "tracers" (the constructor does).
     void make_visible();
-    ///@}
 
 private:
     r_struct* stack_s;
@@ -59,11 +60,13 @@ private:
 /// point goes through m first, then the translation.
 class VANTREL_API tr_trans_t : public tracer_t {
 public:
+    /// Non-zero: translate by the inverse of trans_v.
     int invert;
     float trans_v[4];  ///< (0, 0, 0, 1) after construction
 
     tr_trans_t();
     void modify_matrix(float* _m) override;
+    /// Publishes "invert" and "trans_v" (the constructor does).
     void make_visible();
 
 private:
@@ -74,11 +77,16 @@ private:
 /// about "center_v" when it is set.
 class VANTREL_API tr_rot_t : public tracer_t {
 public:
+    /// Centre of the rotation; null (the default): the origin. Not owned.
     float* center_v;
+    ///@{
+    /// Angles about x, y and z, as make_rotate_m takes them.
     float rot_x, rot_y, rot_z;
+    ///@}
 
     tr_rot_t();
     void modify_matrix(float* _m) override;
+    /// Publishes "center_v", "rot_x", "rot_y", "rot_z" (the constructor does).
     void make_visible();
 
 private:
@@ -88,11 +96,14 @@ private:
 /// As tr_rot_t with "trans_m" (all 0 after construction) for the rotation.
 class VANTREL_API tr_matrix_t : public tracer_t {
 public:
+    /// Centre of the transformation; null (the default): the origin. Not owned.
     float* center_v;
+    /// The matrix applied.
     float trans_m[16];
 
     tr_matrix_t();
     void modify_matrix(float* _m) override;
+    /// Publishes "center_v" and "trans_m" (the constructor does).
     void make_visible();
 
 private:
@@ -102,9 +113,11 @@ private:
 /// Follow modes (cam_follow_t::mode).
 enum cf_element { CF_NONE = 0, CF_POSITION = 1, CF_ORIENTATION = 2 };
 
+/// What a follow camera follows: position, orientation or both.
 struct VANTREL_API follow_mode {
     cf_element position = CF_NONE;     ///< CF_POSITION: trail the object's movement
     cf_element orientation = CF_NONE;  ///< CF_ORIENTATION: look at the object
+    /// Sets both modes.
     void set_params(cf_element _position, cf_element _orientation)
     {
         position = _position;
@@ -124,15 +137,25 @@ struct VANTREL_API follow_mode {
 /// that its leaf is found where the camera really is).
 class VANTREL_API cam_follow_t : public tracer_t {
 public:
+    /// The followed matrix at the previous call.
     float _prev_m[16];
+    /// The followed object's matrix; not owned. Null: the tracer logs and does nothing.
     float* follow_m;
+    /// The position the position mode moves; not owned.
     float* cam_pos_v;
+    ///@{
+    /// Distance of the eye from the object, distance ahead of the object of the
+    /// point looked at, and the eye's angles around the object.
     float dist, ref_dist, ang_yz, ang_xz;
+    ///@}
+    /// The modes, set by the host; none after construction.
     follow_mode mode;
     float* eye_v = nullptr;  ///< not published; not owned
 
     cam_follow_t();
     void modify_matrix(float* _m) override;
+    /// Publishes "_prev_m", "follow_m", "cam_pos_v", "dist", "ref_dist",
+    /// "ang_yz", "ang_xz" (the constructor does).
     void make_visible();
 
 private:

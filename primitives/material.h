@@ -26,6 +26,7 @@ class VANTREL_API texture_t : public image_t {};
 /// texture or display-list id). Nothing here reads or writes it.
 class VANTREL_API cacheable_t {
 public:
+    /// The renderer's id for the object; 0 when it has none.
     int32_t cache_id;
 
     cacheable_t() : cache_id(0) {}
@@ -41,7 +42,9 @@ typedef void (*shader_func_t)(shader_t*);
 /// values OpenGL gives GL_ONE and GL_ZERO.
 class VANTREL_API shader_t : public groupable_t, public cacheable_t {
 public:
+    /// Source blend factor.
     int32_t blend_src;
+    /// Destination blend factor.
     int32_t blend_dst;
     shader_func_t func;  ///< null: nothing to call
 
@@ -56,11 +59,17 @@ public:
 /// and emission (0, 0, 0, 1), shininess 0.
 class VANTREL_API color_shader_t : public shader_t {
 public:
+    /// Base colour.
     float color[4];
+    /// Ambient reflectance.
     float ambient[4];
+    /// Diffuse reflectance.
     float diffuse[4];
+    /// Specular reflectance.
     float specular[4];
+    /// Specular exponent.
     float shininess;
+    /// Emitted light.
     float emission[4];
 
     color_shader_t();
@@ -74,10 +83,15 @@ public:
 /// texture; tex_matrix starts as the identity.
 class VANTREL_API tex_shader_t : public shader_t {
 public:
+    /// Texture parameter of the render library.
     int32_t tex_param;
+    /// Wrapping mode along u.
     int32_t wrap_u;
+    /// Wrapping mode along v.
     int32_t wrap_v;
+    /// The image; owned.
     texture_t texture;
+    /// Texture-coordinate transform (translation in elements 12-14).
     float tex_matrix[16];
 
     tex_shader_t();

@@ -26,13 +26,18 @@ enum { STATE_ACTIVE = 1 };
 /// Capacity of the request and termination lists (one more slot ends them).
 enum { STATE_LIST_SIZE = 16 };
 
+/// True when id names a sub-state.
 inline bool is_sub_state_id(int id)
 {
     return (id & SUB_STATE_BIT) != 0;
 }
 
+/// A state: its id, the states it may be entered from, the state that
+/// follows it and how many completed passes it runs before that. Derived
+/// states do the work in action().
 class VANTREL_API generic_state : public unknown {
 public:
+    /// The state's number (0 means no state); SUB_STATE_BIT set for a sub-state.
     int id;
     int* allowed;  ///< 0-terminated ids this state may be entered from; null: only
                    /// while there is no current main state. Not owned.
@@ -61,6 +66,9 @@ public:
     int can_branch_from(int from);
 };
 
+/// A machine running one main state and any number of sub-states, changing
+/// them on requests at the start of the next pass. It owns none of its
+/// states.
 class VANTREL_API state_machine {
 public:
     generic_state** states;  ///< null-terminated, not owned
@@ -69,6 +77,8 @@ public:
     int requested_states[STATE_LIST_SIZE + 1];   ///< ids to branch to, 0-terminated
     int terminated_states[STATE_LIST_SIZE + 1];  ///< ids asked to end, 0-terminated
 
+    /// A machine over the states (null-terminated, kept by the caller; may be
+    /// null), with no current state and empty lists.
     explicit state_machine(generic_state** _states);
     virtual ~state_machine();
     state_machine(const state_machine&) = delete;
@@ -117,7 +127,10 @@ public:
     /// current state, then the sub-states.
     void execute();
 
+    /// loop_counter 0, STATE_ACTIVE set, then s->start_state() and
+    /// on_state_activation(s). Null: logged.
     void _activate_state(generic_state* s);
+    /// on_state_deactivation(s), s->end_state(), then STATE_ACTIVE cleared. Null: logged.
     void _deactivate_state(generic_state* s);
 
 private:

@@ -5,8 +5,10 @@
 // file beside it, or turns round once inside the level when there is none.
 // -all-leaves draws every open leaf instead of the visible sets. LEVEL may be
 // a container written by "vantrel-bspc --cds", read through the media loader.
-// Walkers (media written into DIR first) move and animate in the level on a
-// clock of 80 ms per frame.
+// Spiders and molecules move and animate in the level on a clock of 80 ms per
+// frame: their models are the shipped trueSpace files converted by
+// vantrel-ts2cds into DIR/spider.model and DIR/molecule.model, which the demo
+// dresses first (see demo_actors.h).
 #include <png.h>
 
 #include <cstdlib>
@@ -100,7 +102,7 @@ int main(int argc, char** argv)
     static const std::string log = out_abs + "/vantrel-demo.log";  // the log keeps the name, not a copy
     if (!ec)
         set_logfile(log.c_str());
-    if (ec || vantrel_demo::write_media(out_abs) != 0) {
+    if (ec || vantrel_demo::write_materials(out_abs) != 0) {
         fprintf(stderr, "vantrel-demo: cannot write the media into %s (see vantrel-demo.log there)\n", out_abs.c_str());
         return 1;
     }
@@ -115,16 +117,26 @@ int main(int argc, char** argv)
         fprintf(stderr, "vantrel-demo: no open space to put the camera in\n");
         return 1;
     }
-    // Walkers in each hall of the arena, heading (degrees) last; points in
-    // the walls of other levels are skipped.
+    // The creatures to the level's scale; spiders and molecules in each hall
+    // of the arena, on its floors (0, 64, 128); places in the walls of other
+    // levels are skipped.
     vantrel_demo::actors actors;
+    actors.unit = vantrel_demo::level_extent(&host.level) / 16;
+    for (const vantrel_demo::kind_t* k : {&vantrel_demo::spider, &vantrel_demo::molecule})
+        if (vantrel_demo::dress_model(out_abs, *k, actors.unit) != 0) {
+            fprintf(stderr, "vantrel-demo: cannot dress %s/%s.model (convert data/models/%s into it with vantrel-ts2cds; see vantrel-demo.log)\n",
+                    out_abs.c_str(), k->name, k->source);
+            return 1;
+        }
+    const vantrel_demo::kind_t *sp = &vantrel_demo::spider, *mo = &vantrel_demo::molecule;
     if (actors.start(&host.level, out_abs,
-                     {{2280, 34, -2720, 180}, {2350, 34, -2900, 0}, {2420, 34, -2790, -90}, {2480, 34, -2640, 90},
-                      {2950, 98, -2700, 0}, {3150, 98, -2450, 180}, {3180, 98, -2640, 90}, {3000, 98, -2900, -90}, {3120, 162, -2050, 90}}) != 0) {
-        fprintf(stderr, "vantrel-demo: cannot read the walkers' media (see %s/vantrel-demo.log)\n", out_abs.c_str());
+                     {{sp, 2280, 0, -2720, 180}, {sp, 2350, 0, -2900, 0}, {mo, 2400, 0, -2950, -90}, {sp, 2480, 0, -2640, 90},
+                      {sp, 3250, 64, -2750, 90}, {mo, 3230, 64, -2930, 0}, {mo, 2950, 64, -2620, 90}, {sp, 3180, 64, -2600, 180},
+                      {sp, 3120, 128, -2050, 90}, {mo, 3000, 128, -1900, 90}}) != 0) {
+        fprintf(stderr, "vantrel-demo: cannot read the creatures' media (see %s/vantrel-demo.log)\n", out_abs.c_str());
         return 1;
     }
-    // The walkers' materials are drawn by the render library too.
+    // The creatures' materials are drawn by the render library too.
     for (vantrel_demo::walker* w : actors.walkers)
         for (vantrel::material_t** m = w->ent.model.skin; m && *m; ++m)
             for (vantrel::d_node* n = (*m)->shaders.first; n; n = n->next)
@@ -152,7 +164,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "vantrel-demo: cannot write %s\n", sheet.c_str());
         return 1;
     }
-    printf("%d walkers; ", (int)actors.walkers.size());
+    printf("%d creatures; ", (int)actors.walkers.size());
     printf("%d frames of %s in %s/frames; open %s\n", frames, level.c_str(), out_abs.c_str(), sheet.c_str());
     host.cam->dump_frame(stdout, "last frame: ");
     return 0;

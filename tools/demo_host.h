@@ -30,6 +30,8 @@ inline std::string absolute(const std::string& p)
     return ec ? p : a.string();
 }
 
+/// Copies the file from into to (replaced). False when either cannot be
+/// opened or a read or write fails.
 inline bool copy_file(const std::string& from, const std::string& to)
 {
     FILE* in = fopen(from.c_str(), "rb");
@@ -47,15 +49,27 @@ inline bool copy_file(const std::string& from, const std::string& to)
     return ok;
 }
 
+/// Everything a demo run needs, held by value: the script scope, the
+/// start-up script and configuration plug-in, the cycle engine, the renderer,
+/// the level with its skin and camera 0. start() sets it up; the destructor
+/// takes it down in the right order.
 class demo_host {
 public:
+    /// The shared scope the scripts and the render library publish into.
     vantrel::r_struct scope{false};
+    /// The running script (the start-up script runs through it).
     vantrel::dot_script script;
+    /// The configuration plug-in of script.
     vantrel::dot_config cfg;
+    /// The cycle engine the renderer runs in.
     vantrel::cycle_engine engine;
+    /// The renderer module.
     vantrel::morvane_t renderer;
+    /// The level drawn.
     vantrel::level_t level;
+    /// The level's materials.
     level_skin skin;
+    /// Camera 0 of the start-up script, owned by the renderer; null until start succeeds.
     vantrel::cam3d_t* cam = nullptr;
 
     /// Works in folder dir (made when missing; the log, bin/ and the frames go
@@ -102,7 +116,7 @@ public:
             cam->viewport.width = width, cam->viewport.height = height;
             cam->aspect = (float)width / (float)height;
         }
-        /// Clipping planes to the level's scale: levels come in any units.
+        // Clipping planes to the level's scale: levels come in any units.
         const float extent = level_extent(&level);
         cam->clip_near = extent / 1000;
         cam->clip_far = extent * 2;

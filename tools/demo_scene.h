@@ -42,6 +42,7 @@ inline int load_level(vantrel::level_t* level, const std::string& path)
     return 0;
 }
 
+/// Material numbers of the skin, by the way a polygon faces; NMATS counts them.
 enum { MAT_FLOOR, MAT_CEILING, MAT_WALL_X, MAT_WALL_Z, NMATS };
 
 /// Four checker materials (8 x 8 texels of two colours) over a colour pass
@@ -50,13 +51,15 @@ enum { MAT_FLOOR, MAT_CEILING, MAT_WALL_X, MAT_WALL_Z, NMATS };
 /// library's "set_shader_func".
 class level_skin {
 public:
+    /// The materials, indexed by MAT_*.
     vantrel::material_t mats[NMATS];
     vantrel::shader_t* shaders[2 * NMATS];  ///< the colour and texture pass of each material
+    /// The level's material list: the materials and a null.
     vantrel::material_t* skin[NMATS + 1];
 
     level_skin()
     {
-        /// Light and dark texel of each material, RGB.
+        // Light and dark texel of each material, RGB.
         static const unsigned char colours[NMATS][2][3] = {
             {{200, 190, 170}, {110, 90, 70}},    ///< floor: sand and brown
             {{170, 170, 185}, {120, 120, 135}},  ///< ceiling: pale slate
@@ -137,6 +140,7 @@ inline int dress_level(vantrel::level_t* level, level_skin* skin)
 
 /// A camera pose: where it is and the way it looks (on the floor plane).
 struct pose_t {
+    /// The eye's position (w = 1).
     float pos[4];
     float yaw;  ///< degrees; 0 looks down -z, 90 down -x
 };
@@ -155,6 +159,7 @@ inline void view_rotation(float* m, float yaw)
 /// A path of waypoints walked at constant speed, looking where it goes.
 class camera_path {
 public:
+    /// The waypoints; one point alone: turn round on it.
     std::vector<std::array<float, 3>> points;
 
     /// Reads "p x y z" lines of the file beside the level (level.txt ->
@@ -214,7 +219,7 @@ public:
         const float s = seg_len(i) > 0 ? std::min(1.0f, d / seg_len(i)) : 0;
         for (int c = 0; c < 3; ++c)
             p.pos[c] = points[i - 1][c] + s * (points[i][c] - points[i - 1][c]);
-        /// Turn smoothly into the next leg over the last part of this one.
+        // Turn smoothly into the next leg over the last part of this one.
         float yaw = heading(i);
         if (i + 1 < points.size() && s > 0.7f) {
             float next = heading(i + 1);

@@ -28,18 +28,27 @@ struct level_dims {
 
 /// One wall opening: its centre along the wall; width 0 means no door.
 struct door_t {
+    /// Position of the door's centre along the wall.
     double centre = 0.0;
+    /// Door width; 0: no door.
     double width = 0.0;
 };
 
 /// A box room [x0,x1] x [0,height] x [z0,z1] with at most one door per wall.
 struct room_t {
+    /// Name, written in the room's comment line.
     std::string name;
+    ///@{
+    /// The room's extent along x and z.
     double x0 = 0, x1 = 0, z0 = 0, z1 = 0;
+    ///@}
+    ///@{
     door_t west, east, south, north;  ///< x = x0, x = x1, z = z0, z = z1
+    ///@}
     int floor_strips = 1;             ///< the floor as this many strips along x
 };
 
+/// A room without doors, of one floor strip.
 inline room_t make_room(const std::string& name, double x0, double x1, double z0, double z1)
 {
     room_t r;
@@ -51,15 +60,23 @@ inline room_t make_room(const std::string& name, double x0, double x1, double z0
 /// A doorway tunnel between two rooms: along x (axis 0) or z (axis 2), from a
 /// to b on that axis, centred at `centre` on the other horizontal axis.
 struct tunnel_t {
+    /// Name, written in the tunnel's comment line.
     std::string name;
+    /// 0: along x, 2: along z.
     int axis = 0;
+    ///@{
+    /// Start and end on the axis, and the centre on the other horizontal axis.
     double a = 0, b = 0, centre = 0;
+    ///@}
 };
 
+/// Collects a level's text: meshes of rectangles, and comment lines.
 class level_writer {
 public:
+    /// A writer for rooms and tunnels of dims d.
     explicit level_writer(const level_dims& d = level_dims()) : dims(d) {}
 
+    /// Appends the comment line "# c".
     void comment(const std::string& c) { text += "# " + c + "\n"; }
 
     /// An axis-aligned rectangle in the plane axis = lo[axis] (= hi[axis]),
@@ -70,8 +87,8 @@ public:
         double c[4][3];
         for (int k = 0; k < 4; ++k)
             c[k][axis] = lo[axis];
-        /// (u0,v0) (u1,v0) (u1,v1) (u0,v1): e_u x e_v = e_axis, so this
-        /// winding faces +axis; reversed it faces -axis.
+        // (u0,v0) (u1,v0) (u1,v1) (u0,v1): e_u x e_v = e_axis, so this
+        // winding faces +axis; reversed it faces -axis.
         const double us[4] = {lo[u], hi[u], hi[u], lo[u]};
         const double vs[4] = {lo[v], lo[v], hi[v], hi[v]};
         for (int k = 0; k < 4; ++k) {
@@ -89,6 +106,8 @@ public:
         ++polys;
     }
 
+    /// Appends the room as one mesh: floor strips facing up, the ceiling facing
+    /// down and the four walls facing in, each cut around its door.
     void add_room(const room_t& r)
     {
         const double h = dims.height;
@@ -111,6 +130,8 @@ public:
         text += "[end mesh]\n";
     }
 
+    /// Appends the tunnel as one mesh: floor, ceiling and two side walls, all
+    /// facing in, dims.door wide and dims.door_height high; its ends stay open.
     void add_tunnel(const tunnel_t& t)
     {
         const double w = dims.door / 2, h = dims.door_height;
@@ -132,8 +153,11 @@ public:
         text += "[end mesh]\n";
     }
 
+    /// Sizes of rooms, doors and tunnels.
     level_dims dims;
+    /// The level text written so far.
     std::string text;
+    /// Polygons written so far.
     int polys = 0;
 
 private:
@@ -291,22 +315,33 @@ inline std::string dog_leg_level(const level_dims& d = level_dims())
 /// ceiling are tiles of at most `tile` units, with square pillars from floor
 /// to ceiling and at most one doorway per wall (width 0: none) of door_h.
 struct arena_room {
+    ///@{
+    /// Extent along x and z, floor height and room height.
     double x0, x1, z0, z1, y0, h;
+    ///@}
+    ///@{
+    /// Centre along the wall and width of the doorway in each wall: west, east, south, north.
     double door_c[4] = {0, 0, 0, 0}, door_w[4] = {0, 0, 0, 0};  ///< west, east, south, north
+    ///@}
+    /// Height of the doorways.
     double door_h = 0;
     std::vector<std::array<double, 4>> pillars;  ///< x0, x1, z0, z1
 
+    /// A room without doors or pillars.
     arena_room(double _x0, double _x1, double _z0, double _z1, double _y0, double _h)
         : x0(_x0), x1(_x1), z0(_z0), z1(_z1), y0(_y0), h(_h)
     {
     }
 };
 
+/// Appends the room as one mesh: floor and ceiling tiles (none under a
+/// pillar), the walls cut around their doorways, all facing in, and the
+/// pillars' sides facing out.
 inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
 {
     w.text += "[mesh]\n";
-    /// Floor and ceiling cells: breaks at the tiles and the pillar sides; a
-    /// cell under a pillar is left out (it lies in solid space).
+    // Floor and ceiling cells: breaks at the tiles and the pillar sides; a
+    // cell under a pillar is left out (it lies in solid space).
     std::vector<double> xs{r.x0, r.x1}, zs{r.z0, r.z1};
     for (double x = r.x0 + tile; x < r.x1 - 1e-6; x += tile)
         xs.push_back(x);
@@ -333,7 +368,7 @@ inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
             lo[1] = hi[1] = r.y0 + r.h;
             w.rect(lo, hi, 1, -1);
         }
-    /// Walls: axis, position, span along the other horizontal axis, facing.
+    // Walls: axis, position, span along the other horizontal axis, facing.
     const int axis[4] = {0, 0, 2, 2}, facing[4] = {+1, -1, +1, -1};
     const double at[4] = {r.x0, r.x1, r.z0, r.z1};
     for (int k = 0; k < 4; ++k) {
@@ -354,7 +389,7 @@ inline void arena_add_room(level_writer& w, const arena_room& r, double tile)
         piece(d1, s1, r.y0, r.y0 + r.h);
         piece(d0, d1, r.y0 + r.door_h, r.y0 + r.h);
     }
-    /// Pillars face outwards.
+    // Pillars face outwards.
     for (auto& p : r.pillars) {
         double a[3] = {p[0], r.y0, p[2]}, b[3] = {p[0], r.y0 + r.h, p[3]};
         w.rect(a, b, 0, -1);
@@ -392,8 +427,8 @@ inline void arena_add_stairs(level_writer& w, int axis, double a, double b, doub
         w.rect(lo, hi, side, -1);
         if (k == 0)
             continue;
-        /// The riser below this step faces back down the stairs, the drop of
-        /// the ceiling above it faces up them.
+        // The riser below this step faces back down the stairs, the drop of
+        // the ceiling above it faces up them.
         double prev = y0 + (y1 - y0) * (k - 1) / (steps - 1 > 0 ? steps - 1 : 1);
         lo[axis] = hi[axis] = s0, lo[side] = centre - width / 2, hi[side] = centre + width / 2;
         lo[1] = prev, hi[1] = fy;

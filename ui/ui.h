@@ -28,19 +28,25 @@ class VANTREL_API input_t : public unknown {
 public:
     int code;   ///< for keyboard inputs the low byte is the virtual-key code
     int flags;  ///< INPUT_* bits
+    /// Called on every pass the device finds the key down.
     input_func on_press;
+    /// Called on every pass after the first while the key stays down, before on_press.
     input_func while_held;
+    /// Called once, on the first pass after the key came up.
     input_func on_release;
 
+    /// An input with that code, no flags and no callbacks.
     explicit input_t(int _code = 0);
 };
 
 /// A keyboard input: the keyboard device recognises its inputs by this type.
 class VANTREL_API in_keyb_t : public input_t {
 public:
+    /// A keyboard input for the key code (low byte: the virtual-key code).
     explicit in_keyb_t(int _code = 0) : input_t(_code) {}
 };
 
+/// A device the UI module offers inputs to.
 class VANTREL_API input_device_t {
 public:
     virtual ~input_device_t();
@@ -67,19 +73,25 @@ public:
 /// Bits of element_t::flags.
 enum { ELEMENT_ACTIVE = 1 };
 
+/// Something on screen that listens to inputs and is switched on and off.
 class VANTREL_API element_t : public input_user_t {
 public:
     int flags = 0;  ///< ELEMENT_* bits
 
+    /// Called by activate_element after the active bit is set.
     virtual void activated() = 0;
     virtual void active() = 0;  ///< once per pass while the element is active
+    /// Called by deactivate_element after the active bit is cleared.
     virtual void deactivated() = 0;
     virtual ~element_t();
 
+    /// True when ELEMENT_ACTIVE is set.
     bool is_active() const { return (flags & ELEMENT_ACTIVE) != 0; }
+    ///@{
     /// Switch the element on or off without calling anything.
     void enable() { flags |= ELEMENT_ACTIVE; }
     void disable() { flags &= ~ELEMENT_ACTIVE; }
+    ///@}
 };
 
 /// An element that owns a screen area and shows further elements.
@@ -87,6 +99,7 @@ class VANTREL_API output_view_t : public element_t, public s_token {
 public:
     element_t** elements = nullptr;  ///< null-terminated, not owned; may be null
 
+    /// A view named _name (copied), showing no elements.
     explicit output_view_t(const char* _name = nullptr) : s_token(_name) {}
 };
 
@@ -100,7 +113,9 @@ VANTREL_API void deactivate_element(element_t* _element);
 /// The module: named "ui". Both arrays are the host's (null-terminated, not owned).
 class VANTREL_API ui_t : public ce_base_module {
 public:
+    /// The devices, in the order inputs are offered to them.
     input_device_t** dev_a = nullptr;
+    /// The views handled each pass, in order.
     output_view_t** oviews_a = nullptr;
 
     ui_t();

@@ -21,6 +21,8 @@
 
 namespace vantrel {
 
+/// An animation bound to a model: it owns its channel stacks and child
+/// animations and poses the bound model's meshes, which it does not own.
 class VANTREL_API CSAnimation : public groupable_t {
 public:
     uint32_t m_unStartTime;        ///< start of the played range, ms
@@ -29,7 +31,9 @@ public:
     CSAnimation** m_ppChildren;    ///< m_nChildren animations of the child models, owned
     channel_stack** m_ppStacks;    ///< null-terminated, one per mesh in mesh order, owned
     model_t* m_pModel;             ///< the bound model, not owned
+    /// Entries of m_ppChildren.
     int32_t m_nChildren;
+    /// Stacks in m_ppStacks, before its null terminator.
     int32_t m_nStacks;
 
     CSAnimation();  ///< init()

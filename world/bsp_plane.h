@@ -16,6 +16,8 @@
 
 namespace vantrel {
 
+/// A plane as a point and a normal, copied from a polygon so that the tests
+/// read no vertex arrays.
 struct bsp_plane {
     float p0[3];  ///< the first indexed vertex
     float n[3];   ///< the normal
@@ -55,8 +57,11 @@ struct bsp_plane {
 
 /// Adds the processor time of its scope to a phase counter.
 struct phase_timer {
+    /// The phase counter, in processor seconds; receives the scope's time.
     double& total;
+    /// Processor time at construction.
     double start;
+    /// Starts timing for the counter t, which must outlive the timer.
     explicit phase_timer(double& t) : total(t), start(platform_cpu_seconds()) {}
     ~phase_timer() { total += platform_cpu_seconds() - start; }
 };

@@ -19,6 +19,8 @@
 
 namespace vantrel {
 
+/// A convex opening between two empty leaves: a polygon on a node's plane
+/// with the leaf numbers on its sides.
 class VANTREL_API bsp_portal_t : public n_poly {
 public:
     d_list leafs;  ///< the leaves on the portal's sides (two when finished), not owned

@@ -22,6 +22,7 @@
 
 namespace vantrel {
 
+/// One step of a channel: moves or turns an object over duration ms.
 class VANTREL_API keyframe : public unknown {
 public:
     uint32_t duration;  ///< ms
@@ -44,8 +45,11 @@ public:
 /// Moves the mesh's translation (matrix elements 12-14) by delta_v.
 class VANTREL_API kf_mesh_mtrans_t : public keyframe {
 public:
+    /// Translation when the keyframe started.
     float start_v[4];
+    /// Translation at its end: the bind pose's translation plus delta_v.
     float end_v[4];
+    /// The move, relative to the bind pose.
     float delta_v[4];
 
     kf_mesh_mtrans_t();
@@ -63,8 +67,11 @@ public:
 /// not touched.
 class VANTREL_API kf_mesh_quat_t : public keyframe {
 public:
+    /// Orientation when the keyframe started.
     float start_q[4];
+    /// Orientation at its end: the bind pose's orientation turned by rel_q, normalised.
     float end_q[4];
+    /// The turn, relative to the bind pose.
     float rel_q[4];
 
     kf_mesh_quat_t();  ///< rel_q, start_q, end_q the identity
@@ -86,6 +93,8 @@ public:
     void dump(FILE* f, const char* prefix) override;
 };
 
+/// Keyframes played one after another on one object. The channel owns its
+/// keyframes.
 class VANTREL_API channel : public unknown {
 public:
     keyframe** kfa;     ///< null-terminated, owned (null without keyframes)
@@ -125,6 +134,7 @@ private:
     int cap;
 };
 
+/// Channels played side by side on one mesh; the stack owns its channels.
 class VANTREL_API channel_stack : public groupable_t {
 public:
     d_list channels;  ///< of channel, owned

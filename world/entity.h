@@ -33,6 +33,9 @@ namespace vantrel {
 /// Bit of entity_t::flags: send position and state changes.
 enum { ENTITY_NETWORKED = 1 };
 
+/// A game object: its states play animations on its model, it moves through
+/// its level as a body and, when networked, shares position and state with
+/// its multicast group. It owns its model, not its states or its level.
 class VANTREL_API entity_t : public state_machine, public igl_user, public physical_body {
 public:
     model_t model;     ///< the entity's model; its matrix is the entity's transform

@@ -39,11 +39,14 @@ namespace vantrel {
 
 class entity_t;
 
+/// A solid BSP tree of walls with the bodies that move in it. The level owns
+/// its tree (nodes and meshes) but neither its entities nor its lights.
 class VANTREL_API level_t : public solid_bsp_t {
 public:
     d_list ents;        ///< the level's entities; not owned
     d_list lights;      ///< light objects in the renderer's order; not owned, not read here
     float force1_v[4];  ///< constant forces, per second, added on every collision check
+    /// A second constant force, applied like force1_v.
     float force2_v[4];
     float res_factor;   ///< resistance added on every collision check (0..1)
 

@@ -83,6 +83,8 @@ public:
     void interpolate_delta();
 };
 
+/// A moving object with an ellipsoid extent that collides with walls and
+/// other bodies.
 class VANTREL_API physical_body : public position_handler {
 public:
     float radius_v[4];  ///< half-extents of the ellipsoid along x, y, z (all > 0 to collide)

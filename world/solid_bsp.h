@@ -33,7 +33,9 @@ enum { BSP_USED_AS_SPLITTER = 2 };
 /// An axis-aligned box; min and max are four-float vectors (w unused, 0).
 class VANTREL_API bbox_t {
 public:
+    /// Smallest x, y, z.
     float min[4];
+    /// Largest x, y, z.
     float max[4];
 
     bbox_t();
@@ -80,8 +82,11 @@ public:
     int32_t ndiscarded;  ///< meshes dropped from back lists of used splitters
 
     solid_bsp_stats_t() { reset(); }
+    /// All counters zero.
     void reset();
+    /// Adds other's counters to these, one by one.
     void add(solid_bsp_stats_t* other);
+    /// Copies other's counters.
     void set(solid_bsp_stats_t* other);
 };
 
@@ -103,8 +108,12 @@ enum {
     BSP_SEARCH_FULL = 1,     ///< every unused polygon scored against every polygon: quadratic per node
 };
 
+/// Choices for build. The defaults: the sound mode, the bounded search, one
+/// visibility worker per processor, with visible sets.
 struct solid_bsp_options_t {
+    /// BSP_MODE_SOUND or BSP_MODE_LITERAL.
     int mode = BSP_MODE_SOUND;
+    /// Splitter search of the sound mode: BSP_SEARCH_BOUNDED or BSP_SEARCH_FULL.
     int search = BSP_SEARCH_BOUNDED;
     int threads = 0;  ///< visibility workers in the sound mode; 0: one per processor
     /// Sound mode: follow every chain of portals to its end without the
@@ -117,11 +126,16 @@ struct solid_bsp_options_t {
 
 struct bsp_fast_node;
 
+/// A level's solid BSP tree: the node table, the leaf meshes and each empty
+/// leaf's visible set. The tree owns its meshes and every node but the root
+/// (held by value), unless its tables came by copy.
 class VANTREL_API solid_bsp_t : public group_t {
 public:
     mesh_t** meshes;        ///< mesh table (stats.nmeshes entries), owned
     bsp_index_t** i_nodes;  ///< node table (stats.ni_nodes entries); entry 0 is &root
+    /// The root node, entry 0 of i_nodes; an empty leaf in a new tree.
     bsp_index_t root;
+    /// Statistics of the last build or load.
     solid_bsp_stats_t stats;
     material_t** skin;  ///< level material list, null-terminated; not owned, kept by copy/replace
     solid_bsp_options_t options;  ///< read by build
@@ -189,12 +203,11 @@ private:
     void _make_grid();
 };
 
-///@{
-/// Process-wide splitter weights: each stores w unless w is -1 and returns the
-/// current value. Defaults: balance 1, split 8.
+/// The process-wide balance weight of the splitter score: stores w unless w
+/// is -1 and returns the current value (default 1).
 VANTREL_API short BSP_BALANCE_W(short w);
+/// The split weight, likewise (default 8).
 VANTREL_API short BSP_SPLIT_W(short w);
-///@}
 
 /// The score of a splitter candidate that leaves front polygons in front, back
 /// behind and splits split of them (smaller is better), with the current weights.
@@ -209,6 +222,7 @@ struct bsp_phase_times_t {
     double portal_cleanup;  ///< removing invalid portals
     double visibility;      ///< visible sets
 };
+/// The process-wide phase counters; never null.
 VANTREL_API bsp_phase_times_t* bsp_phase_times();
 
 /// The best splitter among the polygons of _meshes whose used bit is clear

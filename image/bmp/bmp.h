@@ -17,23 +17,35 @@ namespace vantrel {
 struct VANTREL_API bmp_file_header_t {
     char identifier[2];    ///< "BM", "BA", "CI", "CP", "IC" or "PT"
     uint32_t file_size;    ///< the whole file
+    /// 0 when written; ignored when read.
     uint32_t reserved;
     uint32_t data_offset;  ///< of the pixel rows from the start of the file
 };
 
 /// The 40-byte information header.
 struct VANTREL_API bmp_info_t {
+    /// Bytes of this header in the file: 40 when written, at least 40 when read.
     uint32_t header_size;
+    /// Pixels per row.
     int32_t width;
     int32_t height;  ///< negative: rows stored top to bottom
+    /// 1 when written; ignored when read.
     uint16_t planes;
+    /// Bits per pixel: 16, 24 or 32 are read.
     uint16_t bit_count;
     uint32_t compression;  ///< 0 plain, 3 bit fields
+    /// Bytes of pixel data (padded rows) when written; ignored when read.
     uint32_t image_size;
+    ///@{
+    /// Pixels per metre; 0 when written, ignored when read.
     int32_t x_resolution;
     int32_t y_resolution;
+    ///@}
+    ///@{
+    /// Palette entries; 0 when written, ignored when read (no palettes).
     uint32_t colors_used;
     uint32_t colors_important;
+    ///@}
 };
 
 /// Reads the file from its start into img (top row first). 0 on success, the

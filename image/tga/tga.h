@@ -18,13 +18,22 @@ struct VANTREL_API tga_header_t {
     uint8_t id_len;          ///< bytes of identification after the header
     uint8_t map_type;        ///< nonzero: a colour map follows the identification
     uint8_t type;            ///< 2: uncompressed true colour
+    /// First colour map index; 0 when written (no map), the map is skipped
+    /// when read.
     uint16_t map_origin;
     uint16_t map_len;        ///< colour map entries
     uint8_t map_entry_size;  ///< bits per colour map entry
+    ///@{
+    /// Screen position of the image's lower left corner; 0 when written,
+    /// ignored when read.
     uint16_t x_orig;
     uint16_t y_orig;
+    ///@}
+    /// Pixels per row.
     uint16_t width;
+    /// Rows.
     uint16_t height;
+    /// Bits per pixel: 16, 24 or 32.
     uint8_t bpp;
     uint8_t desc;  ///< attribute bits in bits 0-3; bit 5: rows top to bottom
 };
@@ -42,6 +51,9 @@ VANTREL_API int tga_read(image_t* img, CFileE& f);
 /// leaves what was written.
 VANTREL_API int tga_write(image_t* img, CFileE& f, unsigned int* options);
 
+/// Prints "\<tabs\>tga_header_t:" and the fields on four "\<tabs\>.." lines
+/// (null tabs: no prefix); a null stream logs the invalid-pointer message and
+/// prints nothing.
 VANTREL_API void dump_tga_header_t(FILE* f, tga_header_t& h, const char* tabs);
 
 }  // namespace vantrel

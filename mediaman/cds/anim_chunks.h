@@ -58,7 +58,11 @@ public:
     int write(cds& c, groupable_t* o) override;
 };
 
+// Creators for the container's type table: a new reader (the caller owns
+// it), or null when it cannot be allocated.
+/// A new "CSTK" reader, or null.
 VANTREL_API chunk_io* create_cstk();
+/// A new "ANIM" reader, or null.
 VANTREL_API chunk_io* create_anim();
 
 }  // namespace vantrel

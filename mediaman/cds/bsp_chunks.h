@@ -48,6 +48,8 @@ public:
     int write(cds& c, groupable_t* o) override;
 };
 
+/// Creator for the container's type table: a new "BSPT" reader (the caller
+/// owns it), or null when it cannot be allocated.
 VANTREL_API chunk_io* create_bspt();
 
 /// Entries of a -1-terminated array before the -1; 0 for null.

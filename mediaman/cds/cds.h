@@ -63,8 +63,11 @@ public:
     int write(cds& c, groupable_t* o) override;
 };
 
-/// Creators for the type table: a new reader of groups or of embedded files, or null.
+// Creators for the type table: a new reader (the caller owns it), or null
+// when it cannot be allocated.
+/// A new "GROU" reader, or null.
 VANTREL_API chunk_io* create_grou();
+/// A new "FILE" reader, or null.
 VANTREL_API chunk_io* create_file();
 
 /// Where read_chunk searches.

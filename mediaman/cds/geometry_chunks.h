@@ -90,14 +90,18 @@ public:
     int write(cds& c, groupable_t* o) override;
 };
 
-///@{
-/// Creators for the container's type table: a new reader, or null.
+// Creators for the container's type table: a new reader (the caller owns
+// it), or null when it cannot be allocated.
+/// A new "TEXT" reader, or null.
 VANTREL_API chunk_io* create_text();
+/// A new "MESH" reader, or null.
 VANTREL_API chunk_io* create_mesh();
+/// A new "MODL" reader, or null.
 VANTREL_API chunk_io* create_modl();
+/// A new "MATL" reader, or null.
 VANTREL_API chunk_io* create_matl();
+/// A new "SHAD" reader, or null.
 VANTREL_API chunk_io* create_shad();
-///@}
 
 }  // namespace vantrel
 /// @}

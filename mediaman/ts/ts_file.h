@@ -88,23 +88,34 @@ class VANTREL_API CTrueSpaceFile : public object3dfile {
 public:
     long skipped;        ///< chunks not kept by the header scan
     bool valid;          ///< set by a correct header, cleared by a failed read
+    /// The file's first 32 bytes; cleared by Close().
     unsigned char file_header[32];
     long header_count;   ///< chunk headers scanned, "END " included
     long chunk_count;    ///< kept chunks
+    /// The kept chunks in file order; a chunk index is a position here.
     ts_table<TS_FILE_CHUNK> chunks;
     ts_array<long> roots;  ///< chunks whose parent was not found
+    ///@{
+    /// The records of one kind ("PolH", "Grou", "Unit", "Mat1", "ShBx"), in file
+    /// order; a chunk's data_index is a position in the table of its kind.
     ts_table<TS_POLYGONAL_DATA> polygonals;
     ts_table<TS_GROUP> groups;
     ts_table<TS_UNIT> units;
     ts_table<TS_MATERIAL> materials;
     ts_table<TS_SHADERS> shaders;
+    ///@}
     ts_array<long> textures;  ///< never filled by this reader
+    /// The bytes of chunks kept without a reader (ts_loadallchunks).
     ts_table<TS_RAW_CHUNK> raw_chunks;
+    ///@{
+    /// The records of "Chan", "Bone", "Join" and "Axes" chunks, in file order.
     ts_table<TS_CHANNEL> channels;
     ts_table<TS_BONE> bones;
     ts_table<TS_JOINT> joints;
     ts_table<TS_AXES> axes;
+    ///@}
 
+    /// No file, no records, not valid.
     CTrueSpaceFile();
     /// Close(), then the stream is closed.
     ~CTrueSpaceFile() override;
@@ -124,6 +135,7 @@ public:
     /// Frees every record and empties the tables; header_count and chunk_count
     /// become 0, valid is kept and the stream stays open.
     void Close();
+    /// The valid flag: true once a correct header was read, until a read fails.
     bool IsValid() const { return valid; }
 
     // ---- conversions (the caller owns what they create) ----
@@ -181,41 +193,64 @@ public:
     /// One line per statistic, each behind prefix; the first line gives the
     /// file's size in bytes. Nothing with a null stream or prefix.
     void dump_stats(FILE* out, const char* prefix) override;
-    ///@{
     /// dump_stats, then the chunk tree; with verbose also every record.
     void PrintInfo(FILE* out, bool verbose);
+    /// The chunk tree, depth first from the roots, one ".." per level; with
+    /// verbose also every record. Nothing for a null stream or an invalid file.
     void PrintHierarchy(FILE* out, bool verbose);
-    ///@}
 
     // ---- queries by chunk index ----
-    ///@{
     /// First kept chunk with that id, or -1 ("unable to find the chunk for object %d").
     long get_object_chunk(unsigned int id);
+    /// Number of roots (chunks whose parent was not found); 0 for an invalid file.
     long GetBaseObjectCount();
+    /// Chunk index of the i-th root, or -1.
     long GetBaseObjectID(long i);
+    /// Number of children of chunk id, or -1.
     long GetChildCount(long id);
+    /// Chunk index of the k-th child of chunk id, or -1.
     long GetChildID(long id, long k);
-    ///@}
-    ///@{
     /// Index of the chunk holding id among its children, or -1.
     long IsGroup(long id);
+    /// The kind of chunk id by its type ("Grou", "PolH", "Unit", "Mat1", "Lght",
+    /// "Came", "Chan") and true; TS_UNKNOWN for any other type and
+    /// TS_DOES_NOT_EXIST for a bad index, with false.
     bool GetObjectType(long id, TSObject3D& t);
+    /// The name string (without dupecount) of a group or polygon object and
+    /// true; for other chunks a description of the kind ("Does Not Exist",
+    /// "Type( TSUnknown )", "Type( Unit )", "Type( Material )", "Light",
+    /// "Camera", "Animation", "Error") and false.
     bool GetObjectName(long id, std::string& s);
+    ///@{
+    /// Of a group or polygon object: the local axes as read (centre, X, Y, Z
+    /// directions: 12 floats) or the position (16 floats). False for other
+    /// chunks or a null destination.
     bool GetObjectLocalAxes(long id, float* axes12);
     bool GetObjectPosition(long id, float* pos16);
+    ///@}
+    /// The value of a "Unit" chunk.
     bool GetObjectUnit(long id, long& u);
+    ///@{
+    /// Of a polygon object, in trueSpace axes: the vertex count, vertex k (3
+    /// floats), the texture vertex count, texture vertex k (2 floats) and the
+    /// number of stored faces (holes excluded). False for other chunks, k out of
+    /// range or a null destination.
     bool GetVertexCount(long id, unsigned long& n);
     bool GetVertex(long id, unsigned long k, float* xyz);
     bool GetTextureVertexCount(long id, unsigned long& n);
     bool GetTextureVertex(long id, unsigned long k, float* uv);
     bool GetFaceCount(long id, unsigned long& n);
     ///@}
-    /// The first three corners (vertex, texture vertex for each) and the material.
+    /// The first three corners of face k (vertex, texture vertex for each; -1
+    /// for corners it lacks) and its material index.
     bool GetFace(long id, unsigned long k, long* corners6, long& mat);
     /// All n corners (2n longs; corners must hold them).
     bool GetFace(long id, unsigned long k, long* corners, unsigned short& n, long& mat);
     ///@{
-    /// Material queries of a polygon object: its "Mat1" children in order.
+    /// Material queries of a polygon object, whose materials are its "Mat1"
+    /// children in order: their number, the number of those with a texture map,
+    /// the chunk index of the k-th (-1 when there is none) and its colour (4
+    /// floats). False for other chunks or a null destination.
     bool HasMaterial(long id, unsigned long& n);
     bool HasTexture(long id, unsigned long& n);
     long GetMaterialID(long id, long k);

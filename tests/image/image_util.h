@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "image/image.h"
@@ -29,15 +27,6 @@ inline void fill_pattern(vantrel::image_t* img)
     for (int y = 0; y < img->height; ++y)
         for (int x = 0; x < img->width * nb; ++x)
             img->bits[y * img->row_size() + x] = (unsigned char)(37 * x + 101 * y + 13);
-}
-
-// The whole file at path ("" when it cannot be read).
-inline std::string read_binary(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // Little-endian byte strings.

@@ -33,7 +33,7 @@ protected:
     std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
 };
 
-TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
+TEST_F(bspc_tool_test, compiles_samples_and_exits_non_zero_with_the_reason_on_bad_input)
 {
     ASSERT_EQ(run(level("corridor.txt") + " --leaf 4 1 4 --svg \"" + path("plan.svg") + "\""), 0);
     EXPECT_NE(read_file("out.txt").find("point (4, 1, 4): leaf "), std::string::npos);
@@ -46,10 +46,7 @@ TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
 
     ASSERT_EQ(run(level("two_rooms.txt") + " --leaf -5 1 4"), 0);
     EXPECT_NE(read_file("out.txt").find("solid space"), std::string::npos);
-}
-
-TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
-{
+    // Bad input exits non-zero with the reason.
     write_file("empty.txt", "");
     EXPECT_EQ(run("\"" + path("empty.txt") + "\""), 1);
     EXPECT_NE(read_file("err.txt").find("all polygons have been used as splitters"), std::string::npos);
