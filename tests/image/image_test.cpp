@@ -189,6 +189,19 @@ TEST_F(image_file_test, images_larger_than_the_write_block_read_back)
                 round_trip("big" + ext, fmt, opt, ext == ".tga" ? 0x8000 : 0, &expected, &back, 1001, 530);
                 EXPECT_TRUE(are_equal_images(&expected, &back));
             }
+    // Long rows in RGB order reach the file with red and blue swapped.
+    image_t rgb, back;
+    ASSERT_EQ(rgb.alloc_bits(1001, 20, 0xFF, 0xFF00, 0xFF0000, 0), 0);
+    fill_pattern(&rgb);
+    ASSERT_EQ(image_write(&rgb, path("rgb.bmp").c_str(), nullptr, nullptr), 0);
+    ASSERT_EQ(image_read(&back, path("rgb.bmp").c_str(), nullptr), 0);
+    ASSERT_EQ(back.fields.red_mask, 0xFF0000u);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 1001; ++x) {
+            uint32_t v = pixel_at(rgb.bits + y * rgb.row_size() + 3 * x, 3);
+            ASSERT_EQ(pixel_at(back.bits + y * back.row_size() + 3 * x, 3), (v & 0xFF) << 16 | (v & 0xFF00) | v >> 16)
+                << x << "," << y;
+        }
 }
 
 }  // namespace
