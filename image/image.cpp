@@ -286,11 +286,11 @@ void convert_row(const unsigned char* src, unsigned char* dst, int count, const 
         auto same = [](uint32_t v) { return v; };
         for (int done = 0; done < count; done += 256) {
             int k = std::min(256, count - done);
-            map_pixels<3, 4>(src + 3 * done, words, k, same);
+            map_pixels<3, 4>(src + (size_t)3 * done, words, k, same);
             if constexpr (D == 3) {
                 unsigned char moved[4 * 256];
                 convert_row<4, 4, M>(words, moved, k, moves);
-                map_pixels<4, 3>(moved, dst + 3 * done, k, same);
+                map_pixels<4, 3>(moved, dst + (size_t)3 * done, k, same);
             } else {
                 convert_row<4, D, M>(words, dst + (size_t)D * done, k, moves);
             }
@@ -465,10 +465,10 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
     int src_nb = img->fields.nbytes(), dst_nb = to.nbytes();
     bool same = memcmp(&img->fields, &to, sizeof to) == 0;
     size_t src_row = img->row_size(), pixels = (size_t)img->width * (size_t)dst_nb;
-    // The system copies a write into the file's pages several times faster
-    // when the bytes sit at the same offset within a cache line in memory as
-    // in the file: every write below starts at an address that matches its
-    // file position modulo write_block::align.
+    // The system copies a write into the file's pages faster (up to 1.7
+    // times, measured) when the bytes sit at the same offset within a cache
+    // line in memory as in the file: every write below starts at an address
+    // that matches its file position modulo write_block::align.
     long at = f.GetPos();
     size_t pos = at > 0 ? (size_t)at : 0;
     auto lead = [&](const void* p) { return ((uintptr_t)p - pos) % write_block::align; };
