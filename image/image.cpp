@@ -1,4 +1,4 @@
-#include "image/image.h"
+#include "image/image_local.h"
 
 #include <algorithm>
 #include <cctype>
