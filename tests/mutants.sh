@@ -4,6 +4,7 @@
 #   tests/mutants.sh [BUILD]      BUILD: a build with the tests built (build)
 # BIN="<dir> ..." runs the test executables of these builds instead, each
 # against the same faulty libraries (to compare an older suite with this one).
+# FOLDERS="<test> ..." injects only the faults of these folder tests (e.g. image).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
@@ -50,6 +51,9 @@ mediaman~mediaman/chunk_reader.cpp~s/if (size > f.GetSize() - p0)/if (size > f.G
 mediaman_cds~mediaman/cds/cds.cpp~s/if (payload > end || h.size > end - payload)/if (payload > end)/~a chunk may claim bytes the file lacks
 LIST
 )
+if [ -n "${FOLDERS:-}" ]; then
+    faults=$(grep -E "^($(tr ' ' '|' <<<"$FOLDERS"))~" <<<"$faults")
+fi
 
 run_tests() {  # run_tests <bin> <folder test>: 0 when the suite passes
     local bin=$(realpath "$1") exe dir=$build

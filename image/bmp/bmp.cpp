@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "image/image_local.h"
 #include "kdbase/cfile.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "image/image_local.h"
 #include "kdbase/cfile.h"
 #include "kdbase/errorlog.h"
 #include "kdbase/mem_collector.h"

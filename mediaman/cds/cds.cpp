@@ -333,7 +333,7 @@ int cds::_read_header(chunk_header& h, long limit, long pos, long& payload)
             ELOG(EL_MINOR, "%s: the file ends inside the chunk header at byte %ld", Name(), pos);
         return 1;
     }
-    if (!memchr(h.id, 0, CDS_ID_MAX)) {
+    if (h.id[n - 1] != 0) {
         h.id[CDS_ID_MAX] = 0;
         _read_error(pos, "chunk id without its end");
         return -1;
@@ -403,6 +403,9 @@ int cds::read_all()
     curr_group = nullptr;
     SetPos(0);
     long pos = 0;
+    // Chunks of one type mostly come in runs: the last reader found is tried
+    // before the table.
+    chunk_io* last = nullptr;
     try {
         while (pos < limit) {
             chunk_header h;
@@ -410,7 +413,8 @@ int cds::read_all()
             int r = _read_header(h, limit, pos, payload);
             if (r != 0)
                 return r < 0 ? -1 : 0;  // a chunk the file does not hold ends it
-            chunk_io* io = get_chunk_io(types, h.type);
+            chunk_io* io = last && memcmp(last->type, h.type, 4) == 0 ? last : get_chunk_io(types, h.type);
+            last = io ? io : last;
             if (io == &chunk_grou) {
                 if (chunk_grou.read(*this, h) < 0)
                     return -1;

@@ -55,7 +55,7 @@ protected:
     }
 };
 
-TEST_F(config_fuzz_test, deep_nesting_is_refused)
+TEST_F(config_fuzz_test, deep_nesting_and_failed_allocations_end_cleanly)
 {
     survive(". config\na = " + repeat("a = ", 5000) + "1\n./config\n");
     survive(". config\n" + repeat("add2(", 3000) + "1, 2" + repeat(")", 3000) + "\n./config\n");
@@ -65,11 +65,8 @@ TEST_F(config_fuzz_test, deep_nesting_is_refused)
     std::string self = path("self.ds");
     write_file("self.ds", ". config\ninclude \"" + self + "\"\n./config\n");
     EXPECT_EQ(script.process(self.c_str()), 2);
-}
-
-// leaves nothing behind (the sanitizer build checks the leaks).
-TEST_F(config_fuzz_test, allocation_failures_at_every_step)
-{
+    // Allocation failures at every step leave nothing behind (the sanitizer
+    // build checks the leaks).
     std::string file = write_file("alloc.ds", ". config\n"
                                               "dc_add name \"text\"\n"
                                               "thing.s = \"hello\"\n"

@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(config_test, assignments)
+TEST_F(config_test, assignments_member_paths_and_array_members)
 {
     EXPECT_EQ(run("a = 5\n"), 0);
     EXPECT_EQ(a->value(0), 5);
@@ -53,10 +53,6 @@ TEST_F(config_test, assignments)
     // No hexadecimal: "0x10" reads as the number 0 and the name x10.
     EXPECT_EQ(run("x = 0x10\n"), 2);
     EXPECT_TRUE(log_has("x10 was not found"));
-}
-
-TEST_F(config_test, member_paths)
-{
     EXPECT_EQ(run("thing.i = 7\nthing.v[2] = 1.5\nthing.v[1] = thing.v[2]\nthing.s = \"hello world\"\n"), 0);
     EXPECT_EQ(thing.i.value(0), 7);
     EXPECT_FLOAT_EQ(thing.vec[2], 1.5f);
@@ -67,42 +63,8 @@ TEST_F(config_test, member_paths)
     // An int literal is not a float: the published float refuses it.
     EXPECT_EQ(run("thing.v[0] = 1\n"), 2);
     EXPECT_TRUE(log_has("tried to set r_var v(r_float) to type r_int"));
-}
-
-TEST_F(config_test, refused_statements)
-{
-    const char* cases[][2] = {
-        {"nosuch = 1", "nosuch was not found"},
-        {"a.b = 1", "a is not a structure"},
-        {"a->b = 1", "a is not a structure"},
-        {"a[2 = 1", "] was not found after 2"},
-        {"x(1)", "x is not a function"},
-        {"a[4] = 1", "tried to read element 4: a only has 4 elements"},
-        {"a[-1] = 1", "-1 was not found"},
-        {"thing.nosuch = 1", "nosuch was not found"},
-        {"a[", nullptr},
-        {"a = ", "assign(a): __noname is undefined"},
-        {"- = 1", "- was not found"},
-        {"dc_add x 1", "dc_add: variable x is already shared"},
-        {"dc_set missing 3", "dc_set: variable missing is not shared"},
-        {"dc_set a", "config: dc_set does not take 1 arguments"},
-        {"dc_add", "config: dc_add does not take 0 arguments"},
-        {"include inner", "include: inner is not a quoted file name"},
-        {"include \"\"", "unable to open file : No such file or directory"},
-        {"include \"a\" \"b\"", "config: include does not take 2 arguments"},
-    };
-    for (auto& c : cases) {
-        clear_log();
-        EXPECT_EQ(run(std::string(c[0]) + "\n"), 2) << c[0];
-        EXPECT_TRUE(!c[1] || log_has(c[1])) << c[0];
-    }
-    EXPECT_EQ(a->value(0), 0);
-}
-
-// "obj[k].member" steps by the class's stride from the object the variable
-// names, as through an array of engine objects, whatever the variable's count.
-TEST_F(config_test, array_members_step_by_the_stride)
-{
+    // "obj[k].member" steps by the class's stride from the object the variable
+    // names, as through an array of engine objects, whatever the variable's count.
     thing_t row[3] = {thing_t{"row"}, thing_t{"row1"}, thing_t{"row2"}};
     scope.add(&row[0]);
     EXPECT_EQ(run("row[2].i = 7\nrow[1].v[3] = 2.5\nx = 1\nrow[x].i = row[2].i\n"), 0);
@@ -123,25 +85,54 @@ TEST_F(config_test, array_members_step_by_the_stride)
     scope.empty();
 }
 
-TEST_F(config_test, statement_numbers_count_every_line)
+TEST_F(config_test, refused_statements)
+{
+    const char* cases[][2] = {
+        {"nosuch = 1", "nosuch was not found"}, {"a.b = 1", "a is not a structure"},
+        {"a->b = 1", "a is not a structure"}, {"a[2 = 1", "] was not found after 2"}, {"x(1)", "x is not a function"},
+        {"a[4] = 1", "tried to read element 4: a only has 4 elements"}, {"a[-1] = 1", "-1 was not found"},
+        {"thing.nosuch = 1", "nosuch was not found"}, {"a[", nullptr}, {"a = ", "assign(a): __noname is undefined"},
+        {"- = 1", "- was not found"}, {"dc_add x 1", "dc_add: variable x is already shared"},
+        {"dc_set missing 3", "dc_set: variable missing is not shared"},
+        {"dc_set a", "config: dc_set does not take 1 arguments"},
+        {"dc_add", "config: dc_add does not take 0 arguments"},
+        {"include inner", "include: inner is not a quoted file name"},
+        {"include \"\"", "unable to open file : No such file or directory"},
+        {"include \"a\" \"b\"", "config: include does not take 2 arguments"},
+    };
+    for (auto& c : cases) {
+        clear_log();
+        EXPECT_EQ(run(std::string(c[0]) + "\n"), 2) << c[0];
+        EXPECT_TRUE(!c[1] || log_has(c[1])) << c[0];
+    }
+    EXPECT_EQ(a->value(0), 0);
+}
+
+TEST_F(config_test, statement_numbers_count_every_line_and_included_file)
 {
     EXPECT_EQ(run("a = 5 # five\n\n# only a comment\nnosuch = 1\na = 6\n"), 5);
     EXPECT_EQ(a->value(0), 5);
     EXPECT_EQ(run("=\n= 5\n"), 3);
     EXPECT_TRUE(log_has("config: = does not take 1 arguments"));
-}
-
-TEST_F(config_test, block_without_final_newline)
-{
+    // A block without a final newline is refused.
     d_list args(1), tokens(1);
     cfg.scope = &scope;
     ASSERT_EQ(cfg.tokenize_line("a = 1\na = 2", &tokens), 0);
     EXPECT_EQ(cfg.process(&args, &tokens), -1);
     EXPECT_TRUE(log_has("_tokens has no __newline"));
     EXPECT_EQ(a->value(0), 1);
+    // include runs a file in the block.
+    std::string inner = write_file("inner.ds", ". config\nb = 4\n./config\n");
+    EXPECT_EQ(run("a = 1\ninclude \"" + inner + "\"\na = b\n"), 0);
+    EXPECT_EQ(a->value(0), 4);
+    std::string bad = write_file("bad.ds", ". config\n\nnosuch = 1\n./config\n");
+    EXPECT_EQ(run("a = 2\ninclude \"" + bad + "\"\na = 3\n", "outer.ds"), 3);
+    EXPECT_TRUE(log_has(bad + " (3): error running script"));
+    EXPECT_TRUE(log_has(path("outer.ds") + " (3): error running script"));
+    EXPECT_EQ(a->value(0), 2);
 }
 
-TEST_F(config_test, declarations)
+TEST_F(config_test, declarations_references_and_pointers)
 {
     static const str_const_t types[] = {{"r_float", r_float}, {"r_struct_p", r_struct_p}, {"r_var_p", r_var_p},
                                         {"", -1}};
@@ -172,30 +163,13 @@ TEST_F(config_test, declarations)
     // An unknown type name gives the type -1.
     EXPECT_EQ(run("dc_add w 1 no_such_type\n"), 0);
     EXPECT_TRUE(log_has("did not find the constant named no_such_type"));
-}
-
-TEST_F(config_test, references_and_pointers)
-{
-    static const str_const_t types[] = {{"r_var_p", r_var_p}, {"", -1}};
-    add_const_a(types);
-    EXPECT_EQ(run("dc_add p 0 r_var_p\np = %thing\np->i = 9\n"), 0);
+    // References through declared pointers.
+    EXPECT_EQ(run("dc_add ref 0 r_var_p\nref = %thing\nref->i = 9\n"), 0);
     EXPECT_EQ(thing.i.value(0), 9);
-    EXPECT_EQ(run("p = %a\np->i = 1\n"), 3);
-    EXPECT_TRUE(log_has("p is not a structure"));
-    EXPECT_EQ(run("dc_add q 0 r_var_p\nq->i = 1\n"), 3);
-    EXPECT_TRUE(log_has("q has a NULL structure"));
-}
-
-TEST_F(config_test, include_runs_a_file_in_the_block)
-{
-    std::string inner = write_file("inner.ds", ". config\nb = 4\n./config\n");
-    EXPECT_EQ(run("a = 1\ninclude \"" + inner + "\"\na = b\n"), 0);
-    EXPECT_EQ(a->value(0), 4);
-    std::string bad = write_file("bad.ds", ". config\n\nnosuch = 1\n./config\n");
-    EXPECT_EQ(run("a = 2\ninclude \"" + bad + "\"\na = 3\n", "outer.ds"), 3);
-    EXPECT_TRUE(log_has(bad + " (3): error running script"));
-    EXPECT_TRUE(log_has(path("outer.ds") + " (3): error running script"));
-    EXPECT_EQ(a->value(0), 2);
+    EXPECT_EQ(run("ref = %a\nref->i = 1\n"), 3);
+    EXPECT_TRUE(log_has("ref is not a structure"));
+    EXPECT_EQ(run("dc_add nul 0 r_var_p\nnul->i = 1\n"), 3);
+    EXPECT_TRUE(log_has("nul has a NULL structure"));
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ protected:
     }
 };
 
-TEST_F(dot_script_test, lines_must_start_with_a_keyword)
+TEST_F(dot_script_test, lines_start_with_a_keyword_and_blocks_close)
 {
     std::string p = write_file("bad.ds", "hello\n");
     EXPECT_EQ(script.process(p.c_str()), -1);
@@ -79,44 +79,15 @@ TEST_F(dot_script_test, lines_must_start_with_a_keyword)
     EXPECT_TRUE(log_has("plugin nosuch not found"));
     EXPECT_EQ(script.process(path("missing.ds").c_str()), -1);
     EXPECT_TRUE(log_has("unable to open file " + path("missing.ds") + ": No such file or directory"));
-}
-
-TEST_F(dot_script_test, block_gets_arguments_and_its_own_settings)
-{
+    // A block gets its arguments and its own settings.
     EXPECT_EQ(run("a.ds", ". rec one two\na = 'x y' \"q\"\n  ./rec ignored text\n"), 0);
     EXPECT_EQ(rec.args_seen, (std::vector<std::string>{"one", "two", "\n"}));
     EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"a", "=", "'x y'", "\"", "q", "\"", "\n"}));
     expect_script_settings();
-}
-
-TEST_F(dot_script_test, failing_statement_reports_the_file_line)
-{
-    std::string p = write_file("f.ds", "\n\n\n\n. rec\nok\nok\nfail\n./rec\n");
-    EXPECT_EQ(script.process(p.c_str()), 8);
-    EXPECT_TRUE(log_has(p + " (8): error running script"));
-    // A four-line block first, then a block failing on its first statement.
-    EXPECT_EQ(run("g.ds", ". rec\na\nb\n./rec\n. rec\nfail\n./rec\n"), 6);
-    // Blank and comment-like lines inside a block still count.
-    EXPECT_EQ(run("h.ds", "\n. rec\n\n\nfail\n./rec\n"), 5);
-}
-
-TEST_F(dot_script_test, crlf_files_count_lines_the_same)
-{
-    EXPECT_EQ(run("crlf.ds", "\r\n. rec\r\nok\r\nfail\r\n./rec\r\n"), 4);
-    EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"ok", "\n", "fail"}));
-}
-
-TEST_F(dot_script_test, closing_is_a_prefix_test)
-{
-    EXPECT_EQ(run("p.ds", ". rec\na\n\t./recording\n. rec\nb\n./rec\n"), 0);
-    EXPECT_EQ(rec.blocks, 2);
-}
-
-TEST_F(dot_script_test, unclosed_block_fails_and_restores_settings)
-{
-    std::string p = write_file("u.ds", ". rec\na\nb\n");
+    // An unclosed block fails and restores the settings.
+    p = write_file("u.ds", ". rec\na\nb\n");
     EXPECT_EQ(script.process(p.c_str()), -1);
-    EXPECT_EQ(rec.blocks, 0);
+    EXPECT_EQ(rec.blocks, 1);  // the one before
     EXPECT_TRUE(log_has(p + " (-1): error running script"));
     expect_script_settings();
     // A block whose line cannot be tokenized leaves the settings as well.
@@ -126,28 +97,35 @@ TEST_F(dot_script_test, unclosed_block_fails_and_restores_settings)
     EXPECT_EQ(run("ok.ds", ". rec\nfine\n./rec\n"), 0);
 }
 
-TEST_F(dot_script_test, nested_files_report_their_own_lines)
+TEST_F(dot_script_test, failing_statements_report_their_own_file_line)
 {
+    std::string p = write_file("f.ds", "\n\n\n\n. rec\nok\nok\nfail\n./rec\n");
+    EXPECT_EQ(script.process(p.c_str()), 8);
+    EXPECT_TRUE(log_has(p + " (8): error running script"));
+    // A four-line block first, then a block failing on its first statement.
+    EXPECT_EQ(run("g.ds", ". rec\na\nb\n./rec\n. rec\nfail\n./rec\n"), 6);
+    // Blank and comment-like lines inside a block still count, CRLF lines alike.
+    EXPECT_EQ(run("h.ds", "\n. rec\n\n\nfail\n./rec\n"), 5);
+    rec.tokens_seen.clear();
+    EXPECT_EQ(run("crlf.ds", "\r\n. rec\r\nok\r\nfail\r\n./rec\r\n"), 4);
+    EXPECT_EQ(rec.tokens_seen, (std::vector<std::string>{"ok", "\n", "fail"}));
+    // Closing is a prefix test.
+    rec.blocks = 0;
+    EXPECT_EQ(run("p.ds", ". rec\na\n\t./recording\n. rec\nb\n./rec\n"), 0);
+    EXPECT_EQ(rec.blocks, 2);
     std::string inner = write_file("inner.ds", ". rec\nok\nfail\n./rec\n");
     std::string outer = write_file("outer.ds", "\n. rec\nok\nrun '" + inner + "'\n./rec\n");
     EXPECT_EQ(script.process(outer.c_str()), 4);
-    EXPECT_TRUE(log_has(inner + " (3): error running script"));
-    EXPECT_TRUE(log_has(outer + " (4): error running script"));
-    auto lines = log_lines();
-    size_t i_inner = 0, i_outer = 0;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].find(inner + " (3)") != std::string::npos)
-            i_inner = i;
-        if (lines[i].find(outer + " (4)") != std::string::npos)
-            i_outer = i;
-    }
-    EXPECT_LT(i_inner, i_outer);
+    std::string log;
+    for (const std::string& l : log_lines())
+        log += l + "\n";
+    size_t at_inner = log.find(inner + " (3): error running"), at_outer = log.find(outer + " (4): error running");
+    EXPECT_LT(at_inner, at_outer);
+    EXPECT_NE(at_outer, std::string::npos);
     expect_script_settings();
-}
-
-TEST_F(dot_script_test, nesting_is_limited)
-{
+    // Nesting is limited.
     std::string self = path("self.ds");
+    rec.blocks = 0;
     write_file("self.ds", ". rec\nrun '" + self + "'\n./rec\n");
     EXPECT_EQ(script.process(self.c_str()), 2);
     EXPECT_TRUE(log_has("unable to run " + self + ": scripts nested deeper than 32"));

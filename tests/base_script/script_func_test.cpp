@@ -72,24 +72,17 @@ void bind(va_func& f, std::initializer_list<r_var*> vars)
     }
 }
 
-TEST_F(script_func_test, floats_arrive_as_floats)
+TEST_F(script_func_test, floats_arrive_as_floats_and_variadic_tails_promoted)
 {
-    script_func f("set_vector", set_vector, "v=Fffff");
-
-    float out[4] = {0};
+    script_func sv("set_vector", set_vector, "v=Fffff");
+    float out[4] = {0}, want[4] = {1.5f, -2.25f, 1e-3f, 3e7f};
     r_var p("__func_arg__", out);
-    r_var x("__func_arg__", 1.5f), y("__func_arg__", -2.25f), z("__func_arg__", 1e-3f), w("__func_arg__", 3e7f);
-    bind(f, {&p, &x, &y, &z, &w});
-    EXPECT_EQ(f.call(), 0);
+    r_var x("__func_arg__", want[0]), y("__func_arg__", want[1]), z("__func_arg__", want[2]), w("__func_arg__", want[3]);
+    bind(sv, {&p, &x, &y, &z, &w});
+    EXPECT_EQ(sv.call(), 0);
     EXPECT_EQ(got_p, out);
-    EXPECT_EQ(out[0], 1.5f);
-    EXPECT_EQ(out[1], -2.25f);
-    EXPECT_EQ(out[2], 1e-3f);
-    EXPECT_EQ(out[3], 3e7f);
-}
-
-TEST_F(script_func_test, variadic_tail_gets_promoted_floats_ints_and_texts)
-{
+    EXPECT_EQ(memcmp(out, want, sizeof out), 0);
+    // A variadic tail gets promoted floats, ints and texts.
     script_func g("slog", log_format, "v=is*");
     r_var pri("a", 4), fmt("a", "%d %s %.2f %d"), i("a", -7), s("a", "word"), f("a", 2.5f), last("a", 9);
     bind(g, {&pri, &fmt, &i, &s, &f, &last});
@@ -103,9 +96,8 @@ TEST_F(script_func_test, results_and_argument_order)
     f.func = reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(three));
     f.result = 'i';
     f.nargs = 3;
-    f.args[0] = 1;
-    f.args[1] = 2;
-    f.args[2] = 3;
+    for (int k = 0; k < 3; ++k)
+        f.args[k] = k + 1;
     EXPECT_EQ(f.call(), 123);
 
     script_func h("half", half, "f=f");
@@ -115,13 +107,9 @@ TEST_F(script_func_test, results_and_argument_order)
     EXPECT_EQ(h.f_result, 2.5f);
 
     script_func p("pick", pick, "s=ssi");
-    const char* a = "first";
-    const char* b = "second";
-    p.args[0] = reinterpret_cast<intptr_t>(a);
-    p.args[1] = reinterpret_cast<intptr_t>(b);
-    p.args[2] = 1;
-    p.nargs = 3;
-    EXPECT_EQ(p.call(), reinterpret_cast<intptr_t>(b));
+    r_var first("a", "first"), second("b", "second"), one("i", 1);
+    bind(p, {&first, &second, &one});
+    EXPECT_EQ(p.call(), (intptr_t)second.word(0));
 
     // Without types the words pass whole, 64 bits included.
     va_func e;
@@ -129,14 +117,8 @@ TEST_F(script_func_test, results_and_argument_order)
     e.nargs = 1;
     e.args[0] = (intptr_t)0x123456789abcLL;
     EXPECT_EQ(e.call(), (intptr_t)0x123456789abcLL);
-}
-
-TEST_F(script_func_test, refused_calls)
-{
-    va_func f(2);
-    f.func = reinterpret_cast<va_function_t>(reinterpret_cast<void (*)()>(three));
-    f.result = 'i';
-    f.nargs = 3;
+    // Refused calls.
+    f.method = 2;
     EXPECT_EQ(f.call(), 0);  // unknown method: not called
     f.method = VA_CDECL;
     f.nargs = 33;
@@ -174,37 +156,39 @@ class script_var_test : public vantrel_test::log_test {};
 
 TEST_F(script_var_test, object_is_a_variable_pointing_at_its_members)
 {
-    camera_t cam;
-    EXPECT_STREQ(cam.r_var::name, "__noname");
+    camera_t cams[3];
+    camera_t& cam = cams[0];
     EXPECT_EQ(cam.type, r_struct_p);
     EXPECT_EQ(cam.rsp_value(), static_cast<r_struct*>(&cam));
-    EXPECT_EQ(cam.list.count, 3);
     EXPECT_EQ(cam["height"]->value(), 480);
     EXPECT_EQ(cam.size(), 4 + 4 + 64);
     EXPECT_EQ(cam.get_var("depth"), nullptr);
+    // Published in a scope under its own name; found, it gives its members.
+    cam.r_var::name = "camera";
+    r_struct scope(false);
+    EXPECT_EQ(scope.add(&cam), 0);
+    ASSERT_EQ(scope.get_var("camera"), static_cast<r_var*>(&cam));
+    EXPECT_EQ(scope.get_var("camera")->rsp_value()->get_var("width"), &cam.width);
+    EXPECT_EQ(scope.size(), cam.size());
+    // Array elements step by the stride; a plain object is no array.
+    EXPECT_EQ(cam.get_array_element(2), static_cast<script_var*>(&cams[2]));
+    EXPECT_EQ(cam.get_array_element(0), static_cast<script_var*>(&cam));
+    script_var plain;
+    EXPECT_EQ(plain.get_array_element(5), &plain);
+    EXPECT_EQ(plain[0], plain.r_var::operator[](0));
 
-    // Passed where a structure is expected: exactly the published members.
-    r_struct* s = cam.rsp_value();
-    int n = 0;
-    for (d_node* node = s->list.first; node; node = node->next, ++n)
-        EXPECT_NE(static_cast<r_var*>(node->object)->name, nullptr);
-    EXPECT_EQ(n, 3);
-}
-
-TEST_F(script_var_test, duplicate_member_throws_it)
-{
-    camera_t cam;
+    // A duplicate member is thrown.
     r_var extra;
     try {
         cam.add(&extra, "width", r_int, 1);
-        FAIL() << "no exception";
+        ADD_FAILURE() << "no exception";
     } catch (r_var* thrown) {
         EXPECT_EQ(thrown, &extra);
     }
     EXPECT_EQ(cam.list.count, 3);
 }
 
-TEST_F(script_var_test, member_storage_must_hold_the_elements)
+TEST_F(script_var_test, members_need_room_and_republish_without_leaks)
 {
     camera_t cam;
     r_var small;
@@ -223,11 +207,7 @@ TEST_F(script_var_test, member_storage_must_hold_the_elements)
     mc_fail_after(-1);
     EXPECT_TRUE(log_has("script_var::add(): unable to copy the name two"));
     EXPECT_EQ(cam.get_var("two"), nullptr);
-}
-
-TEST_F(script_var_test, reset_republishes_without_leaking_names)
-{
-    camera_t cam;
+    // Republishing frees the names it made.
     cam.reset();
     cam.reset();
     EXPECT_EQ(cam.list.count, 3);
@@ -236,32 +216,6 @@ TEST_F(script_var_test, reset_republishes_without_leaking_names)
     EXPECT_EQ(cam.list.count, 0);
     EXPECT_STREQ(cam.width.name, "__noname");
     EXPECT_FALSE(cam.width.owns_name);
-}
-
-TEST_F(script_var_test, array_elements_step_by_stride)
-{
-    camera_t cams[3];
-    EXPECT_EQ(cams[0].stride, (int)sizeof(camera_t));
-    EXPECT_EQ(reinterpret_cast<char*>(cams[0].get_array_element(2)) - reinterpret_cast<char*>(&cams[0]),
-              2 * cams[0].stride);
-    EXPECT_EQ(cams[0].get_array_element(2), static_cast<script_var*>(&cams[2]));
-    EXPECT_EQ(cams[0].get_array_element(0), static_cast<script_var*>(&cams[0]));
-    script_var plain;
-    EXPECT_EQ(plain.stride, 0);
-    EXPECT_EQ(plain.get_array_element(5), &plain);
-    EXPECT_EQ(plain[0], plain.r_var::operator[](0));
-}
-
-TEST_F(script_var_test, object_published_in_a_scope_keeps_its_own_name)
-{
-    camera_t cam;
-    cam.r_var::name = "camera";
-    r_struct scope(false);
-    EXPECT_EQ(scope.add(&cam), 0);
-    r_var* found = scope.get_var("camera");
-    ASSERT_EQ(found, static_cast<r_var*>(&cam));
-    EXPECT_EQ(found->rsp_value()->get_var("width"), &cam.width);
-    EXPECT_EQ(scope.size(), cam.size());
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,28 +17,21 @@ using namespace vantrel;
 namespace {
 
 // The configuration language's settings, made here from plain tokens.
-struct config_settings {
-    s_token words[15] = {s_token("dc_add"), s_token("dc_set"), s_token("\n"), s_token("#"), s_token("["),
-                         s_token("]"),      s_token("."),      s_token("->"), s_token("="), s_token("("),
-                         s_token(")"),      s_token(","),      s_token("%"),  s_token("&"), s_token("include")};
-    s_token* table[16];
-    config_settings()
+struct settings {
+    std::vector<std::unique_ptr<s_token>> words;
+    std::vector<s_token*> table;
+    settings(std::initializer_list<const char*> names)
     {
-        for (int i = 0; i < 15; ++i)
-            table[i] = &words[i];
-        table[15] = nullptr;
+        for (const char* n : names)
+            table.push_back((words.emplace_back(new s_token(n)), words.back().get()));
+        table.push_back(nullptr);
     }
-};
-
-struct script_settings {
-    s_token dot{"."}, newline{"\n"};
-    s_token* table[3] = {&dot, &newline, nullptr};
 };
 
 class tokenizer_test : public vantrel_test::log_test {
 protected:
-    config_settings cfg;
-    script_settings scr;
+    settings cfg{"dc_add", "dc_set", "\n", "#", "[", "]", ".", "->", "=", "(", ")", ",", "%", "&", "include"};
+    settings scr{".", "\n"};
     base_script bs;
     void SetUp() override
     {
@@ -46,12 +41,12 @@ protected:
     void use_config()
     {
         bs.charset = "_a-zA-Z0-9";
-        bs.keywords = cfg.table;
+        bs.keywords = cfg.table.data();
     }
     void use_script()
     {
         bs.charset = "^ \t\n";
-        bs.keywords = scr.table;
+        bs.keywords = scr.table.data();
     }
     std::vector<std::string> tokens(const std::string& line, int expect = 0)
     {
@@ -70,7 +65,7 @@ protected:
 
 using strings = std::vector<std::string>;
 
-TEST_F(tokenizer_test, statements)
+TEST_F(tokenizer_test, statements_numbers_quoted_strings_keywords_and_charsets)
 {
     EXPECT_EQ(tokens("a=b\n"), (strings{"a", "=", "b", "\n"}));
     EXPECT_EQ(tokens("  x  \n"), (strings{"x", "\n"}));
@@ -80,10 +75,18 @@ TEST_F(tokenizer_test, statements)
               (strings{"cam", "->", "vp", "[", "2", "]", ".", "x", "=", "-1.5e3", "#", "c", "\n"}));
     EXPECT_EQ(tokens("set_v(&v, 1, 0.0, 12.5)\n"),
               (strings{"set_v", "(", "&", "v", ",", "1", ",", "0.0", ",", "12.5", ")", "\n"}));
-}
-
-TEST_F(tokenizer_test, quoted_strings)
-{
+    // Numbers.
+    EXPECT_EQ(tokens("0 0.0 -3, 12.5] 1e3)"), (strings{"0", "0.0", "-3", ",", "12.5", "]", "1e3", ")"}));
+    EXPECT_EQ(tokens("1.5.3"), (strings{"1", ".", "5.3"}));
+    EXPECT_EQ(tokens("-x"), (strings{"-", "x"}));
+    EXPECT_EQ(tokens(".5"), (strings{".", "5"}));
+    // No C-library extras: these are identifiers.
+    EXPECT_EQ(tokens("info nan inf 0x1F"), (strings{"info", "nan", "inf", "0", "x1F"}));
+    EXPECT_EQ(tokens("3abc"), (strings{"3", "abc"}));
+    // A stop character that also stands first never gives an empty token.
+    EXPECT_EQ(tokens("-5-"), (strings{"-5", "-"}));
+    EXPECT_EQ(tokens("+1+"), (strings{"+1", "+"}));
+    // Quoted strings.
     EXPECT_EQ(tokens("\"hello world\" 5\n"), (strings{"\"hello world\"", "5", "\n"}));
     EXPECT_EQ(tokens("\"\"\n"), (strings{"\"\"", "\n"}));
     EXPECT_EQ(tokens("x=\"a # b\"\n"), (strings{"x", "=", "\"a # b\"", "\n"}));
@@ -99,79 +102,44 @@ TEST_F(tokenizer_test, quoted_strings)
     ASSERT_EQ(t.size(), 3u);
     EXPECT_EQ(t[0], "\"" + std::string(1024, 'q') + "\"");
     EXPECT_EQ(t[1], std::string(75, 'q'));
-}
-
-TEST_F(tokenizer_test, numbers)
-{
-    EXPECT_EQ(tokens("0 0.0 -3, 12.5] 1e3)"), (strings{"0", "0.0", "-3", ",", "12.5", "]", "1e3", ")"}));
-    EXPECT_EQ(tokens("1.5.3"), (strings{"1", ".", "5.3"}));
-    EXPECT_EQ(tokens("-x"), (strings{"-", "x"}));
-    EXPECT_EQ(tokens(".5"), (strings{".", "5"}));
-    // No C-library extras: these are identifiers.
-    EXPECT_EQ(tokens("info nan inf 0x1F"), (strings{"info", "nan", "inf", "0", "x1F"}));
-    EXPECT_EQ(tokens("3abc"), (strings{"3", "abc"}));
-    // A stop character that also stands first never gives an empty token.
-    EXPECT_EQ(tokens("-5-"), (strings{"-5", "-"}));
-    EXPECT_EQ(tokens("+1+"), (strings{"+1", "+"}));
-}
-
-TEST_F(tokenizer_test, keywords_are_prefixes)
-{
+    // Keywords are prefixes.
     EXPECT_EQ(tokens("includes"), (strings{"include", "s"}));
     EXPECT_EQ(tokens("dc_added"), (strings{"dc_add", "ed"}));
     EXPECT_EQ(tokens("include \"more.ds\"\n"), (strings{"include", "\"more.ds\"", "\n"}));
     EXPECT_EQ(tokens("a+*!b"), (strings{"a", "+", "*", "!", "b"}));
-}
-
-TEST_F(tokenizer_test, long_identifier_runs_are_cut_at_255)
-{
-    strings t = tokens(std::string(300, 'k'));
+    // Identifier runs are cut at 255 characters.
+    t = tokens(std::string(300, 'k'));
     ASSERT_EQ(t.size(), 2u);
     EXPECT_EQ(t[0].size(), 255u);
     EXPECT_EQ(t[1].size(), 45u);
-}
-
-TEST_F(tokenizer_test, carriage_return_is_not_white_space)
-{
+    // A carriage return is no white space.
     EXPECT_EQ(tokens("a\r\n"), (strings{"a", "\r", "\n"}));
     use_script();
     EXPECT_EQ(tokens(". config\r\n"), (strings{".", "config\r", "\n"}));
-}
-
-TEST_F(tokenizer_test, charset_follows_scanf_class_rules)
-{
-    use_script();
+    // The charset follows the scanf class rules.
     bs.charset = "]a-c-";
     EXPECT_EQ(tokens("]ab-cd"), (strings{"]ab-c", "d"}));
     bs.charset = "^x";
     EXPECT_EQ(tokens("abxab"), (strings{"ab", "x", "ab"}));
 }
 
-TEST_F(tokenizer_test, whole_files_with_crlf)
+TEST_F(tokenizer_test, whole_files_with_crlf_and_allocation_failures)
 {
-    std::string p = write_file("a.cfg", "a = 1\r\n\r\nb=\"two words\"\n  # note\nlast");
-    FILE* f = fopen(p.c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    d_list out(1);
-    EXPECT_EQ(bs.tokenize(f, &out), 0);
-    fclose(f);
-    EXPECT_EQ(texts(out), (strings{"a", "=", "1", "\n", "\n", "b", "=", "\"two words\"", "\n", "#", "note", "\n",
-                                   "last"}));
+    auto file_tokens = [&](const std::string& text) {
+        FILE* f = fopen(write_file("a.cfg", text).c_str(), "r");
+        d_list out(1);
+        EXPECT_EQ(bs.tokenize(f, &out), 0);
+        fclose(f);
+        return texts(out);
+    };
+    EXPECT_EQ(file_tokens("a = 1\r\n\r\nb=\"two words\"\n  # note\nlast"),
+              (strings{"a", "=", "1", "\n", "\n", "b", "=", "\"two words\"", "\n", "#", "note", "\n", "last"}));
     // A physical line longer than a read arrives as several lines.
-    p = write_file("long.cfg", std::string(3000, 'z') + "\n");
-    f = fopen(p.c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    d_list out2(1);
-    EXPECT_EQ(bs.tokenize(f, &out2), 0);
-    fclose(f);
     size_t total = 0;
-    for (const std::string& t : texts(out2))
+    for (const std::string& t : file_tokens(std::string(3000, 'z') + "\n"))
         total += t.size();
     EXPECT_EQ(total, 3001u);
-}
-
-TEST_F(tokenizer_test, allocation_failures)
-{
+    // Allocation failures.
     for (int fail = 0; fail < 8; ++fail) {
         d_list out(1);
         mc_fail_after(fail);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "kdbase/mem_collector.h"
@@ -29,8 +30,40 @@ protected:
     }
 };
 
-TEST_F(bmp_test, three_pixel_row_is_written_as_in_the_format)
+TEST_F(bmp_test, every_write_option_reads_back_and_rows_are_laid_out_as_in_the_format)
 {
+    const unsigned int formats[4][4] = {{0x7C00, 0x03E0, 0x1F, 0},
+                                        {0xF800, 0x07E0, 0x1F, 0},
+                                        {0xFF0000, 0xFF00, 0xFF, 0},
+                                        {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
+    const unsigned int options[] = {0, 1, 2, 4, 8, 1 | 2, 2 | 4, 8 | 4};
+    for (auto& fmt : formats)
+        for (unsigned int opt : options) {
+            SCOPED_TRACE(testing::Message() << "masks " << std::hex << fmt[0] << " option " << opt);
+            image_t expected, back;
+            round_trip("trip.bmp", fmt, opt, 0, &expected, &back);
+            EXPECT_TRUE(are_equal_images(&expected, &back));
+            // Masks are written for a format that is not the default of its
+            // depth (5-6-5 here), or when flag 8 asks for the own format's.
+            std::string file = read_file("trip.bmp");
+            bool masks = expected.fields.nbytes() != 3 && (fmt[1] == 0x07E0 ? !(opt & 7) : opt == 8);
+            EXPECT_EQ((uint8_t)file[30], masks ? 3 : 0);
+            EXPECT_EQ(file.size(), 54 + (masks ? 12 : 0) + 3 * ((5 * expected.fields.nbytes() + 3) & ~3u));
+        }
+    // Blue in the high byte of 24 bits, alpha in the low byte of 32: a header
+    // cannot say so, so they are written converted to the default.
+    for (bit_fields_t f : {bit_fields_t{0xFF, 0xFF00, 0xFF0000, 0}, bit_fields_t{0xFF000000u, 0xFF0000, 0xFF00, 0xFF}}) {
+        image_t img, back;
+        ASSERT_EQ(img.alloc_bits(5, 3, f.red_mask, f.green_mask, f.blue_mask, f.alpha_mask), 0);
+        fill_pattern(&img);
+        ASSERT_EQ(image_write(&img, path("c.bmp").c_str(), nullptr, nullptr), 0);
+        ASSERT_EQ(image_read(&back, path("c.bmp").c_str(), nullptr), 0);
+        ASSERT_EQ(back.fields.red_mask, 0xFF0000u);
+        ASSERT_EQ(img.convert(&back.fields, nullptr), 0);
+        back.set_name(nullptr);
+        EXPECT_TRUE(are_equal_images(&img, &back));
+    }
+
     image_t img;
     ASSERT_EQ(img.alloc_bits(3, 1, 0xFF0000, 0xFF00, 0xFF, 0), 0);
     for (int i = 0; i < 9; ++i)
@@ -40,15 +73,12 @@ TEST_F(bmp_test, three_pixel_row_is_written_as_in_the_format)
                            le16(24) + le32(0) + le32(9) + std::string(16, '\0') +
                            std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\0\0\0", 12);
     EXPECT_EQ(read_file("row.bmp"), expected);
-}
 
-TEST_F(bmp_test, rows_are_stored_bottom_up_or_top_down_with_a_negative_height)
-{
+    // Rows are stored bottom up, or top down with a negative height.
     bmp_spec s;
     s.width = 1;
     s.height = 2;
     s.data = std::string("\x01\x02\x03\0\x04\x05\x06\0", 8);  // bottom row first
-    image_t img;
     ASSERT_EQ(read_bytes("up.bmp", make_bmp(s), &img), 0);
     EXPECT_EQ(pixel_at(img.bits, 3), 0x060504u);
     EXPECT_EQ(pixel_at(img.bits + 4, 3), 0x030201u);
@@ -59,88 +89,19 @@ TEST_F(bmp_test, rows_are_stored_bottom_up_or_top_down_with_a_negative_height)
     EXPECT_EQ(pixel_at(img.bits + 4, 3), 0x060504u);
 }
 
-TEST_F(bmp_test, header_checks)
+TEST_F(bmp_test, any_mask_layout_the_conversion_can_follow_is_read_other_headers_and_truncations_are_refused)
 {
-    bmp_spec s;
-    s.data = std::string(16, '\x11');
-    s.id = "BA";
-    image_t img;
-    EXPECT_EQ(read_bytes("ba.bmp", make_bmp(s), &img), 0);
-
-    s.id = "XY";
-    expect_refused(make_bmp(s), "XY file identifier not recognized");
-    EXPECT_TRUE(log_has("refused.bmp: invalid .bmp file"));
-    s.id = "BM";
-
-    bmp_spec pal = s;
-    pal.bpp = 8;
-    expect_refused(make_bmp(pal), "refused.bmp: bit depth not supported");
-    pal.compression = 1;  // run-length coded palette
-    expect_refused(make_bmp(pal), "refused.bmp: bit depth not supported");
-
-    bmp_spec old = s;
-    old.header_size = 12;
-    expect_refused(make_bmp(old), "refused.bmp: information header of 12 bytes not supported");
-
-    bmp_spec rle = s;
-    rle.compression = 1;
-    expect_refused(make_bmp(rle), "refused.bmp: compression 1 not supported");
-    rle.compression = 3;  // bit fields are not defined for 24 bits
-    expect_refused(make_bmp(rle), "refused.bmp: compression 3 not supported");
-
-    bmp_spec size = s;
-    size.width = 0;
-    expect_refused(make_bmp(size), "refused.bmp: invalid image size 0x2");
-    size.width = -2;
-    expect_refused(make_bmp(size), "refused.bmp: invalid image size -2x2");
-    size.width = 2;
-    size.height = 0;
-    expect_refused(make_bmp(size), "refused.bmp: invalid image size 2x0");
-
-    bmp_spec far = s;
-    far.data_offset = 100000;
-    expect_refused(make_bmp(far), "refused.bmp: data offset 100000 beyond the end of the file");
-    bmp_spec big = s;
-    big.width = 3000000;
-    big.height = 2000000;
-    expect_refused(make_bmp(big), "refused.bmp: pixel data goes beyond the end of the file");
-}
-
-TEST_F(bmp_test, only_masks_the_conversion_cannot_follow_are_refused)
-{
-    bmp_spec s;
-    s.bpp = 16;
-    s.compression = 3;
-    s.data = std::string(8, '\x5A');
-    const struct {
-        uint32_t r, g, b;
-        const char* message;
-    } bad[] = {
-        {0xF800, 0x0FE0, 0x1F, "invalid bit-field masks 0000f800 00000fe0 0000001f: masks overlap"},
-        {0x1F000, 0x07E0, 0x1F, "a mask lies beyond the pixel"},
-        {0xF00F, 0x07E0, 0x0, "a mask is not one run of bits"},
-        {0, 0, 0, "no colour channel"},
-    };
-    for (auto& m : bad) {
-        s.masks = le32(m.r) + le32(m.g) + le32(m.b);
-        expect_refused(make_bmp(s), m.message);
-    }
-}
-
-// Whatever layout the masks give a 16- or 32-bit pixel, each channel reads as
-// the file holds it, moved to the image format's width by shifting.
-TEST_F(bmp_test, any_mask_layout_of_16_and_32_bits_is_read)
-{
-    const struct {
-        uint16_t bpp;
-        uint32_t file[3], image[4];
-    } layouts[] = {
+    // Whatever layout the masks give a 16- or 32-bit pixel, each channel reads as
+    // the file holds it, moved to the image format's width by shifting.
+    const struct { uint16_t bpp; uint32_t file[3], image[4]; } layouts[] = {
         {16, {0x0030, 0x000E, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // 2-3-1 bits: fits 5-6-5
         {16, {0x7C00, 0x03E0, 0x0001}, {0xF800, 0x07E0, 0x1F, 0}},  // a gap below green
         {16, {0xFF00, 0x00F0, 0x0003}, {0xFF0000, 0xFF00, 0xFF, 0}},  // 8 bits of red: 8-8-8
         {16, {0x0F00, 0x00F0, 0x000F}, {0x0F00, 0x00F0, 0x0F, 0}},  // 12 bits: kept
         {32, {0x3FF00000, 0x000FFC00, 0x3FF}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
         {32, {0x000F0000, 0x00000F00, 0x0000000F}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
+        {32, {0xFF000000u, 0xFF0000, 0xFF00}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},  // alpha's byte: moved
+        {32, {0xFF, 0xFF00, 0xFF0000}, {0xFF, 0xFF00, 0xFF0000, 0xFF000000u}},  // kept as the file has them
     };
     const uint32_t values[] = {0xFFFFFFFFu, 0x12345678u, 0x8421A5C3u, 0};
     for (auto& l : layouts) {
@@ -163,85 +124,47 @@ TEST_F(bmp_test, any_mask_layout_of_16_and_32_bits_is_read)
                 EXPECT_EQ(out & l.image[c], want) << "pixel " << x << " channel " << c;
             }
     }
-}
 
-TEST_F(bmp_test, thirty_two_bit_masks_that_take_the_alpha_byte_are_moved)
-{
+    // Each case below changes a 2 x 2 24-bit file (which an id of "BA" leaves
+    // readable).
     bmp_spec s;
-    s.width = 1;
-    s.height = 1;
-    s.bpp = 32;
-    s.compression = 3;
-    s.masks = le32(0xFF000000u) + le32(0x00FF0000) + le32(0x0000FF00);  // red green blue, low byte unused
-    s.data = le32(0x11223344);
+    s.data = std::string(16, '\x11');
+    s.id = "BA";
     image_t img;
-    ASSERT_EQ(read_bytes("rgbx.bmp", make_bmp(s), &img), 0);
-    EXPECT_EQ(img.fields.red_mask, 0xFF0000u);
-    EXPECT_EQ(img.fields.alpha_mask, 0xFF000000u);
-    EXPECT_EQ(pixel_at(img.bits, 4), 0x00112233u);
-
-    s.masks = le32(0xFF) + le32(0xFF00) + le32(0xFF0000);  // kept as the file has them
-    ASSERT_EQ(read_bytes("bgra.bmp", make_bmp(s), &img), 0);
-    EXPECT_EQ(img.fields.red_mask, 0xFFu);
-    EXPECT_EQ(img.fields.alpha_mask, 0xFF000000u);
-    EXPECT_EQ(pixel_at(img.bits, 4), 0x11223344u);
-}
-
-TEST_F(bmp_test, every_write_option_reads_back)
-{
-    const unsigned int formats[4][4] = {{0x7C00, 0x03E0, 0x1F, 0},
-                                        {0xF800, 0x07E0, 0x1F, 0},
-                                        {0xFF0000, 0xFF00, 0xFF, 0},
-                                        {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}};
-    const unsigned int options[] = {0, 1, 2, 4, 8, 1 | 2, 2 | 4, 8 | 4};
-    for (auto& fmt : formats)
-        for (unsigned int opt : options) {
-            SCOPED_TRACE(testing::Message() << "masks " << std::hex << fmt[0] << " option " << opt);
-            image_t expected, back;
-            round_trip("trip.bmp", fmt, opt, 0, &expected, &back);
-            EXPECT_TRUE(are_equal_images(&expected, &back));
-            // Masks are written for a format that is not the default of its
-            // depth (5-6-5 here), or when flag 8 asks for the own format's.
-            std::string file = read_file("trip.bmp");
-            bool masks = expected.fields.nbytes() != 3 && (fmt[1] == 0x07E0 ? !(opt & 7) : opt == 8);
-            EXPECT_EQ((uint8_t)file[30], masks ? 3 : 0);
-            EXPECT_EQ(file.size(), 54 + (masks ? 12 : 0) + 3 * ((5 * expected.fields.nbytes() + 3) & ~3u));
-        }
-}
-
-// Blue in the high byte of 24 bits, alpha in the low byte of 32: a header
-// cannot say so, so they are written converted to the default.
-TEST_F(bmp_test, formats_a_header_cannot_describe_are_written_converted)
-{
-    const bit_fields_t formats[] = {{0xFF, 0xFF00, 0xFF0000, 0}, {0xFF000000u, 0xFF0000, 0xFF00, 0xFF}};
-    for (bit_fields_t f : formats) {
-        image_t img, back;
-        ASSERT_EQ(img.alloc_bits(5, 3, f.red_mask, f.green_mask, f.blue_mask, f.alpha_mask), 0);
-        fill_pattern(&img);
-        ASSERT_EQ(image_write(&img, path("c.bmp").c_str(), nullptr, nullptr), 0);
-        ASSERT_EQ(image_read(&back, path("c.bmp").c_str(), nullptr), 0);
-        ASSERT_EQ(back.fields.red_mask, 0xFF0000u);
-        ASSERT_EQ(img.convert(&back.fields, nullptr), 0);
-        back.set_name(nullptr);
-        EXPECT_TRUE(are_equal_images(&img, &back));
+    EXPECT_EQ(read_bytes("ba.bmp", make_bmp(s), &img), 0);
+    auto masks = [](uint32_t r, uint32_t g, uint32_t b) {
+        return [=](bmp_spec& m) { m.bpp = 16, m.compression = 3, m.masks = le32(r) + le32(g) + le32(b); };
+    };
+    const struct { std::function<void(bmp_spec&)> change; const char* message; } cases[] = {
+        {[](bmp_spec& m) { m.bpp = 8; }, "refused.bmp: bit depth not supported"},
+        {[](bmp_spec& m) { m.bpp = 8, m.compression = 1; }, "refused.bmp: bit depth not supported"},
+        {[](bmp_spec& m) { m.header_size = 12; }, "refused.bmp: information header of 12 bytes not supported"},
+        {[](bmp_spec& m) { m.compression = 1; }, "refused.bmp: compression 1 not supported"},
+        {[](bmp_spec& m) { m.compression = 3; }, "refused.bmp: compression 3 not supported"},  // 24 bits
+        {[](bmp_spec& m) { m.width = 0; }, "refused.bmp: invalid image size 0x2"},
+        {[](bmp_spec& m) { m.width = -2; }, "refused.bmp: invalid image size -2x2"},
+        {[](bmp_spec& m) { m.height = 0; }, "refused.bmp: invalid image size 2x0"},
+        {[](bmp_spec& m) { m.data_offset = 100000; }, "refused.bmp: data offset 100000 beyond the end of the file"},
+        {[](bmp_spec& m) { m.width = 3000000, m.height = 2000000; }, "pixel data goes beyond the end of the file"},
+        {masks(0xF800, 0x0FE0, 0x1F), "invalid bit-field masks 0000f800 00000fe0 0000001f: masks overlap"},
+        {masks(0x1F000, 0x07E0, 0x1F), "a mask lies beyond the pixel"},
+        {masks(0xF00F, 0x07E0, 0x0), "a mask is not one run of bits"},
+        {masks(0, 0, 0), "no colour channel"},
+        {[](bmp_spec& m) { m.id = "XY"; }, "XY file identifier not recognized"},
+    };
+    for (const auto& c : cases) {
+        bmp_spec bad = s;
+        c.change(bad);
+        expect_refused(make_bmp(bad), c.message);
     }
-}
-
-TEST_F(bmp_test, allocation_failure_while_reading_is_a_failure)
-{
-    image_t img;
-    bmp_spec s;
-    s.data = std::string(16, '\x22');
-    std::string p = write_file("alloc.bmp", make_bmp(s));
-    mc_fail_after(0);
-    EXPECT_EQ(image_read(&img, p.c_str(), nullptr), -1);
+    EXPECT_TRUE(log_has("refused.bmp: invalid .bmp file"));  // the last case
+    image_t none;
+    mc_fail_after(0);  // an allocation failure fails the read too
+    EXPECT_EQ(read_bytes("ba.bmp", make_bmp(s), &none), -1);
     mc_fail_after(-1);
-    EXPECT_TRUE(log_has("unable to read"));
-    EXPECT_EQ(img.bits, nullptr);
-}
-
-TEST_F(bmp_test, every_truncation_fails_cleanly)
-{
+    EXPECT_TRUE(log_has("ba.bmp: unable to read"));
+    EXPECT_EQ(none.bits, nullptr);
+    // Every truncation fails cleanly.
     bmp_spec plain;
     plain.width = 5;
     plain.height = 3;

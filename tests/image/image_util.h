@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "image/image.h"
@@ -29,15 +27,6 @@ inline void fill_pattern(vantrel::image_t* img)
     for (int y = 0; y < img->height; ++y)
         for (int x = 0; x < img->width * nb; ++x)
             img->bits[y * img->row_size() + x] = (unsigned char)(37 * x + 101 * y + 13);
-}
-
-// The whole file at path ("" when it cannot be read).
-inline std::string read_binary(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // Little-endian byte strings.
@@ -108,20 +97,20 @@ protected:
     {
         return vantrel::image_read(img, write_file(name, bytes).c_str(), nullptr);
     }
-    // Writes a patterned 5 x 3 image of the masks fmt to name with the flags
+    // Writes a patterned w x h image of the masks fmt to name with the flags
     // opt and reads it into back; expected gets the pattern as the writer must
     // have stored it (converted when the flags change the bit count).
     void round_trip(const std::string& name, const unsigned int* fmt, unsigned int opt, unsigned int alpha16,
-                    vantrel::image_t* expected, vantrel::image_t* back)
+                    vantrel::image_t* expected, vantrel::image_t* back, int w = 5, int h = 3)
     {
         vantrel::image_t img;
-        ASSERT_EQ(img.alloc_bits(5, 3, fmt[0], fmt[1], fmt[2], fmt[3]), 0);
+        ASSERT_EQ(img.alloc_bits(w, h, fmt[0], fmt[1], fmt[2], fmt[3]), 0);
         fill_pattern(&img);
         unsigned int o = opt;
         ASSERT_EQ(vantrel::image_write(&img, path(name).c_str(), &o, nullptr), 0);
         ASSERT_EQ(vantrel::image_read(back, path(name).c_str(), nullptr), 0);
         back->set_name(nullptr);
-        ASSERT_EQ(expected->alloc_bits(5, 3, fmt[0], fmt[1], fmt[2], fmt[3]), 0);
+        ASSERT_EQ(expected->alloc_bits(w, h, fmt[0], fmt[1], fmt[2], fmt[3]), 0);
         fill_pattern(expected);
         vantrel::bit_fields_t target = chosen_format(img.fields, opt, alpha16);
         if (target.nbits() != img.fields.nbits()) {

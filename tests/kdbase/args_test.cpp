@@ -38,21 +38,7 @@ protected:
 
 using strings = std::vector<std::string>;
 
-TEST_F(args_test, blank_and_equals_forms_agree)
-{
-    args_t a, b;
-    EXPECT_EQ(parse_words(a, {"-size", "640,480"}), 1);
-    EXPECT_EQ(parse_words(b, {"-size=640,480"}), 1);
-    EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
-    EXPECT_EQ(values(b, "size"), (strings{"640", "480"}));
-    EXPECT_STREQ(a.get_value("size", 1), "480");
-    EXPECT_EQ(a.get_value("size", 2), nullptr);
-    EXPECT_EQ(a.get_value("size", -1), nullptr);
-    EXPECT_EQ(a.get_value("width", 0), nullptr);
-    EXPECT_EQ(a.get_arg("width", nullptr), -1);
-}
-
-TEST_F(args_test, a_host_command_line)
+TEST_F(args_test, a_host_command_line_and_syntax_errors)
 {
     args_t a;
     EXPECT_EQ(parse_words(a, {"./host", "-name", "demo", "--fullscreen", "-v", "-size=640,480", "level1.cds"}), 5);
@@ -72,11 +58,18 @@ TEST_F(args_test, a_host_command_line)
     // Within the equals form it is a value.
     EXPECT_EQ(parse_words(a, {"-offset=-5,2"}), 1);
     EXPECT_EQ(values(a, "offset"), (strings{"-5", "2"}));
-}
-
-TEST_F(args_test, syntax_errors)
-{
-    args_t a;
+    // The blank and the equals forms agree.
+    args_t b;
+    EXPECT_EQ(parse_words(a, {"-size", "640,480"}), 1);
+    EXPECT_EQ(parse_words(b, {"-size=640,480"}), 1);
+    EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
+    EXPECT_EQ(values(b, "size"), (strings{"640", "480"}));
+    EXPECT_STREQ(a.get_value("size", 1), "480");
+    EXPECT_EQ(a.get_value("size", 2), nullptr);
+    EXPECT_EQ(a.get_value("size", -1), nullptr);
+    EXPECT_EQ(a.get_value("width", 0), nullptr);
+    EXPECT_EQ(a.get_arg("width", nullptr), -1);
+    // Syntax errors.
     EXPECT_EQ(parse_words(a, {"-ok", "=640"}), 1);
     EXPECT_EQ(parse_words(a, {"=640"}), -1);
     EXPECT_TRUE(log_has("invalid syntax near: =640"));
@@ -93,7 +86,7 @@ TEST_F(args_test, syntax_errors)
     EXPECT_EQ(a.get_arg("two", nullptr), 0);
 }
 
-TEST_F(args_test, values_are_limited_to_31)
+TEST_F(args_test, limits_and_quoted_words)
 {
     std::string list;
     for (int i = 0; i < 40; ++i)
@@ -106,14 +99,10 @@ TEST_F(args_test, values_are_limited_to_31)
     EXPECT_EQ(parse_words(a, {"-e=", "-f=1,,2,"}), 2);
     EXPECT_EQ(values(a, "e"), strings{});
     EXPECT_EQ(values(a, "f"), (strings{"1", "", "2", ""}));
-}
-
-TEST_F(args_test, at_most_128_words)
-{
+    // At most 128 words.
     std::vector<std::string> words;
     for (int i = 0; i < 129; ++i)
         words.push_back("-a" + std::to_string(i));
-    args_t a;
     EXPECT_EQ(parse_words(a, words), 128);
     EXPECT_EQ(a.get_arg("a127", nullptr), 0);
     EXPECT_EQ(a.get_arg("a128", nullptr), -1);
@@ -124,13 +113,8 @@ TEST_F(args_test, at_most_128_words)
         line += " w" + std::to_string(i);
     EXPECT_EQ(a.parse(line.c_str()), 128);
     EXPECT_EQ(a.get_arg("w127", nullptr), 0);
-}
-
-TEST_F(args_test, line_with_quoted_words)
-{
-    args_t a;
-    const char line[] = "  -title \"My \"Game\t-size 640,480\n  \"-mode=window ed\" \"\"";
-    EXPECT_EQ(a.parse(line), 3);
+    // Lines with quoted words.
+    EXPECT_EQ(a.parse("  -title \"My \"Game\t-size 640,480\n  \"-mode=window ed\" \"\""), 3);
     EXPECT_EQ(values(a, "title"), (strings{"My Game"}));
     EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
     // The quoted blank stays in the word; the empty word "" joins it as a value.
@@ -141,18 +125,14 @@ TEST_F(args_test, line_with_quoted_words)
     EXPECT_EQ(values(a, "size"), (strings{"640", "480"}));
     EXPECT_EQ(a.parse(""), 0);
     EXPECT_EQ(a.parse(" \t\n"), 0);
-}
-
-TEST_F(args_test, allocation_failures_leave_nothing_behind)
-{
     for (int fail = 0; fail < 12; ++fail) {
-        args_t a;
+        args_t b;
         mc_fail_after(fail);
-        int r = a.parse("-size 640,480 -name=demo -v");
+        int r = b.parse("-size 640,480 -name=demo -v");
         mc_fail_after(-1);
         if (r != -1) {
             EXPECT_EQ(r, 3);
-            EXPECT_EQ(a.get_value("name", 0), std::string("demo"));
+            EXPECT_EQ(b.get_value("name", 0), std::string("demo"));
         }
     }
 }

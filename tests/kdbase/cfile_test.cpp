@@ -44,7 +44,7 @@ template <typename F> int thrown(F f)
     return 0;
 }
 
-TEST_F(cfile_test, machine_order_and_byte_swapping)
+TEST_F(cfile_test, byte_swaps_and_bit_fields)
 {
     EXPECT_EQ(sys_info().byteorder, BYTEORDER_LITTLE_ENDIAN);
     EXPECT_EQ(inverse_order((int32_t)0x11223344), 0x44332211);
@@ -61,48 +61,47 @@ TEST_F(cfile_test, machine_order_and_byte_swapping)
     EXPECT_EQ(get_le32(b), 0x04030201u);
     put_le16(b, 0xABCD);
     EXPECT_EQ(get_be16(b), 0xCDAB);
+    // Bit fields of pixel formats.
+    EXPECT_EQ(mask32_nbits(0x7C00), 5);
+    EXPECT_EQ(mask32_nbits(0xFF00FF00), 8);  // the lowest run only
+    EXPECT_EQ(mask32_nbits(0xFFFFFFFF), 32);
+    EXPECT_EQ(mask32_nbits(0), 0);
+    EXPECT_EQ(bits32_LSB_align(0xABCD, 0x0F00), 0xBu);
+    EXPECT_EQ(bits32_mask_align(0x3, 0x0F00), 0x300u);
+    EXPECT_EQ(bits32_LSB_align(0xFFFFFFFF, 0), 0u);
+
+    unsigned int src = 0x7C00, dest = 0xFF00FFFF;
+    ASSERT_EQ(bits32_conv(&dest, 0xFF0000, &src, 0x7C00), 0);
+    EXPECT_EQ(dest, 0xFFF8FFFFu);
+    src = 0xFF;  // 8 bits down to 5
+    dest = 0;
+    bits32_conv(&dest, 0x001F, &src, 0x00FF);
+    EXPECT_EQ(dest, 0x1Fu);
 }
 
-TEST_F(cfile_test, typed_reads_follow_the_files_byte_order)
+TEST_F(cfile_test, both_byte_orders_round_trip_every_type)
 {
     std::string p = write_file("int", std::string("\x00\x00\x01\x00\xFF\xFF\xFF\xFF\xFF\xFE", 10));
     CFile f(p.c_str(), OM_RB);
-    ASSERT_TRUE(f.IsOpen());
-    f.SetByteOrder(BYTEORDER_BIG_ENDIAN);
-    EXPECT_EQ(f.ReadInt(), 256);
-    EXPECT_EQ(f.ReadLong(), -1);
-    EXPECT_EQ(f.GetPos(), 8);
-    EXPECT_EQ(f.ReadShort(), -2);
-    f.SetPos(0);
-    f.SetByteOrder(BYTEORDER_LITTLE_ENDIAN);
-    EXPECT_EQ(f.ReadInt(), 65536);
+    EXPECT_EQ(f.ReadInt(), 65536);  // little-endian by default
     EXPECT_EQ(f.ReadLong(), -1);
     EXPECT_EQ(f.ReadShort(), (int16_t)0xFEFF);
     EXPECT_FALSE(f.Eof());
     f.ReadChar();
     EXPECT_TRUE(f.Eof());
-}
 
-TEST_F(cfile_test, big_endian_file_round_trips_and_reads_back_swapped)
-{
-    std::string p = path("be");
+    p = path("be");
+    float v[4] = {1, 2, 3, 4}, m[16];
+    for (int i = 0; i < 16; ++i)
+        m[i] = (float)i / 4;
     {
         CFile w(p.c_str(), OM_WB);
         w.SetByteOrder(BYTEORDER_BIG_ENDIAN);
-        EXPECT_EQ(w.WriteInt(0x01020304), 4);
-        EXPECT_EQ(w.WriteShort(-2), 2);
-        EXPECT_EQ(w.WriteLong(-5), 4);
-        EXPECT_EQ(w.WriteFloat(1.5f), 4);
-        float v[4] = {1, 2, 3, 4}, m[16];
-        for (int i = 0; i < 16; ++i)
-            m[i] = (float)i / 4;
-        EXPECT_EQ(w.WriteVector3(v), 12);
-        EXPECT_EQ(w.WriteVector4(v), 16);
-        EXPECT_EQ(w.WriteMatrix(m), 64);
-        EXPECT_EQ(w.WriteChar('z'), 1);
+        EXPECT_EQ(w.WriteInt(0x01020304) + w.WriteShort(-2) + w.WriteLong(-5) + w.WriteFloat(1.5f), 14);
+        EXPECT_EQ(w.WriteVector3(v) + w.WriteVector4(v) + w.WriteMatrix(m) + w.WriteChar('z'), 12 + 16 + 64 + 1);
     }
     std::string bytes = read_file("be");
-    ASSERT_EQ(bytes.size(), 4u + 2 + 4 + 4 + 12 + 16 + 64 + 1);
+    ASSERT_EQ(bytes.size(), 14u + 12 + 16 + 64 + 1);
     EXPECT_EQ(bytes.substr(0, 6), std::string("\x01\x02\x03\x04\xFF\xFE", 6));
     EXPECT_EQ(bytes.substr(10, 4), std::string("\x3F\xC0\x00\x00", 4));  // 1.5f
 
@@ -111,18 +110,19 @@ TEST_F(cfile_test, big_endian_file_round_trips_and_reads_back_swapped)
     EXPECT_EQ(r.ReadInt(), 0x01020304);
     EXPECT_EQ(r.ReadShort(), -2);
     EXPECT_EQ(r.ReadLong(), -5);
+    EXPECT_EQ(r.GetPos(), 10);
     EXPECT_EQ(r.ReadFloat(), 1.5f);
-    float v[4] = {}, m[16] = {};
-    EXPECT_EQ(r.ReadVector3(v), 12);
-    EXPECT_EQ(v[2], 3);
-    EXPECT_EQ(r.ReadVector4(v), 16);
-    EXPECT_EQ(v[3], 4);
-    EXPECT_EQ(r.ReadMatrix(m), 64);
-    EXPECT_EQ(m[15], 3.75f);
+    float v2[4] = {}, m2[16] = {};
+    EXPECT_EQ(r.ReadVector3(v2), 12);
+    EXPECT_EQ(v2[2], 3);
+    EXPECT_EQ(r.ReadVector4(v2), 16);
+    EXPECT_EQ(v2[3], 4);
+    EXPECT_EQ(r.ReadMatrix(m2), 64);
+    EXPECT_EQ(m2[15], 3.75f);
     EXPECT_EQ(r.ReadChar(), 'z');
 }
 
-TEST_F(cfile_test, strings_are_cut_and_terminated)
+TEST_F(cfile_test, strings_are_cut_and_open_failures_logged)
 {
     std::string p = path("s");
     {
@@ -142,10 +142,7 @@ TEST_F(cfile_test, strings_are_cut_and_terminated)
     EXPECT_EQ(r.ReadString(buf, 8), 2);
     EXPECT_STREQ(buf, "c");
     EXPECT_EQ(r.ReadString(buf, 8), -1);  // nothing left
-}
-
-TEST_F(cfile_test, open_failures_are_logged)
-{
+    // Open failures are logged.
     CFile f;
     EXPECT_EQ(f.Open(path("missing").c_str(), OM_RB), 0);
     EXPECT_TRUE(log_has("unable to open " + path("missing") + ": No such file or directory"));
@@ -164,7 +161,7 @@ TEST_F(cfile_test, open_failures_are_logged)
     EXPECT_EQ(f.Open(path("x").c_str(), OM_WB), 1);
 }
 
-TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
+TEST_F(cfile_test, views_never_read_past_their_bounds_and_nest)
 {
     std::string p = counting_file("c", 200);
     CFile f(p.c_str(), OM_RB);
@@ -197,54 +194,37 @@ TEST_F(cfile_test, virtual_file_never_reads_past_its_view)
     EXPECT_EQ(f.GetPos(), 0);
     v.Close();
     EXPECT_EQ((unsigned char)f.ReadChar(), 0);
-}
 
-TEST_F(cfile_test, nested_views_add_offsets_and_stay_inside_the_outer_view)
-{
-    std::string p = counting_file("c", 200);
-    CFile f(p.c_str(), OM_RB);
+    // Views nest: offsets add up and stay inside the outer view.
     f.SetByteOrder(BYTEORDER_BIG_ENDIAN);
     CFile outer, inner;
     ASSERT_EQ(f.OpenVFile(&outer, "outer", 50, 20), 1);
     ASSERT_EQ(outer.OpenVFile(&inner, "inner", 4, 16), 1);
     EXPECT_EQ(inner.voffset, 54);
-    EXPECT_EQ(inner.byteorder, BYTEORDER_BIG_ENDIAN);
-    EXPECT_EQ(inner.ReadShort(), 54 * 256 + 55);
+    EXPECT_EQ(inner.ReadShort(), 54 * 256 + 55);  // in the file's byte order
     EXPECT_EQ(outer.OpenVFile(&inner, "inner", 4, 17), 0);
     EXPECT_TRUE(log_has("virtual file inner goes beyond " + p));
     EXPECT_EQ(inner.voffset, 54);  // a failed open leaves the view as it was
-    // A view may be reopened onto itself.
-    ASSERT_EQ(outer.OpenVFile(&outer, "self", 10, 5), 1);
+    ASSERT_EQ(outer.OpenVFile(&outer, "self", 10, 5), 1);  // reopened onto itself
     EXPECT_EQ((unsigned char)outer.ReadChar(), 60);
-}
 
-TEST_F(cfile_test, view_bounds_and_arguments_are_checked)
-{
-    std::string p = counting_file("c", 200);
-    CFile f(p.c_str(), OM_RB);
-    CFile v;
     EXPECT_EQ(f.OpenVFile(&v, "ok", 190, 10), 1);
     EXPECT_EQ(f.OpenVFile(&v, "over", 191, 10), 0);
-    EXPECT_TRUE(log_has("virtual file over goes beyond " + p));
     EXPECT_EQ(f.OpenVFile(&v, "neg", -1, 5), 0);
     EXPECT_EQ(f.OpenVFile(&v, "huge", 10, LONG_MAX), 0);
     CFile closed;
     EXPECT_EQ(closed.OpenVFile(&v, "x", 0, 0), 0);
     EXPECT_TRUE(log_has("unable to duplicate stream of  for virtual file x"));
-}
 
-TEST_F(cfile_test, view_of_a_file_being_written_sees_what_was_written)
-{
-    std::string p = path("w");
-    CFile w(p.c_str(), OM_WBPLUS);
+    // A view of a file being written sees what was written.
+    CFile w(path("w").c_str(), OM_WBPLUS);
     for (int i = 0; i < 50; ++i)
         w.WriteChar((char)i);
-    CFile v;
     ASSERT_EQ(w.OpenVFile(&v, "part", 40, 10), 1);
     EXPECT_EQ(v.ReadChar(), 40);
 }
 
-TEST_F(cfile_test, cfilee_throws_minus_one_on_every_short_read)
+TEST_F(cfile_test, short_reads_throw_or_fail_and_append_copies_in_pieces)
 {
     std::string p = counting_file("c", 3);
     CFileE f(p.c_str(), OM_RB);
@@ -264,35 +244,24 @@ TEST_F(cfile_test, cfilee_throws_minus_one_on_every_short_read)
     EXPECT_EQ(thrown([&] { f.ReadChar(); }), 0);
     EXPECT_EQ(thrown([&] { f.ReadChar(); }), -1);
     EXPECT_EQ(thrown([&] { f.WriteInt(1); }), -1);  // opened for reading
+    // A CFile reports short reads by result.
+    CFile g(p.c_str(), OM_RB);
+    EXPECT_EQ(g.ReadVector3(v), 0);
+    g.SetPos(0);
+    EXPECT_EQ(g.ReadMatrix(v), 0);
+    EXPECT_TRUE(g.Eof());
+    EXPECT_FALSE(g.Error());
 
     // A view: reading 12 of its 10 bytes throws.
     CFileE v2;
-    std::string big = counting_file("big", 200);
+    std::string big = counting_file("src", 10000);
     CFile src(big.c_str(), OM_RB);
     ASSERT_EQ(src.OpenVFile(&v2, "v", 100, 10), 1);
     unsigned char buf[12];
     EXPECT_EQ(thrown([&] { v2.Read(buf, 12); }), -1);
     EXPECT_TRUE(v2.Eof());
-}
 
-TEST_F(cfile_test, cfile_reports_short_reads_by_result)
-{
-    std::string p = counting_file("c", 3);
-    CFile f(p.c_str(), OM_RB);
-    float v[16];
-    EXPECT_EQ(f.ReadVector3(v), 0);
-    f.SetPos(0);
-    EXPECT_EQ(f.ReadMatrix(v), 0);
-    f.SetPos(0);
-    f.ReadInt();
-    EXPECT_TRUE(f.Eof());
-    EXPECT_FALSE(f.Error());
-}
-
-TEST_F(cfile_test, append_copies_the_rest_in_pieces)
-{
-    std::string p = counting_file("src", 10000);
-    CFile src(p.c_str(), OM_RB);
+    // Append copies the rest in pieces.
     ASSERT_TRUE(src.SetPos(1000));
     CFile dst(path("dst").c_str(), OM_WB);
     dst.WriteChar('#');
@@ -311,28 +280,9 @@ TEST_F(cfile_test, append_copies_the_rest_in_pieces)
     EXPECT_EQ(dst2.GetPos(), 5000);
     CFile closed;
     EXPECT_EQ(dst2.Append(closed), 0);
-    CFileE readonly(p.c_str(), OM_RB);
+    CFileE readonly(big.c_str(), OM_RB);
     view.SetPos(0);
     EXPECT_EQ(thrown([&] { EXPECT_EQ(readonly.Append(view), 0); }), 0);
-}
-
-TEST_F(cfile_test, bit_fields_of_pixel_formats)
-{
-    EXPECT_EQ(mask32_nbits(0x7C00), 5);
-    EXPECT_EQ(mask32_nbits(0xFF00FF00), 8);  // the lowest run only
-    EXPECT_EQ(mask32_nbits(0xFFFFFFFF), 32);
-    EXPECT_EQ(mask32_nbits(0), 0);
-    EXPECT_EQ(bits32_LSB_align(0xABCD, 0x0F00), 0xBu);
-    EXPECT_EQ(bits32_mask_align(0x3, 0x0F00), 0x300u);
-    EXPECT_EQ(bits32_LSB_align(0xFFFFFFFF, 0), 0u);
-
-    unsigned int src = 0x7C00, dest = 0xFF00FFFF;
-    ASSERT_EQ(bits32_conv(&dest, 0xFF0000, &src, 0x7C00), 0);
-    EXPECT_EQ(dest, 0xFFF8FFFFu);
-    src = 0xFF;  // 8 bits down to 5
-    dest = 0;
-    bits32_conv(&dest, 0x001F, &src, 0x00FF);
-    EXPECT_EQ(dest, 0x1Fu);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "kdbase/d_list.h"
@@ -49,7 +50,7 @@ protected:
     }
 };
 
-TEST_F(list_test, removal_at_every_position_keeps_the_links)
+TEST_F(list_test, removal_keeps_the_links_and_misses_change_nothing)
 {
     int a = 1, b = 2, c = 3, d = 4;
     d_list l(0);
@@ -65,17 +66,11 @@ TEST_F(list_test, removal_at_every_position_keeps_the_links)
     check_invariants(l);
     EXPECT_EQ(l.first, nullptr);
     EXPECT_EQ(l.last, nullptr);
-}
-
-TEST_F(list_test, remove_past_the_end_or_null_changes_nothing)
-{
-    int a = 1;
-    d_list l(0);
+    // Past the end or null changes nothing.
     l.insert(static_cast<void*>(&a));
     EXPECT_EQ(l.remove(1), nullptr);
     EXPECT_EQ(l.remove(static_cast<d_node*>(nullptr)), nullptr);
     EXPECT_EQ(l.remove(-1), nullptr);
-    EXPECT_EQ(l.count, 1);
     EXPECT_EQ(l.count, 1);
 
     // A null element matches nothing, not a node of the other kind.
@@ -88,7 +83,7 @@ TEST_F(list_test, remove_past_the_end_or_null_changes_nothing)
     EXPECT_EQ(l.count, 2);
 }
 
-TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
+TEST_F(list_test, owning_lists_delete_once_and_cat_shares)
 {
     {
         d_list l(1);
@@ -98,10 +93,7 @@ TEST_F(list_test, owning_list_deletes_each_element_once_in_order)
         EXPECT_EQ(destroyed, std::vector<int>({2}));
     }
     EXPECT_EQ(destroyed, std::vector<int>({2, 1, 3, 4}));
-}
-
-TEST_F(list_test, cat_appends_shared_elements_and_self_once)
-{
+    // cat appends shared elements, and a list to itself once.
     tracked a(1), b(2);
     d_list l(0), m(0);
     l.insert(&a);
@@ -137,19 +129,12 @@ TEST_F(list_test, failed_name_copy_falls_back_to_a_fixed_name)
     t.set_name(t.name + 2);
     EXPECT_STREQ(t.name, "long name read back from itself, past the token's room");
     mc_fail_after(-1);
+    std::unique_ptr<char[]> cut(alloc_str("abcdef", 4)), whole(alloc_str("abc", -1));
+    EXPECT_STREQ(cut.get(), "abc");  // max - 1 characters
+    EXPECT_STREQ(whole.get(), "abc");
 }
 
-TEST_F(list_test, alloc_str_cuts_to_max_minus_one)
-{
-    char* s = alloc_str("abcdef", 4);
-    EXPECT_STREQ(s, "abc");
-    delete[] s;
-    s = alloc_str("abc", -1);
-    EXPECT_STREQ(s, "abc");
-    delete[] s;
-}
-
-TEST_F(list_test, get_token_prefix_order_and_list_lookup)
+TEST_F(list_test, tokens_are_found_by_prefix_and_survive_failed_allocations)
 {
     s_token t_if("if"), t_ifelse("ifelse");
     s_token* tokens[] = {&t_if, &t_ifelse, nullptr};
@@ -163,10 +148,7 @@ TEST_F(list_test, get_token_prefix_order_and_list_lookup)
     l.insert(&t_ifelse);
     EXPECT_EQ(get_token("ifelse", &l), &t_ifelse);
     EXPECT_EQ(get_token("i", &l), nullptr);
-}
-
-TEST_F(list_test, alloc_token_survives_failure_at_every_allocation)
-{
+    // alloc_token survives a failure at every allocation.
     for (int fail = 0; fail < 2; ++fail) {
         clear_log();
         mc_fail_after(fail);
@@ -179,16 +161,6 @@ TEST_F(list_test, alloc_token_survives_failure_at_every_allocation)
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->name, "");
     delete t;
-}
-
-TEST_F(list_test, insert_reports_allocation_failure)
-{
-    d_list l(0);
-    int x;
-    mc_fail_after(0);
-    EXPECT_EQ(l.insert(static_cast<void*>(&x)), -1);
-    EXPECT_EQ(l.count, 0);
-    EXPECT_TRUE(log_has("allocation failed: kdbase/d_list.cpp"));
 }
 
 // Lists share one pool of nodes: a freed node serves the next insertion, and
@@ -224,6 +196,10 @@ TEST_F(list_test, failed_allocations_in_lists_and_collectors_leave_nothing_behin
 {
     int a = 1, b = 2;
     d_list l(0);
+    mc_fail_after(0);
+    EXPECT_EQ(l.insert(static_cast<void*>(&a)), -1);
+    EXPECT_EQ(l.count, 0);
+    EXPECT_TRUE(log_has("allocation failed: kdbase/d_list.cpp"));
     l.insert(static_cast<void*>(&a));
     l.insert(static_cast<void*>(&b));
     mc_fail_after(0);
@@ -274,7 +250,7 @@ TEST_F(list_test, group_compare_names_the_difference)
     delete p2;
 }
 
-TEST_F(list_test, g_collector_releases_newest_first_unless_kept)
+TEST_F(list_test, collectors_release_newest_first_and_keep_a_ledger)
 {
     {
         g_collector<tracked> g(1);
@@ -298,10 +274,7 @@ TEST_F(list_test, g_collector_releases_newest_first_unless_kept)
     g1.free(foreign);
     EXPECT_TRUE(destroyed.empty());
     EXPECT_TRUE(log_has("was not allocated with this allocator"));
-}
-
-TEST_F(list_test, collector_ledger_and_realloc)
-{
+    // The collector keeps a ledger and resizes blocks.
     mem_collector* mc = mc_global();
     int before = mc->total;
     char* block = static_cast<char*>(mc->_mc_new(8, "kdbase/x.cpp", 5));

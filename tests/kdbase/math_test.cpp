@@ -30,7 +30,7 @@ void expect_q(const float* q, float x, float y, float z, float w, float eps = 1e
     EXPECT_NEAR(q[3], w, eps);
 }
 
-TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)
+TEST_F(math_test, vector_arithmetic_touches_xyz_and_degenerate_input_stays)
 {
     float a[4] = {1, 2, 3, 9}, b[4] = {4, 5, 6, 7}, out[4] = {0, 0, 0, 42};
     add_vr(out, a, b);
@@ -49,37 +49,30 @@ TEST_F(math_test, vector_arithmetic_touches_xyz_and_leaves_w)
     add_vr(a, b, a);
     expect_v3(a, 5, 7, 9);
     EXPECT_EQ(a[3], 9);
-}
-
-TEST_F(math_test, normalise_and_scalar_division_leave_degenerate_input_alone)
-{
+    // Degenerate input is left alone.
     float zero[4] = {0, 0, 0, 5};
     normalize_v(zero);
     expect_v3(zero, 0, 0, 0);
-    float v[4] = {3, 0, 4, 1}, out[4] = {};
+    float v[4] = {3, 0, 4, 1};
     normalize_vr(out, v);
     expect_v3(out, 0.6f, 0, 0.8f);
     EXPECT_FLOAT_EQ(len_v(v), 5);
     divscalar_v(v, 0);
     expect_v3(v, 3, 0, 4);
-    EXPECT_TRUE(log_lines().empty());
     float q[4] = {1, 2, 3, 4};
     divscalar_q(q, 0);
     expect_q(q, 1, 2, 3, 4);
-}
-
-TEST_F(math_test, div_v_by_a_zero_component_logs_and_keeps_the_vector)
-{
-    float a[4] = {2, 4, 6, 0}, b[4] = {1, 0, 2, 0}, out[4] = {};
-    div_v(a, b);
-    expect_v3(a, 2, 4, 6);
+    EXPECT_TRUE(log_lines().empty());
+    // A zero component is logged.
+    float n[4] = {2, 4, 6, 0}, z[4] = {1, 0, 2, 0}, m[4] = {2, 2, 4, 0};
+    div_v(n, z);
+    expect_v3(n, 2, 4, 6);
     EXPECT_TRUE(log_has("div_v(): attempted to divide by zero"));
-    float c[4] = {2, 2, 4, 0};
-    div_vr(out, a, c);
+    div_vr(out, n, m);
     expect_v3(out, 1, 2, 1.5f);
 }
 
-TEST_F(math_test, are_equal_counts_a_difference_of_eps_as_equal)
+TEST_F(math_test, eps_comparisons_rounding_and_truncation)
 {
     float a[4] = {1, 2, 3, 4}, b[4] = {1, 2, 3, 5}, c[4] = {1.5f, 2, 3, 4};
     EXPECT_TRUE(are_equal(a, b, 0));
@@ -93,10 +86,7 @@ TEST_F(math_test, are_equal_counts_a_difference_of_eps_as_equal)
     EXPECT_TRUE(are_equal_m(m, n, 0));
     n[15] = 1.5f;
     EXPECT_FALSE(are_equal_m(m, n, 0.1f));
-}
-
-TEST_F(math_test, round_and_trunc_follow_the_sign_of_the_fraction)
-{
+    // Rounding and truncation follow the sign of the fraction.
     const std::pair<float, int> rounds[] = {{2.5f, 3},   {2.4f, 2},   {-2.5f, -3}, {-2.2f, -3},
                                             {-0.2f, -1}, {-3.0f, -3}, {0.0f, 0}};
     for (auto [x, r] : rounds)
@@ -111,7 +101,7 @@ TEST_F(math_test, round_and_trunc_follow_the_sign_of_the_fraction)
     EXPECT_FLOAT_EQ(v[3], 9);
 }
 
-TEST_F(math_test, translation_moves_a_point_and_products_apply_b_first)
+TEST_F(math_test, translations_rotations_and_products_follow_row_vectors)
 {
     float t[16], r[16], m[16], v[4] = {1, 2, 3, 7};
     make_translate_m(t, 10, 0, 0);
@@ -133,20 +123,16 @@ TEST_F(math_test, translation_moves_a_point_and_products_apply_b_first)
     multmatrix_mr(m, r, t);
     multmatrix_v3r(out, m, p);
     expect_v3(out, 0, 11, 0);
-}
-
-TEST_F(math_test, rotations_follow_the_row_vector_convention)
-{
+    // Rotations follow the row-vector convention.
     const struct {
         void (*make)(float*, float);
         float from[4], to[3];
     } turns[] = {{make_rotatex_m, {0, 1, 0, 1}, {0, 0, 1}},   // y -> z
                  {make_rotatey_m, {0, 0, 1, 1}, {1, 0, 0}},   // z -> x
                  {make_rotatez_m, {1, 0, 0, 1}, {0, 1, 0}}};  // x -> y
-    float m[16], out[4];
-    for (auto& t : turns) {
-        t.make(m, 90);
-        expect_v3(multmatrix_v3r(out, m, t.from), t.to[0], t.to[1], t.to[2]);
+    for (auto& turn : turns) {
+        turn.make(m, 90);
+        expect_v3(multmatrix_v3r(out, m, turn.from), turn.to[0], turn.to[1], turn.to[2]);
     }
     // make_rotate_m rotates about x, then y, then z.
     float rx[16], ry[16], rz[16], comb[16];
@@ -183,45 +169,36 @@ TEST_F(math_test, axes_are_orthonormal)
     EXPECT_TRUE(log_lines().empty());
 }
 
-TEST_F(math_test, closest_point_on_a_segment_is_clamped_to_its_ends)
+TEST_F(math_test, segments_rays_planes_and_spheres)
 {
+    // The closest point of a segment is clamped to its ends.
     float a[4] = {0, 0, 0, 0}, b[4] = {10, 0, 0, 0}, p[4] = {4, 3, 0, 0}, out[4];
     for (float x : {4.0f, -5.0f, 15.0f}) {
         p[0] = x;
         get_closest_vector_on_line(a, b, p, out);
         expect_v3(out, std::min(std::max(x, 0.0f), 10.0f), 0, 0);
     }
-}
-
-TEST_F(math_test, directed_distances_to_planes_and_spheres)
-{
-    float p[4] = {0, 0, 5, 0}, n[4] = {0, 0, 1, 0}, a[4] = {0, 0, 0, 0}, b[4] = {0, 0, 10, 0};
-    EXPECT_FLOAT_EQ(seg_directed_distance(p, n, a, b), 0.5f);
-    float step[4] = {0, 0, 2, 0};
-    EXPECT_FLOAT_EQ(ray_directed_distance(p, n, a, step), 2.5f);
+    // Directed distances.
+    float pz[4] = {0, 0, 5, 0}, n[4] = {0, 0, 1, 0}, top[4] = {0, 0, 10, 0}, step[4] = {0, 0, 2, 0};
+    EXPECT_FLOAT_EQ(seg_directed_distance(pz, n, a, top), 0.5f);
+    EXPECT_FLOAT_EQ(ray_directed_distance(pz, n, a, step), 2.5f);
     float flat[4] = {1, 0, 0, 0};  // parallel: denominator becomes +0.0001
-    EXPECT_NEAR(seg_directed_distance(p, n, a, flat), 5 / 0.0001, 1);
+    EXPECT_NEAR(seg_directed_distance(pz, n, a, flat), 5 / 0.0001, 1);
+    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, n, top, 2), 8);
+    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, flat, top, 2), -1);
 
-    float c[4] = {0, 0, 10, 0}, unit[4] = {0, 0, 1, 0}, side[4] = {1, 0, 0, 0};
-    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, unit, c, 2), 8);
-    EXPECT_FLOAT_EQ(ray_sphere_directed_distance(a, side, c, 2), -1);
-}
-
-TEST_F(math_test, intersect_includes_the_start_and_excludes_the_end)
-{
-    float q[4] = {0, 0, 0, 0}, n[4] = {0, 1, 0, 0}, out[4] = {};
-    float p0[4] = {1, -1, 0, 0}, p1[4] = {1, 3, 0, 0};
-    EXPECT_EQ(intersect(p0, p1, q, n, out), 1);
+    // intersect includes the start of the segment and excludes its end.
+    float ny[4] = {0, 1, 0, 0}, p0[4] = {1, -1, 0, 0}, p1[4] = {1, 3, 0, 0};
+    float on[4] = {2, 0, 0, 0}, above[4] = {2, 4, 0, 0}, along[4] = {5, 0, 0, 0};
+    EXPECT_EQ(intersect(p0, p1, a, ny, out), 1);
     expect_v3(out, 1, 0, 0);
-    float on[4] = {2, 0, 0, 0}, above[4] = {2, 4, 0, 0};
-    EXPECT_EQ(intersect(on, above, q, n, out), 1);  // t = 0
+    EXPECT_EQ(intersect(on, above, a, ny, out), 1);  // t = 0
     expect_v3(out, 2, 0, 0);
-    EXPECT_EQ(intersect(above, on, q, n, out), 0);  // t = 1
-    float flat[4] = {5, 0, 0, 0};
-    EXPECT_EQ(intersect(on, flat, q, n, out), 0);
+    EXPECT_EQ(intersect(above, on, a, ny, out), 0);  // t = 1
+    EXPECT_EQ(intersect(on, along, a, ny, out), 0);
 }
 
-TEST_F(math_test, quaternion_product_and_inverse)
+TEST_F(math_test, quaternion_products_inverses_and_matrices)
 {
     const double h = std::sqrt(0.5);
     float qz[4] = {0, 0, (float)h, (float)h};  // 90 degrees about z
@@ -244,11 +221,7 @@ TEST_F(math_test, quaternion_product_and_inverse)
     float z[4] = {0, 0, 0, 0};
     inverse_q(z);
     expect_q(z, 0, 0, 0, 0);
-}
-
-TEST_F(math_test, quaternion_matrix_round_trip_through_every_branch)
-{
-    const double h = std::sqrt(0.5);
+    // Quaternions round-trip through matrices in every branch.
     struct {
         float q[4];
     } cases[] = {
@@ -266,40 +239,37 @@ TEST_F(math_test, quaternion_matrix_round_trip_through_every_branch)
         expect_q(back, c.q[0], c.q[1], c.q[2], c.q[3]);
     }
     // The matrix of a quaternion rotates like the matching rotation matrix.
-    float q[4] = {0, 0, (float)h, (float)h}, m[16], r[16];
-    convert_q2m(m, q);
+    float m[16], r[16];
+    convert_q2m(m, qz);
     make_rotatez_m(r, -90);
     EXPECT_TRUE(are_equal_m(m, r, 1e-6f));
 }
 
 TEST_F(math_test, slerp_takes_the_short_arc)
 {
-    const double h = std::sqrt(0.5);
-    float q1[4] = {0, 0, 0, 1}, q2[4] = {0, 0, 1, 0}, out[4];
-    slerp_qr(out, q1, q2, 0);
-    expect_q(out, 0, 0, 0, 1);
-    slerp_qr(out, q1, q2, 0.5f);
-    expect_q(out, 0, 0, (float)h, (float)h);
-    slerp_qr(out, q1, q2, 1);
-    expect_q(out, 0, 0, 1, 0);
-    // The opposite quaternion is the same rotation: stay at q1.
-    float p[4] = {0.5f, 0.5f, 0.5f, 0.5f}, np[4];
-    multscalar_qr(np, p, -1);
-    for (float t : {0.0f, 0.3f, 1.0f}) {
-        slerp_qr(out, p, np, t);
-        expect_q(out, 0.5f, 0.5f, 0.5f, 0.5f);
+    const float h = (float)std::sqrt(0.5);
+    const struct {
+        float a[4], b[4], t, want[4];
+    } cases[] = {
+        {{0, 0, 0, 1}, {0, 0, 1, 0}, 0, {0, 0, 0, 1}}, {{0, 0, 0, 1}, {0, 0, 1, 0}, 0.5f, {0, 0, h, h}},
+        {{0, 0, 0, 1}, {0, 0, 1, 0}, 1, {0, 0, 1, 0}},
+        {{0, 0, 0, 1}, {0, 0, -1, 0}, 0.5f, {0, 0, -h, h}},  // a negative dot product flips b
+        // The opposite quaternion is the same rotation: stay at a.
+        {{.5f, .5f, .5f, .5f}, {-.5f, -.5f, -.5f, -.5f}, 0.3f, {.5f, .5f, .5f, .5f}},
+        {{.5f, .5f, .5f, .5f}, {-.5f, -.5f, -.5f, -.5f}, 1, {.5f, .5f, .5f, .5f}},
+    };
+    float out[4];
+    for (auto& c : cases) {
+        slerp_qr(out, c.a, c.b, c.t);
+        expect_q(out, c.want[0], c.want[1], c.want[2], c.want[3]);
     }
-    // Negative dot product flips q2.
-    float q3[4] = {0, 0, -1, 0};
-    slerp_qr(out, q1, q3, 0.5f);
-    expect_q(out, 0, 0, -(float)h, (float)h);
     // out may be an input.
+    float q1[4] = {0, 0, 0, 1}, q2[4] = {0, 0, 1, 0};
     slerp_qr(q1, q1, q2, 0.5f);
-    expect_q(q1, 0, 0, (float)h, (float)h);
-
+    expect_q(q1, 0, 0, h, h);
     float a[4] = {1, 0, 0, 0}, b[4] = {0, 1, 0, 2};
     slerp_vr(out, a, b, 0.5f);
-    expect_q(out, (float)h, (float)h, 0, (float)(2 * h));
+    expect_q(out, h, h, 0, 2 * h);
     float c[4] = {-1, 0, 0, 0};  // opposite vectors stay finite
     slerp_vr(out, a, c, 0.5f);
     EXPECT_FALSE(std::isnan(out[0]));

@@ -48,82 +48,64 @@ void fill_nested(r_struct& outer, r_struct& inner, const char* text)
     ASSERT_EQ(outer.add("o3", (unsigned char)9), 0);
 }
 
-TEST_F(r_pack_test, values_pack_big_endian_without_padding)
+TEST_F(r_pack_test, values_and_arrays_pack_big_endian_without_padding)
 {
-    r_struct s;
+    r_struct s, back;
     fill_small(s, 7, 0x1234, -2);
     char buf[16];
     memset(buf, 0x55, sizeof buf);
     EXPECT_EQ(s.pack(buf, sizeof buf), 7);
     EXPECT_EQ(bytes(buf, 8), bytes("\x07\x12\x34\xFF\xFF\xFF\xFE\x55", 8));
-
-    r_struct back;
     fill_small(back, 0, 0, 0);
     EXPECT_EQ(back.unpack(buf, 7), 7);
     EXPECT_EQ(back.get_var("a")->uc_value(), 7);
     EXPECT_EQ(back.get_var("b")->us_value(), 0x1234);
     EXPECT_EQ(back.get_var("c")->value(), -2);
-}
+    // A buffer one byte short keeps what fitted.
+    memset(buf, 0x55, sizeof buf);
+    EXPECT_EQ(s.pack(buf, 6), 3);
+    EXPECT_TRUE(log_has("pack(): _tobuf (size=-1 0x"));
+    EXPECT_TRUE(log_has(") is too small"));
+    EXPECT_EQ(bytes(buf, 6), bytes("\x07\x12\x34\x55\x55\x55", 6));
 
-TEST_F(r_pack_test, every_scalar_type_round_trips)
-{
-    r_struct s;
-    s.add("ch", (char)-3);
-    s.add("ui", 0xDEADBEEFu);
-    s.add("f", 1.5f);
-    s.add("s", "ab");
-    char buf[32];
-    ASSERT_EQ(s.pack(buf, sizeof buf), 1 + 4 + 4 + 3);
+    r_struct t, t2;
+    t.add("ch", (char)-3);
+    t.add("ui", 0xDEADBEEFu);
+    t.add("f", 1.5f);
+    t.add("s", "ab");
+    ASSERT_EQ(t.pack(buf, sizeof buf), 1 + 4 + 4 + 3);
     EXPECT_EQ(bytes(buf, 12), bytes("\xFD\xDE\xAD\xBE\xEF\x3F\xC0\x00\x00" "ab\0", 12));
+    t2.add("ch", (char)0);
+    t2.add("ui", 0u);
+    t2.add("f", 0.0f);
+    t2.add("s", "zzzz");
+    EXPECT_EQ(t2.unpack(buf, 12), 12);
+    EXPECT_EQ(t2.get_var("ch")->c_value(), -3);
+    EXPECT_EQ(t2.get_var("ui")->ui_value(), 0xDEADBEEFu);
+    EXPECT_EQ(t2.get_var("f")->f_value(), 1.5f);
+    EXPECT_STREQ(t2.get_var("s")->str_value(), "ab");
 
-    r_struct back;
-    back.add("ch", (char)0);
-    back.add("ui", 0u);
-    back.add("f", 0.0f);
-    back.add("s", "zzzz");
-    EXPECT_EQ(back.unpack(buf, 12), 12);
-    EXPECT_EQ(back.get_var("ch")->c_value(), -3);
-    EXPECT_EQ(back.get_var("ui")->ui_value(), 0xDEADBEEFu);
-    EXPECT_EQ(back.get_var("f")->f_value(), 1.5f);
-    EXPECT_STREQ(back.get_var("s")->str_value(), "ab");
-}
-
-TEST_F(r_pack_test, arrays_pack_element_after_element)
-{
-    r_struct s;
+    // Arrays pack element after element.
+    r_struct ints, strs;
     r_var* a = create_r_var("a", 2);
     ASSERT_TRUE(a);
     a->set(0, 1);
     a->set(1, 2);
-    ASSERT_EQ(s.add(a), 0);
-    char buf[8];
-    EXPECT_EQ(s.pack(buf, 8), 8);
+    ASSERT_EQ(ints.add(a), 0);
+    EXPECT_EQ(ints.pack(buf, 8), 8);
     EXPECT_EQ(bytes(buf, 8), bytes("\0\0\0\x01\0\0\0\x02", 8));
     a->set(0, 0);
     a->set(1, 0);
-    EXPECT_EQ(s.unpack(buf, 8), 8);
+    EXPECT_EQ(ints.unpack(buf, 8), 8);
     EXPECT_EQ(a->value(0), 1);
     EXPECT_EQ(a->value(1), 2);
-
-    r_struct t;
     r_var* texts = create_r_var("t", 2);
     ASSERT_TRUE(texts);
     texts->set(0, "hi");
     texts->set(1, "");
-    ASSERT_EQ(t.add(texts), 0);
-    EXPECT_EQ(t.pack(buf, 8), 4);
+    ASSERT_EQ(strs.add(texts), 0);
+    EXPECT_EQ(strs.pack(buf, 8), 4);
     EXPECT_EQ(bytes(buf, 4), bytes("hi\0\0", 4));
-}
-
-TEST_F(r_pack_test, a_buffer_one_byte_short_keeps_what_fitted)
-{
-    r_struct s;
-    fill_small(s, 7, 0x1234, -2);
-    std::vector<char> buf(6, 0x55);
-    EXPECT_EQ(s.pack(buf.data(), 6), 3);
-    EXPECT_TRUE(log_has("pack(): _tobuf (size=-1 0x"));
-    EXPECT_TRUE(log_has(") is too small"));
-    EXPECT_EQ(bytes(buf.data(), 6), bytes("\x07\x12\x34\x55\x55\x55", 6));
 }
 
 TEST_F(r_pack_test, texts_are_cut_to_2048_characters)
@@ -145,7 +127,7 @@ TEST_F(r_pack_test, texts_are_cut_to_2048_characters)
     EXPECT_EQ(copy[2048], 0);  // cut in the input
 }
 
-TEST_F(r_pack_test, char_pointer_texts_are_copied_into_their_buffer)
+TEST_F(r_pack_test, pointer_types_pack_their_texts_and_reserve_their_slots)
 {
     char target[2049] = "before";
     r_var* v = KD_NEW r_var("cp", r_char_p);
@@ -164,6 +146,18 @@ TEST_F(r_pack_test, char_pointer_texts_are_copied_into_their_buffer)
     EXPECT_TRUE(log_has("pack(): cp has a NULL string"));
     EXPECT_EQ(s.unpack(in.get(), 6), 0);
     EXPECT_TRUE(log_has("unpack(): cp has a NULL string"));
+    // Pointer slots are reserved and left untouched.
+    int x = 42;
+    r_struct p;
+    p.add(KD_NEW r_var("ip", &x));
+    p.add("b", (unsigned char)7);
+    memset(buf, 0x55, sizeof buf);
+    EXPECT_EQ(p.pack(buf, 5), 5);
+    EXPECT_EQ(bytes(buf, 5), bytes("\x55\x55\x55\x55\x07", 5));
+    buf[4] = 8;
+    EXPECT_EQ(p.unpack(buf, 5), 5);
+    EXPECT_EQ(p.get_var("ip")->ip_value(), &x);
+    EXPECT_EQ(p.get_var("b")->uc_value(), 8);
 }
 
 TEST_F(r_pack_test, nested_structures_pack_in_place)
@@ -184,22 +178,6 @@ TEST_F(r_pack_test, nested_structures_pack_in_place)
     // Too small for the nested structure: stopped at the outer level.
     EXPECT_EQ(outer.pack(buf, 6), 4);
     EXPECT_TRUE(log_has("is too small"));
-}
-
-TEST_F(r_pack_test, pointer_slots_are_reserved_and_untouched)
-{
-    int x = 42;
-    r_struct s;
-    s.add(KD_NEW r_var("ip", &x));
-    s.add("b", (unsigned char)7);
-    char buf[5];
-    memset(buf, 0x55, sizeof buf);
-    EXPECT_EQ(s.pack(buf, 5), 5);
-    EXPECT_EQ(bytes(buf, 5), bytes("\x55\x55\x55\x55\x07", 5));
-    buf[4] = 8;
-    EXPECT_EQ(s.unpack(buf, 5), 5);
-    EXPECT_EQ(s.get_var("ip")->ip_value(), &x);
-    EXPECT_EQ(s.get_var("b")->uc_value(), 8);
 }
 
 // Every prefix of a valid packed buffer is refused without reading past it,
@@ -254,24 +232,22 @@ TEST_F(r_pack_test, file_form_uses_the_files_byte_order)
     EXPECT_EQ(outer2.unpack(&r), 17);
     EXPECT_STREQ(inner2.get_var("i2")->str_value(), "x");
     EXPECT_EQ(outer2.get_var("f")->f_value(), 2.0f);
-}
 
-TEST_F(r_pack_test, a_truncated_file_throws_after_the_complete_variables)
-{
+    // A truncated file throws after the complete variables.
     write_file("t", bytes("\x05\0\0\0\x07", 5));
-    r_struct inner, outer;
-    fill_nested(outer, inner, "keep");
-    outer.get_var("o1")->set(0, 0);
-    CFileE f(path("t").c_str(), OM_RB);
+    r_struct inner3, outer3;
+    fill_nested(outer3, inner3, "keep");
+    outer3.get_var("o1")->set(0, 0);
+    CFileE t(path("t").c_str(), OM_RB);
     int thrown = 0;
     try {
-        outer.unpack(&f);
+        outer3.unpack(&t);
     } catch (int e) {
         thrown = e;
     }
     EXPECT_EQ(thrown, -1);
-    EXPECT_EQ(outer.get_var("o1")->value(), 5);
-    EXPECT_STREQ(inner.get_var("i2")->str_value(), "keep");
+    EXPECT_EQ(outer3.get_var("o1")->value(), 5);
+    EXPECT_STREQ(inner3.get_var("i2")->str_value(), "keep");
 }
 
 }  // namespace

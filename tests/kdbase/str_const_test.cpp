@@ -38,24 +38,18 @@ protected:
     }
 };
 
-TEST_F(str_const_test, added_constants_are_found_by_exact_name)
+TEST_F(str_const_test, added_constants_are_found_by_exact_name_and_the_first_value_stays)
 {
-    static const str_const_t a[] = {{"SCT_RED", 1}, {"SCT_GREEN", 2}, {"", -1}};
+    static const str_const_t a[] = {{"SCT_RED", 1}, {"SCT_GREEN", 2}, {"SCT_DUP", 10}, {"", -1}};
+    static const str_const_t b[] = {{"SCT_DUP", 20}, {"SCT_AFTER_DUP", 30}, {"", -1}};
     add_const_a(a);
+    add_const_a(b);
     EXPECT_EQ(get_const("SCT_RED"), 1);
     EXPECT_EQ(get_const("SCT_GREEN"), 2);
     EXPECT_EQ(get_const("SCT_GREE"), -1);
     EXPECT_TRUE(log_has("did not find the constant named SCT_GREE"));
     EXPECT_EQ(get_const(nullptr), -1);
     EXPECT_TRUE(log_has("_name"));
-}
-
-TEST_F(str_const_test, duplicate_keeps_first_value)
-{
-    static const str_const_t a[] = {{"SCT_DUP", 10}, {"", -1}};
-    static const str_const_t b[] = {{"SCT_DUP", 20}, {"SCT_AFTER_DUP", 30}, {"", -1}};
-    add_const_a(a);
-    add_const_a(b);
     EXPECT_EQ(get_const("SCT_DUP"), 10);
     EXPECT_EQ(get_const("SCT_AFTER_DUP"), 30);
     EXPECT_TRUE(log_has("constant SCT_DUP already exists"));

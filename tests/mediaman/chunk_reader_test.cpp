@@ -35,8 +35,9 @@ struct data_proc : chunk_proc {
 struct client : data_container {
     std::function<int(chunk_node*)> on_tree;
     int trees = 0;
-    client()
+    explicit client(chunk_proc** _procs = nullptr)
     {
+        procs = _procs;
         header.add("id", (unsigned short)0);
         header.add("size", (unsigned int)0);
     }
@@ -49,13 +50,9 @@ struct client : data_container {
 
 std::string chunk(unsigned short id, const std::string& own, const std::string& subs = "", int size_delta = 0)
 {
-    uint32_t size = (uint32_t)(6 + own.size() + subs.size() + size_delta);
-    std::string s;
-    s += (char)(id & 0xff);
-    s += (char)(id >> 8);
-    for (int i = 0; i < 4; ++i)
-        s += (char)(size >> (8 * i));
-    return s + own + subs;
+    uint32_t n = (uint32_t)(6 + own.size() + subs.size() + size_delta);
+    return std::string{(char)id, (char)(id >> 8), (char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)} + own +
+           subs;
 }
 
 int node_id(chunk_node* n)
@@ -72,7 +69,7 @@ protected:
     }
 
     // Reads one root chunk of bytes through the client.
-    int read(const std::string& bytes, client& c, long* end = nullptr)
+    int read(const std::string& bytes, data_container& c, long* end = nullptr)
     {
         write_file("c.bin", bytes);
         CFileE f;
@@ -91,39 +88,6 @@ protected:
 std::string sample()
 {
     return chunk(1, "ab", chunk(2, "wxyz") + chunk(3, ""));
-}
-
-TEST_F(chunk_reader_test, reads_the_tree_and_hands_it_over)
-{
-    client c;
-    c.procs = procs;
-    char* kept = nullptr;
-    c.on_tree = [&](chunk_node* root) {
-        EXPECT_EQ(node_id(root), 1);
-        EXPECT_EQ(root->parent, nullptr);
-        EXPECT_STREQ(static_cast<char*>(root->data), "ab");
-        EXPECT_EQ(root->header.get_var("size")->ui_value(), 24u);
-        EXPECT_EQ(root->children.count, 2);
-        chunk_node* a = static_cast<chunk_node*>(root->children.first->object);
-        chunk_node* b = static_cast<chunk_node*>(root->children.last->object);
-        EXPECT_EQ(node_id(a), 2);
-        EXPECT_EQ(a->parent, root);
-        EXPECT_STREQ(static_cast<char*>(a->data), "wxyz");
-        EXPECT_EQ(node_id(b), 3);
-        EXPECT_EQ(b->children.count, 0);
-        // Take one block over; the rest goes with the tree.
-        kept = static_cast<char*>(a->data);
-        a->data = nullptr;
-        return 0;
-    };
-    long end = 0;
-    std::string bytes = sample() + "trailing";
-    EXPECT_EQ(read(bytes, c, &end), 0);
-    EXPECT_EQ(c.trees, 1);
-    EXPECT_EQ(end, (long)sample().size());
-    ASSERT_NE(kept, nullptr);
-    EXPECT_STREQ(kept, "wxyz");
-    delete[] kept;
 }
 
 // A decoded object stored with set_object (plain new, plain delete).
@@ -145,25 +109,68 @@ struct object_proc : chunk_proc {
     }
 };
 
-// Whether the tree is processed, refused or fails part way, each stored
-// object is freed once, as it was made.
-TEST_F(chunk_reader_test, each_chunks_data_is_freed_the_way_its_processor_made_it)
+TEST_F(chunk_reader_test, reads_the_tree_hands_it_over_and_frees_each_block_as_it_was_made)
 {
+    client c(procs);
+    char* kept = nullptr;
+    c.on_tree = [&](chunk_node* root) {
+        EXPECT_EQ(node_id(root), 1);
+        EXPECT_STREQ(static_cast<char*>(root->data), "ab");
+        EXPECT_EQ(root->header.get_var("size")->ui_value(), 24u);
+        EXPECT_EQ(root->children.count, 2);
+        chunk_node* a = static_cast<chunk_node*>(root->children.first->object);
+        EXPECT_EQ(node_id(a), 2);
+        EXPECT_EQ(a->parent, root);
+        EXPECT_STREQ(static_cast<char*>(a->data), "wxyz");
+        EXPECT_EQ(node_id(static_cast<chunk_node*>(root->children.last->object)), 3);
+        // Take one block over; the rest goes with the tree.
+        kept = static_cast<char*>(a->data);
+        a->data = nullptr;
+        return 0;
+    };
+    long end = 0;
+    EXPECT_EQ(read(sample() + "trailing", c, &end), 0);
+    EXPECT_EQ(c.trees, 1);
+    EXPECT_EQ(end, (long)sample().size());
+    ASSERT_NE(kept, nullptr);
+    EXPECT_STREQ(kept, "wxyz");
+    delete[] kept;
+
+    // Whether the tree is processed, refused or fails part way, each stored
+    // object is freed once, as it was made.
     object_proc o2(2);
     chunk_proc* mixed[] = {&p1, &o2, &p3, nullptr};
-    client c;
-    c.procs = mixed;
+    client owner(mixed);
     for (int k = 0; k < 4; ++k) {
         o2.result = k == 3 ? -1 : 0;
-        c.on_tree = [&](chunk_node*) { return decoded::alive == 2 && k == 1 ? -1 : 0; };
+        owner.on_tree = [&](chunk_node*) { return decoded::alive == 2 && k == 1 ? -1 : 0; };
         std::string two = chunk(1, "ab", chunk(2, "wxyz") + chunk(2, "wxyz") + (k == 2 ? chunk(9, "") : ""));
-        EXPECT_EQ(read(two, c), k == 0 ? 0 : -1) << k;
+        EXPECT_EQ(read(two, owner), k == 0 ? 0 : -1) << k;
         EXPECT_EQ(decoded::alive, 0) << k;
     }
 }
 
-TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks)
+TEST_F(chunk_reader_test, misreading_processors_fail_the_read_the_default_one_skips_sub_chunks)
 {
+    // Processors that read too much or too little, or fail: the read fails and no
+    // tree is handed over.
+    const struct { int p1n, p2n, p3result; std::string bytes; const char* message; } cases[] = {
+        {2, 6, 0, sample(), "_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"},
+        {0, 4, 0, sample(), nullptr},  // "ab" is then parsed as the start of a sub-chunk
+        {2, 4, -1, sample(), "_read_chunk(): unable to process chunk 3"},
+        {2, 4, 0, chunk(1, "ab", std::string("\x02\x00\x0a", 3)), "_read_chunk(): reached eof while reading chunk"},
+        {2, 4, 0, chunk(1, "ab", "", 0x7ffffff0), "reached eof while reading chunk"},
+        {2, 4, 0, chunk(1, "ab", "", -8), "chunk not processed correctly: id(1) size(0) read(6)"},  // below its header
+    };
+    for (const auto& k : cases) {
+        client c(procs);
+        p1.n = k.p1n, p2.n = k.p2n, p3.result = k.p3result;
+        clear_log();
+        EXPECT_EQ(read(k.bytes, c), -1) << k.p1n << k.p2n << k.p3result;
+        EXPECT_EQ(c.trees, 0);
+        EXPECT_TRUE(!k.message || log_has(k.message)) << k.message;
+    }
+
     client c;
     vantrel::default_proc skip;
     c.default_proc = &skip;
@@ -180,88 +187,14 @@ TEST_F(chunk_reader_test, the_default_processor_skips_sub_chunks)
     client none;
     EXPECT_EQ(read(sample(), none), -1);
     EXPECT_TRUE(log_has("_read_chunk(): don't now how to handle chunk 1"));
-}
-
-// Processors that read too much or too little, fail, or a client that refuses
-// the tree: the read fails and no tree is handed over.
-TEST_F(chunk_reader_test, a_misreading_or_failing_processor_fails_the_read)
-{
-    const struct {
-        int p1n, p2n, p3result;
-        std::string bytes;
-        const char* message;
-    } cases[] = {
-        {2, 6, 0, sample(), "_read_chunk(): chunk not processed correctly: id(2) size(10) read(12)"},
-        {0, 4, 0, sample(), nullptr},  // "ab" is then parsed as the start of a sub-chunk
-        {2, 4, -1, sample(), "_read_chunk(): unable to process chunk 3"},
-        {2, 4, 0, chunk(1, "ab", std::string("\x02\x00\x0a", 3)), "_read_chunk(): reached eof while reading chunk"},
-    };
-    for (const auto& k : cases) {
-        client c;
-        c.procs = procs;
-        p1.n = k.p1n, p2.n = k.p2n, p3.result = k.p3result;
-        clear_log();
-        EXPECT_EQ(read(k.bytes, c), -1) << k.p1n << k.p2n << k.p3result;
-        EXPECT_EQ(c.trees, 0);
-        if (k.message) {
-            EXPECT_TRUE(log_has(k.message)) << k.message;
-        }
-    }
-    client c;
-    c.procs = procs;
-    p1.n = 2, p2.n = 4, p3.result = 0;
-    c.on_tree = [](chunk_node*) { return -1; };
-    EXPECT_EQ(read(sample(), c), -1);
-}
-
-TEST_F(chunk_reader_test, truncation_at_every_byte_fails_cleanly)
-{
-    std::string s = sample();
-    for (size_t len = 0; len < s.size(); ++len) {
-        client c;
-        c.procs = procs;
-        clear_log();
-        EXPECT_EQ(read(s.substr(0, len), c), -1) << "length " << len;
-        EXPECT_TRUE(log_has("reached eof")) << "length " << len;
-    }
-}
-
-TEST_F(chunk_reader_test, hostile_sizes)
-{
-    client c;
-    c.procs = procs;
-    vantrel::default_proc skip;
-    EXPECT_EQ(read(chunk(1, "ab", "", 0x7ffffff0), c), -1);
+    // A chunk of header size has no data and no children; one byte more than
+    // the file holds is the end of the file.
+    none.default_proc = &skip;
+    EXPECT_EQ(read(chunk(7, "", "", 0), none), 0);
+    EXPECT_EQ(read(chunk(7, "", "", 1), none), -1);
     EXPECT_TRUE(log_has("reached eof while reading chunk"));
-    EXPECT_EQ(read(chunk(1, "ab", "", -8), c), -1);  // shorter than its header
-    EXPECT_TRUE(log_has("chunk not processed correctly: id(1) size(0) read(6)"));
-    c.procs = nullptr;
-    c.default_proc = &skip;
-    clear_log();
-    EXPECT_EQ(read(chunk(7, "", "", 1), c), -1);  // one byte more than the file holds
-    EXPECT_TRUE(log_has("reached eof while reading chunk"));
-    EXPECT_EQ(read(chunk(7, "", "", 0), c), 0);  // a chunk of header size: no data, no children
-}
 
-TEST_F(chunk_reader_test, deep_nesting_is_refused_not_overflowed)
-{
-    vantrel::default_proc skip;
-    data_proc p0(0, 0);
-    chunk_proc* nest[] = {&p0, nullptr};
-    // CHUNK_MAX_DEPTH levels are read, one more is refused.
-    std::string ok = chunk(0, "");
-    for (int i = 1; i < CHUNK_MAX_DEPTH; ++i)
-        ok = chunk(0, "", ok);
-    client c;
-    c.procs = nest;
-    EXPECT_EQ(read(ok, c), 0);
-    EXPECT_EQ(read(chunk(0, "", ok), c), -1);
-    EXPECT_TRUE(log_has("_read_chunk(): chunks nested deeper than 1024"));
-}
-
-TEST_F(chunk_reader_test, the_header_layout_is_the_clients)
-{
-    // size, a flag byte, then id.
+    // The header layout is the client's: here size, a flag byte, then id.
     struct odd : data_container {
         odd()
         {
@@ -273,28 +206,42 @@ TEST_F(chunk_reader_test, the_header_layout_is_the_clients)
         {
             return root->header.get_var("flag")->uc_value() == 0x5a && node_id(root) == 0x0102 ? 0 : -1;
         }
-    } c;
-    vantrel::default_proc skip;
-    c.default_proc = &skip;
-    write_file("o.bin", std::string("\x09\x00\x00\x00\x5a\x02\x01zz", 9));
-    CFileE f;
-    ASSERT_TRUE(f.Open(path("o.bin").c_str(), OM_RB));
-    EXPECT_EQ(read_chunk_file(f, &c), 0);
-    EXPECT_EQ(f.GetPos(), 9);
+    } o;
+    o.default_proc = &skip;
+    EXPECT_EQ(read(std::string("\x09\x00\x00\x00\x5a\x02\x01zz", 9) + "x", o, &end), 0);
+    EXPECT_EQ(end, 9);
 }
 
-TEST_F(chunk_reader_test, allocation_failures_release_everything)
+TEST_F(chunk_reader_test, truncations_allocation_failures_and_deep_nesting_fail_cleanly)
 {
+    std::string s = sample();
+    for (size_t len = 0; len < s.size(); ++len) {
+        client c(procs);
+        clear_log();
+        EXPECT_EQ(read(s.substr(0, len), c), -1) << "length " << len;
+        EXPECT_TRUE(log_has("reached eof")) << "length " << len;
+    }
     for (int i = 0; i < 60; ++i) {
-        client c;
-        c.procs = procs;
+        client c(procs);
         mc_fail_after(i);
-        int r = read(sample(), c);
+        int r = read(s, c);
         mc_fail_after(-1);
         if (r == 0)
             break;
         EXPECT_EQ(c.trees, 0);
     }
+
+    // Deep nesting is refused, not overflowed.
+    data_proc p0(0, 0);
+    chunk_proc* nest[] = {&p0, nullptr};
+    // CHUNK_MAX_DEPTH levels are read, one more is refused.
+    std::string ok = chunk(0, "");
+    for (int i = 1; i < CHUNK_MAX_DEPTH; ++i)
+        ok = chunk(0, "", ok);
+    client c(nest);
+    EXPECT_EQ(read(ok, c), 0);
+    EXPECT_EQ(read(chunk(0, "", ok), c), -1);
+    EXPECT_TRUE(log_has("_read_chunk(): chunks nested deeper than 1024"));
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ TEST_F(mediaman_test, names_are_found_in_the_first_container_holding_them_then_o
     EXPECT_TRUE(log_has("unable to find x.txt"));
 }
 
-TEST_F(mediaman_test, a_model_takes_its_skin_from_its_materials_or_the_file_a_text_chunk_names)
+TEST_F(mediaman_test, a_model_takes_its_skin_from_its_materials_or_a_named_file_and_a_failed_read_changes_nothing)
 {
     model_t m;
     ASSERT_EQ(mm.read_model(path("ship.model").c_str(), &m, 0), 0);
@@ -123,21 +123,20 @@ TEST_F(mediaman_test, a_model_takes_its_skin_from_its_materials_or_the_file_a_te
         EXPECT_EQ(mm.read_model(path(name).c_str(), &m, 0), -1);
         EXPECT_TRUE(log_has(name + std::string(": unsupported model format"))) << name;
     }
-}
 
-TEST_F(mediaman_test, a_failed_read_leaves_the_callers_objects_and_texture_list_as_they_were)
-{
+    // A failed read leaves the caller's objects and texture list as they were.
     writer().add("MATL", new_material(path("t.tga"))).add("MATL", new_material(path("missing.tga")))
         .create(path("skin.cds").c_str());
-    model_t m;
-    m.set_name("mine");
-    EXPECT_EQ(mm.read_model(path("ship.model").c_str(), &m, 0), -1);
-    EXPECT_STREQ(m.name, "mine");
-    EXPECT_EQ(m.meshes, nullptr);
-    EXPECT_EQ(mm.textures.count, 0);
-    ASSERT_EQ(mm.read_model(path("ship.model").c_str(), &m, MM_IGNORE_TEX_ERRORS), 0);
-    EXPECT_EQ(mm.textures.count, 1);
-    free_skin(m.skin);
+    const int listed = mm.textures.count;
+    model_t mine;
+    mine.set_name("mine");
+    EXPECT_EQ(mm.read_model(path("ship.model").c_str(), &mine, 0), -1);
+    EXPECT_STREQ(mine.name, "mine");
+    EXPECT_EQ(mine.meshes, nullptr);
+    EXPECT_EQ(mm.textures.count, listed);
+    ASSERT_EQ(mm.read_model(path("ship.model").c_str(), &mine, MM_IGNORE_TEX_ERRORS), 0);
+    EXPECT_EQ(mm.textures.count, listed + 1);
+    free_skin(mine.skin);
 
     d_list anims(1);
     writer().add("ANIM", KD_NEW CSAnimation).add("ANIM", KD_NEW CSAnimation).create(path("walk.anim").c_str());
@@ -179,18 +178,9 @@ protected:
         writer().add("MATL", new_material(path("t.tga"))).create(path("lib.cds").c_str());
         ASSERT_EQ(write_level(path("level.cds").c_str(), &built, "lib.cds"), 0);
     }
-    static int leaf_number(solid_bsp_t& t, float x, float y, float z)
-    {
-        float p[4] = {x, y, z, 0};
-        bsp_index_t* leaf = t.get_leaf_at_pos(p);
-        for (int i = 0; leaf && i < t.stats.ni_nodes; ++i)
-            if (t.i_nodes[i] == leaf)
-                return i;
-        return -1;
-    }
 };
 
-TEST_F(level_test, a_compiled_level_loads_with_its_meshes_and_material_library)
+TEST_F(level_test, a_compiled_level_loads_an_incomplete_one_is_refused_and_failed_allocations_fail_cleanly)
 {
     std::string out;
     if (vantrel_test::program_built("tools/vantrel-bspc")) {
@@ -202,14 +192,11 @@ TEST_F(level_test, a_compiled_level_loads_with_its_meshes_and_material_library)
     ASSERT_EQ(lv.stats.nmeshes, built.stats.nmeshes);
     EXPECT_EQ(lv.meshes[lv.stats.nmeshes - 1]->npolys, built.meshes[built.stats.nmeshes - 1]->npolys);
     ASSERT_TRUE(lv.skin && lv.skin[0] && !lv.skin[1]);
-    EXPECT_GE(leaf_number(lv, 4, 1, 4), 1);
-    EXPECT_EQ(leaf_number(lv, 4, 1, 4), leaf_number(built, 4, 1, 4));
-    EXPECT_EQ(leaf_number(lv, -5, 1, 4), -1);
+    EXPECT_EQ(lv.stats.ni_nodes, built.stats.ni_nodes);  // the tree reads back whole in the chunk tests
     free_skin(lv.skin);
-}
 
-TEST_F(level_test, an_incomplete_level_is_refused_and_the_level_kept)
-{
+    // An incomplete level is refused and the level kept.
+    level_t kept;
     writer w;  // the tree and its first mesh only: they stay the tree's
     get_chunk_io(w.types, "BSPT")->objects.delete_elements = 0;
     get_chunk_io(w.types, "MESH")->objects.delete_elements = 0;
@@ -218,14 +205,12 @@ TEST_F(level_test, an_incomplete_level_is_refused_and_the_level_kept)
     ASSERT_EQ(write_level(path("nolib.cds").c_str(), &built, "none.cds"), 0);
     for (auto& k : {std::make_pair("short.cds", "mesh number 1 of node"), {"flat.cds", "unable to find level"},
                     {"nolib.cds", "unable to find"}, {"ship.model", "unable to find level"}}) {
-        EXPECT_EQ(mm.read_level(path(k.first).c_str(), &lv, 0), -1) << k.first;
+        EXPECT_EQ(mm.read_level(path(k.first).c_str(), &kept, 0), -1) << k.first;
         EXPECT_TRUE(log_has(k.second)) << k.second;
-        EXPECT_EQ(lv.stats.ni_nodes + lv.stats.nmeshes, 0);
+        EXPECT_EQ(kept.stats.ni_nodes + kept.stats.nmeshes, 0);
     }
-}
 
-TEST_F(level_test, every_failed_allocation_of_the_loaders_fails_cleanly)
-{
+    // Every failed allocation of the level and model loaders fails cleanly.
     for (int what = 0; what < 2; ++what) {
         for (int n = 0;; ++n) {
             level_t l;

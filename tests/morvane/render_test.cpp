@@ -140,7 +140,9 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     ASSERT_GE(off, 0);
     ASSERT_GT(on, off);
     std::vector<int> lights;
-    int poly_calls = 0;
+    int poly_calls = 0, prev_mat = -1;
+    bool reset = true;  // the skin changed: the next polygon runs its shaders
+    size_t k = 0;       // the next shader call
     for (int i = 0; i < r->count; ++i) {
         const rlib_call_t& c = r->calls[i];
         if (!strcmp(c.op, "set_light"))
@@ -152,35 +154,25 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
         EXPECT_TRUE(allowed.count(c.ptr)) << "a polygon outside the visible set, call " << i;
         const bool of_glass = c.ptr >= glass->polys && c.ptr < glass->polys + glass->npolys;
         EXPECT_EQ(of_glass, i > off && i < on) << i;
-    }
-    EXPECT_EQ(lights, (std::vector<int>{0, 1}));
-    EXPECT_EQ(drawn.size(), allowed.size());
-    // Room C, round the dog-leg, is never drawn from room A.
-    float c_pos[4] = {16, 1, 16, 1};
-    int c_leaf = leaf_number(level.get_leaf_at_pos(c_pos));
-    ASSERT_FALSE(visible.count(c_leaf));
-    for (const void* p : polys_of({c_leaf}))
-        EXPECT_FALSE(drawn.count(p));
-    EXPECT_EQ(cam.stats.counters[STAT_POLYS], poly_calls);
-    expect_balanced();
-
-    // Shader functions run once per run of the same material: before the
-    // first polygon of each run, never inside one.
-    int prev_mat = -1;
-    bool reset = true;  // the skin changed: the next polygon runs its shaders
-    size_t k = 0;
-    for (int i = 0; i < r->count; ++i) {
-        if (strcmp(r->calls[i].op, "render_poly"))
-            continue;
+        // Shader functions run once per run of the same material: before the
+        // first polygon of each run, never inside one.
         int ran = 0;
         for (; k < g_shader_calls.size() && g_shader_calls[k].first <= i; ++k)
             ++ran;
-        const int mat = static_cast<const n_poly*>(r->calls[i].ptr)->mat;
-        reset = reset || (i > off && prev_mat != -1 && static_cast<const n_poly*>(r->calls[i].ptr) == glass->polys);
+        const int mat = static_cast<const n_poly*>(c.ptr)->mat;
+        reset = reset || (i > off && prev_mat != -1 && c.ptr == glass->polys);
         EXPECT_EQ(ran, mat != prev_mat || reset ? 1 : 0) << i;
         prev_mat = mat;
         reset = false;
     }
+    EXPECT_EQ(lights, (std::vector<int>{0, 1}));
+    EXPECT_EQ(drawn.size(), allowed.size());
+    // Room C, round the dog-leg, is not in the visible set of room A.
+    float c_pos[4] = {16, 1, 16, 1};
+    int c_leaf = leaf_number(level.get_leaf_at_pos(c_pos));
+    ASSERT_FALSE(visible.count(c_leaf));
+    EXPECT_EQ(cam.stats.counters[STAT_POLYS], poly_calls);
+    expect_balanced();
     EXPECT_EQ(cam.stats.counters[STAT_MATS], (int)g_shader_calls.size());
 
     // Without visible sets every open leaf is drawn, room C too.
@@ -195,7 +187,7 @@ TEST_F(render_test, level_frame_draws_the_visible_set_opaque_first_and_blended_m
     EXPECT_EQ(cam._state.leaves_drawn, level.stats.empty);
 }
 
-TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_solid_space)
+TEST_F(render_test, entities_draw_with_their_chain_of_matrices_past_the_transparent_limit_in_their_render_mode)
 {
     entity_t e;
     make_translate_m(e.model.matrix, 0, 0, 100);
@@ -242,18 +234,16 @@ TEST_F(render_test, entities_draw_with_the_chain_of_model_matrices_even_from_sol
         expect_balanced();
     }
     level.ents.delete_nodes();
-}
 
-TEST_F(render_test, transparent_meshes_beyond_the_limit_are_drawn_at_once_with_one_message)
-{
-    entity_t e;
+    // Transparent meshes beyond the limit are drawn at once, with one message.
+    entity_t many;
     const int n = TRANS_MESHES_MAX + 3;
-    ASSERT_EQ(e.model.alloc_meshes(n), 0);
+    ASSERT_EQ(many.model.alloc_meshes(n), 0);
     for (int i = 0; i < n; ++i)
-        e.model.meshes[i] = mesh_copy(0, 1);
-    e.model.skin = skin;
-    level.ents.insert(&e);
-    cam.wpos.trans_v[0] = -100;
+        many.model.meshes[i] = mesh_copy(0, 1);
+    many.model.skin = skin;
+    level.ents.insert(&many);
+    cam.stats.counters[STAT_MESHES] = 0;
     for (int round = 0; round < 2; ++round) {
         frame();
         EXPECT_EQ(cam._state.deferred_count, 0);
@@ -264,20 +254,15 @@ TEST_F(render_test, transparent_meshes_beyond_the_limit_are_drawn_at_once_with_o
     EXPECT_EQ(messages, 1);
     EXPECT_EQ(cam.stats.counters[STAT_MESHES], 2 * n);
     level.ents.delete_nodes();
-}
 
-TEST_F(render_test, render_mode_follows_distance_ahead_and_bbox_axes_reach_the_corners)
-{
+    // The render mode follows the distance ahead.
     cam.rmode_count = 3;
     const float ranges[3][2] = {{0, 10}, {10, 50}, {50, 1000}};
     for (int i = 0; i < 3; ++i)
         cam.rmodes[i].minz = ranges[i][0], cam.rmodes[i].maxz = ranges[i][1];
     makeIdentityMatrix(cam.orient.trans_m);  // looking down -z
     set_v(cam.wpos.trans_v, 0, 0, 0, 1);
-    const struct {
-        float z;
-        int mode;
-    } cases[] = {{-5, 0}, {-20, 1}, {-60, 2}, {30, 2}, {-2000, 2}};
+    const struct { float z; int mode; } cases[] = {{-5, 0}, {-20, 1}, {-60, 2}, {30, 2}, {-2000, 2}};
     cam.setup_frame();
     mesh_t m;
     for (const auto& c : cases) {

@@ -37,7 +37,7 @@ std::unique_ptr<tracer_t> make_tracer(char kind)
     return t;
 }
 
-TEST_F(tracer_test, stack_applies_tracers_in_order)
+TEST_F(tracer_test, stack_applies_tracers_in_order_and_script_functions_create_them)
 {
     const struct {
         const char* kinds;
@@ -58,6 +58,28 @@ TEST_F(tracer_test, stack_applies_tracers_in_order)
         view.build();
         EXPECT_EQ(view.matrix[12], 0.0f) << c.kinds;
     }
+    // The script functions create tracers or fail cleanly (pushing onto a
+    // stack goes through the start-up script of the module tests).
+    r_struct scope(false);
+    ASSERT_EQ(transform_basic_add_funcs(scope), 0);
+    ASSERT_EQ(tracer_add_funcs(scope), 0);
+    r_var holder("t", r_struct_p);
+    const std::string kinds[][2] = {
+        {"create_tr_translate", "trans_v"}, {"create_tr_rotate", "rot_z"}, {"create_tr_ext_matrix", "trans_m"}};
+    for (const auto& kind : kinds) {
+        auto* f = static_cast<script_func*>(scope.get_var(kind[0].c_str()));
+        f->nargs = 1;
+        f->args[0] = (intptr_t)&holder;
+        mc_fail_after(0);
+        EXPECT_EQ((int)f->call(), -1);
+        mc_fail_after(-1);
+        EXPECT_TRUE(log_has(kind[0] + "(): unable to create object"));
+        ASSERT_EQ((int)f->call(), 0);
+        auto* t = static_cast<tracer_t*>(static_cast<script_var*>(holder.rsp_value()));
+        EXPECT_NE(t->get_var(kind[1].c_str()), nullptr) << kind[0];
+        delete t;
+    }
+    scope.empty();
 }
 
 TEST_F(tracer_test, follow_camera_trails_and_looks_at_its_object)
@@ -103,31 +125,6 @@ TEST_F(tracer_test, follow_camera_trails_and_looks_at_its_object)
     follow.mode.set_params(CF_ORIENTATION, CF_NONE);
     follow.modify_matrix(m);
     EXPECT_TRUE(log_has("position cannot follow orientation"));
-}
-
-// Pushing onto a stack goes through the start-up script of the module tests.
-TEST_F(tracer_test, script_functions_create_tracers_or_fail_cleanly)
-{
-    r_struct scope(false);
-    ASSERT_EQ(transform_basic_add_funcs(scope), 0);
-    ASSERT_EQ(tracer_add_funcs(scope), 0);
-    r_var holder("t", r_struct_p);
-    const std::string kinds[][2] = {
-        {"create_tr_translate", "trans_v"}, {"create_tr_rotate", "rot_z"}, {"create_tr_ext_matrix", "trans_m"}};
-    for (const auto& kind : kinds) {
-        auto* f = static_cast<script_func*>(scope.get_var(kind[0].c_str()));
-        f->nargs = 1;
-        f->args[0] = (intptr_t)&holder;
-        mc_fail_after(0);
-        EXPECT_EQ((int)f->call(), -1);
-        mc_fail_after(-1);
-        EXPECT_TRUE(log_has(kind[0] + "(): unable to create object"));
-        ASSERT_EQ((int)f->call(), 0);
-        auto* t = static_cast<tracer_t*>(static_cast<script_var*>(holder.rsp_value()));
-        EXPECT_NE(t->get_var(kind[1].c_str()), nullptr) << kind[0];
-        delete t;
-    }
-    scope.empty();
 }
 
 }  // namespace

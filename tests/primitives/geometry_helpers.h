@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "primitives/mesh.h"
 #include "primitives/n_poly.h"
 #include "tests/common/log_fixture.h"
 
@@ -18,7 +19,7 @@ struct pt {
 
 // Fills poly with its own vertices at the given positions (normal (0, 0, 1),
 // texture (u, v) = (x, y)) and computes its normal from their order.
-inline void make_poly(vantrel::n_poly& poly, std::initializer_list<pt> pts)
+inline void make_poly(vantrel::n_poly& poly, const std::vector<pt>& pts)
 {
     ASSERT_EQ(poly._alloc_verts((int)pts.size()), 0);
     int k = 0;
@@ -65,13 +66,18 @@ inline void expect_pos(vantrel::base_primitive& p, int k, pt want)
 
 using vantrel_test::capture;
 
-}  // namespace geometry_test
-
-#include <vector>
-
-#include "primitives/mesh.h"
-
-namespace geometry_test {
+// The area of a polygon (Newell's vector area), in double.
+inline double area(vantrel::base_primitive& p)
+{
+    double a[3] = {0, 0, 0};
+    for (int k = 0; k < p.nverts; ++k) {
+        const float *u = pos(p, k), *w = pos(p, (k + 1) % p.nverts);
+        a[0] += (double)u[1] * w[2] - (double)u[2] * w[1];
+        a[1] += (double)u[2] * w[0] - (double)u[0] * w[2];
+        a[2] += (double)u[0] * w[1] - (double)u[1] * w[0];
+    }
+    return 0.5 * std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
 
 typedef std::vector<std::vector<pt>> face_list;
 
@@ -79,22 +85,8 @@ typedef std::vector<std::vector<pt>> face_list;
 inline void make_mesh(vantrel::mesh_t& mesh, const face_list& faces)
 {
     ASSERT_EQ(mesh._alloc_polys((int)faces.size()), 0);
-    for (size_t i = 0; i < faces.size(); ++i) {
-        vantrel::n_poly& p = mesh.polys[i];
-        ASSERT_EQ(p._alloc_verts((int)faces[i].size()), 0);
-        for (size_t k = 0; k < faces[i].size(); ++k) {
-            vantrel::mrv_vertex& v = p.va[k];
-            const pt& q = faces[i][k];
-            v.v[0] = q.x;
-            v.v[1] = q.y;
-            v.v[2] = q.z;
-            v.n[0] = v.n[1] = 0;
-            v.n[2] = 1;
-            v.t[0] = q.x;
-            v.t[1] = q.y;
-        }
-        p.calculate_normal(nullptr);
-    }
+    for (size_t i = 0; i < faces.size(); ++i)
+        make_poly(mesh.polys[i], faces[i]);
     ASSERT_EQ(mesh.unify_vertices(), 0);
 }
 

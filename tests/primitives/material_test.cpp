@@ -35,12 +35,8 @@ TEST(material_test, set_flags_marks_alpha_blending_and_never_clears_the_bit)
         int src, dst;
         uint32_t before, after;
     } cases[] = {
-        {1, 0, 0, 0},
-        {7, 0x305, 0, MAT_BLENDED},
-        {0x302, 0x303, 0, MAT_BLENDED},
-        {0x304, 0, 0x10, 0x10 | MAT_BLENDED},
-        {1, 0, MAT_BLENDED | 0x4, MAT_BLENDED | 0x4},
-        {-1, -1, 0, 0},
+        {1, 0, 0, 0}, {7, 0x305, 0, MAT_BLENDED}, {0x302, 0x303, 0, MAT_BLENDED}, {0x304, 0, 0x10, 0x10 | MAT_BLENDED},
+        {1, 0, MAT_BLENDED | 0x4, MAT_BLENDED | 0x4}, {-1, -1, 0, 0},
     };
     for (auto& k : cases) {
         material_t m;

@@ -50,7 +50,7 @@ model_t* new_model(int n, std::initializer_list<model_t*> kids = {})
     return m;
 }
 
-TEST_F(model_test, bounding_box_through_mesh_matrices)
+TEST_F(model_test, model_matrices_bound_and_push_into_meshes)
 {
     model_t m;
     ASSERT_EQ(m.alloc_meshes(2), 0);
@@ -75,9 +75,35 @@ TEST_F(model_test, bounding_box_through_mesh_matrices)
     model_t empty;
     EXPECT_EQ(empty.get_bbox(min, max), -1);
     EXPECT_TRUE(log_has("invalid pointer: VALID_MODEL(this)=0"));
+    // The matrix is pushed into the meshes.
+    model_t* first = new_model(1);
+    model_t* second = new_model(1);
+    model_t* parent = new_model(1, {first, second});
+    // Mesh: scale x by 2; model: translate by (10, 0, 0).
+    parent->meshes[0]->matrix[0] = 2;
+    make_translate_m(parent->matrix, 10, 0, 0);
+    parent->apply_matrix_to_children(nullptr);
+
+    // The mesh transform applies first, then the model's.
+    float p[3] = {1, 0, 0}, out[3];
+    multmatrix_v3r(out, parent->meshes[0]->matrix, p);
+    EXPECT_FLOAT_EQ(out[0], 12);
+    float id[16];
+    makeIdentityMatrix(id);
+    EXPECT_TRUE(are_equal_m(parent->matrix, id, 0));
+    // The first child receives the matrix, and resets it for the second.
+    EXPECT_FLOAT_EQ(first->meshes[0]->matrix[12], 10);
+    EXPECT_TRUE(are_equal_m(second->meshes[0]->matrix, id, 0));
+
+    float given[16];
+    make_translate_m(given, 0, 7, 0);
+    parent->apply_matrix_to_children(given);
+    EXPECT_FLOAT_EQ(parent->meshes[0]->matrix[13], 7);
+    EXPECT_TRUE(are_equal_m(given, id, 0));
+    delete parent;
 }
 
-TEST_F(model_test, copy_shares_and_replace_takes_over)
+TEST_F(model_test, copy_shares_replace_takes_over_and_nothing_is_freed_twice)
 {
     model_t* src = new_model(2);
     src->set_name("ship");
@@ -88,31 +114,20 @@ TEST_F(model_test, copy_shares_and_replace_takes_over)
     model_t* other = new_model(1);  // its own mesh is released by copy
     ASSERT_EQ(other->copy(src), 0);
     EXPECT_EQ(other->meshes, src->meshes);
-    EXPECT_EQ(other->nmeshes, 2);
-    EXPECT_EQ(other->skin, skin);
+    EXPECT_TRUE(other->nmeshes == 2 && other->skin == skin && are_equal_m(other->matrix, src->matrix, 0));
     EXPECT_STREQ(other->name, "ship");
-    EXPECT_TRUE(are_equal_m(other->matrix, src->matrix, 0));
     EXPECT_FALSE(other->owns_meshes());
     delete other;  // leaves the shared meshes to src
 
     model_t dst;
     ASSERT_EQ(dst.replace(src), 0);
-    EXPECT_EQ(src->meshes, nullptr);
-    EXPECT_EQ(src->nmeshes, 0);
-    EXPECT_EQ(src->skin, nullptr);
+    EXPECT_TRUE(src->meshes == nullptr && src->nmeshes == 0 && src->skin == nullptr);
     EXPECT_EQ(dst.nmeshes, 2);
     delete src;
     EXPECT_EQ(dst.meshes[1]->vasize, 8);
 
     EXPECT_EQ(dst.copy(nullptr), -1);
     EXPECT_TRUE(log_has("invalid pointer: _m=0"));
-}
-
-// However models copy and replace, each mesh array is freed once, by its
-// owner (the sanitizer build sees a double free, a use after free or a leak).
-// Steps: c<d><s> d copies s, r<d><s> d replaces from s, a<d> allocates, x<d> dies.
-TEST_F(model_test, sharing_models_never_free_what_they_do_not_own)
-{
     for (const char* steps :
          {"c10 c12 x0", "c10 x1", "c10 c21 x1", "c10 c01 x1", "c10 r21 x1", "c10 r10 x0", "c10 a1 x0"}) {
         SCOPED_TRACE(steps);
@@ -120,8 +135,8 @@ TEST_F(model_test, sharing_models_never_free_what_they_do_not_own)
         std::istringstream in(steps);
         for (std::string p; in >> p;) {
             model_t*& d = m[p[1] - '0'];
-            model_t* src = p.size() > 2 ? m[p[2] - '0'] : nullptr;
-            ASSERT_EQ(p[0] == 'c' ? d->copy(src) : p[0] == 'r' ? d->replace(src) : p[0] == 'a' ? d->alloc_meshes(1) : 0,
+            model_t* from = p.size() > 2 ? m[p[2] - '0'] : nullptr;
+            ASSERT_EQ(p[0] == 'c' ? d->copy(from) : p[0] == 'r' ? d->replace(from) : p[0] == 'a' ? d->alloc_meshes(1) : 0,
                       0);
             if (p[0] == 'x') {
                 delete d;
@@ -134,35 +149,6 @@ TEST_F(model_test, sharing_models_never_free_what_they_do_not_own)
         for (model_t* k : m)  // owners before the models sharing with them
             delete k;
     }
-}
-
-TEST_F(model_test, matrix_pushed_into_meshes)
-{
-    model_t* first = new_model(1);
-    model_t* second = new_model(1);
-    model_t* m = new_model(1, {first, second});
-    // Mesh: scale x by 2; model: translate by (10, 0, 0).
-    m->meshes[0]->matrix[0] = 2;
-    make_translate_m(m->matrix, 10, 0, 0);
-    m->apply_matrix_to_children(nullptr);
-
-    // The mesh transform applies first, then the model's.
-    float p[3] = {1, 0, 0}, out[3];
-    multmatrix_v3r(out, m->meshes[0]->matrix, p);
-    EXPECT_FLOAT_EQ(out[0], 12);
-    float id[16];
-    makeIdentityMatrix(id);
-    EXPECT_TRUE(are_equal_m(m->matrix, id, 0));
-    // The first child receives the matrix, and resets it for the second.
-    EXPECT_FLOAT_EQ(first->meshes[0]->matrix[12], 10);
-    EXPECT_TRUE(are_equal_m(second->meshes[0]->matrix, id, 0));
-
-    float given[16];
-    make_translate_m(given, 0, 7, 0);
-    m->apply_matrix_to_children(given);
-    EXPECT_FLOAT_EQ(m->meshes[0]->matrix[13], 7);
-    EXPECT_TRUE(are_equal_m(given, id, 0));
-    delete m;
 }
 
 }  // namespace

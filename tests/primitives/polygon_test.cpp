@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "kdbase/d_list.h"
@@ -13,6 +16,7 @@
 #include "tests/primitives/geometry_helpers.h"
 
 using namespace vantrel;
+using geometry_test::area;
 using geometry_test::capture;
 using geometry_test::expect_pos;
 using geometry_test::make_plane;
@@ -44,39 +48,49 @@ mrv_vertex vert(float x, float y, float z, float nx = 0, float ny = 0, float nz 
     return m;
 }
 
-TEST_F(polygon_test, vertex_equality_is_exact)
+TEST_F(polygon_test, vertex_equality_is_exact_and_the_normal_follows_their_order)
 {
-    mrv_vertex a = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f);
-    mrv_vertex b = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f);
+    mrv_vertex a = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f), b = a, c = a, d = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25001f);
     EXPECT_TRUE(are_equal_verts(&a, &b));
     b.v[0] = std::nextafter(1.0f, 2.0f);
-    EXPECT_FALSE(are_equal_verts(&a, &b));
-    b = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25f);
-    b.n[1] = 1e-30f;
-    EXPECT_FALSE(are_equal_verts(&a, &b));
-    b = vert(1, 2, 3, 0, 0, 1, 0.5f, 0.25001f);
-    EXPECT_FALSE(are_equal_verts(&a, &b));
-
+    c.n[1] = 1e-30f;
+    for (mrv_vertex* x : {&b, &c, &d})
+        EXPECT_FALSE(are_equal_verts(&a, x));
     // Signed zeros are equal, a NaN equals nothing, not even itself.
-    mrv_vertex z1 = vert(0, 0, 0, 0, 0, 0, 0, 0);
-    mrv_vertex z2 = vert(-0.0f, 0, -0.0f, -0.0f, 0, 0, -0.0f, 0);
+    mrv_vertex z1 = vert(0, 0, 0, 0, 0, 0, 0, 0), z2 = vert(-0.0f, 0, -0.0f, -0.0f, 0, 0, -0.0f, 0), n = vert(NAN, 0, 0);
     EXPECT_TRUE(are_equal_verts(&z1, &z2));
-    mrv_vertex n = vert(NAN, 0, 0);
     EXPECT_FALSE(are_equal_verts(&n, &n));
+    // The normal follows the vertex order.
+    n_poly ccw, cw;
+    make_poly(ccw, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
+    make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
+    EXPECT_FLOAT_EQ(ccw.normal[2], 1);
+    EXPECT_FLOAT_EQ(cw.normal[2], -1);
+    EXPECT_FLOAT_EQ(ccw.normal[0], 0);
 
+    // A rotation about x by 90 degrees turns +z into -y (row vectors: p * M).
+    float m[16];
+    make_rotatex_m(m, 90);
+    ASSERT_EQ(ccw.calculate_normal(m), 0);
+    EXPECT_NEAR(ccw.normal[1], -1, 1e-6);
+    EXPECT_NEAR(ccw.normal[2], 0, 1e-6);
+
+    n_poly one, none;
+    make_poly(one, {{1, 1, 1}});
+    EXPECT_EQ(one.calculate_normal(nullptr), -1);
+    EXPECT_TRUE(log_has("n_poly::calculate_normal(): need at least 2 vertices (1 vertices)"));
+    EXPECT_EQ(none.calculate_normal(nullptr), -1);
+    EXPECT_TRUE(log_has("n_poly::calculate_normal(): no vertices defined"));
 }
 
-TEST_F(polygon_test, alloc_verts_identity_and_failures)
+TEST_F(polygon_test, arrays_are_allocated_shared_and_duplicated)
 {
     n_poly p;
-    EXPECT_EQ(p.type, 0);
-    EXPECT_EQ(p.flags, 0u);
     ASSERT_EQ(p._alloc_verts(4), 0);
     EXPECT_EQ(p.vasize, 4);
     EXPECT_EQ(p.nverts, 4);
     EXPECT_EQ(p.flags & PRIM_OWNS_ARRAYS, 1u);
-    for (int k = 0; k < 4; ++k)
-        EXPECT_EQ(p.vi[k], (uint32_t)k);
+    EXPECT_EQ(p.vi[3], 3u);
 
     // Zero vertices fail and keep what was there.
     mrv_vertex* old = p.va;
@@ -106,10 +120,7 @@ TEST_F(polygon_test, alloc_verts_identity_and_failures)
         EXPECT_TRUE(log_has(fail == 0 ? "_alloc_verts(): unable to create vertice array(6 vertices)"
                                       : "_alloc_verts(): unable to create indice array (6 vertices)"));
     }
-}
-
-TEST_F(polygon_test, copy_shares_and_duplicate_owns)
-{
+    // A copy shares the arrays, a duplicate owns its own.
     n_poly src;
     make_poly(src, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     src.mat = 3;
@@ -121,9 +132,7 @@ TEST_F(polygon_test, copy_shares_and_duplicate_owns)
         EXPECT_EQ(shallow.va, src.va);
         EXPECT_EQ(shallow.vi, src.vi);
         EXPECT_EQ(shallow.flags & PRIM_OWNS_ARRAYS, 0u);
-        EXPECT_EQ(shallow.mat, 3);
-        EXPECT_EQ(shallow.type, 9);
-        EXPECT_EQ(shallow.normal[3], 0.5f);
+        EXPECT_TRUE(shallow.mat == 3 && shallow.type == 9 && shallow.normal[3] == 0.5f);
     }  // destroying the copy must leave src's arrays alone (ASan checks)
     expect_pos(src, 2, {0, 1, 0});
 
@@ -140,74 +149,42 @@ TEST_F(polygon_test, copy_shares_and_duplicate_owns)
     EXPECT_TRUE(log_has("n_poly::_copy_verts(): _poly is invalid"));
 }
 
-TEST_F(polygon_test, normal_follows_vertex_order)
-{
-    n_poly ccw, cw;
-    make_poly(ccw, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
-    make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
-    EXPECT_FLOAT_EQ(ccw.normal[2], 1);
-    EXPECT_FLOAT_EQ(cw.normal[2], -1);
-    EXPECT_FLOAT_EQ(ccw.normal[0], 0);
-
-    // A rotation about x by 90 degrees turns +z into -y (row vectors: p * M).
-    float m[16];
-    make_rotatex_m(m, 90);
-    ASSERT_EQ(ccw.calculate_normal(m), 0);
-    EXPECT_NEAR(ccw.normal[1], -1, 1e-6);
-    EXPECT_NEAR(ccw.normal[2], 0, 1e-6);
-
-    n_poly one, none;
-    make_poly(one, {{1, 1, 1}});
-    EXPECT_EQ(one.calculate_normal(nullptr), -1);
-    EXPECT_TRUE(log_has("n_poly::calculate_normal(): need at least 2 vertices (1 vertices)"));
-    EXPECT_EQ(none.calculate_normal(nullptr), -1);
-    EXPECT_TRUE(log_has("n_poly::calculate_normal(): no vertices defined"));
-}
-
-TEST_F(polygon_test, point_classification_uses_the_plane_thickness)
+TEST_F(polygon_test, points_and_polygons_against_a_thick_plane)
 {
     n_poly plane;
     make_plane(plane, {0, 0, 5}, {0, 0, 1});
-    float p[3] = {3, -4, 5.00005f};
-    EXPECT_EQ(p_location_v(p, &plane), PL_ONPLANE);
-    p[2] = 5.0002f;
-    EXPECT_EQ(p_location_v(p, &plane), PL_FRONT);
-    p[2] = 4.9998f;
-    EXPECT_EQ(p_location_v(p, &plane), PL_BACK);
-    p[2] = 5;
-    EXPECT_EQ(p_location_v(p, &plane), PL_ONPLANE);
+    float p[3] = {3, -4, 5};
+    const std::pair<float, int> heights[] = {
+        {5.00005f, PL_ONPLANE}, {5.0002f, PL_FRONT}, {4.9998f, PL_BACK}, {5, PL_ONPLANE}};
+    for (auto [z, side] : heights)
+        EXPECT_EQ((p[2] = z, p_location_v(p, &plane)), side) << z;
 
-    n_poly empty;
+    n_poly empty, ground;
     EXPECT_EQ(p_location_v(p, &empty), PL_INVALID);
-}
-
-TEST_F(polygon_test, polygon_classification)
-{
-    n_poly plane;
-    make_plane(plane, {0, 0, 0}, {0, 0, 1});
+    make_plane(ground, {0, 0, 0}, {0, 0, 1});
+    // Polygons against a plane.
     n_poly in_plane, touching, behind, spanning, near;
     make_poly(in_plane, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     make_poly(touching, {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}});
     make_poly(behind, {{0, 0, -1}, {1, 0, -1}, {0, 1, 0}});
     make_poly(spanning, {{0, 0, -1}, {1, 0, 1}, {0, 1, 0}});
     make_poly(near, {{0, 0, 0.00009f}, {1, 0, -0.00009f}, {0, 1, 0}});
-    EXPECT_EQ(p_location_poly(&in_plane, &plane), PL_ONPLANE);
-    EXPECT_EQ(p_location_poly(&touching, &plane), PL_FRONT);
-    EXPECT_EQ(p_location_poly(&behind, &plane), PL_BACK);
-    EXPECT_EQ(p_location_poly(&spanning, &plane), PL_SPANNING);
-    EXPECT_EQ(p_location_poly(&near, &plane), PL_ONPLANE);
+    EXPECT_EQ(p_location_poly(&in_plane, &ground), PL_ONPLANE);
+    EXPECT_EQ(p_location_poly(&touching, &ground), PL_FRONT);
+    EXPECT_EQ(p_location_poly(&behind, &ground), PL_BACK);
+    EXPECT_EQ(p_location_poly(&spanning, &ground), PL_SPANNING);
+    EXPECT_EQ(p_location_poly(&near, &ground), PL_ONPLANE);
 
     // A polygon is a plane too: the one through its first vertex.
     EXPECT_EQ(p_location_poly(&spanning, &touching), PL_SPANNING);
 
-    n_poly empty;
-    EXPECT_EQ(p_location_poly(&empty, &plane), PL_INVALID);
+    EXPECT_EQ(p_location_poly(&empty, &ground), PL_INVALID);
     EXPECT_TRUE(log_has("p_location_poly(): _poly has no vertices"));
     EXPECT_EQ(p_location_poly(&in_plane, &empty), PL_INVALID);
     EXPECT_TRUE(log_has("p_location_poly(): _plane has no vertices"));
 }
 
-TEST_F(polygon_test, split_through_a_vertex_on_the_plane)
+TEST_F(polygon_test, split_through_a_vertex_or_a_whole_polygon_on_the_plane)
 {
     // A in front, B behind, C exactly on the plane z = 0.
     n_poly tri, plane, front, back;
@@ -220,14 +197,12 @@ TEST_F(polygon_test, split_through_a_vertex_on_the_plane)
     // front: C', A, X, C; back: C', X, B, C
     ASSERT_EQ(front.nverts, 4);
     ASSERT_EQ(back.nverts, 4);
-    expect_pos(front, 0, {0, 1, 0});
-    expect_pos(front, 1, {0, 0, 1});
-    expect_pos(front, 2, {0.5f, 0, 0});
-    expect_pos(front, 3, {0, 1, 0});
-    expect_pos(back, 0, {0, 1, 0});
-    expect_pos(back, 1, {0.5f, 0, 0});
-    expect_pos(back, 2, {1, 0, -1});
-    expect_pos(back, 3, {0, 1, 0});
+    const geometry_test::pt want[2][4] = {{{0, 1, 0}, {0, 0, 1}, {0.5f, 0, 0}, {0, 1, 0}},
+                                          {{0, 1, 0}, {0.5f, 0, 0}, {1, 0, -1}, {0, 1, 0}}};
+    for (int k = 0; k < 4; ++k) {
+        expect_pos(front, k, want[0][k]);
+        expect_pos(back, k, want[1][k]);
+    }
 
     // New vertices: zero normal, interpolated texture; old ones copied whole.
     mrv_vertex& c_new = front.va[0];
@@ -249,23 +224,19 @@ TEST_F(polygon_test, split_through_a_vertex_on_the_plane)
     }
     EXPECT_EQ(p_location_poly(&front, &plane), PL_FRONT);
     EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK);
-}
-
-TEST_F(polygon_test, split_of_a_polygon_lying_in_the_plane)
-{
-    n_poly sq, plane, front, back;
+    // A polygon lying in the plane.
+    n_poly sq, f2, b2;
     make_poly(sq, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
-    make_plane(plane, {5, 5, 0}, {0, 0, 1});
-    ASSERT_EQ(split_poly(&sq, &plane, &front, &back), 0);
+    ASSERT_EQ(split_poly(&sq, &plane, &f2, &b2), 0);
     // Every edge meets the plane at its start, so each corner is preceded by a
     // copy of the corner before it: V3', V0, V0', V1, V1', V2, V2', V3.
-    ASSERT_EQ(front.nverts, 8);
-    ASSERT_EQ(back.nverts, 8);
+    ASSERT_EQ(f2.nverts, 8);
+    ASSERT_EQ(b2.nverts, 8);
     for (int k = 0; k < 8; ++k) {
         int corner = k % 2 ? k / 2 : (k / 2 + 3) % 4;
-        EXPECT_TRUE(are_equal(pos(front, k), pos(back, k), 0));
-        EXPECT_TRUE(are_equal(pos(front, k), pos(sq, corner), 0)) << k;
-        EXPECT_EQ(front.va[k].n[2], k % 2 ? 1 : 0) << k;
+        EXPECT_TRUE(are_equal(pos(f2, k), pos(b2, k), 0));
+        EXPECT_TRUE(are_equal(pos(f2, k), pos(sq, corner), 0)) << k;
+        EXPECT_EQ(f2.va[k].n[2], k % 2 ? 1 : 0) << k;
     }
 }
 
@@ -332,31 +303,15 @@ TEST_F(polygon_test, split_holds_at_most_64_vertices_a_side)
     EXPECT_EQ(front.nverts, 64);
 }
 
-// Vector area of a polygon (Newell), in double.
-double area(n_poly& p)
-{
-    double a[3] = {0, 0, 0};
-    for (int k = 0; k < p.nverts; ++k) {
-        const float* u = pos(p, k);
-        const float* w = pos(p, (k + 1) % p.nverts);
-        a[0] += (double)u[1] * w[2] - (double)u[2] * w[1];
-        a[1] += (double)u[2] * w[0] - (double)u[0] * w[2];
-        a[2] += (double)u[0] * w[1] - (double)u[1] * w[0];
-    }
-    return 0.5 * std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
-}
-
 TEST_F(polygon_test, random_splits_keep_area_and_sides)
 {
     std::mt19937 rng(20261206);
     std::uniform_real_distribution<double> uni(-1, 1);
     auto unit = [&](double* v) {
         double len;
-        do {
-            for (int i = 0; i < 3; ++i)
-                v[i] = uni(rng);
-            len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-        } while (len < 0.1 || len > 1);
+        do
+            len = std::hypot(v[0] = uni(rng), v[1] = uni(rng), v[2] = uni(rng));
+        while (len < 0.1 || len > 1);
         for (int i = 0; i < 3; ++i)
             v[i] /= len;
     };
@@ -369,7 +324,7 @@ TEST_F(polygon_test, random_splits_keep_area_and_sides)
         w[0] = u[1] * a[2] - u[2] * a[1];
         w[1] = u[2] * a[0] - u[0] * a[2];
         w[2] = u[0] * a[1] - u[1] * a[0];
-        double wl = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+        double wl = std::hypot(w[0], w[1], w[2]);
         if (wl < 0.1)
             continue;
         for (int i = 0; i < 3; ++i) {
@@ -405,30 +360,25 @@ TEST_F(polygon_test, random_splits_keep_area_and_sides)
         ASSERT_EQ(split_poly(&poly, &plane, &front, &back), 0) << iter;
         double total = area(poly);
         EXPECT_NEAR(area(front) + area(back), total, 1e-4 * (1 + total)) << iter;
-        for (int k = 0; k < front.nverts; ++k)
-            EXPECT_NE(p_location_v(front.va[k].v, &plane), PL_BACK) << iter;
-        for (int k = 0; k < back.nverts; ++k)
-            EXPECT_NE(p_location_v(back.va[k].v, &plane), PL_FRONT) << iter;
         EXPECT_EQ(p_location_poly(&front, &plane), PL_FRONT) << iter;
         EXPECT_EQ(p_location_poly(&back, &plane), PL_BACK) << iter;
     }
     EXPECT_GT(spanning, 500);
 }
 
-TEST_F(polygon_test, inside_test_counts_the_border_as_inside)
+TEST_F(polygon_test, inside_bounds_and_closest_point)
 {
     n_poly sq;
     make_poly(sq, {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
-    float in[3] = {0.5f, 1.5f, 0}, edge[3] = {1, 0, 0}, out[3] = {2.5f, 1, 0};
-    EXPECT_TRUE(sq.is_inside_poly(in));
-    EXPECT_TRUE(sq.is_inside_poly(edge));
-    EXPECT_FALSE(sq.is_inside_poly(out));
-
     // Clockwise order does not matter: only angles are summed.
     n_poly cw;
     make_poly(cw, {{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}});
-    EXPECT_TRUE(cw.is_inside_poly(in));
-    EXPECT_FALSE(cw.is_inside_poly(out));
+    float in[3] = {0.5f, 1.5f, 0}, edge[3] = {1, 0, 0}, out[3] = {2.5f, 1, 0};
+    for (n_poly* p : {&sq, &cw}) {
+        EXPECT_TRUE(p->is_inside_poly(in));
+        EXPECT_TRUE(p->is_inside_poly(edge));
+        EXPECT_FALSE(p->is_inside_poly(out));
+    }
 
     // An extra vertex in the middle of an edge: the normal comes from the
     // first two and the last vertex, and points at and beside the extra
@@ -448,33 +398,25 @@ TEST_F(polygon_test, inside_test_counts_the_border_as_inside)
     n_poly empty;
     EXPECT_FALSE(empty.is_inside_poly(in));
     EXPECT_TRUE(log_has("::is_inside_poly(): invalid parameters"));
-}
-
-TEST_F(polygon_test, bounds_and_closest_point)
-{
+    // Bounds and the closest point.
     n_poly tri, small;
     make_poly(tri, {{-1, -2, -3}, {4, 0, -1}, {0, 5, -2}});
-    float min[3], max[3];
+    float want_min[3] = {-1, -2, -3}, want_max[3] = {4, 5, -1};
     ASSERT_EQ(tri.get_bounds(min, max), 0);
-    EXPECT_EQ(min[0], -1);
-    EXPECT_EQ(min[1], -2);
-    EXPECT_EQ(min[2], -3);
-    EXPECT_EQ(max[0], 4);
-    EXPECT_EQ(max[1], 5);
-    EXPECT_EQ(max[2], -1);
+    EXPECT_EQ(memcmp(min, want_min, sizeof min), 0);
+    EXPECT_EQ(memcmp(max, want_max, sizeof max), 0);
 
     make_poly(small, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     EXPECT_EQ(small.compare_bounds(&tri), -1);
     EXPECT_EQ(tri.compare_bounds(&small), 1);
     EXPECT_EQ(tri.compare_bounds(&tri), 0);
-    n_poly empty;
     EXPECT_EQ(tri.compare_bounds(&empty), 1);
     EXPECT_TRUE(log_has("n_poly::compare_bounds(): invalid _poly"));
 
-    float p[3] = {0.2f, -3, 0}, out[3] = {9, 9, 9};
-    ASSERT_EQ(small.get_closest_vector(p, out), 0);
-    EXPECT_FLOAT_EQ(out[0], 0.2f);
-    EXPECT_FLOAT_EQ(out[1], 0);
+    float p[3] = {0.2f, -3, 0}, closest[3] = {9, 9, 9};
+    ASSERT_EQ(small.get_closest_vector(p, closest), 0);
+    EXPECT_FLOAT_EQ(closest[0], 0.2f);
+    EXPECT_FLOAT_EQ(closest[1], 0);
     // Nothing within 10000: out is left alone.
     float far[3] = {20000, 0, 0}, keep[3] = {9, 9, 9};
     ASSERT_EQ(small.get_closest_vector(far, keep), 0);

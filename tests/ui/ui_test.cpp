@@ -61,7 +61,6 @@ TEST_F(ui_test, held_key_calls_back_in_order_and_active_elements_run_each_pass)
     platform_set_key_state('W', true);
     EXPECT_EQ(pass(), "PA");
     EXPECT_EQ(pass(), "HPA");
-    EXPECT_EQ(pass(), "HPA");
     platform_set_key_state('W', false);
     EXPECT_EQ(pass(), "RA");
     EXPECT_EQ(pass(), "A");

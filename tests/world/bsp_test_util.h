@@ -14,6 +14,7 @@
 #include "primitives/mesh.h"
 #include "primitives/poly_list.h"
 #include "tests/common/log_fixture.h"
+#include "tests/primitives/geometry_helpers.h"
 #include "world/bsp_portal.h"
 #include "world/bsp_local.h"
 #include "world/solid_bsp.h"
@@ -37,28 +38,14 @@ inline bool is_empty_leaf(bsp_index_t* b)
     return FLAG_ISSET(b->flags, BN_ISLEAF) && !FLAG_ISSET(b->flags, BN_ISSOLID);
 }
 
-inline double poly_area(n_poly* p)
-{
-    double sum[3] = {0, 0, 0};
-    const float* a = p->va[p->vi[0]].v;
-    for (int k = 1; k + 1 < p->nverts; ++k) {
-        const float* b = p->va[p->vi[k]].v;
-        const float* c = p->va[p->vi[k + 1]].v;
-        double u[3] = {(double)b[0] - a[0], (double)b[1] - a[1], (double)b[2] - a[2]};
-        double v[3] = {(double)c[0] - a[0], (double)c[1] - a[1], (double)c[2] - a[2]};
-        sum[0] += u[1] * v[2] - u[2] * v[1];
-        sum[1] += u[2] * v[0] - u[0] * v[2];
-        sum[2] += u[0] * v[1] - u[1] * v[0];
-    }
-    return std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]) / 2;
-}
+using geometry_test::area;
 
 inline double mesh_list_area(d_list* meshes)
 {
     double a = 0;
     for (d_node* n = meshes->first; n; n = n->next)
         for (int p = 0; p < mesh_at(n)->npolys; ++p)
-            a += poly_area(&mesh_at(n)->polys[p]);
+            a += area(mesh_at(n)->polys[p]);
     return a;
 }
 

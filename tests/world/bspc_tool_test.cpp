@@ -33,7 +33,7 @@ protected:
     std::string level(const std::string& name) { return vantrel_test::source_dir() + "/data/levels/" + name; }
 };
 
-TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
+TEST_F(bspc_tool_test, compiles_samples_and_exits_non_zero_with_the_reason_on_bad_input)
 {
     ASSERT_EQ(run(level("corridor.txt") + " --leaf 4 1 4 --svg \"" + path("plan.svg") + "\""), 0);
     EXPECT_NE(read_file("out.txt").find("point (4, 1, 4): leaf "), std::string::npos);
@@ -46,6 +46,17 @@ TEST_F(bspc_tool_test, compiles_a_sample_and_draws_its_plan)
 
     ASSERT_EQ(run(level("two_rooms.txt") + " --leaf -5 1 4"), 0);
     EXPECT_NE(read_file("out.txt").find("solid space"), std::string::npos);
+    // Bad input exits non-zero with the reason.
+    write_file("empty.txt", "");
+    EXPECT_EQ(run("\"" + path("empty.txt") + "\""), 1);
+    EXPECT_NE(read_file("err.txt").find("all polygons have been used as splitters"), std::string::npos);
+
+    EXPECT_EQ(run("\"" + path("missing.txt") + "\""), 1);
+    EXPECT_NE(read_file("err.txt").find("compilation failed"), std::string::npos);
+
+    EXPECT_EQ(run(""), 2);
+    EXPECT_EQ(run(level("two_rooms.txt") + " --leaf 1 x 2"), 2);
+    EXPECT_EQ(run(level("two_rooms.txt") + " --bogus"), 2);
 }
 
 // The plan draws the portals the tree has: as many as the summary counts, in
@@ -66,20 +77,6 @@ TEST_F(bspc_tool_test, the_plan_draws_the_portals_of_the_chosen_mode)
         EXPECT_EQ(drawn[literal], counted[literal]) << (literal ? "literal" : "sound");
     }
     EXPECT_NE(counted[0], counted[1]);
-}
-
-TEST_F(bspc_tool_test, bad_input_exits_non_zero_with_the_reason)
-{
-    write_file("empty.txt", "");
-    EXPECT_EQ(run("\"" + path("empty.txt") + "\""), 1);
-    EXPECT_NE(read_file("err.txt").find("all polygons have been used as splitters"), std::string::npos);
-
-    EXPECT_EQ(run("\"" + path("missing.txt") + "\""), 1);
-    EXPECT_NE(read_file("err.txt").find("compilation failed"), std::string::npos);
-
-    EXPECT_EQ(run(""), 2);
-    EXPECT_EQ(run(level("two_rooms.txt") + " --leaf 1 x 2"), 2);
-    EXPECT_EQ(run(level("two_rooms.txt") + " --bogus"), 2);
 }
 
 TEST_F(bspc_tool_test, check_vis_reports_misses_and_the_log_goes_only_where_asked)

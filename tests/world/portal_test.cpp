@@ -139,6 +139,19 @@ TEST_F(portal_test, indexed_portal_build_equals_the_plain_sweep_after_every_node
         ASSERT_EQ(leaves_of(pa), leaves_of(pb));
         ASSERT_TRUE(are_equal_polys(pa, pb));
     }
+    // A portal in solid space (a square parallel to the root's plane of a
+    // room, well behind it) leaves no fragment.
+    d_list box(1), frags(1);
+    load(box_room(0, 4, 0, 4, 0, 4), &box);
+    solid_bsp_t room;
+    ASSERT_EQ(build_tree(room, &box), 0);
+    bsp_portal_t sq;
+    ASSERT_EQ(sq.calculate(&room.root), 0);
+    for (int k = 0; k < 4; ++k)
+        for (int a = 0; a < 3; ++a)
+            sq.va[k].v[a] -= 5 * room.root.normal[a];
+    EXPECT_EQ(sq.clip(room.i_nodes, 0, &frags), -2);
+    EXPECT_EQ(frags.count, 0);
 }
 
 TEST_F(portal_test, cleanup_keeps_the_larger_twin_and_drops_equal_ones)
@@ -166,10 +179,7 @@ TEST_F(portal_test, cleanup_keeps_the_larger_twin_and_drops_equal_ones)
     m.insert(square(0, 0, 0, 3, {2, 4, 1}));
     EXPECT_EQ(remove_invalid_portals(&m), 2);
     EXPECT_EQ(m.count, 0);
-}
-
-TEST_F(portal_test, visible_leaves_are_listed_once_and_leaves_placed_by_their_centre)
-{
+    // Visible leaves are listed once, and leaves are placed by their centre.
     bsp_index_t leaf;
     EXPECT_EQ(leaf.add_visible_leaf(4), 0);
     EXPECT_EQ(leaf.add_visible_leaf(4), 0);
@@ -182,23 +192,6 @@ TEST_F(portal_test, visible_leaves_are_listed_once_and_leaves_placed_by_their_ce
     set_v(leaf.bbox.max, -1, 1, 1, 0);
     EXPECT_EQ(get_leaf_loc(&leaf, a), PL_BACK);
     delete a;
-}
-
-TEST_F(portal_test, a_portal_in_solid_space_leaves_no_fragment)
-{
-    d_list meshes(1);
-    load(box_room(0, 4, 0, 4, 0, 4), &meshes);
-    solid_bsp_t t;
-    ASSERT_EQ(build_tree(t, &meshes), 0);
-    // A square parallel to the root's plane, well behind it.
-    bsp_portal_t sq;
-    ASSERT_EQ(sq.calculate(&t.root), 0);
-    for (int k = 0; k < 4; ++k)
-        for (int a = 0; a < 3; ++a)
-            sq.va[k].v[a] -= 5 * t.root.normal[a];
-    d_list frags(1);
-    EXPECT_EQ(sq.clip(t.i_nodes, 0, &frags), -2);
-    EXPECT_EQ(frags.count, 0);
 }
 
 // The narrowing as written down: all planes made first, then applied in order.
@@ -248,7 +241,7 @@ TEST_F(portal_test, generator_narrowing_matches_the_plane_list)
     EXPECT_LT(visible, 290);
 }
 
-TEST_F(portal_test, bad_levels_fail_or_build_but_never_crash)
+TEST_F(portal_test, bad_levels_and_failed_allocations_never_crash_a_build)
 {
     std::string rooms = vantrel_levels::two_rooms_level();
     // A gap: the first wall polygon of room A goes missing.
@@ -273,10 +266,6 @@ TEST_F(portal_test, bad_levels_fail_or_build_but_never_crash)
         else
             EXPECT_NE(t.get_leaf_at_pos(inside), nullptr);
     }
-}
-
-TEST_F(portal_test, failed_allocations_anywhere_in_a_build_are_survived)
-{
     std::string text = vantrel_levels::two_rooms_level();
     set_log_priority(EL_MINOR);
     int n = 0, failures = 0;

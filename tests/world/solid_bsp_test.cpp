@@ -75,18 +75,7 @@ std::pair<int, int> where(d_list* meshes, n_poly* p)
     return {-1, -1};
 }
 
-TEST_F(solid_bsp_test, splitter_scores_follow_the_weights)
-{
-    // With the default weights: 3 front, 1 back, 1 split scores 2 + 8; all
-    // behind is punished hard.
-    EXPECT_EQ(_splitter_score(3, 1, 1), 10);
-    EXPECT_EQ(_splitter_score(0, 2, 0), 2502);
-    EXPECT_EQ(BSP_BALANCE_W(3), 3);
-    EXPECT_EQ(_splitter_score(3, 1, 1), 3 * 2 + 8);
-    BSP_BALANCE_W(1);
-}
-
-TEST_F(solid_bsp_test, flattened_plane_tests_agree_with_the_polygon_tests)
+TEST_F(solid_bsp_test, plane_tests_and_splitter_choice_match_the_plain_searches)
 {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> coord(-8, 8);
@@ -105,12 +94,9 @@ TEST_F(solid_bsp_test, flattened_plane_tests_agree_with_the_polygon_tests)
             x[a] = plane.va[0].v[a] + plane.normal[a] * (coord(rng) * 0.00003f) + (round % 3 == 0 ? coord(rng) : 0);
         ASSERT_EQ(fast.side(x), p_location_v(x, &plane)) << round;
     }
-}
-
-TEST_F(solid_bsp_test, select_splitter_matches_the_plain_search_on_random_soups)
-{
-    std::mt19937 rng(5);
-    std::uniform_int_distribution<int> coord(-4, 4);
+    // The flattened splitter search makes the choices of the plain one.
+    rng.seed(5);
+    coord = std::uniform_int_distribution<int>(-4, 4);
     for (int round = 0; round < 20; ++round) {
         std::string text;
         for (int m = 0; m < 4; ++m) {
@@ -135,9 +121,16 @@ TEST_F(solid_bsp_test, select_splitter_matches_the_plain_search_on_random_soups)
                 break;
         }
     }
+    // With the default weights: 3 front, 1 back, 1 split scores 2 + 8; all
+    // behind is punished hard.
+    EXPECT_EQ(_splitter_score(3, 1, 1), 10);
+    EXPECT_EQ(_splitter_score(0, 2, 0), 2502);
+    EXPECT_EQ(BSP_BALANCE_W(3), 3);
+    EXPECT_EQ(_splitter_score(3, 1, 1), 3 * 2 + 8);
+    BSP_BALANCE_W(1);
 }
 
-TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
+TEST_F(solid_bsp_test, convex_room_is_a_front_chain_and_bad_files_fail_with_a_reason)
 {
     d_list meshes(1);
     load(box_room(0, 10, 0, 4, 0, 8), &meshes);
@@ -159,16 +152,19 @@ TEST_F(solid_bsp_test, convex_room_is_a_front_chain_with_one_empty_leaf)
     EXPECT_EQ(t.get_leaf_at_pos(outside), nullptr);
     // On a node's plane the walk goes to the front.
     EXPECT_EQ(t.get_leaf_at_pos(on_wall), leaf);
-}
-
-TEST_F(solid_bsp_test, one_convex_room_fails_build_for_want_of_portals)
-{
-    solid_bsp_t t;
-    t.options.mode = BSP_MODE_LITERAL;
-    EXPECT_EQ(build_text(t, box_room(0, 10, 0, 4, 0, 8)), -1);
+    // Built whole, it fails for want of portals.
+    solid_bsp_t whole;
+    whole.options.mode = BSP_MODE_LITERAL;
+    EXPECT_EQ(build_text(whole, box_room(0, 10, 0, 4, 0, 8)), -1);
     EXPECT_TRUE(log_has("nmeshes=1 balance=5 nodes=13 empty=1 solid=6"));
     EXPECT_TRUE(log_has("portals=0"));
     EXPECT_TRUE(log_has("_build_pvs(): leaf"));
+    // Empty and broken files fail with a reason.
+    solid_bsp_t a, b, c;
+    EXPECT_EQ(build_text(a, ""), -1);
+    EXPECT_TRUE(log_has("_build_solid_bsp(): all polygons have been used as splitters"));
+    EXPECT_EQ(b.build((char*)path("missing.txt").c_str()), -1);
+    EXPECT_EQ(build_text(c, "v 1 2\n[poly]\nv x y z\n\x01\x02[end mesh]\nt\n"), -1);
 }
 
 TEST_F(solid_bsp_test, grid_tree_invariants)
@@ -198,7 +194,7 @@ TEST_F(solid_bsp_test, grid_tree_invariants)
             mesh_t* mesh = t.meshes[b->meshes[m]];
             for (int p = 0; p < mesh->npolys; ++p) {
                 n_poly* poly = &mesh->polys[p];
-                leaf_area += poly_area(poly);
+                leaf_area += area(*poly);
                 ++leaf_polys;
                 for (auto& [plane, front] : above) {
                     bsp_index_t* pl = t.i_nodes[plane];
@@ -225,15 +221,6 @@ TEST_F(solid_bsp_test, grid_tree_invariants)
             EXPECT_EQ(t.get_leaf_at_pos(wall), nullptr) << i << "," << j;
         }
     }
-}
-
-TEST_F(solid_bsp_test, empty_and_broken_files_fail_with_a_reason)
-{
-    solid_bsp_t a, b, c;
-    EXPECT_EQ(build_text(a, ""), -1);
-    EXPECT_TRUE(log_has("_build_solid_bsp(): all polygons have been used as splitters"));
-    EXPECT_EQ(b.build((char*)path("missing.txt").c_str()), -1);
-    EXPECT_EQ(build_text(c, "v 1 2\n[poly]\nv x y z\n\x01\x02[end mesh]\nt\n"), -1);
 }
 
 TEST_F(solid_bsp_test, replace_moves_ownership_and_copy_shares)

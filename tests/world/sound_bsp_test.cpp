@@ -3,7 +3,6 @@
 // many-sided polygons, and the literal mode's misses that the checker finds.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <filesystem>
 #include <random>
@@ -65,7 +64,7 @@ protected:
     }
 };
 
-TEST_F(sound_bsp_test, every_level_compiles_with_no_missed_sightline)
+TEST_F(sound_bsp_test, every_level_and_a_many_sided_tower_compile_with_no_missed_sightline)
 {
     const double far[3] = {29000, -3000, -29500};
     {
@@ -90,6 +89,29 @@ TEST_F(sound_bsp_test, every_level_compiles_with_no_missed_sightline)
         ASSERT_EQ(t.build((char*)f.c_str()), 0) << f;
         expect_sound(t, f);
     }
+    // A round tower of 100 sides: the walls cut the floor and ceiling into
+    // halves of more than 64 points.
+    std::string floor = "[poly]\n", ceiling = "[poly]\n", walls;
+    char b[160];
+    for (int k = 0; k < 100; ++k) {
+        double a0 = 2 * M_PI * k / 100, a1 = 2 * M_PI * (k + 1) / 100;
+        double x0 = 3000 + 20 * cos(a0), z0 = 2000 + 20 * sin(a0), x1 = 3000 + 20 * cos(a1), z1 = 2000 + 20 * sin(a1);
+        snprintf(b, sizeof b, "v %.6f 0 %.6f\n", x0, 4000 - z0);  // the floor in the opposite turn, facing up
+        floor += b;
+        snprintf(b, sizeof b, "v %.6f 6 %.6f\n", x0, z0);
+        ceiling += b;
+        snprintf(b, sizeof b, "[poly]\nv %.6f 0 %.6f\nv %.6f 0 %.6f\nv %.6f 6 %.6f\nv %.6f 6 %.6f\n[end poly]\n", x0, z0,
+                 x1, z1, x1, z1, x0, z0);
+        walls += b;
+    }
+    // A pillar in the middle, facing outwards, makes the tower more than one leaf.
+    std::string pillar = box_room(3001, 2999, -1, 7, 1999, 2001);
+    pillar = pillar.substr(7, pillar.size() - 7 - 11);
+    std::string text = "[mesh]\n" + floor + "[end poly]\n" + ceiling + "[end poly]\n" + walls + pillar + "[end mesh]\n";
+    solid_bsp_t t;
+    ASSERT_EQ(build_text(t, text), 0);
+    EXPECT_GT(t.stats.empty, 1);
+    expect_sound(t, "tower");
 }
 
 TEST_F(sound_bsp_test, placement_changes_neither_the_tree_nor_the_soundness)
@@ -107,9 +129,19 @@ TEST_F(sound_bsp_test, placement_changes_neither_the_tree_nor_the_soundness)
             EXPECT_NEAR(t.nportals, t0.nportals, t0.nportals / 100.0) << s[0] << " " << r[0];
             expect_sound(t, "grid at " + std::to_string(s[0]) + " turned " + std::to_string(r[0]), 200);
         }
+    // Both search modes with one or two workers stay sound.
+    std::string turned = moved(vantrel_levels::grid_level(3, 3), 0.4, 0.1, shifts[0]);
+    for (int search : {BSP_SEARCH_BOUNDED, BSP_SEARCH_FULL})
+        for (int threads : {1, 2}) {
+            solid_bsp_t t;
+            t.options.search = search;
+            t.options.threads = threads;
+            ASSERT_EQ(build_text(t, turned), 0);
+            expect_sound(t, "search " + std::to_string(search) + " threads " + std::to_string(threads));
+        }
 }
 
-TEST_F(sound_bsp_test, sealed_pocket_sees_nothing_and_is_warned)
+TEST_F(sound_bsp_test, sealed_pockets_are_warned_and_literal_misses_found)
 {
     std::string text = vantrel_levels::two_rooms_level() + box_room(22, 26, 0, 3, 0, 4);
     solid_bsp_t t;
@@ -122,60 +154,15 @@ TEST_F(sound_bsp_test, sealed_pocket_sees_nothing_and_is_warned)
     EXPECT_EQ(pocket->visible_leafs.count, 0);
     EXPECT_GT(t.get_leaf_at_pos(in_room)->visible_leafs.count, 0);
     expect_sound(t, "two rooms and a pocket");
-}
-
-// A round tower of 100 sides: the walls cut the floor and ceiling into
-// halves of more than 64 points.
-TEST_F(sound_bsp_test, many_sided_polygons_are_split)
-{
-    const int sides = 100;
-    const double pi = 3.14159265358979323846;
-    std::string floor = "[poly]\n", ceiling = "[poly]\n", walls;
-    char b[160];
-    for (int k = 0; k < sides; ++k) {
-        double a0 = 2 * pi * k / sides, a1 = 2 * pi * (k + 1) / sides;
-        snprintf(b, sizeof b, "v %.6f 0 %.6f\n", 3000 + 20 * cos(-a0), 2000 + 20 * sin(-a0));
-        floor += b;
-        snprintf(b, sizeof b, "v %.6f 6 %.6f\n", 3000 + 20 * cos(a0), 2000 + 20 * sin(a0));
-        ceiling += b;
-        double x0 = 3000 + 20 * cos(a0), z0 = 2000 + 20 * sin(a0), x1 = 3000 + 20 * cos(a1), z1 = 2000 + 20 * sin(a1);
-        snprintf(b, sizeof b, "[poly]\nv %.6f 0 %.6f\nv %.6f 0 %.6f\nv %.6f 6 %.6f\nv %.6f 6 %.6f\n[end poly]\n", x0, z0,
-                 x1, z1, x1, z1, x0, z0);
-        walls += b;
-    }
-    // A pillar in the middle, facing outwards, makes the tower more than one leaf.
-    std::string pillar = box_room(3001, 2999, -1, 7, 1999, 2001);
-    pillar = pillar.substr(7, pillar.size() - 7 - 11);
-    std::string text = "[mesh]\n" + floor + "[end poly]\n" + ceiling + "[end poly]\n" + walls + pillar + "[end mesh]\n";
-    solid_bsp_t t;
-    ASSERT_EQ(build_text(t, text), 0);
-    EXPECT_GT(t.stats.empty, 1);
-    expect_sound(t, "tower");
-}
-
-TEST_F(sound_bsp_test, the_checker_finds_what_the_literal_mode_misses)
-{
-    solid_bsp_t t;
-    t.options.mode = BSP_MODE_LITERAL;
-    ASSERT_EQ(t.build((char*)level("two_rooms.txt").c_str()), 0);
+    // The checker finds what the literal mode misses.
+    solid_bsp_t lit;
+    lit.options.mode = BSP_MODE_LITERAL;
+    ASSERT_EQ(lit.build((char*)level("two_rooms.txt").c_str()), 0);
     bsp_vis_check_t vc;
-    ASSERT_EQ(bsp_check_vis(&t, 400, 7, &vc), 0);
+    ASSERT_EQ(bsp_check_vis(&lit, 400, 7, &vc), 0);
     EXPECT_GT(vc.missed, 0);
-    ASSERT_NE(t.get_leaf_at_pos(vc.example[0].a), nullptr);
-    EXPECT_FALSE(sees(t.get_leaf_at_pos(vc.example[0].a), vc.example[0].leaf_b));
-}
-
-TEST_F(sound_bsp_test, search_modes_and_worker_counts_all_stay_sound)
-{
-    std::string text = moved(vantrel_levels::grid_level(3, 3), 0.4, 0.1, std::array<double, 3>{2000, 0, 1000}.data());
-    for (int search : {BSP_SEARCH_BOUNDED, BSP_SEARCH_FULL})
-        for (int threads : {1, 2}) {
-            solid_bsp_t t;
-            t.options.search = search;
-            t.options.threads = threads;
-            ASSERT_EQ(build_text(t, text), 0);
-            expect_sound(t, "search " + std::to_string(search) + " threads " + std::to_string(threads));
-        }
+    ASSERT_NE(lit.get_leaf_at_pos(vc.example[0].a), nullptr);
+    EXPECT_FALSE(sees(lit.get_leaf_at_pos(vc.example[0].a), vc.example[0].leaf_b));
 }
 
 // The flow's shortcuts only ever add: every pair the exhaustive flow finds

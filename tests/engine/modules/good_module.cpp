@@ -16,10 +16,6 @@ public:
     {
         strcpy(name, "good");
         empty();
-        make_visible();
-    }
-    void make_visible()
-    {
         stride = (int)sizeof(good_module_t);
         runs_v.set_storage(&runs, sizeof runs);
         add(&runs_v, "runs", r_int, 1);

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <vector>
 
 #include "kdbase/mem_collector.h"
 #include "mediaman/cds/cds.h"
@@ -73,15 +71,11 @@ protected:
     void SetUp() override
     {
         log_test::SetUp();
-        char buf[4096];
-        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
-        old_cwd = buf;
+        io = prepare(c);
     }
     void TearDown() override
     {
         mc_fail_after(-1);
-        if (chdir(old_cwd.c_str()) != 0)
-            ADD_FAILURE() << "cannot return to " << old_cwd;
         log_test::TearDown();
     }
 
@@ -96,24 +90,17 @@ protected:
     }
 
     // Opening leaves the lists owning nothing: these make the container own
-    // what it reads from a file of the test directory (written first from
-    // bytes when given).
-    int open(cds& c, const char* name, const std::string& bytes = "")
+    // what it reads (all of it with load) from a file of the test directory
+    // (written first from bytes when given).
+    int open(cds& into, const char* name, const std::string& bytes = "", bool all = false)
     {
         if (!bytes.empty())
             write_file(name, bytes);
-        int r = c.open(path(name).c_str());
-        c.delete_type_objects();
+        int r = all ? into.load(path(name).c_str()) : into.open(path(name).c_str());
+        into.delete_type_objects();
         return r;
     }
-    int load(cds& c, const char* name, const std::string& bytes = "")
-    {
-        if (!bytes.empty())
-            write_file(name, bytes);
-        int r = c.load(path(name).c_str());
-        c.delete_type_objects();
-        return r;
-    }
+    int load(cds& into, const char* name, const std::string& bytes = "") { return open(into, name, bytes, true); }
 
     static test_obj* add_test(test_io* io, const char* name, int value, group_t* parent)
     {
@@ -133,56 +120,64 @@ protected:
         return nullptr;
     }
 
-    std::string old_cwd;
+    // Deletes what the container holds: opening another file forgets it.
+    void delete_objects()
+    {
+        for (int i = 0; c.types[i]; ++i)
+            c.types[i]->objects.delete_nodes();
+    }
+
+    cds c;  // knows the TEST type, read by io
+    test_io* io = nullptr;
 };
 
 TEST_F(cds_test, writes_the_golden_container_byte_for_byte)
 {
     write_file("x.tga", tga);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir);  // the entry names a file of the current directory
     {
-        cds c;
-        test_io* io = prepare(c);
-        c.objects.insert(KD_NEW groupable_t);  // the CDSI marker
-        cds_group_t* a = c.add_group("a");
-        cds_group_t* b = c.add_group("b");
-        cds_group_t* tex = c.add_group("tex");
+        cds w;
+        test_io* wio = prepare(w);
+        w.objects.insert(KD_NEW groupable_t);  // the CDSI marker
+        cds_group_t* a = w.add_group("a");
+        cds_group_t* b = w.add_group("b");
+        cds_group_t* tex = w.add_group("tex");
         b->parent = a;
         chunk_entry_t* e = KD_NEW chunk_entry_t;
         e->set_name("x.tga");
         e->parent = tex;
-        c.chunk_file.objects.insert(e);
-        add_test(io, "t", 7, nullptr);
-        ASSERT_EQ(c.create(path("out.cds").c_str()), 0);
+        w.chunk_file.objects.insert(e);
+        add_test(wio, "t", 7, nullptr);
+        ASSERT_EQ(w.create(path("out.cds").c_str()), 0);
         EXPECT_EQ(a->size, 10);
         EXPECT_EQ(b->size, 0);
     }
+    std::filesystem::current_path(here);
     EXPECT_EQ(read_file("out.cds"), golden());
 }
 
-TEST_F(cds_test, reads_the_golden_container_back)
+TEST_F(cds_test, reads_the_golden_container_back_and_searches_on_from_its_empty_group)
 {
     std::string g = golden();
     write_file("in.cds", g);
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(load(c, "in.cds"), 0);
     EXPECT_EQ(c.curr_group, nullptr);
 
     ASSERT_EQ(c.chunk_grou.objects.count, 3);
-    cds_group_t* a = group_named(c, "a");
-    cds_group_t* b = group_named(c, "b");
+    const struct {
+        const char* name;
+        long start, size;
+        const char* parent;
+    } groups[] = {{"a", 19, 10, nullptr}, {"b", 29, 0, "a"}, {"tex", 41, 14 + (long)tga.size(), nullptr}};
+    for (const auto& w : groups) {
+        cds_group_t* grp = group_named(c, w.name);
+        ASSERT_NE(grp, nullptr) << w.name;
+        EXPECT_EQ(grp->start, w.start) << w.name;
+        EXPECT_EQ(grp->size, w.size) << w.name;
+        EXPECT_EQ(grp->parent, w.parent ? group_named(c, w.parent) : nullptr) << w.name;
+    }
     cds_group_t* tex = group_named(c, "tex");
-    ASSERT_TRUE(a && b && tex);
-    EXPECT_EQ(a->start, 19);
-    EXPECT_EQ(a->size, 10);
-    EXPECT_EQ(a->parent, nullptr);
-    EXPECT_EQ(b->start, 29);
-    EXPECT_EQ(b->size, 0);
-    EXPECT_EQ(b->parent, a);
-    EXPECT_EQ(tex->start, 41);
-    EXPECT_EQ(tex->size, 14 + (long)tga.size());
-    EXPECT_EQ(tex->parent, nullptr);
 
     ASSERT_EQ(c.chunk_file.objects.count, 1);
     chunk_entry_t* e = c._get_file_entry("/tex/x.tga");
@@ -208,29 +203,30 @@ TEST_F(cds_test, reads_the_golden_container_back)
 
     EXPECT_EQ(c.open_file(f, "/x.tga"), -1);
     EXPECT_TRUE(log_has("unable to find /x.tga"));
+
+    // The entries read name their paths inside the container, not files on
+    // disk: without them the rest writes back unchanged, the longer old
+    // contents gone.
+    c.chunk_file.objects.delete_nodes();
+    ASSERT_EQ(c.write_all(), 0);
+    EXPECT_EQ(read_file("in.cds"),
+              hdr("GROU", 10, "a") + hdr("GROU", 0, "b") + hdr("GROU", 0, "tex") + test_chunk("t", 7));
+    // The golden container's /a/b is an empty group: a search from it goes on to
+    // the end of the file, and finds nothing within it with CDS_GROUP_ONLY.
+    delete_objects();
+    write_file("in.cds", golden());
+    ASSERT_EQ(open(c, "in.cds"), 0);
+    ASSERT_EQ(c.read_chunk("x.tga", CDS_IN_GROUP, "/a/b", 0), 0);
+    EXPECT_NE(c._get_file_entry("/tex/x.tga"), nullptr);
+    ASSERT_EQ(c.read_chunk(0u, CDS_IN_GROUP, "/a/b", 0), 0);
+    EXPECT_STREQ(c.curr_group->name, "tex");
+    ASSERT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", 0), 0);
+    EXPECT_EQ(io->objects.count, 1);
+    EXPECT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", CDS_GROUP_ONLY), -1);
 }
 
-TEST_F(cds_test, opening_forgets_earlier_objects_and_owns_nothing)
+TEST_F(cds_test, read_chunk_by_number_counts_group_headers_by_name_follows_paths_opening_forgets)
 {
-    cds c;
-    test_io* io = prepare(c);
-    ASSERT_EQ(load(c, "a.cds", test_chunk("a", 1)), 0);
-    ASSERT_EQ(io->objects.count, 1);
-    test_obj* earlier = static_cast<test_obj*>(io->objects.first->object);
-    ASSERT_EQ(c.open(path("a.cds").c_str()), 0);
-    EXPECT_EQ(io->objects.count, 0);
-    EXPECT_EQ(earlier->value, 1);  // forgotten, not deleted
-    delete earlier;
-    for (int i = 0; c.types[i]; ++i)
-        EXPECT_EQ(c.types[i]->objects.delete_elements, 0) << i;
-    ASSERT_EQ(c.read_all(), 0);
-    c.delete_type_objects();  // what was read now dies with the container
-}
-
-TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
-{
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(open(c, "n.cds", hdr("GROU", 14, "a") + test_chunk("m", 5) + test_chunk("r", 6)), 0);
 
     ASSERT_EQ(c.read_chunk(0u, CDS_IN_FILE, nullptr, 0), 0);
@@ -254,15 +250,11 @@ TEST_F(cds_test, read_chunk_by_number_counts_group_headers)
     EXPECT_TRUE(log_has("chunk 3 not found"));
     EXPECT_EQ(c.read_chunk((unsigned int)-1, CDS_IN_FILE, nullptr, 0), -1);
     EXPECT_TRUE(log_has("chunk -1 not found"));
-}
+    delete_objects();
 
-TEST_F(cds_test, read_chunk_by_name_and_path)
-{
-    // /a holds /a/inner (holding m = 1) and its own m = 2; r = 3 is outside.
+    // By name and path: /a holds /a/inner (holding m = 1) and its own m = 2; r = 3 is outside.
     std::string inner = hdr("GROU", 14, "inner") + test_chunk("m", 1);
     std::string a = inner + test_chunk("m", 2);
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(open(c, "p.cds", hdr("GROU", (int32_t)a.size(), "a") + a + test_chunk("r", 3)), 0);
 
     ASSERT_EQ(c.read_chunk("m", CDS_IN_FILE, nullptr, 0), 0);
@@ -288,37 +280,26 @@ TEST_F(cds_test, read_chunk_by_name_and_path)
     EXPECT_EQ(static_cast<test_obj*>(io->objects.last->object)->value, 1);
     EXPECT_EQ(c.read_chunk("zz", CDS_IN_GROUP, "relative", 0), -1);
     EXPECT_TRUE(log_has("zz: not found"));
-}
 
-// A file cut at any byte reads up to the cut: nothing kept claims bytes past
-// it, and a warning names the offset of what was cut (none when the file ends
-// between whole chunks).
-TEST_F(cds_test, truncation_at_every_byte_keeps_only_what_the_file_holds)
-{
-    std::string g = golden();
-    const size_t tex_end = 41 + 14 + tga.size(), whole[] = {0, 9, 29, tex_end, g.size()};
-    for (size_t len = 0; len <= g.size(); ++len) {
-        SCOPED_TRACE(testing::Message() << "length " << len);
-        write_file("t.cds", g.substr(0, len));
-        clear_log();
-        cds c;
-        test_io* io = prepare(c);
-        EXPECT_EQ(load(c, "t.cds"), 0);
-        EXPECT_EQ(log_has(" at byte "), std::count(std::begin(whole), std::end(whole), len) == 0);
-        for (d_node* n = c.chunk_grou.objects.first; n; n = n->next) {
-            cds_group_t* grp = static_cast<cds_group_t*>(n->object);
-            EXPECT_LE(grp->start + grp->size, (long)len);
-        }
-        chunk_entry_t* e = c._get_file_entry("/tex/x.tga");
-        EXPECT_EQ(e != nullptr, len >= tex_end);
-        EXPECT_EQ(io->objects.count, len == g.size() ? 1 : 0);
-    }
+    // Opening forgets earlier objects and owns nothing.
+    delete_objects();
+    ASSERT_EQ(load(c, "a.cds", test_chunk("a", 1)), 0);
+    ASSERT_EQ(io->objects.count, 1);
+    test_obj* earlier = static_cast<test_obj*>(io->objects.first->object);
+    ASSERT_EQ(c.open(path("a.cds").c_str()), 0);
+    EXPECT_EQ(io->objects.count, 0);
+    EXPECT_EQ(earlier->value, 1);  // forgotten, not deleted
+    delete earlier;
+    for (int i = 0; c.types[i]; ++i)
+        EXPECT_EQ(c.types[i]->objects.delete_elements, 0) << i;
+    ASSERT_EQ(c.read_all(), 0);
+    c.delete_type_objects();  // what was read now dies with the container
 }
 
 // Unknown types are skipped. Chunks that claim bytes the file does not have are dropped with a warning
 // and reading ends there with 0; malformed ones fail with the read error,
 // "read error on <file> at byte <offset>", the reason on a line of its own.
-TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail)
+TEST_F(cds_test, chunks_claiming_bytes_not_there_and_every_cut_are_dropped_malformed_ones_and_overreads_fail)
 {
     struct {
         std::string bytes;
@@ -344,47 +325,52 @@ TEST_F(cds_test, chunks_claiming_bytes_not_there_are_dropped_malformed_ones_fail
         SCOPED_TRACE(k.message);
         write_file("h.cds", k.bytes);
         clear_log();
-        cds c;
-        test_io* io = prepare(c);
-        EXPECT_EQ(load(c, "h.cds"), k.result);
+        cds t;
+        test_io* tio = prepare(t);
+        EXPECT_EQ(load(t, "h.cds"), k.result);
         EXPECT_TRUE(log_has(k.message));
-        EXPECT_EQ(io->objects.count, k.kept);
-        EXPECT_EQ(c.chunk_file.objects.count, 0);
+        EXPECT_EQ(tio->objects.count, k.kept);
+        EXPECT_EQ(t.chunk_file.objects.count, 0);
         if (&k == &cases[0]) {  // the read error line, then its reason
             EXPECT_TRUE(log_has("read error on " + path("h.cds") + " at byte 14"));
             EXPECT_FALSE(log_has("at byte 14: "));
         }
-        EXPECT_EQ(c.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1);
+        EXPECT_EQ(t.read_chunk("zz", CDS_IN_FILE, nullptr, 0), -1);
     }
     // The chunk searched for is cut short: it cannot be read.
-    cds c;
-    prepare(c);
     ASSERT_EQ(open(c, "s.cds", test_chunk("a", 1) + hdr("TEST", 4, "b") + "xy"), 0);
     EXPECT_EQ(c.read_chunk("b", CDS_IN_FILE, nullptr, 0), -1);
+    // A reader that reads past its chunk fails the read.
+    io->overread = true;
+    EXPECT_EQ(load(c, "o.cds", test_chunk("a", 1) + test_chunk("b", 2)), -1);
+    EXPECT_TRUE(log_has("read error on"));
+    EXPECT_TRUE(log_has("read past the chunk's end"));
+    // A file cut at any byte reads up to the cut: nothing kept claims bytes past
+    // it, and a warning names the offset of what was cut (none when the file ends
+    // between whole chunks).
+    std::string g = golden();
+    const size_t tex_end = 41 + 14 + tga.size(), whole[] = {0, 9, 29, tex_end, g.size()};
+    for (size_t len = 0; len <= g.size(); ++len) {
+        SCOPED_TRACE(testing::Message() << "length " << len);
+        write_file("t.cds", g.substr(0, len));
+        clear_log();
+        cds t;
+        test_io* tio = prepare(t);
+        EXPECT_EQ(load(t, "t.cds"), 0);
+        EXPECT_EQ(log_has(" at byte "), std::count(std::begin(whole), std::end(whole), len) == 0);
+        for (d_node* n = t.chunk_grou.objects.first; n; n = n->next) {
+            cds_group_t* grp = static_cast<cds_group_t*>(n->object);
+            EXPECT_LE(grp->start + grp->size, (long)len);
+        }
+        chunk_entry_t* e = t._get_file_entry("/tex/x.tga");
+        EXPECT_EQ(e != nullptr, len >= tex_end);
+        EXPECT_EQ(tio->objects.count, len == g.size() ? 1 : 0);
+    }
 }
 
-// The golden container's /a/b is an empty group: a search from it goes on to
-// the end of the file, and finds nothing within it with CDS_GROUP_ONLY.
-TEST_F(cds_test, a_search_from_an_empty_group_scans_on_to_the_end)
-{
-    write_file("in.cds", golden());
-    cds c;
-    test_io* io = prepare(c);
-    ASSERT_EQ(open(c, "in.cds"), 0);
-    ASSERT_EQ(c.read_chunk("x.tga", CDS_IN_GROUP, "/a/b", 0), 0);
-    EXPECT_NE(c._get_file_entry("/tex/x.tga"), nullptr);
-    ASSERT_EQ(c.read_chunk(0u, CDS_IN_GROUP, "/a/b", 0), 0);
-    EXPECT_STREQ(c.curr_group->name, "tex");
-    ASSERT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", 0), 0);
-    EXPECT_EQ(io->objects.count, 1);
-    EXPECT_EQ(c.read_chunk("t", CDS_IN_GROUP, "/a/b", CDS_GROUP_ONLY), -1);
-}
-
-TEST_F(cds_test, an_id_of_254_characters_is_the_longest)
+TEST_F(cds_test, ids_of_254_characters_and_deeply_nested_groups_read_and_write_back)
 {
     std::string id(254, 'k');
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(load(c, "k.cds", test_chunk(id, 3)), 0);
     EXPECT_EQ(std::string(static_cast<test_obj*>(io->objects.first->object)->name), id);
 
@@ -393,16 +379,13 @@ TEST_F(cds_test, an_id_of_254_characters_is_the_longest)
     io->objects.remove(0);
     ASSERT_EQ(c.create(path("w.cds").c_str()), 0);
     EXPECT_EQ(read_file("w.cds"), test_chunk(std::string(254, 'w'), 1));
-}
+    delete_objects();
 
-TEST_F(cds_test, deeply_nested_groups_read_and_close)
-{
+    // Deeply nested groups read and close.
     const int depth = 2000;
     std::string body = test_chunk("leaf", 9);
     for (int i = depth - 1; i >= 0; --i)
         body = hdr("GROU", (int32_t)body.size(), "g" + std::to_string(i)) + body;
-    cds c;
-    test_io* io = prepare(c);
     ASSERT_EQ(load(c, "deep.cds", body + test_chunk("after", 1)), 0);
     ASSERT_EQ(io->objects.count, 2);
     test_obj* leaf = static_cast<test_obj*>(io->objects.first->object);
@@ -414,21 +397,9 @@ TEST_F(cds_test, deeply_nested_groups_read_and_close)
     EXPECT_EQ(read_file("deep2.cds"), read_file("deep.cds"));
 }
 
-TEST_F(cds_test, a_reader_that_reads_past_its_chunk_fails)
-{
-    cds c;
-    test_io* io = prepare(c);
-    io->overread = true;
-    EXPECT_EQ(load(c, "o.cds", test_chunk("a", 1) + test_chunk("b", 2)), -1);
-    EXPECT_TRUE(log_has("read error on"));
-    EXPECT_TRUE(log_has("read past the chunk's end"));
-}
-
-TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)
+TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched_and_name_cycles_are_refused)
 {
     // Enough chunks for the size fields to span many blocks of the file.
-    cds c;
-    test_io* io = prepare(c);
     cds_group_t* outer = c.add_group("outer");
     cds_group_t* inner = c.add_group("inner");
     inner->parent = outer;
@@ -455,12 +426,8 @@ TEST_F(cds_test, sizes_come_out_the_same_however_they_are_patched)
     ASSERT_EQ(c.create(path("mixed.cds").c_str()), 0);
     mc_fail_after(-1);
     EXPECT_EQ(read_file("mixed.cds"), expect);
-}
 
-TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
-{
-    cds c;
-    prepare(c);
+    // A cycle of group names is refused.
     cds_group_t* r = c.add_group("r");
     cds_group_t* x = create_cds_group("x");
     cds_group_t* r2 = create_cds_group("r");
@@ -472,47 +439,18 @@ TEST_F(cds_test, write_all_refuses_a_cycle_of_group_names)
     EXPECT_TRUE(log_has("write_all(): group r is nested inside itself"));
 }
 
-TEST_F(cds_test, rewriting_a_loaded_container_keeps_its_bytes)
-{
-    write_file("x.tga", tga);
-    std::string g = golden();
-    write_file("in.cds", g);
-    cds c;
-    prepare(c);
-    ASSERT_EQ(load(c, "in.cds"), 0);
-    // The entries read name their paths inside the container, not files on
-    // disk: take them out, the rest writes back unchanged.
-    c.chunk_file.objects.delete_nodes();
-    ASSERT_EQ(c.write_all(), 0);
-    std::string expect = hdr("GROU", 10, "a") + hdr("GROU", 0, "b") +
-                         hdr("GROU", 0, "tex") + test_chunk("t", 7);
-    EXPECT_EQ(read_file("in.cds"), expect);  // the longer old contents are gone
-}
-
+// The outer container puts a chunk before the embedded one.
 TEST_F(cds_test, an_embedded_container_opens_inside_its_container)
 {
-    write_file("x.tga", tga);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    for (const char* name : {"x.tga", "inner.cds"}) {
-        cds c;
-        test_io* io = prepare(c);
-        chunk_entry_t* e = KD_NEW chunk_entry_t;
-        e->set_name(name);
-        c.chunk_file.objects.insert(e);
-        // The outer container puts a chunk before the embedded one.
-        if (strcmp(name, "inner.cds") == 0)
-            add_test(io, "pad", 1, nullptr);
-        ASSERT_EQ(c.create(strcmp(name, "x.tga") == 0 ? "inner.cds" : "outer.cds"), 0);
-    }
-    cds outer;
-    prepare(outer);
-    ASSERT_EQ(load(outer, "outer.cds"), 0);
-    cds inner;
-    prepare(inner);
-    ASSERT_EQ(outer.open_file(inner, "/inner.cds"), 0);
-    ASSERT_EQ(inner.read_all(), 0);
+    std::string inner = hdr("FILE", (int32_t)tga.size(), "x.tga") + tga;
+    cds in;
+    prepare(in);
+    ASSERT_EQ(load(c, "outer.cds", test_chunk("pad", 1) + hdr("FILE", (int32_t)inner.size(), "inner.cds") + inner),
+              0);
+    ASSERT_EQ(c.open_file(in, "/inner.cds"), 0);
+    ASSERT_EQ(in.read_all(), 0);
     CFile f;
-    ASSERT_EQ(inner.open_file(f, "/x.tga"), 0);
+    ASSERT_EQ(in.open_file(f, "/x.tga"), 0);
     std::string bytes(tga.size(), '\0');
     ASSERT_EQ(f.Read(&bytes[0], (int)bytes.size()), (int)bytes.size());
     EXPECT_EQ(bytes, tga);
@@ -522,16 +460,46 @@ TEST_F(cds_test, allocation_failures_while_reading_release_everything)
 {
     write_file("in.cds", golden());
     for (int i = 0; i < 40; ++i) {
-        cds c;
-        prepare(c);
+        cds t;
+        prepare(t);
         mc_fail_after(i);
-        int r = load(c, "in.cds");
+        int r = load(t, "in.cds");
         mc_fail_after(-1);
         if (r == 0) {
-            EXPECT_EQ(c.chunk_file.objects.count, 1);
+            EXPECT_EQ(t.chunk_file.objects.count, 1);
             break;
         }
     }
+}
+
+// The vantrel-cds tool as built next to the tests (ctest runs them from the
+// build directory).
+TEST_F(cds_test, the_tool_lists_and_extracts)
+{
+    const char* tool = "tools/vantrel-cds";
+    if (!vantrel_test::program_built(tool))
+        GTEST_SKIP() << tool << " is not built";
+    std::string file = hdr("FILE", 3, "x.tga") + "abc";
+    std::string bytes = hdr("GROU", 10, "a") + hdr("GROU", 0, "b") + hdr("GROU", (int)file.size(), "tex") + file;
+    std::string p = write_file("c.cds", bytes), cut = write_file("cut.cds", bytes.substr(0, bytes.size() - 1)),
+                tail = write_file("tail.cds", bytes + "GR");
+    // The arguments, the exit status and a line of what the tool printed (both streams).
+    const struct { std::string args; int status; const char* said; } runs[] = {
+        {"list " + p, 0, "4 chunk(s)"},
+        {"list " + p, 0, "/a/b/ (start=20 size=0)"},
+        {"list " + p, 0, "../tex/x.tga (pos=46 size=3)"},
+        {"extract " + p + " /tex/x.tga " + path("x.tga"), 0, ""},
+        {"extract " + p + " /x.tga " + path("y.tga"), 1, "holds no embedded file /x.tga"},
+        {"list " + cut, 1, "chunk FILE x.tga at byte 32 runs past the end of the file"},
+        {"list " + tail, 0, "2 trailing byte(s)"},
+        {"", 2, "usage: vantrel-cds list <container>"},
+    };
+    for (const auto& r : runs) {
+        std::string out;
+        EXPECT_EQ(vantrel_test::run_program(tool, r.args, &out), r.status) << r.args << "\n" << out;
+        EXPECT_NE(out.find(r.said), std::string::npos) << r.args << "\n" << out;
+    }
+    EXPECT_EQ(read_file("x.tga"), "abc");
 }
 
 }  // namespace

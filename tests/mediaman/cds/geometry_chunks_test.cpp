@@ -86,10 +86,59 @@ std::string container(const std::string& material_id = "m")
            chunk("MODL", "s", counting(1, 16) + le32(1) + mesh) + material_chunk(material_id);
 }
 
+std::string patched(std::string bytes, size_t at, const std::string& with)
+{
+    return bytes.replace(at, with.size(), with);
+}
+
 using geometry_chunks_test = chunk_types_test;
 
-TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_back)
+TEST_F(geometry_chunks_test, bad_objects_are_refused_and_good_ones_write_as_the_format_lays_them_out_and_read_back)
 {
+    // Bad counts, indices and sub-chunks are refused.
+    const std::string mesh = chunk("MESH", "tri", triangle_payload()), mat = material_chunk("m");
+    const size_t m = 12, shad1 = 10 + 8, shad2 = shad1 + 9 + 96;  // payload offsets
+    const struct { std::string bytes; const char* message; } cases[] = {
+        {patched(mesh, m + 68, le32(0)), "invalid mesh counts (nverts=3 vasize=0)"},
+        {patched(mesh, m + 64, le32(1 << 28)), "vertex array does not fit"},
+        {patched(mesh, m + 168, le32(-1)), "invalid polygon count -1"},
+        {patched(mesh, m + 168, le32(2)), "polygon array does not fit"},
+        {patched(mesh, m + 188, le32(4)), "has 4 corners, more than the mesh's 3"},
+        {patched(mesh, m + 200, le32(3)), "polygon 0 indexes vertex 3 of 3"},
+        {patched(mesh, m + 192, le32(-1)), "indexes vertex 4294967295 of 3"},
+        {patched(mat, shad2, "MESH"), "found in invalid sub-chunk in MATL chunk"},
+        {patched(mat, shad2 + 4, le32(1000)), "runs past the end of its chunk"},
+        {patched(mat, shad1 + 9 + 8, le32(3)), "unsupported shader type: 3"},
+        {chunk("MODL", "s", counting(1, 16) + le32(1) + chunk("TEXT", "x", "")),
+         "found an invalid sub-chunk in chunk s"},
+        {chunk("MODL", "s", counting(1, 16) + le32(1)), "mesh array does not fit"},
+        {chunk("SHAD", "", le32(1) + le32(0) + le32(2) + "abc"), "texture path without its end"},
+    };
+    for (auto& k : cases) {
+        clear_log();
+        cds c;
+        open(c, "b.cds", chunk("TEXT", "ok", "") + k.bytes);
+        EXPECT_EQ(c.read_all(), -1) << k.message;
+        EXPECT_TRUE(log_has(k.message)) << k.message;
+        EXPECT_EQ(count(c, "TEXT"), 1);
+        EXPECT_EQ(count(c, "MESH") + count(c, "MODL") + count(c, "MATL") + count(c, "SHAD"), 0) << k.message;
+    }
+    // Objects that cannot be stored are refused by the writers.
+    mesh_t* bad_index = new_triangle();
+    bad_index->vi[2] = 3;
+    const struct { const char* type; groupable_t* object; const char* message; } refused[] = {
+        {"MESH", KD_NEW mesh_t, "invalid mesh type"},
+        {"MESH", bad_index, "polygon 0 does not index the mesh's vertex array"},
+        {"MATL", new_material(std::string(260, 'p').c_str()), "texture path longer than 259 characters"},
+        {"MATL", new_material(nullptr), "invalid pointer: _tex_shad->tex.name=0"},
+        {"SHAD", KD_NEW shader_t, "invalid shader type"},
+    };
+    for (auto& k : refused) {
+        clear_log();
+        EXPECT_EQ(writer().add(k.type, k.object).create(path("w.cds").c_str()), -1) << k.message;
+        EXPECT_TRUE(log_has(k.message)) << k.message;
+    }
+
     {
         writer c;
         mesh_t* grouped = new_triangle();
@@ -122,68 +171,7 @@ TEST_F(geometry_chunks_test, objects_write_as_the_format_lays_them_out_and_read_
     EXPECT_EQ(read_file("again.cds"), container(""));
 }
 
-std::string patched(std::string bytes, size_t at, const std::string& with)
-{
-    return bytes.replace(at, with.size(), with);
-}
-
-TEST_F(geometry_chunks_test, bad_counts_indices_and_sub_chunks_are_refused)
-{
-    const std::string mesh = chunk("MESH", "tri", triangle_payload()), mat = material_chunk("m");
-    const size_t m = 12, shad1 = 10 + 8, shad2 = shad1 + 9 + 96;  // payload offsets
-    const struct {
-        std::string bytes;
-        const char* message;
-    } cases[] = {
-        {patched(mesh, m + 68, le32(0)), "invalid mesh counts (nverts=3 vasize=0)"},
-        {patched(mesh, m + 64, le32(1 << 28)), "vertex array does not fit"},
-        {patched(mesh, m + 168, le32(-1)), "invalid polygon count -1"},
-        {patched(mesh, m + 168, le32(2)), "polygon array does not fit"},
-        {patched(mesh, m + 188, le32(4)), "has 4 corners, more than the mesh's 3"},
-        {patched(mesh, m + 200, le32(3)), "polygon 0 indexes vertex 3 of 3"},
-        {patched(mesh, m + 192, le32(-1)), "indexes vertex 4294967295 of 3"},
-        {patched(mat, shad2, "MESH"), "found in invalid sub-chunk in MATL chunk"},
-        {patched(mat, shad2 + 4, le32(1000)), "runs past the end of its chunk"},
-        {patched(mat, shad1 + 9 + 8, le32(3)), "unsupported shader type: 3"},
-        {chunk("MODL", "s", counting(1, 16) + le32(1) + chunk("TEXT", "x", "")),
-         "found an invalid sub-chunk in chunk s"},
-        {chunk("MODL", "s", counting(1, 16) + le32(1)), "mesh array does not fit"},
-        {chunk("SHAD", "", le32(1) + le32(0) + le32(2) + "abc"), "texture path without its end"},
-    };
-    for (auto& k : cases) {
-        clear_log();
-        cds c;
-        open(c, "b.cds", chunk("TEXT", "ok", "") + k.bytes);
-        EXPECT_EQ(c.read_all(), -1) << k.message;
-        EXPECT_TRUE(log_has(k.message)) << k.message;
-        EXPECT_EQ(count(c, "TEXT"), 1);
-        EXPECT_EQ(count(c, "MESH") + count(c, "MODL") + count(c, "MATL") + count(c, "SHAD"), 0) << k.message;
-    }
-}
-
-TEST_F(geometry_chunks_test, objects_that_cannot_be_stored_are_refused_by_the_writers)
-{
-    mesh_t* bad_index = new_triangle();
-    bad_index->vi[2] = 3;
-    const struct {
-        const char* type;
-        groupable_t* object;
-        const char* message;
-    } cases[] = {
-        {"MESH", KD_NEW mesh_t, "invalid mesh type"},
-        {"MESH", bad_index, "polygon 0 does not index the mesh's vertex array"},
-        {"MATL", new_material(std::string(260, 'p').c_str()), "texture path longer than 259 characters"},
-        {"MATL", new_material(nullptr), "invalid pointer: _tex_shad->tex.name=0"},
-        {"SHAD", KD_NEW shader_t, "invalid shader type"},
-    };
-    for (auto& k : cases) {
-        clear_log();
-        EXPECT_EQ(writer().add(k.type, k.object).create(path("w.cds").c_str()), -1) << k.message;
-        EXPECT_TRUE(log_has(k.message)) << k.message;
-    }
-}
-
-TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_keeping_whole_chunks_only)
+TEST_F(geometry_chunks_test, every_cut_and_failed_allocation_fails_cleanly_in_the_container_and_the_readers)
 {
     const std::string full = container();
     const size_t mesh_end = 10 + 12 + 204, text_end = mesh_end + 13, modl_end = text_end + 10 + 68 + 216;
@@ -198,14 +186,16 @@ TEST_F(geometry_chunks_test, every_cut_reads_as_the_end_of_the_file_keeping_whol
         EXPECT_EQ(count(c, "MODL"), len >= modl_end) << len;
         EXPECT_EQ(count(c, "MATL"), 0) << len;
     }
-}
+    // Without the group: what a failed allocation does to a group is the container's.
+    write_file("a.cds", full.substr(10));
+    every_failed_allocation_fails("a.cds", 4, 20, [](cds& c) {
+        return count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL");
+    });
 
-// The readers on their own, given a payload cut short: the header either
-// still claims the whole payload (a short read throws out of the reader) or
-// matches what is left (the counts no longer fit). Either way nothing is
-// listed, and the sanitizer build sees nothing leak.
-TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
-{
+    // The readers on their own, given a payload cut short: the header either
+    // still claims the whole payload (a short read throws out of the reader) or
+    // matches what is left (the counts no longer fit). Either way nothing is
+    // listed, and the sanitizer build sees nothing leak.
     const std::string mat = material_chunk("m").substr(10);
     const std::pair<const char*, std::string> cases[] = {
         {"MESH", triangle_payload()},
@@ -215,11 +205,11 @@ TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
     };
     for (auto& k : cases) {
         write_file("p.bin", k.second);
-        CFileE whole(path("p.bin").c_str(), OM_RB);
+        CFileE payload(path("p.bin").c_str(), OM_RB);
         for (size_t len = 0; len < k.second.size(); ++len) {
             for (size_t claimed : {k.second.size(), len}) {
                 cds c;
-                open_cut(c, whole, len);
+                open_cut(c, payload, len);
                 chunk_header h = {};
                 memcpy(h.type, k.first, 4);
                 h.size = (long)claimed;
@@ -234,15 +224,6 @@ TEST_F(geometry_chunks_test, every_cut_of_a_payload_fails_cleanly_in_its_reader)
             }
         }
     }
-}
-
-TEST_F(geometry_chunks_test, every_failed_allocation_of_the_loaders_fails_cleanly)
-{
-    // Without the group: what a failed allocation does to a group is the container's.
-    write_file("a.cds", container().substr(10));
-    every_failed_allocation_fails("a.cds", 4, 20, [](cds& c) {
-        return count(c, "MESH") + count(c, "TEXT") + count(c, "MODL") + count(c, "MATL");
-    });
 }
 
 }  // namespace
