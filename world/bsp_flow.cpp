@@ -194,7 +194,8 @@ struct first_pass {
             }
     }
 
-    void block(int at) const
+    // Kept out of the walk, whose registers it would otherwise take.
+    [[gnu::noinline]] void block(int at) const
     {
         // Locals, so that the stores to the classes cannot be taken to
         // change the inputs.
