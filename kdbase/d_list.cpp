@@ -34,7 +34,11 @@ namespace {
 // bytes and no heap header: lists of millions of entries (visible sets) stay
 // small. Freed nodes are chained through their next pointer and used again;
 // when the last node is freed, every block but the newest goes back to the
-// heap. One lock for all threads.
+// heap. One lock for all threads. Sanitizer builds give every node its own
+// allocation instead, so that a node used after its removal is reported.
+#ifndef VANTREL_NODE_POOL
+#define VANTREL_NODE_POOL 1
+#endif
 enum { NODE_BLOCK = 2048 };
 
 struct node_block {
@@ -59,6 +63,8 @@ struct node_pool {
 
 void* take_node()
 {
+    if (!VANTREL_NODE_POOL)
+        return KD_NEW char[sizeof(d_node)];
     if (mc_injected_failure()) {
         ELOG(EL_MINDEBUG, "allocation failed: %s (%d) size=%zu", __FILE__, __LINE__, sizeof(d_node));
         return nullptr;
@@ -90,6 +96,10 @@ void* take_node()
 
 void give_node(d_node* n)
 {
+    if (!VANTREL_NODE_POOL) {
+        delete[] reinterpret_cast<char*>(n);
+        return;
+    }
     pool.acquire();
     if (--pool.live == 0) {
         while (pool.blocks->older) {
