@@ -178,7 +178,9 @@ TEST_F(list_test, nodes_are_reused_and_long_lists_keep_their_order)
     want_a.erase(want_a.begin() + 1);
     ASSERT_EQ(b.insert((void*)(intptr_t)9999), 0);
     want_b.push_back(9999);
+#if !defined(VANTREL_NODE_POOL) || VANTREL_NODE_POOL  // sanitizer builds allocate every node
     EXPECT_EQ(b.last, second);
+#endif
     for (int k = 0; k < 1000; ++k) {
         a.remove(a.first);
         want_a.erase(want_a.begin());
