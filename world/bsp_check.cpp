@@ -54,31 +54,22 @@ struct checker {
                 if (!VALID_PRIMITIVE(q) || q->nverts < 3)
                     continue;
                 check_poly c;
+                float nf[3];
+                if (!loop_normal(q, nf, &max_abs))
+                    continue;
                 c.first = pts.n / 3;
                 c.count = q->nverts;
-                double nn[3] = {0, 0, 0};
                 for (int a = 0; a < 3; ++a)
                     c.lo[a] = FLT_MAX, c.hi[a] = -FLT_MAX;
                 for (int k = 0; k < q->nverts; ++k) {
                     const float* v = q->va[q->vi[k]].v;
-                    const float* w = q->va[q->vi[(k + 1) % q->nverts]].v;
-                    nn[0] += ((double)v[1] - w[1]) * ((double)v[2] + w[2]);
-                    nn[1] += ((double)v[2] - w[2]) * ((double)v[0] + w[0]);
-                    nn[2] += ((double)v[0] - w[0]) * ((double)v[1] + w[1]);
                     for (int a = 0; a < 3; ++a) {
                         if (!pts.push(v[a]))
                             return -1;
                         c.lo[a] = v[a] < c.lo[a] ? v[a] : c.lo[a];
                         c.hi[a] = v[a] > c.hi[a] ? v[a] : c.hi[a];
-                        max_abs = std::fabs(v[a]) > max_abs ? std::fabs(v[a]) : max_abs;
                     }
                 }
-                double len = std::sqrt(nn[0] * nn[0] + nn[1] * nn[1] + nn[2] * nn[2]);
-                if (!(len > 1e-12)) {
-                    pts.n = c.first * 3;
-                    continue;
-                }
-                float nf[3] = {(float)(nn[0] / len), (float)(nn[1] / len), (float)(nn[2] / len)};
                 c.plane.set(q->va[q->vi[0]].v, nf);
                 if (!polys.push(c))
                     return -1;

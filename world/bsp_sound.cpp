@@ -106,29 +106,13 @@ int tree_builder::load(d_list* meshes)
             n_poly* q = &m->polys[p];
             if (!VALID_PRIMITIVE(q) || q->nverts < 3)
                 continue;
-            // The normal of the whole vertex loop (Newell), so that a polygon
-            // whose first corner is nearly straight still gets its own plane.
-            double nn[3] = {0, 0, 0};
-            for (int k = 0; k < q->nverts; ++k) {
-                const float* a = q->va[q->vi[k]].v;
-                const float* b = q->va[q->vi[(k + 1) % q->nverts]].v;
-                nn[0] += ((double)a[1] - b[1]) * ((double)a[2] + b[2]);
-                nn[1] += ((double)a[2] - b[2]) * ((double)a[0] + b[0]);
-                nn[2] += ((double)a[0] - b[0]) * ((double)a[1] + b[1]);
-                for (int c = 0; c < 3; ++c)
-                    if (std::fabs(a[c]) > max_abs)
-                        max_abs = std::fabs(a[c]);
-            }
-            double len = std::sqrt(nn[0] * nn[0] + nn[1] * nn[1] + nn[2] * nn[2]);
-            if (!(len > 1e-12))
-                continue;  // no area: bounds nothing
             source_poly s;
+            if (!loop_normal(q, s.nf, &max_abs))
+                continue;  // no area: bounds nothing
             s.poly = q;
             s.mesh = m;
             s.mesh_index = mi;
             memcpy(s.p0, q->va[q->vi[0]].v, sizeof s.p0);
-            for (int c = 0; c < 3; ++c)
-                s.nf[c] = (float)(nn[c] / len);
             s.plane.set(s.p0, s.nf);
             if (!src.push(s))
                 return -1;

@@ -41,6 +41,30 @@ inline double level_epsilon(double max_abs)
     return 1e-4 + max_abs * 2e-6;
 }
 
+// The unit normal of a polygon's whole vertex loop (Newell), so that a
+// polygon whose first corner is nearly straight still gets its own plane;
+// false when the polygon has no area. max_abs grows to the largest
+// coordinate of its vertices either way.
+inline bool loop_normal(const n_poly* q, float nf[3], double* max_abs)
+{
+    double nn[3] = {0, 0, 0};
+    for (int k = 0; k < q->nverts; ++k) {
+        const float* a = q->va[q->vi[k]].v;
+        const float* b = q->va[q->vi[(k + 1) % q->nverts]].v;
+        nn[0] += ((double)a[1] - b[1]) * ((double)a[2] + b[2]);
+        nn[1] += ((double)a[2] - b[2]) * ((double)a[0] + b[0]);
+        nn[2] += ((double)a[0] - b[0]) * ((double)a[1] + b[1]);
+        for (int c = 0; c < 3; ++c)
+            *max_abs = std::fabs(a[c]) > *max_abs ? std::fabs(a[c]) : *max_abs;
+    }
+    double len = std::sqrt(nn[0] * nn[0] + nn[1] * nn[1] + nn[2] * nn[2]);
+    if (!(len > 1e-12))
+        return false;
+    for (int c = 0; c < 3; ++c)
+        nf[c] = (float)(nn[c] / len);
+    return true;
+}
+
 // A convex polygon of points of S doubles each (x, y, z, then data that is
 // interpolated along cuts). Small windings live inside the object.
 template <int S>
