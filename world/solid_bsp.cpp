@@ -823,12 +823,12 @@ int solid_bsp_t::get_portals(d_list* _portals)
         bsp_portal_t* p = KD_NEW bsp_portal_t;
         if (!p || _portals->insert(p) != 0) {
             delete p;
-            ELOG(EL_MAJOR, "_build_portals(): unable to add fragments to _portals");
+            ELOG(EL_MAJOR, "get_portals(): unable to add a portal to _portals");
             return -1;
         }
         if (p->_alloc_verts(sp->w.n) != 0 || p->leafs.insert((void*)(intptr_t)sp->front) != 0 ||
             p->leafs.insert((void*)(intptr_t)sp->back) != 0) {
-            ELOG(EL_MAJOR, "_build_portals(): unable to create portal");
+            ELOG(EL_MAJOR, "get_portals(): unable to create portal");
             return -1;
         }
         for (int v = 0; v < sp->w.n; ++v)
