@@ -34,21 +34,27 @@ namespace {
 typedef uint64_t word;
 
 // The chain steps followed from one directed portal; past them, a chain's
-// next portal adds everything that might be seen beyond it (the coarse sets
-// of the portals on the chain, intersected) without going on. The budget
-// shrinks as the portals grow in number, bounding the time of the whole
-// flow whatever the level's shape.
+// next portal adds what might be seen beyond it (the coarse sets of the
+// portals on the chain, intersected) whose cells reach into the passage from
+// the source through that portal, without going on. The budget shrinks as
+// the portals grow in number, bounding the time of the whole flow whatever
+// the level's shape.
 const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
-// Chains are followed this many portals past the first one alone; further
-// portals take the coarse set. Spending the steps on the many short chains
-// rather than on the first long one gives tighter sets for less time. The
-// depth falls as the portals grow in number: each step deeper multiplies the
-// work by the portals of a leaf and tightens the sets by a few percent only.
+// Chains are followed this many portals past the first one alone. Spending
+// the steps on the many short chains rather than on the first long one gives
+// tighter sets for less time. The depth falls as the portals grow in number:
+// each step deeper multiplies the work by the portals of a leaf.
 struct chain_depth {
     int portals;  // levels with up to this many portals
     int depth;
 };
-const chain_depth CHAIN_DEPTHS[] = {{2000, 8}, {5000, 2}, {INT32_MAX, 1}};
+const chain_depth CHAIN_DEPTHS[] = {{2000, 8}, {5000, 2}, {INT32_MAX, 0}};
+// The sets end as lists of a few words per leaf seen, which can outweigh all
+// else a level takes. Where the coarse sets promise lists of more than this
+// many bytes, chains go one portal deeper for each such amount (at most
+// DEEPER_MAX times): the time is spent where it saves the most memory.
+const double LIST_BYTES_DEEPER = 64.0 * 1024 * 1024;
+const int DEEPER_MAX = 2;
 
 struct dportal {
     const winding3* w;
@@ -89,6 +95,11 @@ struct flow_state {
     float* soa = nullptr;
     int npad = 0;
     int* to = nullptr;   // the leaf each directed portal leads into (what the walk reads)
+    // Per leaf: centre and half sizes of its cell's box (half -1: unknown);
+    // then the same per word of a leaf set, holding the cells of its 64
+    // leaves (leaves are numbered down the tree, so these lie together).
+    double* cell = nullptr;
+    double* wcell = nullptr;
     enum { CX, CY, CZ, R, NX, NY, NZ, D, ARRAYS };
     float* column(int c) const { return soa + (size_t)c * npad; }
     double eps = 0;
@@ -100,14 +111,57 @@ struct flow_state {
 
     ~flow_state()
     {
+        release();
+        delete[] leaf_start;
+    }
+
+    // Frees all but leaf_start, which tells the leaves without portals.
+    void release()
+    {
         delete[] dp;
         delete[] fl;
-        delete[] leaf_start;
         delete[] order;
         delete[] lbits;
         delete[] pw;
         delete[] soa;
         delete[] to;
+        delete[] cell;
+        delete[] wcell;
+        dp = nullptr;
+        fl = nullptr;
+        order = nullptr;
+        lbits = nullptr;
+        pw = nullptr;
+        soa = nullptr;
+        to = nullptr;
+        cell = wcell = nullptr;
+    }
+
+    // Whether some point of leaf's cell lies in front of every plane (within
+    // eps): whether it can hold a point seen through the passage they bound.
+    // *first is the plane to try first, and receives the one that failed:
+    // neighbouring leaves tend to fail on the same plane.
+    static bool box_in(const double* c, const dplane* planes, int n, int* first, double eps)
+    {
+        if (c[3] < 0)
+            return true;
+        for (int i = 0, k = *first; i < n; ++i, k = k + 1 == n ? 0 : k + 1) {
+            const dplane& pl = planes[k];
+            double e = std::fabs(pl.n[0]) * c[3] + std::fabs(pl.n[1]) * c[4] + std::fabs(pl.n[2]) * c[5];
+            if (pl.dist(c) + e < -eps) {
+                *first = k;
+                return false;
+            }
+        }
+        return true;
+    }
+    bool cell_in(int leaf, const dplane* planes, int n, int* first) const
+    {
+        return box_in(cell + 6 * (size_t)leaf, planes, n, first, eps);
+    }
+    bool word_in(int j, const dplane* planes, int n, int* first) const
+    {
+        return box_in(wcell + 6 * (size_t)j, planes, n, first, eps);
     }
 };
 
@@ -475,12 +529,30 @@ struct flow_worker {
             }
             const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.lvis : q.lflood;
             if ((steps_taken > f.budget || depth >= f.depth_max) && !f.exhaustive) {
-                // Out of steps: q's leaf is seen, and all that might be
-                // seen beyond it counts as seen.
+                // Out of steps: q's leaf is seen, and of all that might be
+                // seen beyond it, the leaves whose cells reach into the
+                // passage from the source through q count as seen.
                 set_bit(bp.lvis, q.to);
-                for (int r = 0; r < runs.n; r += 2)
+                word any = 0;
+                for (int r = 0; r < runs.n && !any; r += 2)
                     for (int j = runs[r]; j < runs[r + 1]; ++j)
-                        bp.lvis[j] |= prev.might[j] & test[j];
+                        any |= prev.might[j] & test[j] & ~bp.lvis[j];
+                if (!any)
+                    continue;
+                cur.seps.n = 0;
+                if (!cur.seps.push(q.plane) || !separate(cur.source, cur.pass, false, &cur.seps) ||
+                    !separate(cur.pass, cur.source, true, &cur.seps))
+                    return false;
+                int first = 0;
+                for (int r = 0; r < runs.n; r += 2)
+                    for (int j = runs[r]; j < runs[r + 1]; ++j) {
+                        word cand = prev.might[j] & test[j] & ~bp.lvis[j];
+                        if (!cand || !f.word_in(j, &cur.seps[0], cur.seps.n, &first))
+                            continue;
+                        for (word b = cand; b; b &= b - 1)
+                            if (f.cell_in(j * 64 + __builtin_ctzll(b), &cur.seps[0], cur.seps.n, &first))
+                                bp.lvis[j] |= b & -b;
+                    }
                 continue;
             }
             // Nothing new can be seen through q: leave it.
@@ -602,14 +674,46 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
     fs.npad = (fs.ndp + first_pass::BLOCK - 1) / first_pass::BLOCK * first_pass::BLOCK;
     fs.soa = KD_NEW float[(size_t)flow_state::ARRAYS * fs.npad + 1];
     fs.to = KD_NEW int[fs.ndp + 1];
+    fs.cell = KD_NEW double[6 * (size_t)nl + 1];
+    fs.wcell = KD_NEW double[6 * (size_t)fs.lwords + 1];
     int* stack = KD_NEW int[fs.ndp + nl + 1];
     int result = 0;
-    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.lbits || !fs.pw || !fs.soa || !fs.to || !stack) {
+    if (!fs.dp || !fs.fl || !fs.leaf_start || !fs.order || !fs.lbits || !fs.pw || !fs.soa || !fs.to || !fs.cell ||
+        !fs.wcell || !stack) {
         ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
         result = -1;
     }
     if (result == 0) {
         memset(fs.lbits, 0, sizeof(word) * ((size_t)fs.ndp * 2 * fs.lwords + 1));
+        for (int k = 0; k < nl; ++k) {
+            const double* box = portals->cell ? portals->cell[node_of_leaf[k]] : nullptr;
+            double* c = fs.cell + 6 * (size_t)k;
+            c[3] = -1;
+            if (!box || !(box[0] <= box[3] && box[1] <= box[4] && box[2] <= box[5]))
+                continue;
+            for (int a = 0; a < 3; ++a) {
+                c[a] = 0.5 * (box[a] + box[3 + a]);
+                c[3 + a] = 0.5 * (box[3 + a] - box[a]) + eps;
+            }
+        }
+        for (int j = 0; j < fs.lwords; ++j) {
+            double lo[3], hi[3];
+            bool known = true;
+            for (int k = j * 64; k < nl && k < j * 64 + 64 && known; ++k) {
+                const double* c = fs.cell + 6 * (size_t)k;
+                known = c[3] >= 0;
+                for (int a = 0; a < 3 && known; ++a) {
+                    lo[a] = k == j * 64 || c[a] - c[3 + a] < lo[a] ? c[a] - c[3 + a] : lo[a];
+                    hi[a] = k == j * 64 || c[a] + c[3 + a] > hi[a] ? c[a] + c[3 + a] : hi[a];
+                }
+            }
+            double* w = fs.wcell + 6 * (size_t)j;
+            w[3] = -1;
+            for (int a = 0; a < 3 && known; ++a) {
+                w[a] = 0.5 * (lo[a] + hi[a]);
+                w[3 + a] = 0.5 * (hi[a] - lo[a]);
+            }
+        }
         memset(fs.leaf_start, 0, sizeof(int) * (size_t)(nl + 2));
         for (int k = 0; k < np; ++k) {
             ++fs.leaf_start[leaf_of_node[portals->list[k]->back] + 1];
@@ -658,6 +762,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 fs.column(c)[i] = c == flow_state::R ? -1e30f : 0;
         if (result != 0)
             ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
+        // All the flow reads of the portals is copied.
+        portals->clear();
     }
     if (result == 0) {
         fs.next.store(0);
@@ -665,6 +771,15 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         fs.next.store(0);
         delete[] fs.fl;  // only the flood reads it
         fs.fl = nullptr;
+        // The lists the coarse sets would make: as many leaves per leaf as
+        // a directed portal reaches on average.
+        double reached = 0;
+        for (int k = 0; k < fs.ndp; ++k)
+            for (int j = 0; j < fs.lwords; ++j)
+                reached += __builtin_popcountll(fs.dp[k].lflood[j]);
+        double list_bytes = fs.ndp ? reached / fs.ndp * nl * sizeof(d_node) : 0;
+        int deeper = (int)(list_bytes / LIST_BYTES_DEEPER);
+        fs.depth_max += deeper < DEEPER_MAX ? deeper : DEEPER_MAX;
         // Portals that see least go first: their sets then bound the others.
         for (int k = 0; k < fs.ndp; ++k)
             fs.order[k] = k;
@@ -698,9 +813,8 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
             for (int j = 0; j < lw; ++j)
                 s[j] |= v[j];
         }
-        // The portal sets are done with: their memory goes before the lists grow.
-        delete[] fs.lbits;
-        fs.lbits = nullptr;
+        // The portals are done with: their memory goes before the lists grow.
+        fs.release();
         // Each direction is found from a superset of the real sightlines,
         // which run both ways: only what both agree on can be real.
         memset(seen_by, 0, sizeof(word) * ((size_t)nl * lw + 1));

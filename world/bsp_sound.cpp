@@ -465,7 +465,7 @@ struct portal_builder {
     double eps;
     sound_portals* out;
     dplane* planes;       // per node
-    double (*cell)[6];    // per node: min x, y, z, max x, y, z of its cell faces
+    double (*cell)[6];    // per node: min x, y, z, max x, y, z of its cell faces (handed to out)
     double centre[3], size;
     grow_array<int> path;  // node number * 2 + (1 for the back side)
 
@@ -543,8 +543,12 @@ struct portal_builder {
             return 0;
         bsp_index_t* b = t->i_nodes[node];
         return push(w, b->front, pl, true, [&](const winding3& fw, int fleaf) {
-            if (is_solid(fleaf))
-                return 0;
+            if (is_solid(fleaf))  // a face of the empty leaves behind it only
+                return push(fw, b->back, pl, false, [&](const winding3& bw, int bleaf) {
+                    if (!is_solid(bleaf))
+                        grow_cell(bleaf, bw);
+                    return 0;
+                });
             return push(fw, b->back, pl, false, [&](const winding3& bw, int bleaf) {
                 grow_cell(fleaf, bw);
                 if (is_solid(bleaf))
@@ -632,6 +636,8 @@ int sound_build_portals(solid_bsp_t* t, double eps, sound_portals* out)
             b->bbox.max[a] = (float)pb.cell[k][3 + a];
         }
     }
+    out->cell = pb.cell;
+    pb.cell = nullptr;
     return 0;
 }
 

@@ -756,6 +756,12 @@ int solid_bsp_t::_build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp
 
 int solid_bsp_t::build(d_list* _meshes)
 {
+    return _build(_meshes, false);
+}
+
+// _drop_meshes: the tree may empty _meshes once it has its own polygons.
+int solid_bsp_t::_build(d_list* _meshes, bool _drop_meshes)
+{
     CHECK_PTR(_meshes, -1);
     _release();
     stats.reset();
@@ -766,7 +772,7 @@ int solid_bsp_t::build(d_list* _meshes)
     nportals = 0;
     nsealed = 0;
     if (options.mode != BSP_MODE_LITERAL)
-        return _build_sound(_meshes);
+        return _build_sound(_meshes, _drop_meshes);
     if (_build_solid_bsp(&root, _meshes, &stats) != 0)
         return -1;
     ELOG(EL_STATUS, "nmeshes=%d balance=%d nodes=%d empty=%d solid=%d", stats.nmeshes, stats.balance,
@@ -779,11 +785,14 @@ int solid_bsp_t::build(d_list* _meshes)
     return _build_pvs(0, &portals);
 }
 
-int solid_bsp_t::_build_sound(d_list* _meshes)
+int solid_bsp_t::_build_sound(d_list* _meshes, bool _drop_meshes)
 {
     double eps = 0;
     if (sound_build_tree(this, _meshes, options.search, &eps) != 0)
         return -1;
+    // Their memory goes to the visible sets.
+    if (_drop_meshes)
+        _meshes->delete_nodes();
     ELOG(EL_STATUS, "nmeshes=%d balance=%d nodes=%d empty=%d solid=%d", stats.nmeshes, stats.balance,
          stats.ni_nodes, stats.empty, stats.solid);
     sound_portals portals;
@@ -846,7 +855,7 @@ int solid_bsp_t::build(char* _filename)
     d_list level(1);
     if (load_poly_list(_filename, nullptr, &level) != 0)
         return -1;
-    return build(&level);
+    return _build(&level, true);
 }
 
 bool solid_bsp_t::_make_fast()

@@ -158,7 +158,8 @@ public:
     /// and read back therefore places every point exactly as the one built;
     /// the build's wider plane thickness only decides where polygons go.
     int build(d_list* _meshes);
-    /// Loads a polygon list file and builds from it. 0 / -1.
+    /// Loads a polygon list file and builds from it; the level's meshes are
+    /// freed as soon as the tree holds its polygons. 0 / -1.
     int build(char* _filename);
     /// The empty leaf holding _pos, or null when _pos lies in solid space (or
     /// the tree is empty of planes and the root is solid).
@@ -203,7 +204,8 @@ private:
     double grid_lo[3], grid_scale[3];
 
     int _build_solid_bsp(bsp_index_t* _root, d_list* _meshes, solid_bsp_stats_t* _stats, n_poly* _splitter);
-    int _build_sound(d_list* _meshes);
+    int _build(d_list* _meshes, bool _drop_meshes);
+    int _build_sound(d_list* _meshes, bool _drop_meshes);
     void _release();
     void _forget();
     bool _make_fast();
