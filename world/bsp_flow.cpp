@@ -52,9 +52,12 @@ const chain_depth CHAIN_DEPTHS[] = {{2000, 8}, {5000, 2}, {INT32_MAX, 0}};
 // The sets end as lists of a few words per leaf seen, which can outweigh all
 // else a level takes. Where the coarse sets promise lists of more than this
 // many bytes, chains go one portal deeper for each such amount (at most
-// DEEPER_MAX times): the time is spent where it saves the most memory.
+// DEEPER_MAX times), and one more from the portals whose coarse set holds
+// more than LARGE_SET of the leaves: the time goes where it saves the most
+// memory.
 const double LIST_BYTES_DEEPER = 64.0 * 1024 * 1024;
 const int DEEPER_MAX = 2;
+const double LARGE_SET = 0.6;
 
 struct dportal {
     const winding3* w;
@@ -106,6 +109,7 @@ struct flow_state {
     bool exhaustive = false;  // every chain to its end, no shortcuts (a reference)
     long budget = STEP_BUDGET_MAX;
     int depth_max = 1;
+    int deeper_from = INT32_MAX;  // portals whose coarse set holds more leaves go a step deeper
     std::atomic<int> next{0};
     std::atomic<int> failed{0};
 
@@ -362,7 +366,6 @@ void run_workers(thread_func f, flow_state* fs, int threads)
 // One step of a chain, as kept on the way down.
 struct step {
     winding3 source, pass;
-    bool has_pass = false;
     const dportal* entry = nullptr;  // the portal passed last
     word* might = nullptr;           // portals that might still be seen
     grow_array<dplane> seps;         // the separating planes of source and pass
@@ -375,6 +378,7 @@ struct flow_worker {
     int base = 0;  // the directed portal being flowed
     grow_array<int> runs;  // [start, end) word pairs of the base's flood that are non-zero
     long steps_taken = 0;
+    int depth_max = 0;  // of the base's chains
     enum { STEP_BLOCK = 64 };
 
     ~flow_worker()
@@ -466,7 +470,32 @@ struct flow_worker {
         return true;
     }
 
-    // Follows the chains from `leaf`, reached at `depth`. False on failure.
+    // Whether some leaf of might that lvis lacks has a cell reaching into the
+    // passage that planes bound; with `add`, every such leaf joins lvis.
+    bool reach(const word* might, word* lvis, const grow_array<dplane>& planes, bool add)
+    {
+        int first = 0;
+        bool found = false;
+        for (int r = 0; r < runs.n; r += 2)
+            for (int j = runs[r]; j < runs[r + 1]; ++j) {
+                word cand = might[j] & ~lvis[j];
+                if (!cand || !fs->word_in(j, &planes[0], planes.n, &first))
+                    continue;
+                for (word b = cand; b; b &= b - 1)
+                    if (fs->cell_in(j * 64 + __builtin_ctzll(b), &planes[0], planes.n, &first)) {
+                        if (!add)
+                            return true;
+                        found = true;
+                        lvis[j] |= b & -b;
+                    }
+            }
+        return found;
+    }
+
+    // Follows the chains from `leaf`, reached at `depth`: the step there
+    // holds the passage that led in (its source, pass and the planes of its
+    // sides, none at depth 0) and what might be seen through it. False on
+    // failure.
     bool recurse(int leaf, int depth)
     {
         flow_state& f = *fs;
@@ -477,14 +506,6 @@ struct flow_worker {
             return false;
         step& prev = *pp;
         step& cur = *cp;
-        // What can be seen through the passage from the source, as planes
-        // made once for every portal leaving this leaf. The source is cut
-        // further for each portal; the planes of the whole one keep more.
-        prev.seps.n = 0;
-        if (prev.has_pass &&
-            (!separate(prev.source, prev.pass, false, &prev.seps) ||
-             !separate(prev.pass, prev.source, true, &prev.seps)))
-            return false;
         for (int k = f.leaf_start[leaf]; k < f.leaf_start[leaf + 1]; ++k) {
             dportal& q = f.dp[k];
             if (!bit(prev.might, q.to))
@@ -502,8 +523,7 @@ struct flow_worker {
                  winding_side(*q.w, prev.entry->plane, f.eps) == PL_ONPLANE))
                 continue;
             // The part of q beyond the base portal, and the part of the
-            // source behind q. The geometry goes first: a chain that ends
-            // at q adds nothing, even once out of steps.
+            // source behind q.
             if (!cur.pass.assign(*q.w) || (d - q.r <= f.eps && !winding_chop(cur.pass, bp.plane, f.eps, scratch)))
                 return false;
             if (cur.pass.n < 3)
@@ -517,56 +537,46 @@ struct flow_worker {
                 return false;
             if (cur.source.n < 3)
                 continue;
-            if (prev.has_pass) {
-                // The pass lies within q's sphere: a plane with the sphere
-                // in front of it leaves the pass whole.
-                for (int j = 0; j < prev.seps.n && cur.pass.n >= 3; ++j)
-                    if (prev.seps[j].dist(q.c) <= q.r + f.eps &&
-                        !winding_chop(cur.pass, prev.seps[j], f.eps, scratch))
-                        return false;
-                if (cur.pass.n < 3)
-                    continue;
-            }
-            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.lvis : q.lflood;
-            if ((steps_taken > f.budget || depth >= f.depth_max) && !f.exhaustive) {
-                // Out of steps: q's leaf is seen, and of all that might be
-                // seen beyond it, the leaves whose cells reach into the
-                // passage from the source through q count as seen.
-                set_bit(bp.lvis, q.to);
-                word any = 0;
-                for (int r = 0; r < runs.n && !any; r += 2)
-                    for (int j = runs[r]; j < runs[r + 1]; ++j)
-                        any |= prev.might[j] & test[j] & ~bp.lvis[j];
-                if (!any)
-                    continue;
-                cur.seps.n = 0;
-                if (!cur.seps.push(q.plane) || !separate(cur.source, cur.pass, false, &cur.seps) ||
-                    !separate(cur.pass, cur.source, true, &cur.seps))
+            // The pass lies within q's sphere: a plane with the sphere in
+            // front of it leaves the pass whole.
+            for (int j = 0; j < prev.seps.n && cur.pass.n >= 3; ++j)
+                if (prev.seps[j].dist(q.c) <= q.r + f.eps && !winding_chop(cur.pass, prev.seps[j], f.eps, scratch))
                     return false;
-                int first = 0;
-                for (int r = 0; r < runs.n; r += 2)
-                    for (int j = runs[r]; j < runs[r + 1]; ++j) {
-                        word cand = prev.might[j] & test[j] & ~bp.lvis[j];
-                        if (!cand || !f.word_in(j, &cur.seps[0], cur.seps.n, &first))
-                            continue;
-                        for (word b = cand; b; b &= b - 1)
-                            if (f.cell_in(j * 64 + __builtin_ctzll(b), &cur.seps[0], cur.seps.n, &first))
-                                bp.lvis[j] |= b & -b;
-                    }
+            if (cur.pass.n < 3)
                 continue;
-            }
-            // Nothing new can be seen through q: leave it.
+            set_bit(bp.lvis, q.to);
+            const word* test = !f.exhaustive && q.done.load(std::memory_order_acquire) ? q.lvis : q.lflood;
             word more = 0;
             for (int r = 0; r < runs.n; r += 2)
                 for (int j = runs[r]; j < runs[r + 1]; ++j) {
                     cur.might[j] = prev.might[j] & test[j];
                     more |= cur.might[j] & ~bp.lvis[j];
                 }
-            if (!more && bit(bp.lvis, q.to) && !f.exhaustive)
+            if (!more && !f.exhaustive)
                 continue;
-            cur.has_pass = true;
+            // What lies beyond q and is seen through it lies within the
+            // passage from the source through q: q's plane and the planes of
+            // the passage's sides bound it.
+            cur.seps.n = 0;
+            if (!cur.seps.push(q.plane) || !separate(cur.source, cur.pass, false, &cur.seps) ||
+                !separate(cur.pass, cur.source, true, &cur.seps))
+                return false;
+            if (f.exhaustive) {
+                cur.entry = &q;
+                if (!recurse(q.to, depth + 1))
+                    return false;
+                continue;
+            }
+            // Out of steps: what might be seen beyond q and reaches into the
+            // passage counts as seen.
+            if (steps_taken > f.budget || depth >= depth_max) {
+                reach(cur.might, bp.lvis, cur.seps, true);
+                continue;
+            }
+            // Nothing new can be seen through q: leave it.
+            if (!reach(cur.might, bp.lvis, cur.seps, false))
+                continue;
             cur.entry = &q;
-            set_bit(bp.lvis, q.to);
             ++steps_taken;
             if (!recurse(q.to, depth + 1))
                 return false;
@@ -584,7 +594,7 @@ struct flow_worker {
         step& s0 = *sp;
         if (!s0.source.assign(*p.w))
             return false;
-        s0.has_pass = false;
+        s0.seps.n = 0;
         s0.entry = &p;
         // The sets of the chains from p lie within the leaves of p's flood:
         // only the runs of its non-zero words are read or written.
@@ -599,6 +609,13 @@ struct flow_worker {
         for (int r = 0; r < runs.n; r += 2)
             memcpy(s0.might + runs[r], p.lflood + runs[r], sizeof(word) * (size_t)(runs[r + 1] - runs[r]));
         steps_taken = 0;
+        depth_max = fs->depth_max;
+        if (fs->deeper_from < fs->nleaves) {
+            int c = 0;
+            for (int j = 0; j < fs->lwords; ++j)
+                c += __builtin_popcountll(p.lflood[j]);
+            depth_max += c > fs->deeper_from;
+        }
         return recurse(p.to, 0);
     }
 };
@@ -779,7 +796,10 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 reached += __builtin_popcountll(fs.dp[k].lflood[j]);
         double list_bytes = fs.ndp ? reached / fs.ndp * nl * sizeof(d_node) : 0;
         int deeper = (int)(list_bytes / LIST_BYTES_DEEPER);
-        fs.depth_max += deeper < DEEPER_MAX ? deeper : DEEPER_MAX;
+        if (deeper > 0) {
+            fs.depth_max += deeper < DEEPER_MAX ? deeper : DEEPER_MAX;
+            fs.deeper_from = (int)(LARGE_SET * nl);
+        }
         // Portals that see least go first: their sets then bound the others.
         for (int k = 0; k < fs.ndp; ++k)
             fs.order[k] = k;
