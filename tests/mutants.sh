@@ -43,6 +43,7 @@ primitives~primitives/n_poly.cpp~s/if (d > PL_EPSILON)/if (d > 0)/~points within
 primitives~primitives/n_poly.cpp~s/if (count\[s\] == SPLIT_MAX_VERTS)/if (count[s] == SPLIT_MAX_VERTS - 1)/~a split side holds 63 vertices, not 64
 primitives~primitives/mesh.cpp~s/dotproduct_v(poly->normal, plane->normal) >= 0 ? PL_FRONT : PL_BACK/dotproduct_v(poly->normal, plane->normal) >= 0 ? PL_BACK : PL_FRONT/~a coplanar polygon goes to the wrong side
 primitives~primitives/poly_list.cpp~s/if (curr_mesh->unify_vertices() < 0)/if (curr_mesh->unify_vertices() < -1)/~a failed unify is ignored
+world~world/bsp_flow.cpp~s/if (pl.dist(c) + e < -eps) {/if (pl.dist(c) - e < -eps) {/~a leaf whose box reaches into a passage is left out of the sets
 image~image/image.cpp~s/return (int)((4 - row % 4) % 4);/return (int)(4 - row % 4);/~rows already on 4 bytes get 4 bytes of padding
 image~image/tga/tga.cpp~s/fields.set(0xF800, 0x07E0, 0x001F, 0)/fields.set(0x7C00, 0x03E0, 0x001F, 0)/~16-bit TGA read as 555
 image~image/bmp/bmp.cpp~s/bool top_down = info.height < 0;/bool top_down = info.height > 0;/~BMP row order flipped
