@@ -367,7 +367,7 @@ void run_workers(thread_func f, flow_state* fs, int threads)
 struct step {
     winding3 source, pass;
     const dportal* entry = nullptr;  // the portal passed last
-    word* might = nullptr;           // portals that might still be seen
+    word* might = nullptr;           // leaves that might still be seen
     grow_array<dplane> seps;         // the separating planes of source and pass
 };
 
@@ -779,7 +779,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 fs.column(c)[i] = c == flow_state::R ? -1e30f : 0;
         if (result != 0)
             ELOG(EL_MAJOR, "_build_pvs(): unable to allocate the visibility tables");
-        // All the flow reads of the portals is copied.
+        // The flow works on copies of all it reads of the portals.
         portals->clear();
     }
     if (result == 0) {
