@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <type_traits>
 
 #include "platform/platform.h"
@@ -450,11 +452,98 @@ bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha
 
 namespace {
 
-// The gathering block of write_pixel_rows, freed when its thread ends.
+// The gathering blocks of write_pixel_rows, freed when their thread ends:
+// one, or a ring of blocks once the thread has written a large image (see
+// block_writer).
 struct write_block {
-    enum { size = 1024 * 1024, align = 64 };
+    enum { size = 1024 * 1024, align = 64, parts = 3 };
     unsigned char* bytes = nullptr;
+    int count = 0;  // blocks at bytes
     ~write_block() { delete[] bytes; }
+};
+
+// Writes the blocks handed to it on a thread of its own, so that the next
+// block is converted while the system copies the last one into the file; the
+// two take about as long each. Holds up to write_block::parts blocks; the
+// thread ends (and is waited for) with the object.
+class block_writer {
+public:
+    explicit block_writer(CFileE& _f) : f(_f) {}
+    ~block_writer() { finish(); }
+    block_writer(const block_writer&) = delete;
+    block_writer& operator=(const block_writer&) = delete;
+
+    bool start() { return platform_start_thread(run, this, &thread) == 0; }
+    // Queues n bytes at p; they must stay untouched until room() says so.
+    void hand(const unsigned char* p, size_t n)
+    {
+        std::lock_guard<std::mutex> l(m);
+        queue[handed % write_block::parts] = {p, n};
+        ++handed;
+        changed.notify_all();
+    }
+    // Waits until the oldest block handed has been written when the ring is
+    // full: false once a write failed.
+    bool room()
+    {
+        std::unique_lock<std::mutex> l(m);
+        changed.wait(l, [this] { return failed || handed - written < write_block::parts; });
+        return !failed;
+    }
+    // Writes what is queued and ends the thread: false when a write failed.
+    bool finish()
+    {
+        if (!thread)
+            return !failed;
+        {
+            std::lock_guard<std::mutex> l(m);
+            closing = true;
+            changed.notify_all();
+        }
+        platform_join_thread(thread);
+        thread = nullptr;
+        return !failed;
+    }
+
+private:
+    struct piece {
+        const unsigned char* p;
+        size_t n;
+    };
+    CFileE& f;
+    void* thread = nullptr;
+    std::mutex m;
+    std::condition_variable changed;
+    piece queue[write_block::parts] = {};
+    long handed = 0, written = 0;
+    bool closing = false, failed = false;
+
+    // The thread: writes the queued blocks in order; the first short write
+    // (thrown by CFileE) ends it.
+    static unsigned int run(void* arg)
+    {
+        block_writer* w = static_cast<block_writer*>(arg);
+        std::unique_lock<std::mutex> l(w->m);
+        for (;;) {
+            w->changed.wait(l, [w] { return w->written < w->handed || w->closing; });
+            if (w->written == w->handed)
+                return 0;
+            piece next = w->queue[w->written % write_block::parts];
+            l.unlock();
+            bool ok = true;
+            try {
+                w->f.Write(next.p, (int)next.n);
+            } catch (int) {
+                ok = false;
+            }
+            l.lock();
+            ++w->written;
+            w->failed = !ok;
+            w->changed.notify_all();
+            if (!ok)
+                return 0;
+        }
+    }
 };
 
 }  // namespace
@@ -471,7 +560,8 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
     // that matches its file position modulo write_block::align.
     long at = f.GetPos();
     size_t pos = at > 0 ? (size_t)at : 0;
-    auto lead = [&](const void* p) { return ((uintptr_t)p - pos) % write_block::align; };
+    const size_t align = write_block::align;
+    auto lead = [&](const void* p) { return ((uintptr_t)p - pos) % align; };
     if (same && !bottom_up && pixels + pad == src_row && lead(img->bits) == 0) {
         // The file holds the rows exactly as memory does: straight out.
         const unsigned char* p = img->bits;
@@ -488,22 +578,47 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
     // the system well above that of copying a row, so the block is large; it
     // is kept by the thread from one write to the next, so that it is neither
     // allocated nor faulted in again. Without the memory for it a smaller one
-    // on the stack does the same with more writes.
+    // on the stack does the same with more writes. A converted image larger
+    // than a block goes out through a block_writer from a ring of blocks, so
+    // that converting overlaps writing where a second processor can take
+    // the writes; a smaller one is not worth a thread, nor is copying rows.
     unsigned char small[16 * 1024 + 2 * write_block::align];
     static thread_local write_block kept;
-    if (!kept.bytes)
-        kept.bytes = KD_NEW unsigned char[write_block::size + 2 * write_block::align];
-    unsigned char* area = kept.bytes ? kept.bytes : small;
-    area += (write_block::align - (uintptr_t)area % write_block::align) % write_block::align;
-    size_t size = kept.bytes ? (size_t)write_block::size : sizeof small - 2 * write_block::align;
-    unsigned char* block = area + (pos % write_block::align);
+    const size_t room = write_block::size + 2 * align;
+    bool overlap = !same && (pixels + pad) * (size_t)img->height > write_block::size &&
+                   platform_processor_count() > 1;
+    int want = overlap ? write_block::parts : 1;
+    if (kept.count < want) {
+        if (unsigned char* more = KD_NEW unsigned char[(size_t)want * room]) {
+            delete[] kept.bytes;
+            kept.bytes = more;
+            kept.count = want;
+        }
+    }
+    block_writer writer(f);
+    bool piped = overlap && kept.count == write_block::parts && writer.start();
+    auto area_of = [&](int k) {
+        unsigned char* a = kept.bytes ? kept.bytes + (size_t)k * room : small;
+        return a + (align - (uintptr_t)a % align) % align;
+    };
+    int slot = 0;
+    unsigned char* area = area_of(slot);
+    size_t size = kept.bytes ? (size_t)write_block::size : sizeof small - 2 * align;
+    unsigned char* block = area + pos % align;
     size_t used = 0;
     auto flush = [&] {
-        if (used)
+        if (used && piped) {
+            writer.hand(block, used);
+            slot = (slot + 1) % write_block::parts;
+            area = area_of(slot);
+            if (!writer.room())
+                throw -1;
+        } else if (used) {
             f.Write(block, (int)used);
+        }
         pos += used;
         used = 0;
-        block = area + pos % write_block::align;
+        block = area + pos % align;
     };
     for (int i = 0; i < img->height; ++i) {
         int y = bottom_up ? img->height - 1 - i : i;
@@ -525,6 +640,8 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         used += pad;
     }
     flush();
+    if (!writer.finish())
+        throw -1;
 }
 
 bool are_equal_images(image_t* _imgA, image_t* _imgB)

@@ -30,8 +30,11 @@ bit_fields_t write_format(image_t* img, unsigned int options, unsigned int alpha
 /// on the way when its masks differ from the image's), each followed by pad
 /// zero bytes, from the top row down or from the bottom up, one write per
 /// block of 1 MiB that each thread allocates once and keeps until it ends
-/// (16 KiB on the stack when that memory cannot be had). Cannot fail
-/// otherwise; a short write throws the int -1.
+/// (16 KiB on the stack when that memory cannot be had). Converted images
+/// larger than that block are written by a thread started for the call
+/// while the next block is converted, from a ring of three blocks that the
+/// calling thread then keeps instead. Cannot fail otherwise; a short write
+/// throws the int -1.
 void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_t pad, bool bottom_up);
 
 }  // namespace vantrel

@@ -88,6 +88,12 @@ VANTREL_API size_t scan_integer(const char* s, long long* value);
 /// Flushes the stream and cuts its file to length bytes (a rewrite that came
 /// out shorter than the old contents). 0, or -1 when the file cannot be cut.
 VANTREL_API int platform_truncate_file(FILE* f, long length);
+/// Reads bytes of f into out up to and including the first one equal to stop,
+/// at most max, taking the stream's lock once rather than once a byte (a
+/// field that ends in a terminator, read where the stream may be shared).
+/// Returns the bytes stored: fewer than max and without stop at the end of
+/// the file or on an error; 0 for a null stream or buffer or max < 1.
+VANTREL_API int platform_read_until(FILE* f, char* out, int max, int stop);
 
 // ---- programs ----------------------------------------------------------------
 /// Runs a command line through the system's shell (redirections allowed;

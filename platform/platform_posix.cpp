@@ -48,6 +48,21 @@ int platform_truncate_file(FILE* f, long length)
     return ftruncate(fileno(f), (off_t)length) == 0 ? 0 : -1;
 }
 
+int platform_read_until(FILE* f, char* out, int max, int stop)
+{
+    if (!f || !out || max < 1)
+        return 0;
+    int n = 0;
+    flockfile(f);
+    for (int c; n < max && (c = getc_unlocked(f)) != EOF;) {
+        out[n++] = (char)c;
+        if (c == (unsigned char)stop)
+            break;
+    }
+    funlockfile(f);
+    return n;
+}
+
 // ---- programs ----------------------------------------------------------------
 int platform_run_command(const char* command)
 {

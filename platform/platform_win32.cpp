@@ -42,6 +42,21 @@ int platform_truncate_file(FILE* f, long length)
     return _chsize_s(_fileno(f), length) == 0 ? 0 : -1;
 }
 
+int platform_read_until(FILE* f, char* out, int max, int stop)
+{
+    if (!f || !out || max < 1)
+        return 0;
+    int n = 0;
+    _lock_file(f);
+    for (int c; n < max && (c = _getc_nolock(f)) != EOF;) {
+        out[n++] = (char)c;
+        if (c == (unsigned char)stop)
+            break;
+    }
+    _unlock_file(f);
+    return n;
+}
+
 // ---- programs ----------------------------------------------------------------
 int platform_run_command(const char* command)
 {

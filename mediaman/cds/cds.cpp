@@ -295,17 +295,22 @@ int cds::_read_header(chunk_header& h, long limit)
     return _read_header(h, limit, GetPos(), payload);
 }
 
-// The header is read straight from the stream (one block read and one
-// character read per id byte) and its position worked out rather than asked
-// for: this runs once per chunk.
+// The header is read straight from the stream (one block read, and one read
+// of the id up to its end under a single lock of the stream) and its
+// position worked out rather than asked for: this runs once per chunk.
 int cds::_read_header(chunk_header& h, long limit, long pos, long& payload)
 {
     // A container opened as a view of another file reads through the view.
-    auto next = [this]() -> int {
-        unsigned char c;
+    auto read_id = [this, &h]() -> int {
         if (!is_virtual)
-            return getc(fp);
-        return CFile::Read(&c, 1) == 1 ? c : EOF;
+            return platform_read_until(fp, h.id, CDS_ID_MAX, 0);
+        int n = 0;
+        for (unsigned char c; n < CDS_ID_MAX && CFile::Read(&c, 1) == 1;) {
+            h.id[n++] = (char)c;
+            if (c == 0)
+                break;
+        }
+        return n;
     };
     unsigned char fixed[8];
     bool whole = false;
@@ -314,14 +319,8 @@ int cds::_read_header(chunk_header& h, long limit, long pos, long& payload)
                           : fread(fixed, 1, sizeof fixed, fp) == sizeof fixed)) {
         memcpy(h.type, fixed, 4);
         h.size = (int32_t)get_le32(fixed + 4);
-        for (int c; n < CDS_ID_MAX && (c = next()) != EOF;) {
-            h.id[n++] = (char)c;
-            if (c == 0) {
-                whole = true;
-                break;
-            }
-        }
-        whole = whole || n == CDS_ID_MAX;
+        n = read_id();
+        whole = n == CDS_ID_MAX || (n > 0 && h.id[n - 1] == 0);
     }
     if (!whole) {
         if (!fp || Error()) {
