@@ -645,6 +645,54 @@ void cds::_drop_patches()
 
 // Writes the objects of every type from FILE on whose parent is named like g
 // (g null: the objects without a parent).
+// The objects of the types that belong to a group, ordered by their group's
+// name and, within one name, as the types and their lists hold them: what
+// the plain search gives for each group, without a pass over every object.
+struct member_index {
+    struct entry {
+        groupable_t* o;
+        int type;
+    };
+    entry* e = nullptr;
+    int n = 0;
+    ~member_index() { delete[] e; }
+
+    // False when the memory for it is missing (the plain search is used).
+    bool build(chunk_io** types)
+    {
+        int count = 0;
+        for (int i = 2; types[i]; ++i)
+            count += types[i]->objects.count;
+        e = KD_NEW entry[(size_t)count + 1];
+        if (!e)
+            return false;
+        for (int i = 2; types[i]; ++i)
+            for (d_node* nd = types[i]->objects.first; nd; nd = nd->next) {
+                groupable_t* o = dynamic_cast<groupable_t*>(nd->object);
+                if (o && o->parent && o->parent->name)
+                    e[n++] = {o, i};
+            }
+        std::stable_sort(e, e + n, [](const entry& a, const entry& b) {
+            return strncmp(a.o->parent->name, b.o->parent->name, CDS_ID_MAX) < 0;
+        });
+        return true;
+    }
+};
+
+int cds::_write_members(groupable_t* g, const member_index& index)
+{
+    if (!g->name)
+        return 0;
+    const member_index::entry* e = std::lower_bound(
+        index.e, index.e + index.n, g->name, [](const member_index::entry& a, const char* name) {
+            return strncmp(a.o->parent->name, name, CDS_ID_MAX) < 0;
+        });
+    for (; e < index.e + index.n && same_name(e->o->parent->name, g->name); ++e)
+        if (types[e->type]->write(*this, e->o) < 0)
+            return -1;
+    return 0;
+}
+
 int cds::_write_members(groupable_t* g)
 {
     for (int i = 2; types[i]; ++i) {
@@ -660,7 +708,8 @@ int cds::_write_members(groupable_t* g)
     return 0;
 }
 
-long cds::_write_group(groupable_t* g, name_chain* chain)
+// index: the members by group (null: the plain search finds them).
+long cds::_write_group(groupable_t* g, name_chain* chain, const member_index* index)
 {
     for (name_chain* c = chain; c; c = c->outer) {
         if (same_name(c->name, g->name)) {
@@ -681,10 +730,10 @@ long cds::_write_group(groupable_t* g, name_chain* chain)
         cg->start = start;
     for (d_node* n = chunk_grou.objects.first; n; n = n->next) {
         groupable_t* sub = dynamic_cast<groupable_t*>(n->object);
-        if (sub && sub->parent && same_name(sub->parent->name, g->name) && _write_group(sub, &link) < 0)
+        if (sub && sub->parent && same_name(sub->parent->name, g->name) && _write_group(sub, &link, index) < 0)
             return -1;
     }
-    if (_write_members(g) < 0 || write_size_at_pos(size_pos, start) < 0)
+    if ((index ? _write_members(g, *index) : _write_members(g)) < 0 || write_size_at_pos(size_pos, start) < 0)
         return -1;
     if (cg)
         cg->size = GetPos() - start;
@@ -711,9 +760,11 @@ int cds::write_all()
             if (write(*this, dynamic_cast<groupable_t*>(objects.first->object)) < 0)
                 r = -1;
         }
+        member_index index;
+        bool indexed = index.build(types);
         for (d_node* n = chunk_grou.objects.first; n && r == 0; n = n->next) {
             groupable_t* g = dynamic_cast<groupable_t*>(n->object);
-            if (g && !g->parent && _write_group(g, nullptr) < 0)
+            if (g && !g->parent && _write_group(g, nullptr, indexed ? &index : nullptr) < 0)
                 r = -1;
         }
         if (r == 0)

@@ -213,8 +213,9 @@ private:
     int _read_header(chunk_header& h, long limit, long pos, long& payload);
     long _read_payload(chunk_io* io, chunk_header& h, long pos);
     void _buffer_stream();
-    long _write_group(groupable_t* g, struct name_chain* chain);
+    long _write_group(groupable_t* g, struct name_chain* chain, const struct member_index* index);
     int _write_members(groupable_t* g);
+    int _write_members(groupable_t* g, const struct member_index& index);
     void _read_error(long pos, const char* what);
     bool _defer_patch(long pos, int32_t size);
     void _apply_patches(long end);
