@@ -219,48 +219,75 @@ inline void store_pixel(unsigned char* p, uint32_t v)
         p[3] = (unsigned char)(v >> 24);
 }
 
-// Three-byte pixels four at a time: three words hold them, so that no pixel
-// is put together byte by byte.
-inline void load_four_24(const unsigned char* p, uint32_t* v)
+// Eight bytes as one little-endian number.
+inline uint64_t load_word(const unsigned char* p)
 {
-    uint32_t w0 = load_pixel<4>(p), w1 = load_pixel<4>(p + 4), w2 = load_pixel<4>(p + 8);
-    v[0] = w0 & 0xFFFFFFu;
-    v[1] = (w0 >> 24 | w1 << 8) & 0xFFFFFFu;
-    v[2] = (w1 >> 16 | w2 << 16) & 0xFFFFFFu;
-    v[3] = w2 >> 8;
+    uint64_t v = 0;
+    if (host_little_endian()) {
+        memcpy(&v, p, 8);
+        return v;
+    }
+    for (int k = 7; k >= 0; --k)
+        v = v << 8 | p[k];
+    return v;
+}
+
+inline void store_word(unsigned char* p, uint64_t v)
+{
+    if (host_little_endian()) {
+        memcpy(p, &v, 8);
+        return;
+    }
+    for (int k = 0; k < 8; ++k, v >>= 8)
+        p[k] = (unsigned char)v;
+}
+
+// Three-byte pixels eight at a time: three 8-byte words hold them, so that
+// no pixel is put together byte by byte.
+inline void load_eight_24(const unsigned char* p, uint32_t* v)
+{
+    const uint64_t w0 = load_word(p), w1 = load_word(p + 8), w2 = load_word(p + 16), low = 0xFFFFFF;
+    v[0] = (uint32_t)(w0 & low);
+    v[1] = (uint32_t)(w0 >> 24 & low);
+    v[2] = (uint32_t)((w0 >> 48 | w1 << 16) & low);
+    v[3] = (uint32_t)(w1 >> 8 & low);
+    v[4] = (uint32_t)(w1 >> 32 & low);
+    v[5] = (uint32_t)((w1 >> 56 | w2 << 8) & low);
+    v[6] = (uint32_t)(w2 >> 16 & low);
+    v[7] = (uint32_t)(w2 >> 40);
 }
 
 // The values must fit in 24 bits.
-inline void store_four_24(unsigned char* p, const uint32_t* v)
+inline void store_eight_24(unsigned char* p, const uint32_t* v)
 {
-    store_pixel<4>(p, v[0] | v[1] << 24);
-    store_pixel<4>(p + 4, v[1] >> 8 | v[2] << 16);
-    store_pixel<4>(p + 8, v[2] >> 16 | v[3] << 8);
+    store_word(p, v[0] | (uint64_t)v[1] << 24 | (uint64_t)v[2] << 48);
+    store_word(p + 8, v[2] >> 16 | (uint64_t)v[3] << 8 | (uint64_t)v[4] << 32 | (uint64_t)v[5] << 56);
+    store_word(p + 16, v[5] >> 8 | (uint64_t)v[6] << 16 | (uint64_t)v[7] << 40);
 }
 
 // Applies f to count pixels of S bytes from src and stores the results as
 // pixels of D bytes at dst. Each group of pixels is loaded before any is
-// stored, so src may be dst when S equals D. Rows of 3-byte pixels go four
-// pixels (three words) at a time; the others one pixel per word, which the
-// compiler can widen.
+// stored, so src may be dst when S equals D. Rows of 3-byte pixels go eight
+// pixels (three 8-byte words) at a time; the others one pixel per word,
+// which the compiler can widen.
 template <int S, int D, typename F>
 inline void map_pixels(const unsigned char* src, unsigned char* dst, int count, F f)
 {
     int i = 0;
     if constexpr (S == 3 || D == 3) {
-        for (; i + 4 <= count; i += 4, src += 4 * S, dst += 4 * D) {
-            uint32_t v[4];
+        for (; i + 8 <= count; i += 8, src += 8 * S, dst += 8 * D) {
+            uint32_t v[8];
             if constexpr (S == 3)
-                load_four_24(src, v);
+                load_eight_24(src, v);
             else
-                for (int k = 0; k < 4; ++k)
+                for (int k = 0; k < 8; ++k)
                     v[k] = load_pixel<S>(src + k * S);
-            for (int k = 0; k < 4; ++k)
+            for (int k = 0; k < 8; ++k)
                 v[k] = f(v[k]);
             if constexpr (D == 3)
-                store_four_24(dst, v);
+                store_eight_24(dst, v);
             else
-                for (int k = 0; k < 4; ++k)
+                for (int k = 0; k < 8; ++k)
                     store_pixel<D>(dst + k * D, v[k]);
         }
     }
@@ -280,22 +307,18 @@ inline void map_pixels(const unsigned char* src, unsigned char* dst, int count, 
 template <int S, int D, int M>
 void convert_row(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves)
 {
-    if constexpr (S == 3 && M > 1) {
+    if constexpr (S == 3 && M > 1 && D != 3) {
         // Several moves per pixel run far faster on whole words, which the
-        // compiler can widen: short runs are spread to 4 bytes a pixel first
-        // (and packed to 3 again behind), in buffers that stay in the cache.
+        // compiler can widen: short runs are spread to 4 bytes a pixel first,
+        // in a buffer that stays in the cache. Between 3-byte formats the
+        // moves on eight pixels straight from their words cost less than
+        // spreading and packing again.
         unsigned char words[4 * 256];
         auto same = [](uint32_t v) { return v; };
         for (int done = 0; done < count; done += 256) {
             int k = std::min(256, count - done);
             map_pixels<3, 4>(src + (size_t)3 * done, words, k, same);
-            if constexpr (D == 3) {
-                unsigned char moved[4 * 256];
-                convert_row<4, 4, M>(words, moved, k, moves);
-                map_pixels<4, 3>(moved, dst + (size_t)3 * done, k, same);
-            } else {
-                convert_row<4, D, M>(words, dst + (size_t)D * done, k, moves);
-            }
+            convert_row<4, D, M>(words, dst + (size_t)D * done, k, moves);
         }
         return;
     }
