@@ -35,10 +35,10 @@ typedef uint64_t word;
 
 // The chain steps followed from one directed portal; past them, a chain's
 // next portal adds what might be seen beyond it (the coarse sets of the
-// portals on the chain, intersected) whose cells reach into the passage from
-// the source through that portal, without going on. The budget shrinks as
-// the portals grow in number, bounding the time of the whole flow whatever
-// the level's shape.
+// portals on the chain, intersected) without going on; where the lists
+// would be large, only the leaves of that whose cells reach into the passage
+// from the source through the portal. The budget shrinks as the portals grow
+// in number, bounding the time of the whole flow whatever the level's shape.
 const long STEP_BUDGET_MAX = 250, STEP_BUDGET_MIN = 60, STEPS_TOTAL = 1500000;
 // Chains are followed this many portals past the first one alone. Spending
 // the steps on the many short chains rather than on the first long one gives
@@ -51,10 +51,10 @@ struct chain_depth {
 const chain_depth CHAIN_DEPTHS[] = {{2000, 8}, {5000, 2}, {INT32_MAX, 0}};
 // The sets end as lists of a few words per leaf seen, which can outweigh all
 // else a level takes. Where the coarse sets promise lists of more than this
-// many bytes, chains go one portal deeper for each such amount (at most
-// DEEPER_MAX times), and one more from the portals whose coarse set holds
-// more than LARGE_SET of the leaves: the time goes where it saves the most
-// memory.
+// many bytes, chain ends are narrowed to their passage, chains go one portal
+// deeper for each such amount (at most DEEPER_MAX times), and one more from
+// the portals whose coarse set holds more than LARGE_SET of the leaves: the
+// time goes where it saves the most memory.
 const double LIST_BYTES_DEEPER = 64.0 * 1024 * 1024;
 const int DEEPER_MAX = 2;
 const double LARGE_SET = 0.6;
@@ -110,6 +110,7 @@ struct flow_state {
     long budget = STEP_BUDGET_MAX;
     int depth_max = 1;
     int deeper_from = INT32_MAX;  // portals whose coarse set holds more leaves go a step deeper
+    bool narrow_ends = false;     // chain ends keep only the leaves that reach into their passage
     std::atomic<int> next{0};
     std::atomic<int> failed{0};
 
@@ -554,6 +555,15 @@ struct flow_worker {
                 }
             if (!more && !f.exhaustive)
                 continue;
+            bool last = !f.exhaustive && (steps_taken > f.budget || depth >= depth_max);
+            if (last && !f.narrow_ends) {
+                // Out of steps where the lists stay small: all that might be
+                // seen beyond q counts as seen.
+                for (int r = 0; r < runs.n; r += 2)
+                    for (int j = runs[r]; j < runs[r + 1]; ++j)
+                        bp.lvis[j] |= cur.might[j];
+                continue;
+            }
             // What lies beyond q and is seen through it lies within the
             // passage from the source through q: q's plane and the planes of
             // the passage's sides bound it.
@@ -569,7 +579,7 @@ struct flow_worker {
             }
             // Out of steps: what might be seen beyond q and reaches into the
             // passage counts as seen.
-            if (steps_taken > f.budget || depth >= depth_max) {
+            if (last) {
                 reach(cur.might, bp.lvis, cur.seps, true);
                 continue;
             }
@@ -796,6 +806,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
                 reached += __builtin_popcountll(fs.dp[k].lflood[j]);
         double list_bytes = fs.ndp ? reached / fs.ndp * nl * sizeof(d_node) : 0;
         int deeper = (int)(list_bytes / LIST_BYTES_DEEPER);
+        fs.narrow_ends = deeper > 0;
         if (deeper > 0) {
             fs.depth_max += deeper < DEEPER_MAX ? deeper : DEEPER_MAX;
             fs.deeper_from = (int)(LARGE_SET * nl);
