@@ -68,6 +68,7 @@ struct dportal {
     word* lflood;  // leaves that might be seen through it (the coarse set)
     word* lvis;    // leaves seen through it (valid once done)
     int nflood;    // portals the coarse set was reached through
+    int nreach;    // leaves in the coarse set
     std::atomic<int> done;
 };
 
@@ -327,6 +328,9 @@ void flood(flow_state& fs, int pi, int* stack, word* seen, int32_t* cls, uint16_
     if (!back)
         p.lflood[p.to >> 6] &= ~((word)1 << (p.to & 63));
     p.nflood = n;
+    p.nreach = 0;
+    for (int j = 0; j < lw; ++j)
+        p.nreach += __builtin_popcountll(p.lflood[j]);
 }
 
 unsigned int flood_thread(void* arg)
@@ -619,13 +623,7 @@ struct flow_worker {
         for (int r = 0; r < runs.n; r += 2)
             memcpy(s0.might + runs[r], p.lflood + runs[r], sizeof(word) * (size_t)(runs[r + 1] - runs[r]));
         steps_taken = 0;
-        depth_max = fs->depth_max;
-        if (fs->deeper_from < fs->nleaves) {
-            int c = 0;
-            for (int j = 0; j < fs->lwords; ++j)
-                c += __builtin_popcountll(p.lflood[j]);
-            depth_max += c > fs->deeper_from;
-        }
+        depth_max = fs->depth_max + (p.nreach > fs->deeper_from);
         return recurse(p.to, 0);
     }
 };
@@ -802,8 +800,7 @@ int sound_build_vis(solid_bsp_t* t, sound_portals* portals, double eps, int thre
         // a directed portal reaches on average.
         double reached = 0;
         for (int k = 0; k < fs.ndp; ++k)
-            for (int j = 0; j < fs.lwords; ++j)
-                reached += __builtin_popcountll(fs.dp[k].lflood[j]);
+            reached += fs.dp[k].nreach;
         double list_bytes = fs.ndp ? reached / fs.ndp * nl * sizeof(d_node) : 0;
         int deeper = (int)(list_bytes / LIST_BYTES_DEEPER);
         fs.narrow_ends = deeper > 0;
