@@ -132,6 +132,7 @@ void convert(benchmark::State& state, int from_bits, unsigned int r, unsigned in
 
 BENCHMARK_CAPTURE(convert, 32_to_16, 32, 0x7C00, 0x03E0, 0x001F, 0)->Arg(512)->Arg(2048);
 BENCHMARK_CAPTURE(convert, 24_to_32, 24, 0xFF0000, 0xFF00, 0xFF, opaque)->Arg(512)->Arg(2048);
+BENCHMARK_CAPTURE(convert, 24_to_16, 24, 0x7C00, 0x03E0, 0x001F, 0)->Arg(512)->Arg(2048);
 
 // Writing a whole file: image_write, and next to it fopen, one fwrite of the
 // bytes it wrote and fclose. The reported time is the writer's; x_fwrite and

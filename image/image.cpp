@@ -123,16 +123,6 @@ void image_t::take_bits(image_t* from)
 
 namespace {
 
-// One channel's move, worked out once per conversion: extract at the source
-// position, widen or narrow by the difference of the field widths, place at
-// the destination position. Since the source field has no bits below its
-// shift and the destination mask none below its own, the three shifts come
-// to one net shift: left by lshift, then right by rshift (one of them 0).
-struct channel_move {
-    uint32_t src_mask, dst_mask;
-    int lshift, rshift;
-};
-
 int trailing_zeros(uint32_t m)
 {
     return m ? __builtin_ctz(m) : 0;
@@ -375,6 +365,10 @@ void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from
 {
     channel_move moves[4];
     int n = plan_moves(from, to, moves);
+    int done = convert_pixels_wide(src, from_nbytes, dst, to_nbytes, count, moves, n);
+    src += (size_t)from_nbytes * done;
+    dst += (size_t)to_nbytes * done;
+    count -= done;
     switch (from_nbytes) {
     case 1: convert_row_to<1>(to_nbytes, src, dst, count, moves, n); break;
     case 2: convert_row_to<2>(to_nbytes, src, dst, count, moves, n); break;

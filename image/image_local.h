@@ -1,9 +1,28 @@
 // The pixel-row helpers the image codecs share; not part of the installed API.
 #pragma once
 
+#include <cstdint>
+
 #include "image/image.h"
 
 namespace vantrel {
+
+/// One channel's move, worked out once per conversion: extract at the source
+/// position, widen or narrow by the difference of the field widths, place at
+/// the destination position. Since the source field has no bits below its
+/// shift and the destination mask none below its own, the three shifts come
+/// to one net shift: left by lshift, then right by rshift (one of them 0).
+struct channel_move {
+    uint32_t src_mask, dst_mask;
+    int lshift, rshift;
+};
+
+/// The leading pixels of a row converted with the processor's vector
+/// instructions, where it has them and the sizes are among those they cover
+/// (3 or 4 bytes to 2, 3 or 4): the count done, from 0 (none) to count; the
+/// caller converts the rest. Same contract as convert_pixels otherwise.
+int convert_pixels_wide(const unsigned char* src, int from_nbytes, unsigned char* dst, int to_nbytes, int count,
+                        const channel_move* moves, int nmoves);
 
 /// Moves count pixels from the format `from` (from_nbytes bytes each) into the
 /// format `to` (to_nbytes bytes each), channel by channel; a channel absent in
