@@ -4,9 +4,9 @@
 
 namespace vantrel {
 
-int convert_pixels_wide(const unsigned char*, int, unsigned char*, int, int, const channel_move*, int)
+wide_kernel choose_wide_kernel(int, int, wide_plan&)
 {
-    return 0;
+    return nullptr;
 }
 
 }  // namespace vantrel

@@ -13,8 +13,10 @@ namespace vantrel {
 namespace {
 
 // Which way the moves of a conversion shift: a kernel for one way only
-// saves an operation per move and vector.
-enum class shifts { right, left, both };
+// saves an operation per move and vector. Narrowing moves (right shifts whose
+// destination field lies within the shifted source field, as from 8-bit to
+// 5-bit channels) need no source mask either.
+enum class shifts { narrowing, right, left, both };
 
 bool have_ssse3()
 {
@@ -27,45 +29,33 @@ bool have_ssse3()
 #pragma GCC push_options
 #pragma GCC target("ssse3")
 
-// Groups of eight pixels: two vectors of four. Three-byte pixels are loaded
-// 16 bytes at a time, 4 bytes past the group, so a row of them keeps its last
-// two pixels for the caller; stores write exactly the group, after both of
-// its loads, so that src may be dst when the sizes are equal.
-template <int S, int D, int M, shifts K>
-int convert_groups(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves)
+// Groups of eight pixels: two vectors of four, each spread to 4 bytes a
+// pixel, put through f and packed to D bytes a pixel. Loads and stores stay
+// within the group (the 24 bytes of eight 3-byte pixels are loaded as bytes
+// 0-15 and 8-23), and both loads come before the stores, so that src may be
+// dst when the sizes are equal.
+template <int S, int D, typename F>
+int convert_groups(const unsigned char* src, unsigned char* dst, int count, F f)
 {
-    __m128i sm[4], dm[4], ls[4], rs[4];
-    for (int c = 0; c < M; ++c) {
-        sm[c] = _mm_set1_epi32((int)moves[c].src_mask);
-        dm[c] = _mm_set1_epi32((int)moves[c].dst_mask);
-        ls[c] = _mm_cvtsi32_si128(moves[c].lshift);
-        rs[c] = _mm_cvtsi32_si128(moves[c].rshift);
-    }
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i spread_high = _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
     const __m128i pack16 = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i pack24 = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    auto apply = [&](__m128i v) {
-        __m128i out = _mm_setzero_si128();
-        for (int c = 0; c < M; ++c) {
-            __m128i x = _mm_and_si128(v, sm[c]);
-            if (K != shifts::right)
-                x = _mm_sll_epi32(x, ls[c]);
-            if (K != shifts::left)
-                x = _mm_srl_epi32(x, rs[c]);
-            out = _mm_or_si128(out, _mm_and_si128(x, dm[c]));
-        }
-        return out;
-    };
-    auto load = [&](const unsigned char* p) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        return S == 3 ? _mm_shuffle_epi8(v, spread) : v;
-    };
-    const int slack = S == 3 ? 2 : 0;
+    auto load = [](const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
     int i = 0;
-    for (; i + 8 + slack <= count; i += 8) {
+    for (; i + 8 <= count; i += 8) {
         const unsigned char* s = src + (size_t)S * i;
         unsigned char* d = dst + (size_t)D * i;
-        __m128i a = apply(load(s)), b = apply(load(s + 4 * S));
+        __m128i a, b;
+        if constexpr (S == 3) {
+            a = _mm_shuffle_epi8(load(s), spread);
+            b = _mm_shuffle_epi8(load(s + 8), spread_high);
+        } else {
+            a = load(s);
+            b = load(s + 16);
+        }
+        a = f(a);
+        b = f(b);
         if constexpr (D == 4) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d), a);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), b);
@@ -86,58 +76,121 @@ int convert_groups(const unsigned char* src, unsigned char* dst, int count, cons
     return i;
 }
 
+// The moves on four pixels at once.
+template <int S, int D, int M, shifts K>
+int convert_moved(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan)
+{
+    const channel_move* moves = plan.moves;
+    __m128i sm[4], dm[4], ls[4], rs[4];
+    for (int c = 0; c < M; ++c) {
+        sm[c] = _mm_set1_epi32((int)moves[c].src_mask);
+        dm[c] = _mm_set1_epi32((int)moves[c].dst_mask);
+        ls[c] = _mm_cvtsi32_si128(moves[c].lshift);
+        rs[c] = _mm_cvtsi32_si128(moves[c].rshift);
+    }
+    return convert_groups<S, D>(src, dst, count, [&](__m128i v) {
+        __m128i out = _mm_setzero_si128();
+        for (int c = 0; c < M; ++c) {
+            __m128i x = K == shifts::narrowing ? v : _mm_and_si128(v, sm[c]);
+            if (K == shifts::left || K == shifts::both)
+                x = _mm_sll_epi32(x, ls[c]);
+            if (K != shifts::left)
+                x = _mm_srl_epi32(x, rs[c]);
+            out = _mm_or_si128(out, _mm_and_si128(x, dm[c]));
+        }
+        return out;
+    });
+}
+
+// Whole bytes moved whole: one shuffle of the bytes of four pixels.
+template <int S, int D>
+int convert_shuffled(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan)
+{
+    __m128i by = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plan.order));
+    return convert_groups<S, D>(src, dst, count, [&](__m128i v) { return _mm_shuffle_epi8(v, by); });
+}
+
 #pragma GCC pop_options
 
 template <int S, int D, shifts K>
-int convert_moves(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves, int n)
+wide_kernel moved_kernel(int n)
 {
     switch (n) {
-    case 0: return convert_groups<S, D, 0, K>(src, dst, count, moves);
-    case 1: return convert_groups<S, D, 1, K>(src, dst, count, moves);
-    case 2: return convert_groups<S, D, 2, K>(src, dst, count, moves);
-    case 3: return convert_groups<S, D, 3, K>(src, dst, count, moves);
-    default: return convert_groups<S, D, 4, K>(src, dst, count, moves);
+    case 0: return convert_moved<S, D, 0, K>;
+    case 1: return convert_moved<S, D, 1, K>;
+    case 2: return convert_moved<S, D, 2, K>;
+    case 3: return convert_moved<S, D, 3, K>;
+    default: return convert_moved<S, D, 4, K>;
     }
+}
+
+// Where every move takes whole bytes to whole bytes and loses nothing, the
+// order of the bytes of four 4-byte pixels that does the same (-1 for a zero
+// byte): true, else false.
+bool byte_order(const channel_move* moves, int n, signed char* order)
+{
+    signed char lane[4] = {-1, -1, -1, -1};
+    for (int c = 0; c < n; ++c) {
+        const channel_move& m = moves[c];
+        if (m.lshift % 8 || m.rshift % 8 || ((uint64_t)m.src_mask << m.lshift >> m.rshift) != m.dst_mask)
+            return false;
+        for (int k = 0; k < 4; ++k) {
+            uint32_t byte = m.src_mask >> 8 * k & 0xFF;
+            if (byte != 0 && byte != 0xFF)
+                return false;
+            int to = k + (m.lshift - m.rshift) / 8;
+            if (byte && to >= 0 && to < 4)
+                lane[to] = (signed char)k;
+        }
+    }
+    for (int p = 0; p < 4; ++p)
+        for (int k = 0; k < 4; ++k)
+            order[4 * p + k] = lane[k] < 0 ? -1 : (signed char)(4 * p + lane[k]);
+    return true;
 }
 
 template <int S, int D>
-int convert_shifts(const unsigned char* src, unsigned char* dst, int count, const channel_move* moves, int n)
+wide_kernel kernel_for(wide_plan& plan)
 {
-    bool left = false, right = false;
-    for (int c = 0; c < n; ++c) {
-        left |= moves[c].lshift != 0;
-        right |= moves[c].rshift != 0;
+    if (byte_order(plan.moves, plan.nmoves, plan.order))
+        return convert_shuffled<S, D>;
+    bool left = false, right = false, within = true;
+    for (int c = 0; c < plan.nmoves; ++c) {
+        const channel_move& m = plan.moves[c];
+        left |= m.lshift != 0;
+        right |= m.rshift != 0;
+        within &= (m.dst_mask & ~(m.src_mask >> m.rshift)) == 0;
     }
+    if (!left && within)
+        return moved_kernel<S, D, shifts::narrowing>(plan.nmoves);
     if (!left)
-        return convert_moves<S, D, shifts::right>(src, dst, count, moves, n);
+        return moved_kernel<S, D, shifts::right>(plan.nmoves);
     if (!right)
-        return convert_moves<S, D, shifts::left>(src, dst, count, moves, n);
-    return convert_moves<S, D, shifts::both>(src, dst, count, moves, n);
+        return moved_kernel<S, D, shifts::left>(plan.nmoves);
+    return moved_kernel<S, D, shifts::both>(plan.nmoves);
 }
 
 template <int S>
-int convert_to(int to_nbytes, const unsigned char* src, unsigned char* dst, int count, const channel_move* moves,
-               int n)
+wide_kernel kernel_to(int to_nbytes, wide_plan& plan)
 {
     switch (to_nbytes) {
-    case 2: return convert_shifts<S, 2>(src, dst, count, moves, n);
-    case 3: return convert_shifts<S, 3>(src, dst, count, moves, n);
-    case 4: return convert_shifts<S, 4>(src, dst, count, moves, n);
-    default: return 0;
+    case 2: return kernel_for<S, 2>(plan);
+    case 3: return kernel_for<S, 3>(plan);
+    case 4: return kernel_for<S, 4>(plan);
+    default: return nullptr;
     }
 }
 
 }  // namespace
 
-int convert_pixels_wide(const unsigned char* src, int from_nbytes, unsigned char* dst, int to_nbytes, int count,
-                        const channel_move* moves, int nmoves)
+wide_kernel choose_wide_kernel(int from_nbytes, int to_nbytes, wide_plan& plan)
 {
     if (!have_ssse3())
-        return 0;
+        return nullptr;
     switch (from_nbytes) {
-    case 3: return convert_to<3>(to_nbytes, src, dst, count, moves, nmoves);
-    case 4: return convert_to<4>(to_nbytes, src, dst, count, moves, nmoves);
-    default: return 0;
+    case 3: return kernel_to<3>(to_nbytes, plan);
+    case 4: return kernel_to<4>(to_nbytes, plan);
+    default: return nullptr;
     }
 }
 

@@ -360,15 +360,23 @@ void convert_row_to(int to_nbytes, const unsigned char* src, unsigned char* dst,
 
 }  // namespace
 
-void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from_nbytes, unsigned char* dst,
-                    const bit_fields_t& to, int to_nbytes, int count)
+pixel_converter::pixel_converter(const bit_fields_t& from, int _from_nbytes, const bit_fields_t& to, int _to_nbytes)
+    : from_nbytes(_from_nbytes), to_nbytes(_to_nbytes)
 {
-    channel_move moves[4];
-    int n = plan_moves(from, to, moves);
-    int done = convert_pixels_wide(src, from_nbytes, dst, to_nbytes, count, moves, n);
-    src += (size_t)from_nbytes * done;
-    dst += (size_t)to_nbytes * done;
-    count -= done;
+    plan.nmoves = plan_moves(from, to, plan.moves);
+    wide = choose_wide_kernel(from_nbytes, to_nbytes, plan);
+}
+
+void pixel_converter::run(const unsigned char* src, unsigned char* dst, int count) const
+{
+    if (wide) {
+        int done = wide(src, dst, count, plan);
+        src += (size_t)from_nbytes * done;
+        dst += (size_t)to_nbytes * done;
+        count -= done;
+    }
+    const channel_move* moves = plan.moves;
+    int n = plan.nmoves;
     switch (from_nbytes) {
     case 1: convert_row_to<1>(to_nbytes, src, dst, count, moves, n); break;
     case 2: convert_row_to<2>(to_nbytes, src, dst, count, moves, n); break;
@@ -398,9 +406,10 @@ int image_t::convert(bit_fields_t* _fields, char** out)
     size_t src_row = row_size();
     size_t dst_pixels = (size_t)width * (size_t)dst_nb, pad = (4 - dst_pixels % 4) % 4;
     size_t dst_row = dst_pixels + pad;
+    pixel_converter conv(fields, src_nb, to, dst_nb);
     for (int y = 0; y < height; ++y) {
         unsigned char* d = (unsigned char*)data + (size_t)y * dst_row;
-        convert_pixels(bits + (size_t)y * src_row, fields, src_nb, d, to, dst_nb, width);
+        conv.run(bits + (size_t)y * src_row, d, width);
         memset(d + dst_pixels, 0, pad);
     }
     if (out) {
@@ -637,6 +646,7 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
         used = 0;
         block = area + pos % align;
     };
+    pixel_converter conv(img->fields, src_nb, to, dst_nb);
     for (int i = 0; i < img->height; ++i) {
         int y = bottom_up ? img->height - 1 - i : i;
         const unsigned char* src = img->bits + (size_t)y * src_row;
@@ -647,7 +657,7 @@ void write_pixel_rows(image_t* img, CFileE& f, const bit_fields_t& target, size_
             if (same)
                 memcpy(block + used, src + (size_t)x * (size_t)src_nb, (size_t)n * (size_t)dst_nb);
             else
-                convert_pixels(src + (size_t)x * (size_t)src_nb, img->fields, src_nb, block + used, to, dst_nb, n);
+                conv.run(src + (size_t)x * (size_t)src_nb, block + used, n);
             used += (size_t)n * (size_t)dst_nb;
             x += n;
         }

@@ -17,18 +17,36 @@ struct channel_move {
     int lshift, rshift;
 };
 
-/// The leading pixels of a row converted with the processor's vector
-/// instructions, where it has them and the sizes are among those they cover
-/// (3 or 4 bytes to 2, 3 or 4): the count done, from 0 (none) to count; the
-/// caller converts the rest. Same contract as convert_pixels otherwise.
-int convert_pixels_wide(const unsigned char* src, int from_nbytes, unsigned char* dst, int to_nbytes, int count,
-                        const channel_move* moves, int nmoves);
+/// What a vector kernel works from: the moves, and for kernels that only
+/// reorder whole bytes, the order of the bytes of four 4-byte pixels.
+struct wide_plan {
+    channel_move moves[4];
+    int nmoves;
+    signed char order[16];
+};
 
-/// Moves count pixels from the format `from` (from_nbytes bytes each) into the
-/// format `to` (to_nbytes bytes each), channel by channel; a channel absent in
-/// `from` becomes 0. src and dst may be the same row when the sizes are equal.
-void convert_pixels(const unsigned char* src, const bit_fields_t& from, int from_nbytes, unsigned char* dst,
-                    const bit_fields_t& to, int to_nbytes, int count);
+/// Converts the leading pixels of a row (whole groups of them): the count done.
+typedef int (*wide_kernel)(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan);
+
+/// The vector kernel for a conversion between pixel sizes, where the
+/// processor has vector instructions and one of its kernels covers the sizes
+/// (3 or 4 bytes to 2, 3 or 4): it may fill plan.order. Null otherwise.
+wide_kernel choose_wide_kernel(int from_nbytes, int to_nbytes, wide_plan& plan);
+
+/// A conversion from one pixel format to another, planned once and run on any
+/// number of rows: channel by channel, a channel absent in `from` becoming 0.
+class pixel_converter {
+public:
+    pixel_converter(const bit_fields_t& from, int from_nbytes, const bit_fields_t& to, int to_nbytes);
+    /// Moves count pixels from src to dst; src and dst may be the same row
+    /// when the sizes are equal.
+    void run(const unsigned char* src, unsigned char* dst, int count) const;
+
+private:
+    wide_plan plan;
+    wide_kernel wide;
+    int from_nbytes, to_nbytes;
+};
 
 /// For the codecs: reads height rows of file_row bytes (at most a padded image
 /// row; the pixels first) from the file's position into img, replacing its

@@ -102,9 +102,9 @@ int read_converted_rows(image_t* img, CFileE& f, const bmp_info_t& info, const b
     if (out.alloc_bits(info.width, rows, image_fields.red_mask, image_fields.green_mask, image_fields.blue_mask,
                        image_fields.alpha_mask) != 0)
         return -1;
+    pixel_converter conv(file_fields, nbytes, out.fields, out.fields.nbytes());
     for (int y = 0; y < rows; ++y)
-        convert_pixels(file_rows.bits + (size_t)y * file_rows.row_size(), file_fields, nbytes,
-                       out.bits + (size_t)y * out.row_size(), out.fields, out.fields.nbytes(), info.width);
+        conv.run(file_rows.bits + (size_t)y * file_rows.row_size(), out.bits + (size_t)y * out.row_size(), info.width);
     img->take_bits(&out);
     return 0;
 }
