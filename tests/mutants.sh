@@ -51,6 +51,7 @@ image~image/convert_x86.cpp~s/_mm_srli_si128(b, 8)/_mm_srli_si128(b, 4)/~the las
 mediaman~mediaman/chunk_reader.cpp~s/if (depth >= CHUNK_MAX_DEPTH)/if (depth > CHUNK_MAX_DEPTH)/~one nesting level too many
 mediaman~mediaman/chunk_reader.cpp~s/if (size > f.GetSize() - p0)/if (size > f.GetSize() - p0 + 1)/~a chunk may claim one byte past the file
 mediaman_cds~mediaman/cds/cds.cpp~s/if (payload > end || h.size > end - payload)/if (payload > end)/~a chunk may claim bytes the file lacks
+mediaman_cds~mediaman/cds/cds.cpp~s/CFile::Read(dropped, (int)n) == (int)n/CFile::Read(dropped, (int)n - 1) == (int)n - 1/~short skips of a payload drop one byte too few
 LIST
 )
 if [ -n "${FOLDERS:-}" ]; then

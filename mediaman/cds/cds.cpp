@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "platform/platform.h"
 #include "kdbase/errorlog.h"
@@ -148,7 +149,7 @@ int chunk_file::read(cds& c, chunk_header& h)
         ELOG(EL_MINDEBUG, "unable to add entry for %s", h.id);
         return -1;
     }
-    c.Forward(h.size);
+    c.skip(h.size);
     return 0;
 }
 
@@ -387,9 +388,16 @@ long cds::_read_payload(chunk_io* io, chunk_header& h, long pos)
         _read_error(pos, "chunk reader read past the chunk's end");
         return -1;
     }
-    if (now < end)
-        SetPos(end);
+    skip(end - now);
     return end;
+}
+
+bool cds::skip(long n)
+{
+    if (n > CDS_SKIP_BY_READING)
+        return Forward(n);
+    char dropped[CDS_SKIP_BY_READING];
+    return n <= 0 || CFile::Read(dropped, (int)n) == (int)n;
 }
 
 int cds::read_all()
@@ -422,7 +430,7 @@ int cds::read_all()
                 if ((pos = _read_payload(io, h, payload)) < 0)
                     return -1;
             } else {
-                Forward(h.size);
+                skip(h.size);
                 pos = payload + h.size;
             }
             _close_groups(pos);
@@ -461,7 +469,7 @@ int cds::_scan(chunk_header& h, long end, const char* id, long n, long limit)
         if (found)
             return 0;
         if (!group)
-            Forward(h.size);
+            skip(h.size);
     }
 }
 
@@ -619,10 +627,16 @@ void cds::_apply_patches(long end)
     std::sort(patches, patches + patch_count,
               [](const size_patch& a, const size_patch& b) { return a.pos < b.pos; });
     bool swap = byteorder != sys_info().byteorder;
-    char block[4096];
+    // Stretches as long as the stream's buffer, which each read fills whole
+    // (a small stack block when that memory cannot be had).
+    char small[4096];
+    char* big = KD_NEW char[CDS_STREAM_BUFFER];
+    char* block = big ? big : small;
+    long room = big ? (long)CDS_STREAM_BUFFER : (long)sizeof small;
+    std::unique_ptr<char[]> owned(big);
     for (int i = 0; i < patch_count;) {
         long from = patches[i].pos;
-        int n = (int)std::min((long)sizeof block, end - from);
+        int n = (int)std::min(room, end - from);
         SetPos(from);
         Read(block, n);
         for (; i < patch_count && patches[i].pos + 4 <= from + n; ++i) {

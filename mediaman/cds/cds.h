@@ -77,7 +77,9 @@ enum cds_location {
 };
 
 /// Bytes of the stream buffer a container reads and writes through.
-enum { CDS_STREAM_BUFFER = 64 * 1024 };
+enum { CDS_STREAM_BUFFER = 256 * 1024 };
+/// The longest move that skip() makes by reading rather than seeking.
+enum { CDS_SKIP_BY_READING = 8 * 1024 };
 
 /// read_chunk flag: search only up to the end of the current group.
 enum { CDS_GROUP_ONLY = 1 };
@@ -188,6 +190,12 @@ public:
     /// Within write_all on a file open for update the size lands in the file
     /// when write_all finishes, so that small chunks stream without a seek each.
     int write_size_at_pos(long pos, long start);
+    /// Moves n bytes on from the current position (nothing for n <= 0), as
+    /// Forward does: for a chunk reader that leaves part of its payload. A
+    /// seek costs a system call every time, even within what the stream has
+    /// buffered, so a short move reads the bytes and drops them. True; false
+    /// when the file ends or a read or seek fails on the way.
+    bool skip(long n);
 
     /// Reads the header at the current position and checks it: the id must end
     /// within CDS_ID_MAX bytes and the size must not be negative (else -1 with

@@ -320,6 +320,11 @@ TEST_F(cds_test, chunks_claiming_bytes_not_there_and_every_cut_are_dropped_malfo
         {hdr("GROU", 8, "g") + "ZZZZ" + le32(0), 0, "the file ends inside the chunk header at byte 10", 0},
         {test_chunk("a", 1) + hdr("ZZZZ", 3, "q") + "xyz" + test_chunk("b", 2), 0,
          "unable to find chunk_io object for ZZZZ", 2},  // an unknown type is skipped
+        // What a reader leaves of its payload is skipped, a little or a lot
+        // (read past, or sought past), and so is a long unknown chunk.
+        {hdr("TEST", 104, "a") + le32(1) + std::string(100, 'p') + hdr("TEST", 20004, "b") + le32(2) +
+             std::string(20000, 'q') + hdr("ZZZZ", 9000, "z") + std::string(9000, 'z') + test_chunk("c", 3),
+         0, "unable to find chunk_io object for ZZZZ", 3},
     };
     for (auto& k : cases) {
         SCOPED_TRACE(k.message);
