@@ -4,6 +4,8 @@
 // uses this file on x86-64 and convert_plain.cpp elsewhere.
 #include <tmmintrin.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "image/image_local.h"
@@ -110,6 +112,18 @@ int convert_shuffled(const unsigned char* src, unsigned char* dst, int count, co
     return convert_groups<S, D>(src, dst, count, [&](__m128i v) { return _mm_shuffle_epi8(v, by); });
 }
 
+// The moves as a sum of products (see product_plan): two multiply-adds.
+template <int S, int D>
+int convert_products(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan)
+{
+    const __m128i keep = _mm_set1_epi32((int)plan.keep), bytes = _mm_set1_epi32((int)plan.byte_factors),
+                  halves = _mm_set1_epi32((int)plan.half_factors), down = _mm_cvtsi32_si128(plan.down);
+    return convert_groups<S, D>(src, dst, count, [&](__m128i v) {
+        __m128i pairs = _mm_maddubs_epi16(_mm_and_si128(v, keep), bytes);
+        return _mm_srl_epi32(_mm_madd_epi16(pairs, halves), down);
+    });
+}
+
 #pragma GCC pop_options
 
 template <int S, int D, shifts K>
@@ -149,11 +163,76 @@ bool byte_order(const channel_move* moves, int n, signed char* order)
     return true;
 }
 
+// Where every move takes its bits from a single source byte (as narrowing
+// 8-bit channels to 5 or 6 bits does), the moves come to a sum of products:
+// each byte, kept to the bits that reach the destination, times a power of
+// two (2^a, by a multiply-add over the byte pairs of a pixel, then 2^b, by
+// one over its halves), the sum shifted right by a common amount so that no
+// power is negative. The products land on disjoint bits, so their sum is the
+// union of the moves. Fills the plan's factors: true when they fit the
+// instructions (a <= 6 and b <= 14 for signed 8- and 16-bit factors) and no
+// sum overflows (the pairs' 16 bits, the pixel's 31 before the shift).
+bool product_plan(wide_plan& plan)
+{
+    int e[4] = {0, 0, 0, 0};
+    bool used[4] = {false, false, false, false};
+    uint32_t keep = 0, reach = 0;
+    for (int c = 0; c < plan.nmoves; ++c) {
+        const channel_move& m = plan.moves[c];
+        uint32_t kept = m.src_mask & (uint32_t)(((uint64_t)m.dst_mask << m.rshift) >> m.lshift);
+        if (!kept)
+            continue;
+        int k = __builtin_ctz(kept) / 8;
+        if (kept >> 8 * k > 0xFF || used[k])
+            return false;
+        used[k] = true;
+        keep |= kept;
+        reach |= m.dst_mask;
+        e[k] = m.lshift - m.rshift + 8 * k;  // the power for the byte's value
+    }
+    int down = 0;
+    for (int k = 0; k < 4; ++k)
+        if (used[k])
+            down = std::max(down, -e[k]);
+    if (((uint64_t)reach << down) >> 31)
+        return false;
+    uint32_t bytes = 0, halves = 0;
+    for (int h = 0; h < 2; ++h) {
+        int b = INT_MAX, sum = 0;
+        for (int k = 2 * h; k < 2 * h + 2; ++k)
+            if (used[k])
+                b = std::min(b, e[k] + down);
+        if (b == INT_MAX)
+            continue;
+        if (b > 14)
+            return false;
+        for (int k = 2 * h; k < 2 * h + 2; ++k) {
+            int a = e[k] + down - b;
+            if (!used[k])
+                continue;
+            if (a > 6)
+                return false;
+            bytes |= (1u << a) << 8 * k;
+            sum += (int)(keep >> 8 * k & 0xFF) << a;
+        }
+        if (sum > 32767)
+            return false;
+        halves |= (1u << b) << 16 * h;
+    }
+    plan.keep = keep;
+    plan.byte_factors = bytes;
+    plan.half_factors = halves;
+    plan.down = down;
+    return true;
+}
+
 template <int S, int D>
 wide_kernel kernel_for(wide_plan& plan)
 {
     if (byte_order(plan.moves, plan.nmoves, plan.order))
         return convert_shuffled<S, D>;
+    if (plan.nmoves > 1 && product_plan(plan))
+        return convert_products<S, D>;
     bool left = false, right = false, within = true;
     for (int c = 0; c < plan.nmoves; ++c) {
         const channel_move& m = plan.moves[c];

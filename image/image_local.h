@@ -17,12 +17,16 @@ struct channel_move {
     int lshift, rshift;
 };
 
-/// What a vector kernel works from: the moves, and for kernels that only
-/// reorder whole bytes, the order of the bytes of four 4-byte pixels.
+/// What a vector kernel works from: the moves; for kernels that only reorder
+/// whole bytes, the order of the bytes of four 4-byte pixels; for kernels
+/// that sum products, the source bits kept, the factors (one byte per byte of
+/// a pixel, one 16-bit word per half) and the final right shift.
 struct wide_plan {
     channel_move moves[4];
     int nmoves;
     signed char order[16];
+    uint32_t keep, byte_factors, half_factors;
+    int down;
 };
 
 /// Converts the leading pixels of a row (whole groups of them): the count done.
