@@ -48,6 +48,7 @@ image~image/image.cpp~s/return (int)((4 - row % 4) % 4);/return (int)(4 - row % 
 image~image/tga/tga.cpp~s/fields.set(0xF800, 0x07E0, 0x001F, 0)/fields.set(0x7C00, 0x03E0, 0x001F, 0)/~16-bit TGA read as 555
 image~image/bmp/bmp.cpp~s/bool top_down = info.height < 0;/bool top_down = info.height > 0;/~BMP row order flipped
 image~image/convert_x86.cpp~s/_mm_srli_si128(b, 8)/_mm_srli_si128(b, 4)/~the last four bytes of eight 3-byte results come from the wrong pixel
+image~image/convert_x86.cpp~s/            if (a > 6)/            if (a > 7)/~a byte factor of 128, which the multiply takes as -128
 mediaman~mediaman/chunk_reader.cpp~s/if (depth >= CHUNK_MAX_DEPTH)/if (depth > CHUNK_MAX_DEPTH)/~one nesting level too many
 mediaman~mediaman/chunk_reader.cpp~s/if (size > f.GetSize() - p0)/if (size > f.GetSize() - p0 + 1)/~a chunk may claim one byte past the file
 mediaman_cds~mediaman/cds/cds.cpp~s/if (payload > end || h.size > end - payload)/if (payload > end)/~a chunk may claim bytes the file lacks
