@@ -26,10 +26,9 @@ bool have_ssse3()
     return yes;
 }
 
-// The kernels alone are built for SSSE3 (their lambdas too), and run only
-// once have_ssse3() said yes.
-#pragma GCC push_options
-#pragma GCC target("ssse3")
+// The kernels alone are built for SSSE3, by the attribute on each function
+// that uses its instructions (a lambda does not take its function's), and run
+// only once have_ssse3() said yes.
 
 // Groups of eight pixels: two vectors of four, each spread to 4 bytes a
 // pixel, put through f and packed to D bytes a pixel. Loads and stores stay
@@ -37,7 +36,7 @@ bool have_ssse3()
 // 0-15 and 8-23), and both loads come before the stores, so that src may be
 // dst when the sizes are equal.
 template <int S, int D, typename F>
-int convert_groups(const unsigned char* src, unsigned char* dst, int count, F f)
+__attribute__((target("ssse3"))) int convert_groups(const unsigned char* src, unsigned char* dst, int count, F f)
 {
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m128i spread_high = _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
@@ -80,7 +79,7 @@ int convert_groups(const unsigned char* src, unsigned char* dst, int count, F f)
 
 // The moves on four pixels at once.
 template <int S, int D, int M, shifts K>
-int convert_moved(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan)
+__attribute__((target("ssse3"))) int convert_moved(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan)
 {
     const channel_move* moves = plan.moves;
     __m128i sm[4], dm[4], ls[4], rs[4];
@@ -105,26 +104,37 @@ int convert_moved(const unsigned char* src, unsigned char* dst, int count, const
 }
 
 // Whole bytes moved whole: one shuffle of the bytes of four pixels.
+struct reorder {
+    __m128i order;
+    __attribute__((target("ssse3"))) __m128i operator()(__m128i v) const { return _mm_shuffle_epi8(v, order); }
+};
+
 template <int S, int D>
-int convert_shuffled(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan)
+__attribute__((target("ssse3"))) int convert_shuffled(const unsigned char* src, unsigned char* dst, int count,
+                                                      const wide_plan& plan)
 {
-    __m128i by = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plan.order));
-    return convert_groups<S, D>(src, dst, count, [&](__m128i v) { return _mm_shuffle_epi8(v, by); });
+    reorder f = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(plan.order))};
+    return convert_groups<S, D>(src, dst, count, f);
 }
 
 // The moves as a sum of products (see product_plan): two multiply-adds.
-template <int S, int D>
-int convert_products(const unsigned char* src, unsigned char* dst, int count, const wide_plan& plan)
-{
-    const __m128i keep = _mm_set1_epi32((int)plan.keep), bytes = _mm_set1_epi32((int)plan.byte_factors),
-                  halves = _mm_set1_epi32((int)plan.half_factors), down = _mm_cvtsi32_si128(plan.down);
-    return convert_groups<S, D>(src, dst, count, [&](__m128i v) {
+struct products {
+    __m128i keep, bytes, halves, down;
+    __attribute__((target("ssse3"))) __m128i operator()(__m128i v) const
+    {
         __m128i pairs = _mm_maddubs_epi16(_mm_and_si128(v, keep), bytes);
         return _mm_srl_epi32(_mm_madd_epi16(pairs, halves), down);
-    });
-}
+    }
+};
 
-#pragma GCC pop_options
+template <int S, int D>
+__attribute__((target("ssse3"))) int convert_products(const unsigned char* src, unsigned char* dst, int count,
+                                                      const wide_plan& plan)
+{
+    products f = {_mm_set1_epi32((int)plan.keep), _mm_set1_epi32((int)plan.byte_factors),
+                  _mm_set1_epi32((int)plan.half_factors), _mm_cvtsi32_si128(plan.down)};
+    return convert_groups<S, D>(src, dst, count, f);
+}
 
 template <int S, int D, shifts K>
 wide_kernel moved_kernel(int n)
